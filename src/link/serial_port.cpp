@@ -1,0 +1,278 @@
+#include "link/serial_port.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace tarvo {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+using std::chrono::nanoseconds;
+
+speed_t termiosSpeed(int speedCode) {
+    switch (speedCode) {
+    case SerialPort::kSpeed2400:
+        return B2400;
+    case SerialPort::kSpeed4800:
+        return B4800;
+    case SerialPort::kSpeed19200:
+        return B19200;
+    default:
+        return B9600;
+    }
+}
+
+// Waits until `fd` has the events or the deadline passes. ppoll takes a
+// timespec, so the 35 ms end-of-reply wait is kept to well under a
+// millisecond instead of rounding to poll()'s whole milliseconds.
+// Returns the revents (0 on time-out), or -1 on error.
+int waitFor(int fd, short events, Clock::time_point deadline) {
+    for (;;) {
+        const auto left = std::max(nanoseconds(0), deadline - Clock::now());
+        const auto secs = std::chrono::duration_cast<std::chrono::seconds>(left);
+        timespec ts{};
+        ts.tv_sec = static_cast<time_t>(secs.count());
+        ts.tv_nsec = static_cast<long>((left - secs).count());
+        pollfd p{fd, events, 0};
+        const int r = ppoll(&p, 1, &ts, nullptr);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0)
+            return -1;
+        return r == 0 ? 0 : p.revents;
+    }
+}
+
+bool fileExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+void setModemLines(int fd, int lines, bool raise) {
+    // Refused by pseudo-terminals and by some USB adapters; the port works
+    // without them, so a refusal is ignored.
+    (void)::ioctl(fd, raise ? TIOCMBIS : TIOCMBIC, &lines);
+}
+
+} // namespace
+
+SerialPort::~SerialPort() { close(); }
+
+int SerialPort::baudRate(int speedCode) {
+    switch (speedCode) {
+    case kSpeed2400:
+        return 2400;
+    case kSpeed4800:
+        return 4800;
+    case kSpeed19200:
+        return 19200;
+    default:
+        return 9600;
+    }
+}
+
+std::string SerialPort::devicePath(const std::string& portName) {
+    if (!portName.empty() && portName.front() == '/')
+        return portName;
+    std::string name = portName;
+    if (!name.empty() && name.back() == ':')
+        name.pop_back();
+    if (name.size() > 3 && std::toupper(static_cast<unsigned char>(name[0])) == 'C' &&
+        std::toupper(static_cast<unsigned char>(name[1])) == 'O' &&
+        std::toupper(static_cast<unsigned char>(name[2])) == 'M' &&
+        std::all_of(name.begin() + 3, name.end(),
+                    [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }) &&
+        name.size() <= 6) {
+        const int n = std::atoi(name.c_str() + 3);
+        if (n >= 1) {
+            const std::string usb = "/dev/ttyUSB" + std::to_string(n - 1);
+            if (fileExists(usb))
+                return usb;
+            return "/dev/ttyS" + std::to_string(n - 1);
+        }
+    }
+    return "/dev/" + portName;
+}
+
+bool SerialPort::openDevice(const std::string& portName) {
+    close();
+    const std::string path = devicePath(portName);
+    // No O_CREAT: only an existing device is opened. O_NOCTTY keeps a
+    // terminal from becoming the program's controlling terminal.
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    if (!::isatty(fd)) {
+        ::close(fd);
+        return false;
+    }
+    // Exclusive use: TIOCEXCL stops other programs opening the line (root
+    // excepted), and the advisory lock stops a second Tarvo even as root.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    (void)::ioctl(fd, TIOCEXCL);
+    m_fd = fd;
+    m_portName = portName;
+    configure(m_speedCode, m_parityCode);
+    return true;
+}
+
+termios SerialPort::lineSettings(const termios& current, int speedCode, int parityCode) {
+    termios tio = current;
+    // Binary mode: no translation, no echo, no signals, no flow control
+    // (XON/XOFF off, CTS/DSR off), no replacement of bytes with errors.
+    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
+                                          ICRNL | IXON | IXOFF | IXANY | IGNPAR | INPCK);
+    tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+    tio.c_cflag |= CS8 | CREAD | CLOCAL;
+    // Parity code 1 is odd, 2 even, anything else none; the parity of
+    // received bytes is checked only when there is one (a byte with a parity
+    // error then reads as 0, which spoils the frame's CRC).
+    if (parityCode == kParityOdd || parityCode == kParityEven) {
+        tio.c_cflag |= PARENB;
+        if (parityCode == kParityOdd)
+            tio.c_cflag |= PARODD;
+        tio.c_iflag |= INPCK;
+    }
+    // The reads are driven by poll(), so the driver returns at once.
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    const speed_t speed = termiosSpeed(speedCode);
+    ::cfsetispeed(&tio, speed);
+    ::cfsetospeed(&tio, speed);
+    return tio;
+}
+
+void SerialPort::configure(int speedCode, int parityCode) {
+    if (m_fd < 0)
+        return;
+    termios tio{};
+    if (::tcgetattr(m_fd, &tio) == 0) {
+        tio = lineSettings(tio, speedCode, parityCode);
+        (void)::tcsetattr(m_fd, TCSANOW, &tio);
+    }
+
+    setModemLines(m_fd, TIOCM_DTR, true);
+
+    serial_rs485 rs485{};
+    rs485.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+    if (::ioctl(m_fd, TIOCSRS485, &rs485) == 0) {
+        m_rtsByHand = false;
+    } else {
+        // No RS-485 mode in the driver: raise RTS around each write, if the
+        // line has modem controls at all (a pseudo-terminal has none).
+        int lines = 0;
+        m_rtsByHand = ::ioctl(m_fd, TIOCMGET, &lines) == 0;
+        if (m_rtsByHand)
+            setModemLines(m_fd, TIOCM_RTS, false);
+    }
+}
+
+void SerialPort::drain() {
+    if (m_fd < 0)
+        return;
+    std::array<std::uint8_t, 255> scratch{};
+    for (;;) {
+        // Each round gives a byte in flight 1 ms to arrive, so an empty input
+        // costs one round of about 1 ms.
+        const int ev = waitFor(m_fd, POLLIN, Clock::now() + milliseconds(1));
+        if (ev <= 0 || !(ev & POLLIN))
+            return;
+        const ssize_t n = ::read(m_fd, scratch.data(), scratch.size());
+        if (n <= 0)
+            return;
+    }
+}
+
+std::size_t SerialPort::write(std::span<const std::uint8_t> bytes) {
+    if (m_fd < 0)
+        return 0;
+    if (m_rtsByHand)
+        setModemLines(m_fd, TIOCM_RTS, true);
+    const auto deadline = Clock::now() + kWriteTotalConstant +
+                          kWriteTotalPerByte * static_cast<int>(bytes.size());
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t n = ::write(m_fd, bytes.data() + sent, bytes.size() - sent);
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            break;
+        const int ev = waitFor(m_fd, POLLOUT, deadline);
+        if (ev <= 0 || (ev & (POLLERR | POLLHUP | POLLNVAL)))
+            break;
+    }
+    if (m_rtsByHand) {
+        // Drop RTS only after the last stop bit has left the transmitter,
+        // or the slave's first reply byte would collide with our tail.
+        (void)::tcdrain(m_fd);
+        setModemLines(m_fd, TIOCM_RTS, false);
+    }
+    return sent;
+}
+
+ReadResult SerialPort::read(std::span<std::uint8_t> buffer, std::size_t& received) {
+    received = 0;
+    if (m_fd < 0 || buffer.empty())
+        return ReadNothing;
+    const auto start = Clock::now();
+    const auto totalDeadline =
+        start + kReadTotalConstant + kReadTotalPerByte * static_cast<int>(buffer.size());
+    Clock::time_point lastByte{};
+    std::size_t count = 0;
+
+    while (count < buffer.size()) {
+        auto deadline = totalDeadline;
+        if (count > 0)
+            deadline = std::min(deadline, lastByte + kInterByteTimeout);
+        if (Clock::now() >= deadline)
+            break;
+        const int ev = waitFor(m_fd, POLLIN, deadline);
+        if (ev < 0)
+            break;
+        if (ev == 0)
+            continue; // the loop head decides whether a time-out has passed
+        if (!(ev & POLLIN)) {
+            // Hang-up or error with nothing to read: the other end is gone.
+            // Waiting on would only spin on the same event.
+            break;
+        }
+        const ssize_t n = ::read(m_fd, buffer.data() + count, buffer.size() - count);
+        if (n > 0) {
+            count += static_cast<std::size_t>(n);
+            lastByte = Clock::now();
+        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+            break; // end of file or a device error (an adapter unplugged)
+        }
+    }
+    received = count;
+    return count == 0 ? ReadNothing : ReadOk;
+}
+
+void SerialPort::close() {
+    if (m_fd < 0)
+        return;
+    ::close(m_fd);
+    m_fd = -1;
+}
+
+} // namespace tarvo

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace tarvo {
+
+/// Outcome of one reply read.
+enum ReadResult : int {
+    ReadOk = 0,       ///< at least one byte received
+    ReadNothing = 1,  ///< nothing received before the time-out, or the read failed
+    ReadOverflow = 2, ///< more bytes than the maximum were reported
+};
+
+/// The byte pipe a Modbus master runs its transactions over. The serial port
+/// implements it for real; tests put a scripted fake behind it so every reply
+/// check can be driven from a table of frames.
+class Transport {
+public:
+    virtual ~Transport() = default;
+
+    /// Discards every byte waiting in the input. Returns within about 1 ms
+    /// when nothing waits.
+    virtual void drain() = 0;
+
+    /// Sends the bytes. Returns the number handed over; callers do not examine
+    /// it, since a lost request shows up as a time-out of the following read.
+    virtual std::size_t write(std::span<const std::uint8_t> bytes) = 0;
+
+    /// Reads at most buffer.size() bytes. Returns when that many bytes arrived,
+    /// when more than 35 ms pass between two bytes after the first, or
+    /// 800 ms + 1 ms per requested byte after the call began. `received` is
+    /// the number stored (0 on failure).
+    virtual ReadResult read(std::span<std::uint8_t> buffer, std::size_t& received) = 0;
+};
+
+} // namespace tarvo

@@ -1,0 +1,84 @@
+#include <gtest/gtest.h>
+
+#include "devices/device_table.h"
+#include "link/comm_trace.h"
+#include "link/modbus_master.h"
+#include "support/fake_transport.h"
+
+namespace tarvo {
+namespace {
+
+using test::fromHex;
+using test::withCrc;
+
+std::string line(std::string_view prefix, const test::Bytes& bytes) {
+    char out[CommTrace::kEntrySize];
+    const std::size_t n = CommTrace::formatLine(out, prefix, bytes);
+    return std::string(out, n);
+}
+
+TEST(CommTrace, LineFormat) {
+    EXPECT_EQ(line("Send->", fromHex("01 11 C0 2C")), "Send->01 11 C0 2C\r\n");
+    EXPECT_EQ(line("Recv->", {}), "Recv->\r\n");
+    EXPECT_EQ(line("Recv->", fromHex("0a ff")), "Recv->0A FF\r\n");
+}
+
+TEST(CommTrace, LineTooLongIsCutAtAWholeByte) {
+    char out[20];
+    const std::size_t n = CommTrace::formatLine(out, "Recv->", test::Bytes(50, 0xAB));
+    EXPECT_EQ(std::string(out, n), "Recv->AB AB AB AB\r\n");
+    EXPECT_EQ(out[n], '\0');
+}
+
+TEST(CommTrace, TimedOutReportSlaveIdEntry) {
+    CommTrace trace;
+    DeviceTable devices;
+    ModbusMaster master(trace, devices);
+    test::FakeTransport port;
+    port.scriptSilence();
+    int id = 0;
+    char text[ModbusMaster::kSlaveIdTextSize];
+    ASSERT_EQ(master.reportSlaveId(port, 1, id, text), Timeout);
+    // The receive line starts at 6 + 3 * 4 = 18, over the send line's "\n".
+    EXPECT_EQ(trace.entry(trace.currentIndex()), "Send->01 11 C0 2C\rRecv->\r\n");
+    EXPECT_EQ(trace.entry(trace.currentIndex()).find("Recv->"), 18u);
+}
+
+TEST(CommTrace, ReadEntryReceiveLineStartsAtThirty) {
+    CommTrace trace;
+    DeviceTable devices;
+    ModbusMaster master(trace, devices);
+    test::FakeTransport port;
+    port.script(withCrc(fromHex("01 03 02 00 2A")));
+    std::int32_t v[1];
+    ASSERT_EQ(master.readHoldingRegisters(port, 1, 0, 1, v), Ok);
+    EXPECT_EQ(trace.entry(trace.currentIndex()),
+              "Send->01 03 00 00 00 01 84 0A\rRecv->" +
+                  test::toHex(withCrc(fromHex("01 03 02 00 2A"))) + "\r\n");
+}
+
+TEST(CommTrace, RingKeepsTheLastFourOldestFirst) {
+    CommTrace trace;
+    EXPECT_EQ(trace.text(), "") << "empty before any transaction";
+    for (std::uint8_t t = 1; t <= 5; ++t) {
+        const test::Bytes request{t};
+        trace.recordSend(request);
+        trace.recordReceive(request, 1);
+    }
+    EXPECT_EQ(trace.text(), "Send->02\rRecv->02\r\n"
+                            "Send->03\rRecv->03\r\n"
+                            "Send->04\rRecv->04\r\n"
+                            "Send->05\rRecv->05\r\n");
+}
+
+TEST(CommTrace, AnOverlongReplyNeverOverflowsTheEntry) {
+    CommTrace trace;
+    trace.recordSend(fromHex("01 03 00 00 01 FD 00 00"));
+    trace.recordReceive(test::Bytes(1043, 0x55), 8);
+    const auto e = trace.entry(trace.currentIndex());
+    EXPECT_LT(e.size(), CommTrace::kEntrySize);
+    EXPECT_TRUE(e.ends_with(" 55\r\n"));
+}
+
+} // namespace
+} // namespace tarvo
