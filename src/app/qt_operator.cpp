@@ -1,0 +1,24 @@
+#include "app/qt_operator.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+namespace tarvo {
+namespace {
+
+QString fromView(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
+void QtOperator::showMessage(std::string_view text, std::string_view title) {
+    const QString caption = fromView(title.empty() ? kApplicationName : title);
+    QMessageBox::information(m_parent, caption, fromView(text), QMessageBox::Ok);
+}
+
+void QtOperator::beginBusy() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+
+void QtOperator::endBusy() { QApplication::restoreOverrideCursor(); }
+
+} // namespace tarvo
