@@ -1,0 +1,40 @@
+#pragma once
+
+#include "devices/device_kind.h"
+#include "devices/device_table.h"
+#include "link/comm_trace.h"
+#include "link/modbus_master.h"
+#include "link/serial_port.h"
+
+namespace tarvo {
+
+/// What the device is selected in the "Available Meters" list, and the
+/// guard that keeps polling and sampling off the bus during a scan.
+struct Selection {
+    int selectedAddress = -1; ///< 1 to 247, or -1 for none
+    DeviceKind selectedKind = NoDevice;
+    bool scanInProgress = false;
+    /// Limits for breaker ratings entered in the branch panel configuration.
+    int ratingMin = 10;
+    int ratingMax = 50;
+};
+
+/// Device reads counted for the trace window.
+struct Counters {
+    long goodCount = 0;
+    long badCount = 0;
+    int lastError = Ok;
+};
+
+/// The process-wide state: one instance, owned by main() and passed by
+/// reference to whatever needs it. Nothing here is a global.
+struct AppState {
+    SerialPort port;
+    DeviceTable devices;
+    CommTrace trace;
+    ModbusMaster master{trace, devices};
+    Selection selection;
+    Counters counters;
+};
+
+} // namespace tarvo
