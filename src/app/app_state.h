@@ -1,10 +1,13 @@
 #pragma once
 
+#include <string>
+
 #include "devices/device_kind.h"
 #include "devices/device_table.h"
 #include "link/comm_trace.h"
 #include "link/modbus_master.h"
 #include "link/serial_port.h"
+#include "settings/settings.h"
 
 namespace tarvo {
 
@@ -35,6 +38,15 @@ struct AppState {
     ModbusMaster master{trace, devices};
     Selection selection;
     Counters counters;
+    Settings settings;
+
+    /// Names of the selected device as the last name read left them (up to
+    /// 4 characters each; the board name only for circuit meters).
+    std::string panelName;
+    std::string boardName;
+    /// Circuit-meter current and power factor chosen from the CT size by the
+    /// last circuit-meter poll; 0 before the first one.
+    float currentScale = 0.0f;
 };
 
 } // namespace tarvo
