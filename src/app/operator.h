@@ -20,6 +20,12 @@ public:
     /// empty title means the program's own name.
     virtual void showMessage(std::string_view text, std::string_view title = {}) = 0;
 
+    /// As showMessage, with the exclamation icon (the forms' range and length
+    /// messages). Shows a plain message where no icon can be shown.
+    virtual void showWarning(std::string_view text, std::string_view title = {}) {
+        showMessage(text, title);
+    }
+
     /// Shows the wait cursor; endBusy restores the previous one. Calls nest.
     virtual void beginBusy() = 0;
     virtual void endBusy() = 0;

@@ -17,8 +17,17 @@ void QtOperator::showMessage(std::string_view text, std::string_view title) {
     QMessageBox::information(m_parent, caption, fromView(text), QMessageBox::Ok);
 }
 
-void QtOperator::beginBusy() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+void QtOperator::showWarning(std::string_view text, std::string_view title) {
+    const QString caption = fromView(title.empty() ? kApplicationName : title);
+    QMessageBox::warning(m_parent, caption, fromView(text), QMessageBox::Ok);
+}
 
-void QtOperator::endBusy() { QApplication::restoreOverrideCursor(); }
+void QtOperator::beginBusy() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+void QtOperator::endBusy() {
+    QApplication::restoreOverrideCursor();
+}
 
 } // namespace tarvo

@@ -15,6 +15,7 @@ public:
     void setParent(QWidget* parent) { m_parent = parent; }
 
     void showMessage(std::string_view text, std::string_view title = {}) override;
+    void showWarning(std::string_view text, std::string_view title = {}) override;
     void beginBusy() override;
     void endBusy() override;
 

@@ -14,11 +14,17 @@ public:
     struct Message {
         std::string text;
         std::string title;
+        bool exclamation = false;
         bool operator==(const Message&) const = default;
     };
 
     void showMessage(std::string_view text, std::string_view title = {}) override {
         messages.push_back({std::string(text), std::string(title)});
+        if (onMessage)
+            onMessage(messages.back());
+    }
+    void showWarning(std::string_view text, std::string_view title = {}) override {
+        messages.push_back({std::string(text), std::string(title), true});
         if (onMessage)
             onMessage(messages.back());
     }
