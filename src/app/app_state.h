@@ -4,6 +4,7 @@
 
 #include "devices/device_kind.h"
 #include "devices/device_table.h"
+#include "devices/meter_list.h"
 #include "link/comm_trace.h"
 #include "link/modbus_master.h"
 #include "link/serial_port.h"
@@ -39,6 +40,9 @@ struct AppState {
     Selection selection;
     Counters counters;
     Settings settings;
+    /// The "Available Meters" list: what the scan found, and the line the
+    /// operator selected. The sampling pass reads every listed device.
+    MeterList meters;
 
     /// Names of the selected device as the last name read left them (up to
     /// 4 characters each; the board name only for circuit meters).

@@ -20,7 +20,17 @@ enum DeviceKind : int {
     FullDataMeter = 1003,
 };
 
-inline bool isBranchMonitor(int kind) { return kind == BranchMonitor || kind == BranchMonitor100A; }
-inline bool isCircuitMeter(int kind) { return kind == CircuitMeter8 || kind == CircuitMeter6; }
+/// The kind a device's identification text (its Report Slave ID text, or a
+/// line of the "Available Meters" list, which contains it) names. Texts
+/// without "Kyrel" are no device of ours. The tests run in a fixed order and
+/// the first that holds decides, so "Energy-Only" wins over "Branch".
+DeviceKind classifyDevice(std::string_view text);
+
+inline bool isBranchMonitor(int kind) {
+    return kind == BranchMonitor || kind == BranchMonitor100A;
+}
+inline bool isCircuitMeter(int kind) {
+    return kind == CircuitMeter8 || kind == CircuitMeter6;
+}
 
 } // namespace tarvo

@@ -1,0 +1,214 @@
+#include "devices/bus_scan.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <string_view>
+#include <thread>
+
+#include "app/app_state.h"
+#include "app/operator.h"
+#include "devices/register_map.h"
+
+namespace tarvo {
+namespace {
+
+constexpr std::string_view kComPortFailure = "Com port failure";
+constexpr std::string_view kOpenFailureTitle = "Comm Port Open Failure";
+
+// Whole numbers as "%d"; `width` zero-fills like "%02d".
+std::string number(int value, std::size_t width = 0) {
+    std::string digits = std::to_string(value);
+    if (value >= 0 && digits.size() < width)
+        digits.insert(0, width - digits.size(), '0');
+    return digits;
+}
+
+// The leading decimal number of a line, as "%d" reads it (white space and a
+// sign allowed). False when there is none or it is far out of any address
+// range.
+bool leadingNumber(std::string_view text, int& out) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    long long value = 0;
+    std::size_t digits = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, ++digits)
+        value = std::min(value * 10 + (text[i] - '0'), 1'000'000LL);
+    if (digits == 0)
+        return false;
+    out = static_cast<int>(negative ? -value : value);
+    return true;
+}
+
+} // namespace
+
+BusScan::BusScan(AppState& state, Transport& bus, Operator& op, ScanView& view, Pause pause)
+    : m_state(state), m_bus(bus), m_op(op), m_view(view), m_pause(std::move(pause)) {}
+
+void BusScan::defaultPause(std::chrono::milliseconds d) {
+    std::this_thread::sleep_for(d);
+}
+
+void BusScan::openPort(const std::string& portName) {
+    SerialPort& port = m_state.port;
+    if (port.portOpen())
+        port.close();
+    // A scan asks for an open at most once per pass; with two failures
+    // behind it the operator has seen the message twice already.
+    if (port.openFailures() > 1 && m_state.selection.scanInProgress)
+        return;
+    if (!port.openDevice(portName)) {
+        port.setOpenFailures(port.openFailures() + 1);
+        m_op.showMessage("Unable to open " + portName, kOpenFailureTitle);
+        return;
+    }
+    port.setOpenFailures(0);
+    scanBus();
+}
+
+bool openFromDialog(SerialPort& port, Operator& op, const std::string& portName) {
+    if (port.portOpen())
+        port.close();
+    if (!port.openDevice(portName)) {
+        op.showMessage("Unable to open " + portName);
+        return false;
+    }
+    return true;
+}
+
+void BusScan::readNames(int address) {
+    DeviceNames names{m_state.panelName, m_state.boardName};
+    tarvo::readNames(m_state.master, m_bus, m_state.devices, address, names);
+    m_state.panelName = std::move(names.panel);
+    m_state.boardName = std::move(names.board);
+    m_view.namesChanged();
+}
+
+void BusScan::scanBus() {
+    Selection& sel = m_state.selection;
+    if (sel.scanInProgress)
+        return;
+    sel.scanInProgress = true;
+
+    if (!m_state.port.portOpen()) {
+        openPort(m_state.port.portName());
+        m_op.showMessage("Please select a COM port");
+        m_view.refreshFields();
+        sel.scanInProgress = false;
+        return;
+    }
+
+    MeterList& list = m_state.meters;
+    {
+        BusyCursor busy(m_op);
+        list.clear();
+        list.setProgress("Searching...");
+        m_view.meterListChanged(list);
+        m_view.refreshFields();
+        m_view.repaint();
+
+        bool firstPending = true;
+        // The depth is read again before each address: a timer tick inside
+        // a message box may run the Configuration dialog's changes. Addresses
+        // above 247 do not exist on a Modbus bus and the master refuses them,
+        // so a larger depth scans up to 247.
+        const auto depth = [this] { return std::min(m_state.settings.scan, kMaxAddress); };
+        for (int address = 1; address <= depth(); ++address) {
+            list.setProgress("Searching: " + number(address) + " of " + number(depth()));
+            m_view.meterListChanged(list);
+            m_view.repaint();
+            m_pause(std::chrono::milliseconds(10));
+
+            int slaveId = 0;
+            std::array<char, ModbusMaster::kSlaveIdTextSize> text{};
+            const ModbusResult r = m_state.master.reportSlaveId(m_bus, address, slaveId, text);
+            bool stop = false;
+            if (r == Ok) {
+                const std::string ident(text.data(), ::strnlen(text.data(), text.size()));
+                const DeviceKind kind = classifyDevice(ident);
+                if (isBranchMonitor(kind) || isCircuitMeter(kind)) {
+                    readNames(address);
+                    const int line = list.addDevice(number(address, 2) + " - " + m_state.panelName +
+                                                    " [" + ident + "]");
+                    m_view.meterListChanged(list);
+                    if (firstPending) {
+                        sel.selectedAddress = address;
+                        sel.selectedKind = kind;
+                        firstPending = false;
+                        m_view.repaint();
+                        list.select(line);
+                        m_view.meterListChanged(list);
+                        if (isBranchMonitor(kind))
+                            m_view.showBranchLayout();
+                        else
+                            m_view.showCircuitLayout();
+                    }
+                    m_view.repaint();
+                }
+            } else if (r == WrongByteCount) {
+                m_op.showMessage("Comm port " + m_state.port.portName() + " not properly opened.",
+                                 kComPortFailure);
+                stop = true;
+            } else if (r != Timeout) {
+                m_op.showMessage("Address [" + number(address) + "] Returned Error Code [" +
+                                     number(r) + "].",
+                                 kComPortFailure);
+            }
+            m_state.trace.requestRepaint();
+            if (stop)
+                break;
+        }
+
+        list.removeProgress();
+        m_view.meterListChanged(list);
+    }
+    m_view.repaint();
+    selectListedDevice();
+    m_view.refreshFields();
+    sel.scanInProgress = false;
+}
+
+void BusScan::selectListedDevice() {
+    Selection& sel = m_state.selection;
+    const MeterList& list = m_state.meters;
+    if (list.selectedIndex() < 0) {
+        sel.selectedAddress = -1;
+        return;
+    }
+    m_view.refreshFields();
+    m_view.repaint();
+
+    const std::string_view line = list.selectedText();
+    sel.selectedKind = classifyDevice(line);
+    int address = -1;
+    if (!leadingNumber(line, address) || address < 1 || address > kMaxAddress) {
+        sel.selectedAddress = -1;
+        return;
+    }
+    sel.selectedAddress = address;
+
+    switch (sel.selectedKind) {
+    case BranchMonitor:
+        sel.ratingMin = 10;
+        sel.ratingMax = 50;
+        m_view.showBranchLayout();
+        break;
+    case BranchMonitor100A:
+        sel.ratingMin = 10;
+        sel.ratingMax = 100;
+        m_view.showBranchLayout();
+        break;
+    case CircuitMeter8:
+    case CircuitMeter6:
+        m_view.showCircuitLayout();
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace tarvo

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+namespace tarvo {
+
+struct AppState;
+class MeterList;
+class Operator;
+class SerialPort;
+class Transport;
+
+/// What the scan needs of the main window. The window implements it with its
+/// widgets; tests record the calls.
+class ScanView {
+public:
+    virtual ~ScanView() = default;
+
+    /// The "Available Meters" list changed (lines or selected line): show
+    /// `list` as it now is. The widget must not report this selection back
+    /// as an operator click.
+    virtual void meterListChanged(const MeterList& list) = 0;
+    /// Repaint the window now (the scan blocks the event loop).
+    virtual void repaint() = 0;
+    /// Transfer the value and name texts to the form.
+    virtual void refreshFields() = 0;
+    /// Breaker view, "Delays" enabled.
+    virtual void showBranchLayout() = 0;
+    /// Circuit-meter view, "Delays" greyed.
+    virtual void showCircuitLayout() = 0;
+    /// The name read set AppState::panelName and boardName.
+    virtual void namesChanged() = 0;
+};
+
+/// Finding the devices on the bus and choosing the one to monitor: the main
+/// window's port open, Scan command, list selection and name read, over the
+/// process-wide state. Everything runs on the user-interface thread and
+/// blocks it; AppState's scanInProgress is the only guard.
+class BusScan {
+public:
+    using Pause = std::function<void(std::chrono::milliseconds)>;
+
+    /// The highest Modbus slave address; a scan depth above it scans up to it.
+    static constexpr int kMaxAddress = 247;
+
+    /// `bus` carries the transactions (the application passes state.port);
+    /// whether a port is open is always state.port's. `pause` waits between
+    /// addresses.
+    BusScan(AppState& state, Transport& bus, Operator& op, ScanView& view,
+            Pause pause = defaultPause);
+
+    /// The main window's open: closes the open port, then opens `portName`.
+    /// During a scan, after two or more failures in a row, does nothing and
+    /// says nothing. A failure counts and shows "Unable to open <name>"
+    /// titled "Comm Port Open Failure"; a success resets the count and scans
+    /// the bus (which does nothing when the open came from a scan).
+    void openPort(const std::string& portName);
+
+    /// The Scan command. Sends Report Slave ID to every address from 1 to the
+    /// scan depth (re-read before each address), lists the branch monitors
+    /// and circuit meters as "%02d - <name> [<text>]" and selects the first
+    /// one found. A nested request does nothing. With no port open it makes
+    /// one open attempt and then asks for a port instead of scanning.
+    void scanBus();
+
+    /// Takes the selected list line as the device to monitor: its address
+    /// from the line's leading number (1 to 247, else none), its kind from the
+    /// text, and the matching view and breaker rating range.
+    void selectListedDevice();
+
+    /// Reads the names of the device at `address` into AppState and tells
+    /// the view.
+    void readNames(int address);
+
+    static void defaultPause(std::chrono::milliseconds d);
+
+private:
+    AppState& m_state;
+    Transport& m_bus;
+    Operator& m_op;
+    ScanView& m_view;
+    Pause m_pause;
+};
+
+/// The Configuration dialog's open of `portName`: closes the open port and
+/// tries the new one, without counting failures or scanning. A failure shows
+/// "Unable to open <name>" with the program's own title. Returns whether the
+/// port is open; on success the dialog shows the name and refreshes.
+bool openFromDialog(SerialPort& port, Operator& op, const std::string& portName);
+
+} // namespace tarvo

@@ -1,0 +1,395 @@
+#include <gtest/gtest.h>
+
+#include "app/app_state.h"
+#include "devices/bus_scan.h"
+#include "recording_view.h"
+#include "support/fake_transport.h"
+#include "support/pty_pair.h"
+#include "support/recording_operator.h"
+
+namespace tarvo {
+namespace {
+
+using Message = test::RecordingOperator::Message;
+using test::Bytes;
+using test::FakeTransport;
+using test::fromHex;
+using test::withCrc;
+
+const char* const kBranchText = "Kyrel Branch Circuit Monitor, 42 Breakers";
+const char* const kBranch100Text = "Kyrel Branch Circuit Monitor 100A, 42 Breakers";
+const char* const kCircuit8Text = "Kyrel Circuit Meter 8, 3-Phase Power Meter";
+
+Bytes slaveIdReply(int slave, int id, const std::string& text) {
+    Bytes b{static_cast<std::uint8_t>(slave), 0x11, static_cast<std::uint8_t>(text.size() + 2),
+            static_cast<std::uint8_t>(id), 0xFF};
+    b.insert(b.end(), text.begin(), text.end());
+    return withCrc(b);
+}
+
+Bytes readReply(int slave, std::vector<std::uint16_t> regs) {
+    Bytes b{static_cast<std::uint8_t>(slave), 0x03, static_cast<std::uint8_t>(regs.size() * 2)};
+    for (auto r : regs) {
+        b.push_back(static_cast<std::uint8_t>(r >> 8));
+        b.push_back(static_cast<std::uint8_t>(r & 0xFF));
+    }
+    return withCrc(b);
+}
+
+Bytes slaveIdRequest(int slave) {
+    return withCrc({static_cast<std::uint8_t>(slave), 0x11});
+}
+
+// The port is a real pseudo-terminal, so it counts as open; the transactions
+// go to the scripted fake.
+class BusScanTest : public ::testing::Test {
+public:
+    void SetUp() override {
+        ASSERT_TRUE(state.port.openDevice(pty.slavePath()));
+        state.settings.scan = 3;
+    }
+
+    // Replies of a branch monitor at `slave` with the name "ABC".
+    void scriptBranch(int slave, const char* text = kBranchText, int id = 230) {
+        bus.script(slaveIdReply(slave, id, text));
+        bus.script(readReply(slave, {0x4142, 0x4300}));
+    }
+    void scriptCircuit(int slave) {
+        bus.script(slaveIdReply(slave, 235, kCircuit8Text));
+        bus.script(readReply(slave, {0x5041, 0x4E00, 0x4244, 0x3100}));
+    }
+
+    test::PtyPair pty;
+    AppState state;
+    FakeTransport bus;
+    test::RecordingOperator op;
+    test::RecordingView view;
+    std::vector<int> pauses;
+    BusScan scan{state, bus, op, view,
+                 [this](std::chrono::milliseconds d) { pauses.push_back(int(d.count())); }};
+};
+
+TEST_F(BusScanTest, ListsBranchAndCircuitMeterAndSelectsTheFirst) {
+    bus.scriptSilence();
+    scriptBranch(2);
+    scriptCircuit(3);
+    scan.scanBus();
+
+    EXPECT_EQ(state.meters.lines(),
+              (std::vector<std::string>{std::string("02 - ABC [") + kBranchText + "]",
+                                        std::string("03 - PAN [") + kCircuit8Text + "]"}));
+    EXPECT_EQ(view.shownLines, state.meters.lines());
+    EXPECT_EQ(state.meters.selectedIndex(), 0);
+    EXPECT_EQ(view.shownSelection, 0);
+    EXPECT_EQ(state.selection.selectedAddress, 2);
+    EXPECT_EQ(state.selection.selectedKind, BranchMonitor);
+    EXPECT_EQ(state.selection.ratingMin, 10);
+    EXPECT_EQ(state.selection.ratingMax, 50);
+    EXPECT_EQ(view.layout, "branch");
+    EXPECT_EQ(view.count("circuit"), 0) << "only the first device switches the view";
+    EXPECT_FALSE(state.selection.scanInProgress);
+    EXPECT_TRUE(op.messages.empty());
+    EXPECT_EQ(op.busyDepth, 0);
+    EXPECT_EQ(op.busyCount, 1);
+    EXPECT_EQ(pauses, (std::vector<int>{10, 10, 10}));
+    // Name reads: 273-274 for the branch monitor, 38-41 for the circuit meter.
+    EXPECT_EQ(bus.writes,
+              (std::vector<Bytes>{slaveIdRequest(1), slaveIdRequest(2),
+                                  withCrc(fromHex("02 03 01 11 00 02")), slaveIdRequest(3),
+                                  withCrc(fromHex("03 03 00 26 00 04"))}));
+    EXPECT_EQ(state.devices.slaveId(2), 230);
+    EXPECT_EQ(state.devices.slaveId(3), 235);
+    EXPECT_EQ(state.boardName, "BD1") << "the circuit meter's name read sets the board name";
+    EXPECT_EQ(view.events.back(), "refresh");
+}
+
+TEST_F(BusScanTest, ProgressLineIsFirstWhileScanningAndGoneAfter) {
+    scriptBranch(1);
+    bus.scriptSilence();
+    scriptBranch(3);
+    scan.scanBus();
+
+    // Every list state shown while the scan ran starts with the progress line.
+    ASSERT_GE(view.history.size(), 3u);
+    EXPECT_EQ(view.history.front(), std::vector<std::string>{"Searching..."});
+    std::vector<std::string> progress;
+    for (std::size_t i = 0; i + 1 < view.history.size(); ++i) {
+        ASSERT_FALSE(view.history[i].empty());
+        EXPECT_EQ(view.history[i][0].rfind("Searching", 0), 0u);
+        if (progress.empty() || progress.back() != view.history[i][0])
+            progress.push_back(view.history[i][0]);
+    }
+    EXPECT_EQ(progress, (std::vector<std::string>{"Searching...", "Searching: 1 of 3",
+                                                  "Searching: 2 of 3", "Searching: 3 of 3"}));
+    EXPECT_EQ(state.meters.count(), 2) << "both device lines survive the progress line";
+    EXPECT_EQ(state.meters.selectedText().substr(0, 2), "01");
+}
+
+TEST_F(BusScanTest, ThreeDigitAddressSortsByTextAndSelectionFollowsTheFirstFound) {
+    state.settings.scan = 100;
+    for (int a = 1; a <= 100; ++a) {
+        if (a == 11 || a == 100)
+            scriptBranch(a);
+        else
+            bus.scriptSilence();
+    }
+    scan.scanBus();
+    ASSERT_EQ(state.meters.count(), 2);
+    EXPECT_EQ(state.meters.text(0).substr(0, 6), "100 - ");
+    EXPECT_EQ(state.meters.text(1).substr(0, 5), "11 - ");
+    EXPECT_EQ(state.meters.selectedIndex(), 1);
+    EXPECT_EQ(state.selection.selectedAddress, 11);
+}
+
+TEST_F(BusScanTest, FirstDeviceDecidesViewAndRatingRange) {
+    const struct {
+        const char* name;
+        std::function<void(BusScanTest&)> script;
+        DeviceKind kind;
+        const char* layout;
+        int ratingMax;
+    } cases[] = {
+        {"100A branch monitor allows 100 A ratings",
+         [](BusScanTest& t) { t.scriptBranch(1, kBranch100Text, 231); }, BranchMonitor100A,
+         "branch", 100},
+        {"circuit meter keeps the rating range", [](BusScanTest& t) { t.scriptCircuit(1); },
+         CircuitMeter8, "circuit", 77},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        state.settings.scan = 1;
+        state.selection.ratingMax = 77;
+        view.layout.clear();
+        c.script(*this);
+        scan.scanBus();
+        EXPECT_EQ(state.selection.selectedKind, c.kind);
+        EXPECT_EQ(state.selection.selectedAddress, 1);
+        EXPECT_EQ(view.layout, c.layout);
+        EXPECT_EQ(state.selection.ratingMax, c.ratingMax);
+    }
+}
+
+TEST_F(BusScanTest, WrongLengthReplyEndsTheScanNamingThePort) {
+    state.settings.scan = 5;
+    scriptBranch(1);
+    bus.script(withCrc({0x02, 0x11})); // 4 bytes: no Report Slave ID reply is that short
+    scan.scanBus();
+
+    EXPECT_EQ(op.messages,
+              (std::vector<Message>{
+                  {"Comm port " + pty.slavePath() + " not properly opened.", "Com port failure"}}));
+    EXPECT_EQ(bus.writes.size(), 3u) << "addresses above the failing one are not asked";
+    EXPECT_EQ(state.meters.count(), 1) << "devices found so far stay listed";
+    EXPECT_EQ(state.selection.selectedAddress, 1);
+    EXPECT_FALSE(state.selection.scanInProgress);
+    EXPECT_EQ(op.busyDepth, 0);
+    EXPECT_FALSE(state.meters.hasProgress());
+}
+
+TEST_F(BusScanTest, WrongLengthPortNameKeepsItsColon) {
+    state.port.setPortName("COM1:");
+    bus.script(withCrc({0x01, 0x11}));
+    scan.scanBus();
+    ASSERT_EQ(op.messages.size(), 1u);
+    EXPECT_EQ(op.messages[0].text, "Comm port COM1: not properly opened.");
+}
+
+TEST_F(BusScanTest, OtherFailuresAreReportedAndTheScanGoesOn) {
+    state.settings.scan = 4;
+    bus.script(withCrc(fromHex("01 91 01")));          // exception: 4
+    bus.script(withCrc(fromHex("03 11 03 E6 FF 41"))); // another slave: 6
+    bus.script(withCrc(fromHex("03 11 05 E6 FF 41"))); // bad count: 8
+    scriptBranch(4);
+    scan.scanBus();
+    EXPECT_EQ(op.messages,
+              (std::vector<Message>{{"Address [1] Returned Error Code [4].", "Com port failure"},
+                                    {"Address [2] Returned Error Code [6].", "Com port failure"},
+                                    {"Address [3] Returned Error Code [8].", "Com port failure"}}));
+    EXPECT_EQ(state.meters.count(), 1);
+    EXPECT_EQ(state.selection.selectedAddress, 4);
+}
+
+TEST_F(BusScanTest, DevicesNotMonitoredAreRecordedButNotListed) {
+    state.settings.scan = 4;
+    bus.script(slaveIdReply(1, 241, "Kyrel Temperature Sensor"));
+    bus.script(slaveIdReply(2, 17, "Northwind Branch Monitor"));
+    bus.script(slaveIdReply(3, 240, "Kyrel Energy-Only Branch"));
+    bus.script(slaveIdReply(4, 242, "Kyrel Full-Data Meter"));
+    scan.scanBus();
+    EXPECT_EQ(state.meters.count(), 0);
+    EXPECT_EQ(state.selection.selectedAddress, -1);
+    EXPECT_EQ(bus.writes.size(), 4u) << "no name read for devices not listed";
+    EXPECT_EQ(state.devices.slaveId(1), 241);
+    EXPECT_EQ(state.devices.slaveId(2), 17);
+    EXPECT_EQ(state.devices.slaveId(3), 240);
+    EXPECT_TRUE(op.messages.empty());
+}
+
+TEST_F(BusScanTest, DepthZeroScansNothingAndClearsTheSelection) {
+    state.settings.scan = 0;
+    state.meters.select(state.meters.addDevice("05 - X [Kyrel Branch]"));
+    state.selection.selectedAddress = 5;
+    scan.scanBus();
+    EXPECT_TRUE(bus.writes.empty());
+    EXPECT_EQ(state.meters.count(), 0);
+    EXPECT_EQ(state.selection.selectedAddress, -1);
+    EXPECT_FALSE(state.selection.scanInProgress);
+    EXPECT_EQ(view.history.front(), std::vector<std::string>{"Searching..."});
+}
+
+TEST_F(BusScanTest, DepthIsReadAgainBeforeEachAddress) {
+    state.settings.scan = 5;
+    BusScan shrinking{state, bus, op, view,
+                      [this](std::chrono::milliseconds) { state.settings.scan = 2; }};
+    shrinking.scanBus();
+    EXPECT_EQ(bus.writes.size(), 2u);
+    EXPECT_EQ(view.history[1][0], "Searching: 1 of 5");
+    EXPECT_EQ(view.history[2][0], "Searching: 2 of 2");
+}
+
+TEST_F(BusScanTest, DepthAbove247StopsAt247) {
+    // The master refuses addresses above 247 on a Modbus bus; asking them
+    // would show one error box per address.
+    state.settings.scan = 300;
+    scan.scanBus();
+    EXPECT_EQ(bus.writes.size(), 247u);
+    EXPECT_EQ(bus.writes.back(), slaveIdRequest(247));
+    EXPECT_TRUE(op.messages.empty());
+    EXPECT_EQ(view.history[view.history.size() - 2][0], "Searching: 247 of 247");
+}
+
+TEST_F(BusScanTest, NestedScanRequestDoesNothing) {
+    int nested = 0;
+    BusScan reentrant{state, bus, op, view, [&](std::chrono::milliseconds) {
+                          ++nested;
+                          scan.scanBus(); // as a timer tick or a port open would
+                      }};
+    scriptBranch(1);
+    reentrant.scanBus();
+    EXPECT_EQ(nested, 3);
+    EXPECT_EQ(bus.writes.size(), 4u) << "three addresses and one name read, nothing more";
+    EXPECT_EQ(op.busyCount, 1);
+    EXPECT_EQ(state.meters.count(), 1);
+}
+
+TEST_F(BusScanTest, TraceWindowRepaintedAfterEachAddress) {
+    int repaints = 0;
+    state.trace.setTraceLive(true);
+    state.trace.setRepaintHandler([&] { ++repaints; });
+    scan.scanBus();
+    // One from each transaction and one from the scan for each address.
+    EXPECT_EQ(repaints, 6);
+}
+
+TEST_F(BusScanTest, NoPortAsksForOneAndScansNothing) {
+    state.port.close();
+    state.port.setPortName("/dev/tarvo-no-such-port");
+    scan.scanBus();
+    EXPECT_EQ(op.messages, (std::vector<Message>{
+                               {"Unable to open /dev/tarvo-no-such-port", "Comm Port Open Failure"},
+                               {"Please select a COM port", ""}}));
+    EXPECT_TRUE(bus.writes.empty());
+    EXPECT_EQ(state.port.openFailures(), 1);
+    EXPECT_FALSE(state.selection.scanInProgress);
+    EXPECT_EQ(view.events, std::vector<std::string>{"refresh"});
+}
+
+TEST_F(BusScanTest, NoPortButOpenSucceedsStillScansNothing) {
+    state.port.close();
+    state.port.setPortName(pty.slavePath());
+    scan.scanBus();
+    EXPECT_EQ(op.messages, (std::vector<Message>{{"Please select a COM port", ""}}));
+    EXPECT_TRUE(state.port.portOpen());
+    EXPECT_TRUE(bus.writes.empty());
+}
+
+TEST_F(BusScanTest, OpenFailuresSilenceOpensDuringAScanOnly) {
+    state.port.close();
+    state.port.setPortName("/dev/tarvo-no-such-port");
+    state.port.setOpenFailures(2);
+    scan.scanBus();
+    EXPECT_EQ(op.messages, (std::vector<Message>{{"Please select a COM port", ""}}))
+        << "after two failures an open during a scan neither tries nor says anything";
+    EXPECT_EQ(state.port.openFailures(), 2);
+
+    op.messages.clear();
+    scan.openPort("/dev/tarvo-no-such-port");
+    EXPECT_EQ(op.messages, (std::vector<Message>{{"Unable to open /dev/tarvo-no-such-port",
+                                                  "Comm Port Open Failure"}}))
+        << "outside a scan it tries and says so again";
+    EXPECT_EQ(state.port.openFailures(), 3);
+}
+
+TEST_F(BusScanTest, SuccessfulOpenResetsFailuresAndScans) {
+    state.port.close();
+    state.port.setOpenFailures(4);
+    state.settings.scan = 1;
+    scan.openPort(pty.slavePath());
+    EXPECT_TRUE(state.port.portOpen());
+    EXPECT_EQ(state.port.openFailures(), 0);
+    EXPECT_EQ(bus.writes, std::vector<Bytes>{slaveIdRequest(1)});
+}
+
+TEST_F(BusScanTest, FailedOpenLeavesNoPortOpen) {
+    ASSERT_TRUE(state.port.portOpen());
+    scan.openPort("/dev/tarvo-no-such-port");
+    EXPECT_FALSE(state.port.portOpen());
+    EXPECT_EQ(state.port.openFailures(), 1);
+}
+
+TEST_F(BusScanTest, DialogOpenNeitherCountsNorScans) {
+    state.port.setOpenFailures(1);
+    EXPECT_FALSE(openFromDialog(state.port, op, "/dev/tarvo-no-such-port"));
+    EXPECT_EQ(op.messages, (std::vector<Message>{{"Unable to open /dev/tarvo-no-such-port", ""}}));
+    EXPECT_FALSE(state.port.portOpen());
+    EXPECT_EQ(state.port.openFailures(), 1);
+
+    EXPECT_TRUE(openFromDialog(state.port, op, pty.slavePath()));
+    EXPECT_EQ(state.port.portName(), pty.slavePath());
+    EXPECT_EQ(state.port.openFailures(), 1);
+    EXPECT_TRUE(bus.writes.empty());
+}
+
+TEST_F(BusScanTest, SelectingALine) {
+    const struct {
+        const char* name;
+        const char* line; // nullptr: nothing selected
+        int address;
+        DeviceKind kind;
+        const char* layout;
+        int ratingMax;
+    } cases[] = {
+        {"branch monitor", "05 - AB [Kyrel Branch Circuit Monitor]", 5, BranchMonitor, "branch",
+         50},
+        {"100A branch monitor", "12 - AB [Kyrel Branch Monitor 100A]", 12, BranchMonitor100A,
+         "branch", 100},
+        {"circuit meter keeps the range", "247 - [Kyrel Circuit Meter 6, x]", 247, CircuitMeter6,
+         "circuit", 77},
+        {"text without a number", "Searching...", -1, NoDevice, "", 77},
+        {"address 0", "0 - [Kyrel Branch]", -1, BranchMonitor, "", 77},
+        {"address 248", "248 - [Kyrel Branch]", -1, BranchMonitor, "", 77},
+        {"huge number", "99999999999999999999 - [Kyrel Branch]", -1, BranchMonitor, "", 77},
+        {"negative number", "-5 - [Kyrel Branch]", -1, BranchMonitor, "", 77},
+        {"other kind selects without a view", "09 - [Kyrel Full-Data Meter]", 9, FullDataMeter, "",
+         77},
+        {"nothing selected keeps the kind", nullptr, -1, CircuitMeter8, "", 77},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        state.meters.clear();
+        state.selection.selectedAddress = 33;
+        state.selection.selectedKind = CircuitMeter8;
+        state.selection.ratingMax = 77;
+        view.layout.clear();
+        if (c.line)
+            state.meters.select(state.meters.addDevice(c.line));
+        scan.selectListedDevice();
+        EXPECT_EQ(state.selection.selectedAddress, c.address);
+        EXPECT_EQ(state.selection.selectedKind, c.kind);
+        EXPECT_EQ(view.layout, c.layout);
+        EXPECT_EQ(state.selection.ratingMax, c.ratingMax);
+    }
+}
+
+} // namespace
+} // namespace tarvo

@@ -1,0 +1,279 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "devices/device_kind.h"
+#include "devices/device_table.h"
+#include "devices/meter_list.h"
+#include "devices/register_map.h"
+#include "link/comm_trace.h"
+#include "link/modbus_master.h"
+#include "support/fake_transport.h"
+
+namespace tarvo {
+namespace {
+
+using test::Bytes;
+using test::FakeTransport;
+using test::fromHex;
+using test::withCrc;
+
+// Each row: an identification text and the kind the fixed order of tests
+// must give it.
+TEST(ClassifyDevice, TestsRunInTheirFixedOrder) {
+    const struct {
+        const char* name;
+        const char* text;
+        DeviceKind expected;
+    } cases[] = {
+        {"branch without Kyrel is no device", "Acme Branch Monitor", NoDevice},
+        {"circuit meter without Kyrel is no device", "Circuit Meter 8, rev 2", NoDevice},
+        {"Kyrel alone is no device", "Kyrel", NoDevice},
+        {"lower-case kyrel is no device", "kyrel Branch Monitor", NoDevice},
+        {"Energy-Only wins over Branch", "Kyrel Energy-Only Branch", EnergyOnlyMeter},
+        {"Temperature wins over Full-Data", "Kyrel Temperature Full-Data", TemperatureDevice},
+        {"Full-Data wins over Circuit", "Kyrel Full-Data Circuit Meter 6,", FullDataMeter},
+        {"Branch with 100A", "Kyrel Branch Circuit Monitor 100A", BranchMonitor100A},
+        {"Branch wins over Circuit", "Kyrel Branch Circuit Meter 6,", BranchMonitor},
+        {"plain Branch", "Kyrel Branch Monitor", BranchMonitor},
+        {"Meter 6, is CircuitMeter6", "Kyrel Circuit Meter 6, v1", CircuitMeter6},
+        {"Meter 8, is CircuitMeter8", "Kyrel Circuit Meter 8, v1", CircuitMeter8},
+        {"Meter 6 is tested before Meter 8", "Kyrel Circuit Meter 8, Meter 6,", CircuitMeter6},
+        {"Meter 8 without comma is no device", "Kyrel Circuit Meter 8 v1", NoDevice},
+        {"Meter 8, without Circuit is no device", "Kyrel Meter 8,", NoDevice},
+        {"a list line classifies like its text", "02 - ABC [Kyrel Branch Monitor]", BranchMonitor},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(classifyDevice(c.text), c.expected) << c.name;
+}
+
+TEST(RegisterMap, BlocksPerKind) {
+    const struct {
+        DeviceKind kind;
+        RegisterBlock poll, name, sample;
+    } cases[] = {
+        {BranchMonitor, {0, 49}, {273, 2}, {0, 49}},
+        {BranchMonitor100A, {0, 49}, {273, 2}, {0, 49}},
+        {CircuitMeter8, {0, 37}, {38, 4}, {258, 56}},
+        {CircuitMeter6, {0, 37}, {38, 4}, {258, 56}},
+        {TemperatureDevice, {256, 2}, {}, {256, 2}},
+        {EnergyOnlyMeter, {258, 4}, {}, {258, 4}},
+        {FullDataMeter, {258, 52}, {}, {258, 52}},
+        {NoDevice, {}, {}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.kind);
+        EXPECT_EQ(pollBlock(c.kind), c.poll);
+        EXPECT_EQ(nameBlock(c.kind), c.name);
+        EXPECT_EQ(sampleBlock(c.kind), c.sample);
+        EXPECT_LE(c.poll.count, kMaxPollRegisters);
+        EXPECT_LE(c.sample.count, kMaxSampleRegisters);
+    }
+}
+
+TEST(RegisterMap, ScaledTexts) {
+    const struct {
+        const char* name;
+        std::string got;
+        const char* expected;
+    } cases[] = {
+        {"branch monitor 12345", breakerText(BranchMonitor, 12345), "12.345"},
+        {"100A branch monitor 12345", breakerText(BranchMonitor100A, 12345), "123.450"},
+        {"branch zero", breakerText(BranchMonitor, 0), "0.000"},
+        {"0xFFFF is not negative", breakerText(BranchMonitor, 0xFFFF), "65.535"},
+        {"CT 5, current 1234", circuitText(1234, currentScaleFor(5)), "0.12"},
+        {"CT 100, current 1234", circuitText(1234, currentScaleFor(100)), "12.34"},
+        {"CT 6000, current 1234", circuitText(1234, currentScaleFor(6000)), "0.00"},
+        {"power factor 9500", circuitText(9500, kPowerFactorScale), "0.95"},
+        {"voltage 48000", circuitText(48000, kVoltsScale), "480.00"},
+        {"CircuitMeter8 neutral never converted", neutralText(CircuitMeter8, 1234, 0.01f), "N/A"},
+        {"CircuitMeter6 neutral", neutralText(CircuitMeter6, 1234, 0.01f), "12.34"},
+        {"failed read shows zero", circuitText(0, currentScaleFor(0)), "0.00"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.got, c.expected) << c.name;
+}
+
+TEST(RegisterMap, CurrentScaleBoundaries) {
+    const struct {
+        std::int32_t ct;
+        float scale;
+    } cases[] = {
+        {0, 0.0001f}, {5, 0.0001f}, {6, 0.001f},  {59, 0.001f},  {60, 0.01f}, {599, 0.01f},
+        {600, 0.1f},  {5999, 0.1f}, {6000, 0.0f}, {65535, 0.0f}, {-1, 0.0f}, // compared unsigned
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(currentScaleFor(c.ct), c.scale) << "CT size " << c.ct;
+}
+
+TEST(RegisterMap, SampleValuesRoundedToSinglePrecision) {
+    EXPECT_EQ(scaledSample(12345, kScaleThousandth), 12.345f);
+    EXPECT_EQ(scaledSample(12345, kScaleHundredth), 123.45f);
+    const std::int32_t regs[3] = {12345, 0, 65535};
+    const auto currents = breakerSampleCurrents(BranchMonitor100A, regs);
+    EXPECT_EQ(currents[0], 123.45f);
+    EXPECT_EQ(currents[2], 655.35f);
+    EXPECT_EQ(currents[41], 0.0f) << "registers missing from a short block read as 0";
+}
+
+TEST(RegisterMap, DecodeFloatHighRegisterFirst) {
+    EXPECT_EQ(decodeFloat(0x4148, 0x0000), 12.5f);
+    const float swapped = decodeFloat(0x0000, 0x4148);
+    EXPECT_EQ(std::fpclassify(swapped), FP_SUBNORMAL);
+    EXPECT_LT(swapped, 1e-38f);
+    EXPECT_EQ(decodeFloat(0xC148, 0x0000), -12.5f) << "sign bit from the high register";
+
+    const std::int32_t regs[4] = {0x4148, 0x0000, 0x3F80, 0x0000};
+    const auto values = decodeFloats<2>(regs);
+    EXPECT_EQ(values[0], 12.5f);
+    EXPECT_EQ(values[1], 1.0f);
+}
+
+TEST(RegisterMap, NameText) {
+    EXPECT_EQ(nameText(0x4142, 0x4300), "ABC");
+    EXPECT_EQ(nameText(0x0041, 0x4243), "") << "a zero first byte is the empty name";
+    EXPECT_EQ(nameText(0x4142, 0x4344), "ABCD");
+    EXPECT_EQ(nameText(0x4100, 0x4243), "A") << "text ends at the first zero byte";
+    EXPECT_EQ(nameText(0, 0), "");
+}
+
+TEST(RegisterMap, FixedTextIsExactPrintf) {
+    EXPECT_EQ(fixedText(0.0005, 3), "0.001");
+    EXPECT_EQ(fixedText(0.125, 2), "0.12") << "ties go to even like printf";
+    EXPECT_EQ(fixedText(655.35, 2), "655.35");
+    EXPECT_EQ(fixedText(-1.5, 1), "-1.5");
+}
+
+class RegisterReadTest : public ::testing::Test {
+protected:
+    // Reply to a function-3 read with these register values.
+    static Bytes readReply(int slave, std::vector<std::uint16_t> regs) {
+        Bytes b{static_cast<std::uint8_t>(slave), 0x03, static_cast<std::uint8_t>(regs.size() * 2)};
+        for (auto r : regs) {
+            b.push_back(static_cast<std::uint8_t>(r >> 8));
+            b.push_back(static_cast<std::uint8_t>(r & 0xFF));
+        }
+        return withCrc(b);
+    }
+
+    CommTrace trace;
+    DeviceTable devices;
+    ModbusMaster master{trace, devices};
+    FakeTransport port;
+};
+
+TEST_F(RegisterReadTest, FailedPollLeavesAllZero) {
+    port.scriptSilence();
+    const MeterReading r = readMeter(master, port, BranchMonitor, 3);
+    EXPECT_EQ(r.result, Timeout);
+    EXPECT_EQ(r.kind, BranchMonitor);
+    EXPECT_EQ(r.address, 3);
+    for (auto v : r.registers)
+        EXPECT_EQ(v, 0);
+    EXPECT_EQ(port.writes.back(), withCrc(fromHex("03 03 00 00 00 31")));
+}
+
+TEST_F(RegisterReadTest, FailedBlockReadClearsStaleValues) {
+    std::int32_t values[4] = {7, 7, 7, 7};
+    port.script(withCrc(fromHex("05 83 02")));
+    EXPECT_EQ(readBlock(master, port, 5, {258, 4}, values), ExceptionResponse);
+    for (auto v : values)
+        EXPECT_EQ(v, 0);
+}
+
+TEST_F(RegisterReadTest, PollOfFullDataMeter) {
+    std::vector<std::uint16_t> regs(52, 0);
+    regs[0] = 0x4148;
+    regs[48] = 0x3F80;
+    port.script(readReply(9, regs));
+    const MeterReading r = readMeter(master, port, FullDataMeter, 9);
+    EXPECT_EQ(r.result, Ok);
+    EXPECT_EQ(port.writes.back(), withCrc(fromHex("09 03 01 02 00 34")));
+    EXPECT_EQ(decodeFloat(r.reg(0), r.reg(1)), 12.5f);
+    EXPECT_EQ(decodeFloat(r.reg(48), r.reg(49)), 1.0f);
+}
+
+TEST_F(RegisterReadTest, NameReadChosenByDeviceTable) {
+    const struct {
+        const char* name;
+        int slaveId;
+        Bytes reply; // empty: no read expected
+        Bytes request;
+        const char* panel;
+        const char* board;
+    } cases[] = {
+        {"branch monitor reads 273-274", 230, readReply(4, {0x4142, 0x4300}),
+         withCrc(fromHex("04 03 01 11 00 02")), "ABC", "keep"},
+        {"100A branch monitor reads 273-274", 231, readReply(4, {0x5A00, 0}),
+         withCrc(fromHex("04 03 01 11 00 02")), "Z", "keep"},
+        {"circuit meter reads 38-41", 235, readReply(4, {0x5041, 0x4E00, 0x4244, 0x3100}),
+         withCrc(fromHex("04 03 00 26 00 04")), "PAN", "BD1"},
+        {"CircuitMeter6 reads 38-41", 236, readReply(4, {0x5041, 0x4E00, 0x4244, 0x3100}),
+         withCrc(fromHex("04 03 00 26 00 04")), "PAN", "BD1"},
+        {"failed circuit read gives empty names", 235, withCrc(fromHex("04 83 02")),
+         withCrc(fromHex("04 03 00 26 00 04")), "", ""},
+        {"other kind reads nothing", 17, {}, {}, "", ""},
+        {"never answered reads nothing", 0, {}, {}, "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        devices.record(4, c.slaveId);
+        port.writes.clear();
+        if (!c.reply.empty())
+            port.script(c.reply);
+        DeviceNames names{"old", "keep"};
+        readNames(master, port, devices, 4, names);
+        EXPECT_EQ(names.panel, c.panel);
+        EXPECT_EQ(names.board, c.board);
+        if (c.request.empty())
+            EXPECT_TRUE(port.writes.empty());
+        else
+            EXPECT_EQ(port.writes, std::vector<Bytes>{c.request});
+    }
+}
+
+TEST(MeterList, ProgressLineStaysFirstAboveSortedDevices) {
+    MeterList list;
+    list.setProgress("Searching...");
+    // "0" sorts before "S": sorted with the devices, the progress line would
+    // land below them.
+    EXPECT_EQ(list.addDevice("11 - A [Kyrel Branch]"), 1);
+    EXPECT_EQ(list.addDevice("02 - B [Kyrel Branch]"), 1);
+    EXPECT_EQ(list.addDevice("100 - C [Kyrel Branch]"), 2) << "text order: 100 before 11";
+    list.setProgress("Searching: 101 of 200");
+    EXPECT_EQ(list.lines(),
+              (std::vector<std::string>{"Searching: 101 of 200", "02 - B [Kyrel Branch]",
+                                        "100 - C [Kyrel Branch]", "11 - A [Kyrel Branch]"}));
+    list.removeProgress();
+    EXPECT_EQ(list.count(), 3);
+    EXPECT_EQ(list.text(0), "02 - B [Kyrel Branch]");
+    EXPECT_EQ(list.text(3), "");
+    EXPECT_EQ(list.text(-1), "");
+}
+
+TEST(MeterList, SelectionFollowsItsLine) {
+    MeterList list;
+    list.setProgress("Searching...");
+    list.select(list.addDevice("11 - A [x]"));
+    EXPECT_EQ(list.selectedIndex(), 1);
+    list.addDevice("100 - C [x]");
+    EXPECT_EQ(list.selectedIndex(), 2);
+    EXPECT_EQ(list.selectedText(), "11 - A [x]");
+    list.removeProgress();
+    EXPECT_EQ(list.selectedIndex(), 1);
+    EXPECT_EQ(list.selectedText(), "11 - A [x]");
+
+    list.select(7);
+    EXPECT_EQ(list.selectedIndex(), -1) << "an index outside the list selects nothing";
+    list.setProgress("p");
+    list.select(0);
+    list.removeProgress();
+    EXPECT_EQ(list.selectedIndex(), -1) << "removing the selected progress line";
+    list.select(0);
+    list.clear();
+    EXPECT_EQ(list.selectedIndex(), -1);
+    EXPECT_EQ(list.count(), 0);
+}
+
+} // namespace
+} // namespace tarvo
