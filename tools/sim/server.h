@@ -85,9 +85,10 @@ public:
     const std::string& slavePath() const { return m_slavePath; }
 
 private:
+    // Order matters: the path is filled while the master is opened.
     Bus m_bus;
-    int m_master = -1;
     std::string m_slavePath;
+    int m_master = -1;
     LineServer m_server;
 };
 

@@ -1,0 +1,279 @@
+// The simulator's own pieces without a line: CRC, timing, identification
+// texts and the device rules for reads and writes.
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "link/modbus_master.h"
+#include "sim/bus.h"
+#include "sim/device.h"
+#include "sim/frame.h"
+#include "support/hex.h"
+
+namespace tarvo::sim {
+namespace {
+
+using test::fromHex;
+
+TEST(SimCrc, KnownFramesGiveTheirPublishedCrc) {
+    EXPECT_EQ(crc16(fromHex("01 03 00 00 00 31")), 0x1E84);
+    EXPECT_EQ(crc16(fromHex("01 11")), 0x2CC0);
+    EXPECT_TRUE(frameIntact(fromHex("01 03 00 00 00 31 84 1E")));
+    EXPECT_FALSE(frameIntact(fromHex("01 03 00 00 00 31 84 1F")));
+    EXPECT_FALSE(frameIntact(fromHex("00 00"))) << "too short to be a frame";
+}
+
+// The simulator's bitwise CRC and the master's table CRC are written
+// independently; any disagreement is a bug in one of them.
+TEST(SimCrc, AgreesWithTheMastersTableCrcOnRandomFrames) {
+    std::mt19937 random(42);
+    for (int i = 0; i < 2000; ++i) {
+        Bytes frame(1 + random() % 255);
+        for (auto& b : frame)
+            b = static_cast<std::uint8_t>(random());
+        ASSERT_EQ(crc16(frame), ModbusMaster::crc16(frame)) << "frame " << i;
+    }
+}
+
+TEST(SimTiming, SilentIntervalIsThreeAndAHalfCharactersButAtLeast1750us) {
+    EXPECT_EQ(silentInterval(9600).count(), 4011); // 38.5 bits / 9600, rounded up
+    EXPECT_EQ(silentInterval(2400).count(), 16042);
+    EXPECT_EQ(silentInterval(19200).count(), 2006);
+    EXPECT_EQ(silentInterval(38400).count(), 1750); // fixed above 19200
+}
+
+// The program's classification rules, in their order, applied to the
+// simulator's texts: each model must come out as its own kind.
+DeviceKind classify(const std::string& t) {
+    const auto has = [&](const char* w) { return t.find(w) != std::string::npos; };
+    if (!has("Kyrel"))
+        return NoDevice;
+    if (has("Energy-Only"))
+        return EnergyOnlyMeter;
+    if (has("Temperature"))
+        return TemperatureDevice;
+    if (has("Full-Data"))
+        return FullDataMeter;
+    if (has("Branch") && has("100A"))
+        return BranchMonitor100A;
+    if (has("Branch"))
+        return BranchMonitor;
+    if (has("Circuit") && has("Meter 6,"))
+        return CircuitMeter6;
+    if (has("Circuit") && has("Meter 8,"))
+        return CircuitMeter8;
+    return NoDevice;
+}
+
+struct ModelCase {
+    const char* name;
+    Model model;
+    DeviceKind kind;
+    int slaveId; // -1: any byte but 230, 231, 235, 236
+};
+const ModelCase kModels[] = {
+    {"branch", Model::Branch, BranchMonitor, 230},
+    {"branch100a", Model::Branch100A, BranchMonitor100A, 231},
+    {"circuit8", Model::Circuit8, CircuitMeter8, 235},
+    {"circuit6", Model::Circuit6, CircuitMeter6, 236},
+    {"energy", Model::Energy, EnergyOnlyMeter, -1},
+    {"temperature", Model::Temperature, TemperatureDevice, -1},
+    {"fulldata", Model::FullData, FullDataMeter, -1},
+    {"foreign", Model::Foreign, NoDevice, -1},
+};
+
+TEST(SimModels, EachTextClassifiesAsItsKindAndEachByteIsItsOwn) {
+    for (const ModelCase& c : kModels) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(modelFromName(c.name), c.model);
+        const std::string text = defaultIdentificationText(c.model);
+        EXPECT_EQ(classify(text), c.kind) << text;
+        EXPECT_EQ(deviceKind(c.model), c.kind);
+        EXPECT_LE(text.size(), 93u);
+        const int byte = defaultSlaveIdByte(c.model);
+        if (c.slaveId >= 0) {
+            EXPECT_EQ(byte, c.slaveId);
+        } else {
+            EXPECT_TRUE(byte != 230 && byte != 231 && byte != 235 && byte != 236) << byte;
+        }
+    }
+    EXPECT_EQ(defaultIdentificationText(Model::Foreign).find("Kyrel"), std::string::npos);
+    EXPECT_EQ(defaultIdentificationText(Model::Circuit8).find("Branch"), std::string::npos);
+    EXPECT_FALSE(modelFromName("Branch").has_value()) << "names are lower case";
+}
+
+// Reads a device answers and the ones it refuses.
+struct ReadCase {
+    const char* fault;
+    Model model;
+    int first, count;
+    std::uint8_t exception;
+};
+const ReadCase kReads[] = {
+    {"branch poll block", Model::Branch, 0, 49, 0},
+    {"branch name", Model::Branch, 273, 2, 0},
+    {"branch delays", Model::Branch, 219, 42, 0},
+    {"branch past its last register", Model::Branch, 274, 2, IllegalDataAddress},
+    {"circuit poll block", Model::Circuit8, 0, 37, 0},
+    {"circuit names", Model::Circuit6, 38, 4, 0},
+    {"circuit critical mask", Model::Circuit8, 73, 1, 0},
+    {"circuit sample block", Model::Circuit8, 258, 56, 0},
+    {"circuit gap after the mask", Model::Circuit8, 74, 1, IllegalDataAddress},
+    {"circuit past the float block", Model::Circuit6, 300, 14, 0},
+    {"circuit one past the float block", Model::Circuit6, 300, 15, IllegalDataAddress},
+    {"energy floats", Model::Energy, 258, 4, 0},
+    {"energy has no poll block at 0", Model::Energy, 0, 1, IllegalDataAddress},
+    {"energy firmware", Model::Energy, 42, 2, 0},
+    {"temperature float", Model::Temperature, 256, 2, 0},
+    {"full-data floats", Model::FullData, 258, 52, 0},
+    {"count 0", Model::Branch, 0, 0, IllegalDataValue},
+    {"count 126", Model::Branch, 0, 126, IllegalDataValue},
+    {"register beyond 1023", Model::Branch, 65000, 2, IllegalDataAddress},
+    {"foreign", Model::Foreign, 0, 10, 0},
+};
+
+TEST(SimModels, ReadsAnswerWhatTheDeviceHasAndRefuseTheRest) {
+    for (const ReadCase& c : kReads) {
+        Device device(c.model, 5);
+        std::vector<std::uint16_t> values;
+        EXPECT_EQ(device.readRegisters(c.first, c.count, values), c.exception) << c.fault;
+        if (c.exception == 0) {
+            EXPECT_EQ(values.size(), static_cast<std::size_t>(c.count)) << c.fault;
+        }
+    }
+}
+
+TEST(SimModels, FixedValuesAreTheDocumentedOnes) {
+    Device branch(Model::Branch, 2, "PNL1");
+    EXPECT_EQ(branch.reg(0), 1000);
+    EXPECT_EQ(branch.reg(41), 1000 + 250 * 41);
+    EXPECT_EQ(branch.name(273), "PNL1");
+    EXPECT_EQ(branch.reg(261) * 65536 + branch.reg(262), 65536 + 1000 + 2);
+    Device hundred(Model::Branch100A, 4);
+    EXPECT_EQ(hundred.reg(0), 100) << "the same 1 A in 10 mA units";
+    EXPECT_EQ(hundred.name(273), "BR04");
+    Device meter(Model::Circuit8, 3, "MAIN");
+    EXPECT_EQ(meter.reg(29), 100);
+    EXPECT_EQ(meter.name(38), "MAIN");
+    EXPECT_EQ(meter.name(40), "BD03");
+    EXPECT_EQ(meter.reg(25), 0) << "an 8-meter board has no neutral current";
+    EXPECT_EQ(meter.floatAt(258), 101.0f);
+    EXPECT_EQ(meter.floatAt(312), 128.0f);
+    EXPECT_EQ(Device(Model::Circuit6, 3).reg(25), 150);
+    EXPECT_EQ(Device(Model::Energy, 6).floatAt(258), 12345.5f);
+    EXPECT_EQ(Device(Model::Temperature, 7).floatAt(256), 21.5f);
+    EXPECT_EQ(Device(Model::FullData, 8).floatAt(306), 225.0f);
+}
+
+// Writes: each row sets a register raw, writes one value through the device's
+// rules and checks the answer and what the device then holds.
+struct WriteCase {
+    const char* fault;
+    Model model;
+    int presetReg;
+    std::uint16_t preset;
+    int reg;
+    int value;
+    std::uint8_t exception;
+    int checkReg;
+    std::uint16_t expected;
+};
+const WriteCase kWrites[] = {
+    {"a flag register only clears", Model::Branch, 43, 0x0005, 43, 0x0004, 0, 43, 0x0004},
+    {"a flag write cannot set bits", Model::Branch, 46, 0x0000, 46, 0x00FF, 0, 46, 0x0000},
+    {"the summary follows the flags", Model::Branch, 44, 0x0100, 44, 0, 0, 42, 0x0000},
+    {"the summary shows a set flag", Model::Branch, 47, 0x0001, 43, 0, 0, 42, 0x0010},
+    {"global warning limit reaches breaker 42", Model::Branch, -1, 0, 268, 65, 0, 134, 65},
+    {"global alarm holdoff reaches breaker 1", Model::Branch, -1, 0, 271, 30, 0, 219, 30},
+    {"global rating reaches every breaker", Model::Branch100A, -1, 0, 267, 90, 0, 92, 90},
+    {"a percentage above 100 is refused", Model::Branch, -1, 0, 93, 101, IllegalDataValue, 93, 70},
+    {"a breaker current is read-only", Model::Branch, -1, 0, 0, 5, IllegalDataAddress, 0, 1000},
+    {"the firmware is read-only", Model::Branch, -1, 0, 49, 9, IllegalDataAddress, 49, 2},
+    {"the alarm summary is read-only", Model::Branch, -1, 0, 42, 0, IllegalDataAddress, 42, 0},
+    {"panel name", Model::Branch, -1, 0, 273, 0x5031, 0, 273, 0x5031},
+    {"CT size 0 is refused", Model::Circuit8, -1, 0, 29, 0, IllegalDataValue, 29, 100},
+    {"CT size 6000 is refused", Model::Circuit8, -1, 0, 29, 6000, IllegalDataValue, 29, 100},
+    {"CT size 200", Model::Circuit8, -1, 0, 29, 200, 0, 29, 200},
+    {"circuit alarm flags only clear", Model::Circuit6, 36, 0x01C1, 36, 0, 0, 36, 0},
+    {"meter 1 cannot be switched off", Model::Circuit8, -1, 0, 72, 0x0000, 0, 72, 0x0001},
+    {"a six-meter board has no meters 7, 8", Model::Circuit6, -1, 0, 72, 0x00FF, 0, 72, 0x003F},
+    {"the lock bit is not the master's to set", Model::Circuit8, -1, 0, 72, 0x8007, 0, 72, 0x0007},
+    {"the lock bit survives a write", Model::Circuit8, 72, 0x8003, 38, 0x4142, 0, 72, 0x8003},
+    {"locked meter selection refused", Model::Circuit8, 72, 0x8003, 72, 0x0007, IllegalDataValue,
+     72, 0x8003},
+    {"locked board name refused", Model::Circuit8, 72, 0x8003, 40, 0x5820, IllegalDataValue, 40,
+     0x4244},
+    {"locked panel name still taken", Model::Circuit8, 72, 0x8003, 38, 0x5820, 0, 38, 0x5820},
+    {"critical mask", Model::Circuit8, -1, 0, 73, 0x01C0, 0, 73, 0x01C0},
+    {"a circuit current is read-only", Model::Circuit8, -1, 0, 22, 1, IllegalDataAddress, 22, 5400},
+    {"an energy meter takes no writes", Model::Energy, -1, 0, 258, 1, IllegalDataAddress, 258,
+     0x4640},
+    {"a foreign device has no function 6", Model::Foreign, -1, 0, 0, 1, IllegalFunction, 0, 0},
+};
+
+TEST(SimModels, WritesFollowTheDeviceRules) {
+    for (const WriteCase& c : kWrites) {
+        Device device(c.model, 3);
+        if (c.presetReg >= 0)
+            device.setReg(c.presetReg, c.preset);
+        EXPECT_EQ(device.writeRegister(c.reg, c.value), c.exception) << c.fault;
+        EXPECT_EQ(device.reg(c.checkReg), c.expected) << c.fault;
+    }
+}
+
+// Live values: the same seed gives the same run; overloads trip the latched
+// warning and alarm flags once their delays pass; a phase drop sets a
+// phase-lost flag.
+TEST(SimLive, SameSeedSameValuesAndOverloadsTripFlags) {
+    Device a(Model::Branch, 2), b(Model::Branch, 2);
+    std::mt19937 ra(7), rb(7);
+    bool warned = false, alarmed = false;
+    for (int step = 0; step < 2400 && !(warned && alarmed); ++step) { // up to 20 minutes
+        a.advance(0.5, ra);
+        b.advance(0.5, rb);
+        ASSERT_EQ(a.reg(5), b.reg(5));
+        warned = warned || (a.reg(42) & 0x07) != 0;
+        alarmed = alarmed || (a.reg(42) & 0x38) != 0;
+    }
+    EXPECT_TRUE(warned);
+    EXPECT_TRUE(alarmed);
+    EXPECT_NE(a.reg(5), 1000 + 5 * 250) << "currents drift";
+    // A reset still clears latched flags in live mode.
+    for (int r = 43; r <= 48; ++r)
+        a.writeRegister(r, 0);
+    EXPECT_EQ(a.reg(42), 0);
+}
+
+TEST(SimLive, APhaseDropSetsItsPhaseLostFlag) {
+    Device meter(Model::Circuit6, 3);
+    std::mt19937 random(3);
+    bool lost = false;
+    for (int step = 0; step < 2400 && !lost; ++step) {
+        meter.advance(0.5, random);
+        lost = (meter.reg(36) & 0x01C0) != 0;
+    }
+    EXPECT_TRUE(lost);
+    EXPECT_GT(meter.reg(22) + meter.reg(23) + meter.reg(24), 0);
+}
+
+TEST(SimBus, FaultNamesRoundTrip) {
+    for (const char* name : {"none", "silent", "badcrc", "short", "long", "wrongaddr", "exception",
+                             "split", "late", "noise", "echo"}) {
+        const auto fault = faultFromName(name);
+        ASSERT_TRUE(fault.has_value()) << name;
+        EXPECT_STREQ(faultName(*fault), name);
+    }
+    EXPECT_FALSE(faultFromName("crc").has_value());
+}
+
+TEST(SimBus, AddressesOutsideTheBusAreRefused) {
+    Bus bus;
+    EXPECT_FALSE(bus.addDevice(Model::Branch, 0));
+    EXPECT_FALSE(bus.addDevice(Model::Branch, 248));
+    EXPECT_TRUE(bus.addDevice(Model::Branch, 247));
+    EXPECT_FALSE(bus.registerValue(5, 0).has_value());
+}
+
+} // namespace
+} // namespace tarvo::sim
