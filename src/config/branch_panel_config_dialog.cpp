@@ -1,0 +1,54 @@
+#include "config/branch_panel_config_dialog.h"
+
+#include "app/operator.h"
+#include "ui_branch_panel_config_dialog.h"
+
+namespace tarvo {
+
+BranchPanelConfigDialog::BranchPanelConfigDialog(ConfigDialogContext& context, QWidget* parent)
+    : ConfigDialog(context, m_values, parent),
+      m_ui(std::make_unique<Ui::BranchPanelConfigDialog>()) {
+    m_ui->setupUi(this);
+    const BreakerFields breakers = buildBreakerGrid(m_ui->breakerGrid, {}, "rating", {}, {}, 3);
+    std::vector<QLineEdit*> fields = breakers.first;
+    fields.insert(fields.end(), {m_ui->globalRating, m_ui->headerPanelName, m_ui->panelNameEdit,
+                                 m_ui->maxLine, m_ui->minLine});
+    setFields(std::move(fields));
+    connectButtons(m_ui->okButton, m_ui->cancelButton, m_ui->helpButton);
+    connect(m_ui->setGlobalRating, &QPushButton::clicked, this, [this] {
+        if (!takeForm())
+            return;
+        ConfigRegisters regs = registers();
+        m_values.setGlobalRating(regs);
+        showAll();
+    });
+    connect(m_ui->setPanelName, &QPushButton::clicked, this, [this] {
+        if (!takeForm())
+            return;
+        ConfigRegisters regs = registers();
+        m_values.setPanelName(regs, m_context.panelName);
+        showAll();
+    });
+}
+
+BranchPanelConfigDialog::~BranchPanelConfigDialog() = default;
+
+void BranchPanelConfigDialog::load(int address, DeviceKind kind) {
+    beginOpening(address, kind);
+    ConfigRegisters regs = registers();
+    m_values.open(regs, m_context.panelName, kind);
+    showAll();
+}
+
+void BranchPanelConfigDialog::showAll() {
+    showValues();
+    m_ui->firmwareLine->setText(toText(m_values.firmwareLine));
+    m_ui->serialLine->setText(toText(m_values.serialLine));
+}
+
+void BranchPanelConfigDialog::writeOnOk() {
+    ConfigRegisters regs = registers();
+    m_values.writeChanged(regs, m_context.op);
+}
+
+} // namespace tarvo

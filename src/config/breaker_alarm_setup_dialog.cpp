@@ -1,0 +1,54 @@
+#include "config/breaker_alarm_setup_dialog.h"
+
+#include "app/operator.h"
+#include "ui_breaker_alarm_setup_dialog.h"
+
+namespace tarvo {
+
+BreakerAlarmSetupDialog::BreakerAlarmSetupDialog(ConfigDialogContext& context, QWidget* parent)
+    : ConfigDialog(context, m_values, parent),
+      m_ui(std::make_unique<Ui::BreakerAlarmSetupDialog>()) {
+    m_ui->setupUi(this);
+    const BreakerFields breakers =
+        buildBreakerGrid(m_ui->breakerGrid, "Alarm%", "alarmLevel", "Warn%", "warningLevel", 3);
+    std::vector<QLineEdit*> fields = breakers.first;
+    fields.insert(fields.end(), breakers.second.begin(), breakers.second.end());
+    fields.insert(fields.end(), {m_ui->globalWarningLimit, m_ui->globalAlarmLimit, m_ui->panelName,
+                                 m_ui->globalAlarmHoldoff, m_ui->globalWarningHoldoff});
+    setFields(std::move(fields));
+    connectButtons(m_ui->okButton, m_ui->cancelButton, m_ui->helpButton);
+    using Global = BreakerSetpointForm::Global;
+    connect(m_ui->setGlobalWarningLimit, &QPushButton::clicked, this,
+            [this] { set(Global::WarningLimit); });
+    connect(m_ui->setGlobalAlarmLimit, &QPushButton::clicked, this,
+            [this] { set(Global::AlarmLimit); });
+    connect(m_ui->setGlobalWarningHoldoff, &QPushButton::clicked, this,
+            [this] { set(Global::WarningHoldoff); });
+    connect(m_ui->setGlobalAlarmHoldoff, &QPushButton::clicked, this,
+            [this] { set(Global::AlarmHoldoff); });
+}
+
+BreakerAlarmSetupDialog::~BreakerAlarmSetupDialog() = default;
+
+void BreakerAlarmSetupDialog::load(int address, DeviceKind kind) {
+    beginOpening(address, kind);
+    ConfigRegisters regs = registers();
+    m_values.open(regs, m_context.panelName);
+    showValues();
+}
+
+void BreakerAlarmSetupDialog::set(BreakerSetpointForm::Global which) {
+    // The value written is what the field shows; a bad field writes nothing.
+    if (!takeForm())
+        return;
+    ConfigRegisters regs = registers();
+    m_values.set(regs, which);
+    showValues();
+}
+
+void BreakerAlarmSetupDialog::writeOnOk() {
+    ConfigRegisters regs = registers();
+    m_values.writeChanged(regs, m_context.op);
+}
+
+} // namespace tarvo
