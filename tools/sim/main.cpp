@@ -87,10 +87,11 @@ int parseArguments(int argc, char** argv, Options& opt) {
             return -1;
         } else if (arg == "--live") {
             opt.live = true;
+        } else if (arg != "--device" && arg != "--bus" && arg != "--link" && arg != "--port" &&
+                   arg != "--control" && arg != "--speed" && arg != "--parity" && arg != "--seed") {
+            return fail("unknown argument " + arg + " (see --help)");
         } else if (!value(v)) {
-            return fail(arg.rfind("--", 0) == 0 && arg != "--live"
-                            ? arg + " needs a value (see --help)"
-                            : "unknown argument " + arg + " (see --help)");
+            return fail(arg + " needs a value (see --help)");
         } else if (arg == "--device") {
             const auto spec = parseDeviceSpec(v, why);
             if (!spec)

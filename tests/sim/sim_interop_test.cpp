@@ -1,0 +1,180 @@
+// Proof against code nobody here wrote: mbpoll as the master of the
+// simulator, and the program's ModbusMaster against a pymodbus slave.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <poll.h>
+#include <thread>
+#include <unistd.h>
+
+#include "child_process.h"
+#include "devices/device_table.h"
+#include "link/comm_trace.h"
+#include "link/modbus_master.h"
+#include "link/serial_port.h"
+#include "sim/server.h"
+#include "support/pty_pair.h"
+
+namespace tarvo {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ChildProcess;
+using test::runProgram;
+using test::TempDir;
+
+const char* const kMbpoll = "/usr/bin/mbpoll";
+const char* const kPython = "/usr/bin/python3";
+
+class MbpollInterop : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (::access(kMbpoll, X_OK) != 0)
+            GTEST_SKIP() << "mbpoll is not installed (Debian package mbpoll)";
+        sim.bus().addDevice(sim::Model::Branch, 2, "PNL1");
+        sim.bus().addDevice(sim::Model::Circuit8, 3, "MAIN");
+    }
+
+    // mbpoll at 9600 8N1, PDU (0-based) register numbers, one poll, 2 s time-out.
+    std::string mbpoll(std::vector<std::string> args) {
+        std::vector<std::string> argv{kMbpoll, "-m", "rtu", "-b", "9600", "-P",
+                                      "none",  "-0", "-1",  "-o", "2"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::string out;
+        status = runProgram(argv, out);
+        return out;
+    }
+
+    sim::PtyServer sim;
+    int status = -1;
+};
+
+TEST_F(MbpollInterop, ReadsHoldingRegisters) {
+    const std::string out = mbpoll({"-a", "2", "-r", "273", "-c", "2", sim.slavePath()});
+    EXPECT_EQ(status, 0) << out;
+    // "PNL1" as two registers: 0x504E, 0x4C31.
+    EXPECT_NE(out.find("[273]: \t20558"), std::string::npos) << out;
+    EXPECT_NE(out.find("[274]: \t19505"), std::string::npos) << out;
+}
+
+TEST_F(MbpollInterop, ReadsTheFloatBlockInTheDevicesWordOrder) {
+    const std::string out =
+        mbpoll({"-a", "3", "-t", "4:float", "-B", "-r", "258", "-c", "2", sim.slavePath()});
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("[258]: \t101"), std::string::npos) << out;
+    EXPECT_NE(out.find("[260]: \t102"), std::string::npos) << out;
+}
+
+TEST_F(MbpollInterop, WritesOneRegisterWithFunction6) {
+    const std::string out = mbpoll({"-a", "2", "-r", "268", sim.slavePath(), "65"});
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("Written 1 references."), std::string::npos) << out;
+    const auto writes = sim.bus().writes();
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].address, 2);
+    EXPECT_EQ(writes[0].reg, 268);
+    EXPECT_EQ(writes[0].value, 65);
+    EXPECT_EQ(sim.bus().frames().back().bytes.at(1), 6) << "function 6, not 16";
+    EXPECT_EQ(sim.bus().registerValue(2, 93), 65) << "the global warning limit reached breaker 1";
+}
+
+TEST_F(MbpollInterop, ReadsTheIdentificationWithReportSlaveId) {
+    const std::string out = mbpoll({"-a", "2", "-u", sim.slavePath()});
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("Id    : 0xE6"), std::string::npos) << out; // 230
+    EXPECT_NE(out.find("Status: On"), std::string::npos) << out;
+    EXPECT_NE(out.find("Data  : Kyrel Branch Circuit Monitor, 42 Breakers"), std::string::npos)
+        << out;
+}
+
+TEST_F(MbpollInterop, SeesAnExceptionForAMissingRegister) {
+    const std::string out = mbpoll({"-a", "2", "-r", "300", "-c", "1", sim.slavePath()});
+    EXPECT_NE(out.find("Illegal data address"), std::string::npos) << out;
+}
+
+// A null-modem cable between two pseudo-terminals: what one program writes on
+// one slave end comes out of the other, so two programs that each open a
+// serial port by path can talk. Both pairs are raw on both ends.
+class PtyCable {
+public:
+    PtyCable() : m_thread([this] { run(); }) {}
+    ~PtyCable() {
+        m_stop = true;
+        m_thread.join();
+    }
+    const std::string& endA() const { return m_a.slavePath(); }
+    const std::string& endB() const { return m_b.slavePath(); }
+
+private:
+    void run() {
+        while (!m_stop) {
+            pollfd fds[2] = {{m_a.master(), POLLIN, 0}, {m_b.master(), POLLIN, 0}};
+            if (::poll(fds, 2, 20) <= 0)
+                continue;
+            for (int i = 0; i < 2; ++i) {
+                if (!(fds[i].revents & POLLIN))
+                    continue;
+                std::uint8_t buf[512];
+                const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+                if (n > 0)
+                    (void)!::write(fds[1 - i].fd, buf, static_cast<std::size_t>(n));
+            }
+        }
+    }
+
+    test::PtyPair m_a, m_b;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+TEST(PymodbusInterop, TheMasterReadsWritesAndIdentifiesAPymodbusSlave) {
+    if (::access(kPython, X_OK) != 0)
+        GTEST_SKIP() << "/usr/bin/python3 is missing";
+    std::string probe;
+    if (runProgram({kPython, "-c", "import pymodbus.server, serial_asyncio"}, probe) != 0)
+        GTEST_SKIP() << "pymodbus 3 with pyserial-asyncio is not installed "
+                        "(Debian python3-pymodbus): "
+                     << probe;
+    TempDir dir;
+    PtyCable cable;
+    ChildProcess peer({kPython, TARVO_SIM_PYMODBUS_SERVER, cable.endA(), "5", "235",
+                       "Kyrel Circuit Meter 8, pymodbus", "0:11,22,33,44,65535"},
+                      dir.file("output"));
+    ASSERT_TRUE(peer.waitForOutput("ready", 20s)) << peer.output();
+
+    SerialPort port;
+    ASSERT_TRUE(port.openDevice(cable.endB()));
+    CommTrace trace;
+    DeviceTable devices;
+    ModbusMaster master(trace, devices);
+
+    std::array<std::int32_t, 5> values{};
+    ASSERT_EQ(master.readHoldingRegisters(port, 5, 0, 5, values), Ok) << peer.output();
+    EXPECT_EQ(values, (std::array<std::int32_t, 5>{11, 22, 33, 44, 65535}));
+    EXPECT_NE(trace.text().find("Send->05 03 00 00 00 05 84 4D"), std::string::npos)
+        << trace.text();
+    EXPECT_NE(trace.text().find("Recv->05 03 0A 00 0B 00 16 00 21 00 2C FF FF"), std::string::npos)
+        << trace.text();
+
+    ASSERT_EQ(master.writeSingleRegister(port, 5, 3, 1234), Ok);
+    std::array<std::int32_t, 1> one{};
+    ASSERT_EQ(master.readHoldingRegisters(port, 5, 3, 1, one), Ok);
+    EXPECT_EQ(one[0], 1234);
+
+    int slaveId = 0;
+    std::array<char, ModbusMaster::kSlaveIdTextSize> text{};
+    ASSERT_EQ(master.reportSlaveId(port, 5, slaveId, text), Ok) << trace.text();
+    EXPECT_EQ(slaveId, 235);
+    EXPECT_STREQ(text.data(), "Kyrel Circuit Meter 8, pymodbus");
+    EXPECT_EQ(devices.slaveId(5), 235);
+
+    // A register the slave does not hold: pymodbus answers with an exception.
+    EXPECT_EQ(master.readHoldingRegisters(port, 5, 100, 1, one), ExceptionResponse);
+    // Another address: pymodbus stays silent, as a real bus does.
+    EXPECT_EQ(master.readHoldingRegisters(port, 6, 0, 1, one), Timeout);
+}
+
+} // namespace
+} // namespace tarvo

@@ -1,0 +1,183 @@
+// The tarvo-sim program: arguments, the link, the control channel and a
+// clean end on SIGTERM.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+
+#include "child_process.h"
+#include "devices/device_table.h"
+#include "link/comm_trace.h"
+#include "link/modbus_master.h"
+#include "link/serial_port.h"
+
+namespace tarvo {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ChildProcess;
+using test::runProgram;
+using test::TempDir;
+
+const std::string kProgram = TARVO_SIM_PROGRAM;
+
+TEST(SimProgram, HelpNamesEveryOptionAndFault) {
+    std::string out;
+    ASSERT_EQ(runProgram({kProgram, "--help"}, out), 0);
+    for (const char* word :
+         {"--device", "--bus",  "--link",    "--port",     "--speed",   "--parity",
+          "--live",   "--seed", "--control", "branch100a", "fulldata",  "foreign",
+          "silent",   "badcrc", "short",     "long",       "wrongaddr", "exception",
+          "split",    "late",   "noise",     "echo",       "log"})
+        EXPECT_NE(out.find(word), std::string::npos) << word;
+}
+
+struct BadArguments {
+    const char* fault;
+    std::vector<std::string> args;
+    const char* message;
+};
+
+TEST(SimProgram, BadArgumentsStopWithAMessage) {
+    TempDir dir;
+    const std::string regular = dir.file("not-a-link");
+    std::ofstream(regular) << "keep me";
+    const std::string badBus = dir.file("bad.bus");
+    std::ofstream(badBus) << "# a panel\n2 branch PNL1\n3 toaster\n";
+    const BadArguments cases[] = {
+        {"no devices", {}, "no devices"},
+        {"unknown kind", {"--device", "2:toaster"}, "unknown device kind"},
+        {"address 0", {"--device", "0:branch"}, "ADDR 1 to 247"},
+        {"address 248", {"--device", "248:branch"}, "ADDR 1 to 247"},
+        {"name too long", {"--device", "2:branch:PANEL"}, "longer than 4"},
+        {"unknown option", {"--device", "2:branch", "--frobnicate"}, "unknown argument"},
+        {"missing value", {"--device"}, "needs a value"},
+        {"odd speed", {"--device", "2:branch", "--speed", "1234"}, "speed must be"},
+        {"odd parity", {"--device", "2:branch", "--parity", "mark"}, "parity must be"},
+        {"bad bus file line", {"--bus", badBus}, "line 3"},
+        {"missing bus file", {"--bus", dir.file("nothing")}, "cannot read bus file"},
+        {"link over a regular file", {"--device", "2:branch", "--link", regular}, "not a symbolic"},
+        {"missing serial device",
+         {"--device", "2:branch", "--port", dir.file("ttyNone")},
+         "cannot open"},
+    };
+    for (const BadArguments& c : cases) {
+        std::vector<std::string> argv{kProgram};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        std::string out;
+        EXPECT_EQ(runProgram(argv, out), 2) << c.fault;
+        EXPECT_NE(out.find(c.message), std::string::npos) << c.fault << ": " << out;
+    }
+    std::ifstream in(regular);
+    std::string kept;
+    std::getline(in, kept);
+    EXPECT_EQ(kept, "keep me");
+}
+
+// A line-based client of the control socket.
+class ControlClient {
+public:
+    explicit ControlClient(const std::string& path) {
+        m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+        if (::connect(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+    ~ControlClient() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    bool connected() const { return m_fd >= 0; }
+
+    // Sends one command; returns the whole answer up to its "ok" or "error" line.
+    std::string command(const std::string& line) {
+        const std::string text = line + "\n";
+        if (::send(m_fd, text.data(), text.size(), MSG_NOSIGNAL) < 0)
+            return "send failed";
+        std::string answer;
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        while (std::chrono::steady_clock::now() < deadline) {
+            const bool failed =
+                answer.find("error:") != std::string::npos && answer.ends_with("\n");
+            if (answer == "ok\n" || answer.ends_with("\nok\n") || failed)
+                break;
+            pollfd p{m_fd, POLLIN, 0};
+            if (::poll(&p, 1, 100) <= 0)
+                continue;
+            char buf[4096];
+            const ssize_t n = ::recv(m_fd, buf, sizeof buf, 0);
+            if (n <= 0)
+                break;
+            answer.append(buf, static_cast<std::size_t>(n));
+        }
+        return answer;
+    }
+
+private:
+    int m_fd = -1;
+};
+
+TEST(SimProgram, ServesALinkTakesControlCommandsAndCleansUpOnSigterm) {
+    TempDir dir;
+    const std::string link = dir.file("bus"), control = dir.file("control");
+    const std::string busFile = dir.file("panel.bus");
+    std::ofstream(busFile) << "# the main board\n3 circuit8 MAIN\n";
+    ChildProcess sim({kProgram, "--device", "2:branch:PNL1", "--bus", busFile, "--link", link,
+                      "--control", control},
+                     dir.file("output"));
+    ASSERT_TRUE(sim.waitForOutput("tarvo-sim: control", 10s)) << sim.output();
+    EXPECT_NE(sim.output().find("Kyrel Circuit Meter 8,"), std::string::npos);
+    ASSERT_TRUE(std::filesystem::is_symlink(link));
+
+    SerialPort port;
+    ASSERT_TRUE(port.openDevice(link));
+    CommTrace trace;
+    DeviceTable devices;
+    ModbusMaster master(trace, devices);
+    int slaveId = 0;
+    std::array<char, ModbusMaster::kSlaveIdTextSize> text{};
+    ASSERT_EQ(master.reportSlaveId(port, 2, slaveId, text), Ok);
+    EXPECT_EQ(slaveId, 230);
+    std::array<std::int32_t, 4> names{};
+    ASSERT_EQ(master.readHoldingRegisters(port, 3, 38, 4, names), Ok);
+    EXPECT_EQ(names[0], 0x4D41); // "MA"
+
+    ControlClient client(control);
+    ASSERT_TRUE(client.connected());
+    EXPECT_EQ(client.command("fault 2 badcrc 1"), "ok\n");
+    std::array<std::int32_t, 1> value{};
+    EXPECT_EQ(master.readHoldingRegisters(port, 2, 0, 1, value), CrcError);
+    EXPECT_EQ(master.readHoldingRegisters(port, 2, 0, 1, value), Ok);
+    EXPECT_EQ(client.command("set 2 0 4242"), "ok\n");
+    EXPECT_EQ(client.command("get 2 0 2"), "4242\n1250\nok\n");
+    EXPECT_EQ(master.writeSingleRegister(port, 2, 51, 30), Ok);
+    const std::string log = client.command("log");
+    EXPECT_NE(log.find("write "), std::string::npos) << log;
+    EXPECT_NE(log.find(" 2 51 30 accepted"), std::string::npos) << log;
+    EXPECT_NE(log.find("02 11 C0 DC answered none"), std::string::npos) << log;
+    EXPECT_NE(log.find("badcrc"), std::string::npos) << log;
+    EXPECT_EQ(client.command("fault 2 sparkle").rfind("error:", 0), 0u);
+    EXPECT_EQ(client.command("teleport").rfind("error:", 0), 0u);
+    EXPECT_EQ(client.command("live on 5"), "ok\n");
+
+    port.close();
+    sim.signal(SIGTERM);
+    EXPECT_EQ(sim.wait(10s), 0);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(control)));
+}
+
+} // namespace
+} // namespace tarvo
