@@ -1,0 +1,310 @@
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include "app/app_state.h"
+#include "config/branch_panel_config_dialog.h"
+#include "config/breaker_alarm_delay_dialog.h"
+#include "config/breaker_alarm_setup_dialog.h"
+#include "config/circuit_alarm_setup_dialog.h"
+#include "config/circuit_panel_config_dialog.h"
+#include "config/config_dialogs.h"
+#include "config/qt_test_environment.h"
+#include "config/register_bank.h"
+#include "support/recording_operator.h"
+
+namespace tarvo {
+namespace {
+
+[[maybe_unused]] auto* const kQt = ::testing::AddGlobalTestEnvironment(new test::QtEnvironment);
+
+using test::RecordingOperator;
+using test::RegisterBank;
+using Log = std::vector<std::string>;
+
+class ConfigDialogsTest : public ::testing::Test {
+protected:
+    void select(int slaveId, DeviceKind kind) {
+        devices.record(kAddress, slaveId);
+        selection.selectedAddress = kAddress;
+        selection.selectedKind = kind;
+    }
+    // Shows the dialog as the active window, so focus moves as for the operator.
+    void showActive(QDialog& dialog) {
+        dialog.show();
+        dialog.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    }
+    template <typename T = QLineEdit>
+    static T* child(QWidget& dialog, const char* name) {
+        T* widget = dialog.findChild<T*>(name);
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+    // Types into a field and moves the focus on, as Tab would.
+    void type(QWidget& dialog, const char* name, const char* text, const char* next) {
+        QLineEdit* field = child(dialog, name);
+        field->setFocus(Qt::TabFocusReason);
+        field->selectAll();
+        QTest::keyClicks(field, text);
+        child(dialog, next)->setFocus(Qt::TabFocusReason);
+        QCoreApplication::processEvents();
+    }
+    static void click(QWidget& dialog, const char* name) {
+        QTest::mouseClick(child<QAbstractButton>(dialog, name), Qt::LeftButton);
+    }
+
+    static constexpr int kAddress = 4;
+    CommTrace trace;
+    DeviceTable devices;
+    ModbusMaster master{trace, devices};
+    RegisterBank bank{kAddress};
+    RecordingOperator op;
+    std::string panelName = "PNL1";
+    std::string boardName = "BRD1";
+    float currentScale = 0.01f;
+    std::vector<QString> helpTopics;
+    ConfigDialogContext context{
+        master,    bank,      devices,      op,
+        panelName, boardName, currentScale, [this](const QString& t) { helpTopics.push_back(t); }};
+    Selection selection;
+    ConfigDialogs dialogs{context, selection, nullptr};
+};
+
+TEST_F(ConfigDialogsTest, FormsCarryTheirTitles) {
+    const struct {
+        ConfigFormKind kind;
+        const char* title;
+        const char* objectName;
+    } cases[] = {
+        {ConfigFormKind::BreakerAlarmSetup, "Alarm Setup", "BreakerAlarmSetupDialog"},
+        {ConfigFormKind::BreakerAlarmDelay, "Alarm Delay Setup", "BreakerAlarmDelayDialog"},
+        {ConfigFormKind::CircuitAlarmSetup, "Alarm Setup", "CircuitAlarmSetupDialog"},
+        {ConfigFormKind::BranchPanelConfig, "Panel Configuration", "BranchPanelConfigDialog"},
+        {ConfigFormKind::CircuitPanelConfig, "Panel Configuration", "CircuitPanelConfigDialog"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.title);
+        ConfigDialog& dialog = dialogs.dialog(c.kind);
+        EXPECT_EQ(dialog.windowTitle(), c.title);
+        EXPECT_EQ(&dialog, &dialogs.dialog(c.kind)) << "one object of each form for the run";
+        EXPECT_EQ(child<QPushButton>(dialog, "okButton")->text(), "OK");
+        EXPECT_EQ(child<QPushButton>(dialog, "cancelButton")->text(), "Cancel");
+        EXPECT_EQ(child<QPushButton>(dialog, "helpButton")->text(), "Help");
+        click(dialog, "helpButton");
+        EXPECT_EQ(helpTopics.back(), c.objectName);
+    }
+}
+
+TEST_F(ConfigDialogsTest, OddBreakersStandLeftOfEvenOnes) {
+    select(BranchMonitor, BranchMonitor);
+    ConfigDialog& dialog = dialogs.dialog(ConfigFormKind::BreakerAlarmSetup);
+    dialog.load(kAddress, BranchMonitor);
+    auto* grid = child<QGridLayout>(dialog, "breakerGrid");
+    const auto cell = [grid](QWidget* w) {
+        int row = 0, column = 0, rs = 0, cs = 0;
+        grid->getItemPosition(grid->indexOf(w), &row, &column, &rs, &cs);
+        return std::pair{row, column};
+    };
+    const auto one = cell(child(dialog, "alarmLevel1"));
+    const auto two = cell(child(dialog, "alarmLevel2"));
+    const auto three = cell(child(dialog, "alarmLevel3"));
+    const auto fortyTwo = cell(child(dialog, "warningLevel42"));
+    EXPECT_EQ(one.first, two.first);
+    EXPECT_LT(one.second, two.second);
+    EXPECT_EQ(three.second, one.second);
+    EXPECT_EQ(three.first, one.first + 1);
+    EXPECT_EQ(fortyTwo.first, one.first + 20);
+    EXPECT_EQ(child(dialog, "alarmLevel1")->maxLength(), 3);
+    EXPECT_EQ(child<QLabel>(dialog, "breakersLabel")->text(), "Breakers - ");
+    EXPECT_EQ(child(dialog, "panelName")->text(), "PNL1");
+}
+
+TEST_F(ConfigDialogsTest, SetpointGlobalsKeepWhatWasTypedAcrossOpenings) {
+    select(BranchMonitor, BranchMonitor);
+    ConfigDialog& dialog = dialogs.dialog(ConfigFormKind::BreakerAlarmSetup);
+    dialog.load(kAddress, BranchMonitor);
+    EXPECT_EQ(child(dialog, "globalWarningLimit")->text(), "70");
+    EXPECT_EQ(child(dialog, "globalAlarmLimit")->text(), "80");
+    EXPECT_EQ(child(dialog, "globalAlarmHoldoff")->text(), "10");
+    EXPECT_EQ(child(dialog, "globalWarningHoldoff")->text(), "0");
+    showActive(dialog);
+    type(dialog, "globalWarningLimit", "75", "globalAlarmLimit");
+    click(dialog, "cancelButton");
+    EXPECT_FALSE(dialog.isVisible());
+
+    dialog.load(kAddress, BranchMonitor);
+    EXPECT_EQ(child(dialog, "globalWarningLimit")->text(), "75");
+    EXPECT_TRUE(bank.writes().empty()) << "Cancel writes nothing";
+}
+
+TEST_F(ConfigDialogsTest, LevelOutOfRangeReportsAndTakesTheFocusBack) {
+    select(BranchMonitor, BranchMonitor);
+    ConfigDialog& dialog = dialogs.dialog(ConfigFormKind::BreakerAlarmSetup);
+    dialog.load(kAddress, BranchMonitor);
+    showActive(dialog);
+    type(dialog, "alarmLevel5", "101", "alarmLevel6");
+    QCoreApplication::processEvents();
+    ASSERT_EQ(op.messages.size(), 1u);
+    EXPECT_EQ(op.messages[0].text, "Please enter an integer between 0 and 100.");
+    EXPECT_TRUE(op.messages[0].exclamation);
+    QLineEdit* field = child(dialog, "alarmLevel5");
+    EXPECT_TRUE(field->hasFocus());
+    EXPECT_EQ(field->selectedText(), "101");
+
+    click(dialog, "okButton");
+    EXPECT_TRUE(dialog.isVisible()) << "a bad field keeps the form open";
+    EXPECT_EQ(op.messages.size(), 2u);
+    EXPECT_TRUE(bank.writes().empty());
+    click(dialog, "cancelButton");
+}
+
+TEST_F(ConfigDialogsTest, SetpointSetAndOkWriteWhatTheFieldsShow) {
+    select(BranchMonitor, BranchMonitor);
+    ConfigDialog& dialog = dialogs.dialog(ConfigFormKind::BreakerAlarmSetup);
+    dialog.load(kAddress, BranchMonitor);
+    showActive(dialog);
+    child(dialog, "globalAlarmHoldoff")->setText("65535");
+    bank.log.clear();
+    click(dialog, "setGlobalAlarmHoldoff");
+    EXPECT_EQ(bank.log, (Log{"W 271 65535", "R 135 42", "R 93 42"}));
+
+    bank.log.clear();
+    child(dialog, "alarmLevel1")->setText("90");
+    child(dialog, "warningLevel1")->setText("85");
+    click(dialog, "okButton");
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(bank.log, (Log{"W 135 90", "W 93 85"}));
+    EXPECT_EQ(op.busyDepth, 0);
+}
+
+TEST_F(ConfigDialogsTest, DelayCancelAfterChangesWritesNothing) {
+    select(BranchMonitor, BranchMonitor);
+    ConfigDialog& dialog = dialogs.dialog(ConfigFormKind::BreakerAlarmDelay);
+    dialog.load(kAddress, BranchMonitor);
+    showActive(dialog);
+    type(dialog, "alarmDelay1", "12", "alarmDelay2");
+    click(dialog, "cancelButton");
+    EXPECT_TRUE(bank.writes().empty());
+    EXPECT_EQ(child(dialog, "alarmDelay1")->maxLength(), 5);
+}
+
+TEST_F(ConfigDialogsTest, LettersThenCriticalClickIsNotANumber) {
+    select(CircuitMeter8, CircuitMeter8);
+    ConfigDialog& dialog = dialogs.dialog(ConfigFormKind::CircuitAlarmSetup);
+    dialog.load(kAddress, CircuitMeter8);
+    EXPECT_EQ(child(dialog, "panelName")->text(), "PNL1");
+    EXPECT_EQ(child(dialog, "boardName")->text(), "BRD1");
+    showActive(dialog);
+    QLineEdit* field = child(dialog, "voltageUnder");
+    field->setFocus(Qt::TabFocusReason);
+    QTest::keyClicks(field, "abc");
+    click(dialog, "kvaOverCritical");
+    QCoreApplication::processEvents();
+    ASSERT_EQ(op.messages.size(), 1u);
+    EXPECT_EQ(op.messages[0].text, "Please enter a number.");
+    EXPECT_FALSE(op.messages[0].exclamation);
+    EXPECT_TRUE(field->hasFocus());
+    EXPECT_EQ(field->selectedText(), field->text());
+    click(dialog, "cancelButton");
+    EXPECT_TRUE(bank.writes().empty());
+}
+
+TEST_F(ConfigDialogsTest, CircuitAlarmOkWritesConvertedChanges) {
+    select(CircuitMeter8, CircuitMeter8);
+    bank.set(30, 12010);
+    bank.set(73, 0x0040);
+    ConfigDialog& dialog = dialogs.dialog(ConfigFormKind::CircuitAlarmSetup);
+    dialog.load(kAddress, CircuitMeter8);
+    EXPECT_EQ(child(dialog, "voltageOver")->text(), "120.1");
+    EXPECT_TRUE(child<QCheckBox>(dialog, "phaseLossCritical")->isChecked());
+    showActive(dialog);
+    child(dialog, "currentOver")->setText("5");
+    bank.log.clear();
+    click(dialog, "okButton");
+    EXPECT_EQ(bank.log, (Log{"W 32 500", "W 73 448"}));
+}
+
+TEST_F(ConfigDialogsTest, BranchPanelShowsRangeAndRenamesThePanel) {
+    select(BranchMonitor100A, BranchMonitor100A);
+    for (int reg = 51; reg <= 92; ++reg)
+        bank.set(reg, 60);
+    ConfigDialog& dialog = dialogs.dialog(ConfigFormKind::BranchPanelConfig);
+    dialog.load(kAddress, BranchMonitor100A);
+    EXPECT_EQ(child(dialog, "maxLine")->text(), "Max Breaker Amps - 100");
+    EXPECT_EQ(child(dialog, "minLine")->text(), "Min Breaker Amps - 10");
+    EXPECT_EQ(child(dialog, "globalRating")->text(), "60");
+    EXPECT_EQ(child<QLabel>(dialog, "firmwareLine")->text(), "Firmware V0.0");
+    EXPECT_EQ(child<QLabel>(dialog, "serialLine")->text(), "Serial Number - 00000000");
+    showActive(dialog);
+    child(dialog, "panelNameEdit")->setText("P1");
+    bank.log.clear();
+    click(dialog, "setPanelName");
+    EXPECT_EQ(bank.log, (Log{"W 273 20529", "W 274 8224", "R 273 2", "R 51 42"}));
+    EXPECT_EQ(child(dialog, "headerPanelName")->text(), "P1  ");
+    EXPECT_EQ(panelName, "P1  ");
+    click(dialog, "cancelButton");
+}
+
+TEST_F(ConfigDialogsTest, CircuitPanelEditLockHidesSetsAndDisablesBoardName) {
+    select(CircuitMeter8, CircuitMeter8);
+    bank.set(72, 0x8003);
+    ConfigDialog& dialog = dialogs.dialog(ConfigFormKind::CircuitPanelConfig);
+    dialog.load(kAddress, CircuitMeter8);
+    showActive(dialog);
+    EXPECT_FALSE(child<QPushButton>(dialog, "setBoardName")->isVisible());
+    EXPECT_FALSE(child<QPushButton>(dialog, "setMeterEnable")->isVisible());
+    EXPECT_FALSE(child(dialog, "boardNameEdit")->isEnabled());
+    EXPECT_TRUE(child<QPushButton>(dialog, "setPanelName")->isVisible());
+    click(dialog, "meter3");
+    EXPECT_EQ(child<QCheckBox>(dialog, "meter3")->checkState(), Qt::Unchecked);
+    click(dialog, "meter1");
+    EXPECT_EQ(child<QCheckBox>(dialog, "meter1")->checkState(), Qt::Checked);
+    click(dialog, "cancelButton");
+}
+
+TEST_F(ConfigDialogsTest, CircuitPanelSixMeterBoxesStayIndeterminate) {
+    select(CircuitMeter6, CircuitMeter6);
+    bank.set(72, 0x0001);
+    ConfigDialog& dialog = dialogs.dialog(ConfigFormKind::CircuitPanelConfig);
+    dialog.load(kAddress, CircuitMeter6);
+    showActive(dialog);
+    auto* seven = child<QCheckBox>(dialog, "meter7");
+    EXPECT_EQ(seven->checkState(), Qt::PartiallyChecked);
+    click(dialog, "meter7");
+    EXPECT_EQ(seven->checkState(), Qt::PartiallyChecked);
+    click(dialog, "meter2");
+    EXPECT_EQ(child<QCheckBox>(dialog, "meter2")->checkState(), Qt::Checked);
+    bank.log.clear();
+    click(dialog, "setMeterEnable");
+    EXPECT_EQ(bank.writes(), Log{"W 72 3"});
+    ASSERT_EQ(op.messages.size(), 1u);
+    EXPECT_EQ(op.messages[0].text, CircuitPanelForm::kNetworkDisplayMessage);
+    click(dialog, "cancelButton");
+}
+
+TEST_F(ConfigDialogsTest, CircuitPanelBoxClickKeepsTypedText) {
+    select(CircuitMeter8, CircuitMeter8);
+    ConfigDialog& dialog = dialogs.dialog(ConfigFormKind::CircuitPanelConfig);
+    dialog.load(kAddress, CircuitMeter8);
+    showActive(dialog);
+    QLineEdit* ct = child(dialog, "ctSize");
+    ct->setFocus(Qt::TabFocusReason);
+    ct->selectAll();
+    QTest::keyClicks(ct, "200");
+    click(dialog, "meter4");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(ct->text(), "200");
+    bank.log.clear();
+    click(dialog, "setCtSize");
+    EXPECT_EQ(bank.log, Log{"W 29 200"});
+    click(dialog, "cancelButton");
+}
+
+} // namespace
+} // namespace tarvo
