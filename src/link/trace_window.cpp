@@ -17,7 +17,9 @@ TraceWindow::TraceWindow(CommTrace& trace, const Counters& counters, QWidget* pa
     // Escape would close the window without going through close(); route
     // "OK", Escape and the title-bar close the same way.
     connect(this, &QDialog::rejected, this, &QDialog::close);
-    m_trace.setRepaintHandler([this] { paint(); });
+    // Transactions block the event loop (a scan runs many in a row), so a
+    // live window paints at once rather than when the loop comes back.
+    m_trace.setRepaintHandler([this] { paintNow(); });
     m_trace.setTraceLive(true);
     paint();
 }

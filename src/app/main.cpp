@@ -1,0 +1,16 @@
+#include <QApplication>
+
+#include "app/app_state.h"
+#include "app/main_window.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tarvo"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/tarvo_large.png")));
+
+    tarvo::AppState state;
+    tarvo::MainWindow window(state, state.port);
+    window.start(std::string(tarvo::Settings::kFileName));
+    window.show();
+    return app.exec();
+}

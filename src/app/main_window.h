@@ -1,0 +1,110 @@
+#pragma once
+
+#include <QDialog>
+#include <QPointer>
+#include <array>
+#include <memory>
+
+#include "app/app_state.h"
+#include "app/display.h"
+#include "app/polling.h"
+#include "app/qt_operator.h"
+#include "devices/bus_scan.h"
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QMenuBar;
+
+namespace Ui {
+class MainWindow;
+}
+
+namespace tarvo {
+
+class HelpViewer;
+class TraceWindow;
+
+/// The program's one window: the live display of the selected device, the
+/// "Available Meters" list and the menus. A dialog-style window: Enter and
+/// Escape close it, like the OK and Cancel keys of a dialog.
+class MainWindow : public QDialog, public ScanView, public PollView {
+    Q_OBJECT
+
+public:
+    static constexpr int kTimerPeriodMs = 1000;
+
+    /// `bus` carries the transactions; the program passes state.port.
+    MainWindow(AppState& state, Transport& bus, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    /// Start-up after the controls exist: clears the device table, reads the
+    /// settings file, starts the one-second timer and shows the branch
+    /// layout.
+    void start(const std::string& settingsFile);
+
+    bool branchLayoutShown() const { return m_branchLayout; }
+
+    /// Takes every text and lamp of `display` into the form in one step.
+    void transfer(const Display& display) override;
+
+    // What the bus scan asks of the window.
+    void meterListChanged(const MeterList& list) override;
+    void repaint() override { QWidget::repaint(); }
+    void refreshFields() override;
+    void showBranchLayout() override;
+    void showCircuitLayout() override;
+    void namesChanged() override;
+
+    BusScan& scan() { return m_scan; }
+    PollingCycle& polling() { return m_polling; }
+    /// One tick of the one-second timer.
+    void onTimer() { m_polling.onTimer(); }
+
+    /// The current display (texts and lamps), as last transferred.
+    const Display& display() const { return m_display; }
+
+    Operator& op() { return m_operator; }
+    TraceWindow* traceWindow() const;
+
+    /// File > Display Comms.
+    void onDisplayComms();
+    /// Help > Help: the topic of the active window.
+    void onHelp();
+    /// Help > Help Index.
+    void onHelpIndex();
+    /// Help > About and the system-menu entry.
+    void onAbout();
+
+protected:
+    void timerEvent(QTimerEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void buildBreakerGrid();
+    void buildMenus();
+    void moveListTo(bool bottomBand);
+    void setLamp(QLabel* lamp, Lamp state);
+    void onListSelectionChanged();
+
+    AppState& m_state;
+    std::unique_ptr<Ui::MainWindow> m_ui;
+    QtOperator m_operator;
+    BusScan m_scan;
+    PollingCycle m_polling;
+    Display m_display;
+    int m_timerId = 0;
+    bool m_branchLayout = true;
+
+    std::array<QLabel*, LampState::kBreakers> m_breakerLamps{};
+    std::array<QLabel*, LampState::kBreakers> m_breakerNumbers{};
+    std::array<QLineEdit*, LampState::kBreakers> m_breakerFields{};
+    std::array<QLineEdit*, kCircuitTextCount> m_circuitFields{};
+
+    QMenuBar* m_menuBar = nullptr;
+    QAction* m_delaysAction = nullptr;
+    QPointer<TraceWindow> m_traceWindow;
+    QPointer<HelpViewer> m_helpViewer;
+};
+
+} // namespace tarvo

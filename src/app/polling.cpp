@@ -1,0 +1,157 @@
+#include "app/polling.h"
+
+#include <cstdio>
+
+#include "app/app_state.h"
+#include "app/operator.h"
+#include "devices/bus_scan.h"
+#include "devices/register_map.h"
+
+namespace tarvo {
+
+PollingCycle::PollingCycle(AppState& state, Transport& bus, Operator& op, BusScan& scan,
+                           PollView& view)
+    : m_state(state), m_bus(bus), m_op(op), m_scan(scan), m_view(view) {}
+
+void PollingCycle::onTimer() {
+    SerialPort& port = m_state.port;
+    if (port.portReopenRequested()) {
+        port.setPortReopenRequested(false);
+        m_scan.openPort(port.portName());
+        if (!port.portOpen())
+            return;
+    }
+    if (!port.portOpen() || m_state.selection.scanInProgress)
+        return;
+
+    const Selection& sel = m_state.selection;
+    const DeviceKind kind = sel.selectedKind;
+    switch (kind) {
+    case NoDevice:
+        resetIndicators(m_display.lamps);
+        break;
+    case BranchMonitor:
+    case BranchMonitor100A:
+    case CircuitMeter8:
+    case CircuitMeter6: {
+        const int address = sel.selectedAddress;
+        const MeterReading reading = readMeter(m_state.master, m_bus, kind, address);
+        if (!countMonitoredRead(reading.result))
+            break;
+        if (isBranchMonitor(kind))
+            showBranchMonitor(reading);
+        else
+            showCircuitMeter(reading);
+        break;
+    }
+    case TemperatureDevice:
+    case EnergyOnlyMeter:
+    case FullDataMeter: {
+        // The window has no fields for these values; the read only counts.
+        const MeterReading reading =
+            readMeter(m_state.master, m_bus, kind, sel.selectedAddress);
+        countPlainRead(reading.result);
+        if (kind != EnergyOnlyMeter)
+            resetIndicators(m_display.lamps);
+        m_view.transfer(m_display);
+        break;
+    }
+    }
+
+    const Settings& settings = m_state.settings;
+    if ((settings.fileLoggingActive || settings.databaseLogState == Active) && m_takeSamples)
+        m_takeSamples();
+}
+
+bool PollingCycle::countMonitoredRead(int result) {
+    Counters& c = m_state.counters;
+    if (result == Ok) {
+        m_consecutiveFailures = 0;
+        return true;
+    }
+    c.lastError = result;
+    ++c.badCount;
+    if (++m_consecutiveFailures != kFailuresBeforeMessage)
+        return true;
+    char text[96];
+    const int address = m_state.selection.selectedAddress;
+    if (result == Timeout)
+        std::snprintf(text, sizeof text, "Device at address [%d] timed out", address);
+    else
+        std::snprintf(text, sizeof text, "Device at address [%d] read failure - error code [%d]",
+                      address, result);
+    m_op.showMessage(text, "Communication Failure");
+    return false;
+}
+
+void PollingCycle::countPlainRead(int result) {
+    Counters& c = m_state.counters;
+    if (result == Ok) {
+        ++c.goodCount;
+    } else {
+        c.lastError = result;
+        ++c.badCount;
+    }
+}
+
+void PollingCycle::showBranchMonitor(const MeterReading& reading) {
+    // Texts are prepared in a copy and transferred in one step, so the
+    // fields of one reading appear together.
+    Display next = m_display;
+    for (int i = 0; i < kBreakerCount; ++i)
+        next.texts.breakers[static_cast<std::size_t>(i)] = breakerText(reading.kind, reading.reg(i));
+    if (reading.reg(kRegAlarmSummary) != 0)
+        showAlarms(next.lamps, reading.kind, reading.registers);
+    else
+        resetIndicators(next.lamps);
+    readNamesInto(next.texts, reading.address);
+    m_display = next;
+    m_view.transfer(m_display);
+}
+
+void PollingCycle::showCircuitMeter(const MeterReading& reading) {
+    Display next = m_display;
+    auto& t = next.texts.circuit;
+    auto set = [&](CircuitText field, int reg, float factor) {
+        t[field] = circuitText(reading.reg(reg), factor);
+    };
+    set(VoltsAN, kRegVoltsAN, kVoltsScale);
+    set(VoltsBN, kRegVoltsBN, kVoltsScale);
+    set(VoltsCN, kRegVoltsCN, kVoltsScale);
+    set(VoltsLnAvg, kRegVoltsLnAvg, kVoltsScale);
+    set(VoltsAB, kRegVoltsAB, kVoltsScale);
+    set(VoltsBC, kRegVoltsBC, kVoltsScale);
+    set(VoltsCA, kRegVoltsCA, kVoltsScale);
+    set(VoltsLlAvg, kRegVoltsLlAvg, kVoltsScale);
+
+    // The CT size decides the scale of every current and power, and the
+    // circuit alarm setup uses the value the last poll left.
+    m_state.currentScale = currentScaleFor(reading.reg(kRegCtSize));
+    const float scale = m_state.currentScale;
+    set(CurrentA, kRegCurrentA, scale);
+    set(CurrentB, kRegCurrentB, scale);
+    set(CurrentC, kRegCurrentC, scale);
+    set(CurrentAvg, kRegCurrentAvg, scale);
+    t[CurrentN] = neutralText(reading.kind, reading.reg(kRegCurrentN), scale);
+    set(PowerKw, kRegRealPower, scale);
+    set(PowerKvar, kRegReactivePower, scale);
+    set(PowerKva, kRegApparentPower, scale);
+    set(PowerPf, kRegPowerFactor, kPowerFactorScale);
+
+    showAlarms(next.lamps, reading.kind, reading.registers);
+    readNamesInto(next.texts, reading.address);
+    m_display = next;
+    m_view.transfer(m_display);
+}
+
+void PollingCycle::readNamesInto(DisplayTexts& texts, int address) {
+    // The name read is neither counted nor reported.
+    DeviceNames names;
+    readNames(m_state.master, m_bus, m_state.devices, address, names);
+    m_state.panelName = names.panel;
+    m_state.boardName = names.board;
+    texts.panelName = names.panel;
+    texts.boardName = names.board;
+}
+
+} // namespace tarvo

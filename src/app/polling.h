@@ -1,0 +1,67 @@
+#pragma once
+
+#include <functional>
+
+#include "app/display.h"
+
+namespace tarvo {
+
+struct AppState;
+class BusScan;
+struct MeterReading;
+class Operator;
+class Transport;
+
+/// Where a tick puts what it read.
+class PollView {
+public:
+    virtual ~PollView() = default;
+    /// Takes every text and lamp into the form in one step.
+    virtual void transfer(const Display& display) = 0;
+};
+
+/// The one-second tick of the main window: reopens the port when the
+/// settings asked for it, reads the selected device with the poll read of
+/// its kind, counts successes and failures, warns once after five failures
+/// in a row, shows the reading and gives the sampling pass its chance.
+///
+/// Every transaction blocks the caller. The fifth-failure message box keeps
+/// timer ticks coming, so onTimer may be entered again while it is open;
+/// nothing here depends on the outer tick's state after the message.
+class PollingCycle {
+public:
+    static constexpr int kFailuresBeforeMessage = 5;
+
+    PollingCycle(AppState& state, Transport& bus, Operator& op, BusScan& scan, PollView& view);
+
+    /// Called by the sampling trigger while file or database logging is on.
+    void setSampler(std::function<void()> takeSamples) { m_takeSamples = std::move(takeSamples); }
+
+    void onTimer();
+
+    /// Branch-monitor and circuit-meter poll reads that failed since the
+    /// last successful one.
+    int consecutiveFailures() const { return m_consecutiveFailures; }
+
+    const Display& display() const { return m_display; }
+
+private:
+    // Returns false when the fifth-failure message was shown, which leaves
+    // the display of this tick as it was.
+    bool countMonitoredRead(int result);
+    void countPlainRead(int result);
+    void showBranchMonitor(const MeterReading& reading);
+    void showCircuitMeter(const MeterReading& reading);
+    void readNamesInto(DisplayTexts& texts, int address);
+
+    AppState& m_state;
+    Transport& m_bus;
+    Operator& m_op;
+    BusScan& m_scan;
+    PollView& m_view;
+    std::function<void()> m_takeSamples;
+    Display m_display;
+    int m_consecutiveFailures = 0;
+};
+
+} // namespace tarvo
