@@ -38,9 +38,10 @@ QString text(const std::string& s) { return QString::fromStdString(s); }
 
 } // namespace
 
-MainWindow::MainWindow(AppState& state, Transport& bus, QWidget* parent)
+MainWindow::MainWindow(AppState& state, Transport& bus, Operator* op, QWidget* parent)
     : QDialog(parent), m_state(state), m_ui(std::make_unique<Ui::MainWindow>()),
-      m_operator(this), m_scan(state, bus, m_operator, *this),
+      m_qtOperator(this), m_operator(op ? *op : m_qtOperator),
+      m_scan(state, bus, m_operator, *this),
       m_polling(state, bus, m_operator, m_scan, *this) {
     initResources();
     m_ui->setupUi(this);

@@ -35,7 +35,9 @@ public:
     static constexpr int kTimerPeriodMs = 1000;
 
     /// `bus` carries the transactions; the program passes state.port.
-    MainWindow(AppState& state, Transport& bus, QWidget* parent = nullptr);
+    /// Messages and the wait cursor go to `op` when given (tests record
+    /// them), else to message boxes owned by the window.
+    MainWindow(AppState& state, Transport& bus, Operator* op = nullptr, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     /// Start-up after the controls exist: clears the device table, reads the
@@ -89,7 +91,8 @@ private:
 
     AppState& m_state;
     std::unique_ptr<Ui::MainWindow> m_ui;
-    QtOperator m_operator;
+    QtOperator m_qtOperator;
+    Operator& m_operator;
     BusScan m_scan;
     PollingCycle m_polling;
     Display m_display;

@@ -1,0 +1,241 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/help_viewer.h"
+#include "app/main_window.h"
+#include "link/trace_window.h"
+#include "sim/server.h"
+#include "support/qt_application.h"
+#include "support/recording_operator.h"
+
+namespace tarvo {
+namespace {
+
+namespace fs = std::filesystem;
+
+[[maybe_unused]] auto* const kQt = ::testing::AddGlobalTestEnvironment(new test::QtApplication);
+
+class TempDir {
+public:
+    TempDir() {
+        char pattern[] = "/tmp/tarvo-mw-XXXXXX";
+        m_path = ::mkdtemp(pattern);
+    }
+    ~TempDir() { fs::remove_all(m_path); }
+    fs::path path() const { return m_path; }
+
+private:
+    fs::path m_path;
+};
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void writeSettings(const std::string& body) {
+        std::ofstream(dir.path() / "Tarvo.cfg") << body;
+    }
+
+    QLineEdit* field(const char* name) { return window.findChild<QLineEdit*>(name); }
+    QAction* action(const char* name) { return window.findChild<QAction*>(name); }
+    QStringList listLines() {
+        QStringList lines;
+        auto* list = window.findChild<QListWidget*>("meterList");
+        for (int i = 0; i < list->count(); ++i)
+            lines << list->item(i)->text();
+        return lines;
+    }
+
+    TempDir dir;
+    AppState state;
+    test::RecordingOperator op;
+    MainWindow window{state, state.port, &op};
+};
+
+TEST_F(MainWindowTest, FirstTickOpensTheSettingsPortScansAndPolls) {
+    sim::PtyServer sim;
+    sim.bus().addDevice(sim::Model::Branch, 2, "PNL1");
+    sim.bus().addDevice(sim::Model::Circuit8, 3, "MAIN");
+    writeSettings("port " + sim.slavePath() + "\nscan 3\n");
+
+    window.start((dir.path() / "Tarvo.cfg").string());
+    EXPECT_EQ(field("breakerField1")->text(), "0.000") << "before the first tick";
+    EXPECT_TRUE(listLines().isEmpty());
+    EXPECT_FALSE(state.port.portOpen()) << "the port waits for the first tick";
+
+    window.onTimer();
+    ASSERT_TRUE(state.port.portOpen());
+    EXPECT_EQ(listLines(), (QStringList{
+                               "02 - PNL1 [Kyrel Branch Circuit Monitor, 42 Breakers]",
+                               "03 - MAIN [Kyrel Circuit Meter 8, 3-Phase Power Meter]",
+                           }));
+    EXPECT_EQ(window.findChild<QListWidget*>("meterList")->currentRow(), 0);
+    EXPECT_EQ(state.selection.selectedAddress, 2);
+    EXPECT_TRUE(window.branchLayoutShown());
+    EXPECT_TRUE(op.messages.empty());
+    EXPECT_EQ(op.busyDepth, 0) << "the wait cursor was restored";
+
+    window.onTimer();
+    EXPECT_EQ(field("breakerField1")->text(), "1.000");
+    EXPECT_EQ(field("breakerField42")->text(), "11.250");
+    EXPECT_EQ(field("panelNameField")->text(), "PNL1");
+}
+
+TEST_F(MainWindowTest, ClickingACircuitMeterSwitchesLayoutAndGreysDelays) {
+    sim::PtyServer sim;
+    sim.bus().addDevice(sim::Model::Branch, 1, "PNL1");
+    sim.bus().addDevice(sim::Model::Circuit6, 2, "MAIN");
+    writeSettings("port " + sim.slavePath() + "\nscan 2\n");
+    window.start((dir.path() / "Tarvo.cfg").string());
+    window.onTimer();
+    ASSERT_EQ(listLines().size(), 2);
+    EXPECT_TRUE(action("delaysAction")->isEnabled());
+
+    auto* list = window.findChild<QListWidget*>("meterList");
+    list->setCurrentRow(1);
+    EXPECT_EQ(state.selection.selectedAddress, 2);
+    EXPECT_EQ(state.selection.selectedKind, CircuitMeter6);
+    EXPECT_FALSE(window.branchLayoutShown());
+    EXPECT_FALSE(action("delaysAction")->isEnabled());
+
+    window.onTimer();
+    EXPECT_EQ(field("currentAField")->text(), "54.00");
+    EXPECT_EQ(field("currentNField")->text(), "1.50");
+    EXPECT_EQ(field("voltsAbField")->text(), "480.00");
+    EXPECT_EQ(field("boardNameField")->text(), "BD02");
+
+    list->setCurrentRow(0);
+    EXPECT_TRUE(window.branchLayoutShown());
+    EXPECT_TRUE(action("delaysAction")->isEnabled());
+}
+
+TEST_F(MainWindowTest, ValueFieldsAndLampsSpeakToScreenReaders) {
+    EXPECT_EQ(field("breakerField7")->accessibleName(), "Breaker 7 current");
+    EXPECT_EQ(field("currentAField")->accessibleName(), "Current A");
+    auto* lamp = window.findChild<QLabel*>("breakerLamp7");
+    EXPECT_EQ(lamp->accessibleDescription(), "normal");
+
+    Display d;
+    d.lamps.breakers[6] = Lamp::Alarm;
+    d.lamps.breakers[7] = Lamp::Warning;
+    window.transfer(d);
+    EXPECT_EQ(lamp->accessibleDescription(), "alarm");
+    EXPECT_EQ(window.findChild<QLabel*>("breakerLamp8")->accessibleDescription(), "warning");
+
+    window.showCircuitLayout();
+    d.lamps.phaseLossVisible = false;
+    d.lamps.phaseLetterVisible = {false, true, false};
+    window.transfer(d);
+    EXPECT_EQ(window.findChild<QLabel*>("phaseLetterB")->accessibleDescription(), "phase lost");
+    EXPECT_EQ(window.findChild<QLabel*>("phaseLossLamp")->accessibleDescription(), "phase lost");
+}
+
+TEST_F(MainWindowTest, PhaseLettersTakeTheLampsPlace) {
+    window.show();
+    window.showCircuitLayout();
+    Display d;
+    d.lamps.phaseLossVisible = false;
+    d.lamps.phaseLetterVisible = {true, false, true};
+    window.transfer(d);
+    EXPECT_FALSE(window.findChild<QLabel*>("phaseLossLamp")->isVisible());
+    EXPECT_TRUE(window.findChild<QLabel*>("phaseLetterA")->isVisible());
+    EXPECT_FALSE(window.findChild<QLabel*>("phaseLetterB")->isVisible());
+
+    window.showBranchLayout();
+    EXPECT_FALSE(window.findChild<QLabel*>("phaseLetterA")->isVisible())
+        << "the branch layout hides the letters";
+}
+
+TEST_F(MainWindowTest, DisplayCommsNeverOpensASecondWindow) {
+    window.onDisplayComms();
+    TraceWindow* first = window.traceWindow();
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(state.trace.traceLive());
+    window.onDisplayComms();
+    EXPECT_EQ(window.traceWindow(), first);
+
+    first->findChild<QPushButton*>("freezeButton")->click();
+    EXPECT_FALSE(state.trace.traceLive());
+    window.onDisplayComms();
+    EXPECT_EQ(window.traceWindow(), first) << "a frozen window is brought forward";
+    EXPECT_EQ(window.findChildren<TraceWindow*>().size(), 1);
+
+    first->findChild<QPushButton*>("okButton")->click();
+    QApplication::processEvents();
+    EXPECT_FALSE(state.trace.traceLive());
+}
+
+TEST_F(MainWindowTest, TraceWindowShowsTransactionsOldestFirstWithCounters) {
+    window.onDisplayComms();
+    TraceWindow* trace = window.traceWindow();
+    auto* text = trace->findChild<QPlainTextEdit*>("traceText");
+    EXPECT_EQ(text->toPlainText(), "");
+    EXPECT_EQ(trace->findChild<QLineEdit*>("okField")->text(), "0");
+    EXPECT_EQ(trace->findChild<QLineEdit*>("lastErrorField")->text(), "Ok");
+
+    for (std::uint8_t t = 1; t <= 5; ++t) {
+        const std::uint8_t request[] = {t, 0x11};
+        state.trace.recordSend(request);
+        state.trace.recordReceive({}, 2);
+    }
+    state.counters = {12, 3, Timeout};
+    state.trace.requestRepaint();
+    EXPECT_EQ(text->toPlainText(), "Send->02 11\nRecv->\nSend->03 11\nRecv->\n"
+                                   "Send->04 11\nRecv->\nSend->05 11\nRecv->\n");
+    EXPECT_EQ(trace->findChild<QLineEdit*>("okField")->text(), "12");
+    EXPECT_EQ(trace->findChild<QLineEdit*>("badField")->text(), "3");
+    EXPECT_EQ(trace->findChild<QLineEdit*>("lastErrorField")->text(),
+              "Err #1, Timeout Waiting For Response");
+}
+
+TEST_F(MainWindowTest, EnterAndEscapeCloseTheWindow) {
+    for (int key : {Qt::Key_Escape, Qt::Key_Return}) {
+        window.show();
+        ASSERT_TRUE(window.isVisible());
+        QTest::keyClick(&window, static_cast<Qt::Key>(key));
+        EXPECT_FALSE(window.isVisible()) << key;
+    }
+}
+
+TEST_F(MainWindowTest, HelpShowsTheTopicOfTheActiveWindowAndTheIndex) {
+    EXPECT_EQ(HelpViewer::topicFor("BreakerAlarmSetupDialog"), "breaker_alarm_setup_dialog");
+    EXPECT_TRUE(HelpViewer::hasTopic("main_window"));
+    EXPECT_TRUE(HelpViewer::hasTopic("trace_window"));
+    window.onHelp();
+    auto* viewer = window.findChild<HelpViewer*>();
+    ASSERT_NE(viewer, nullptr);
+    EXPECT_EQ(viewer->currentTopic(), "main_window");
+    window.onHelpIndex();
+    EXPECT_EQ(viewer->currentTopic(), "index");
+}
+
+TEST_F(MainWindowTest, MenusOfTheWindow) {
+    QStringList menus;
+    for (QAction* a : window.findChild<QMenuBar*>("menuBar")->actions())
+        menus << a->text().remove('&');
+    EXPECT_EQ(menus, (QStringList{"File", "Config", "Logging", "Help"}));
+    EXPECT_EQ(window.windowTitle(), "Zoveduzidi Radazuzeri Vedodavo, Version 1.0.7");
+}
+
+TEST_F(MainWindowTest, ScanWithoutAPortAsksForOne) {
+    writeSettings("port /dev/tarvo-no-such-port\n");
+    window.start((dir.path() / "Tarvo.cfg").string());
+    action("scanAction")->trigger();
+    ASSERT_EQ(op.messages.size(), 2u);
+    EXPECT_EQ(op.messages[0].text, "Unable to open /dev/tarvo-no-such-port");
+    EXPECT_EQ(op.messages[1].text, "Please select a COM port");
+    EXPECT_FALSE(state.selection.scanInProgress);
+}
+
+} // namespace
+} // namespace tarvo
