@@ -8,6 +8,7 @@
 #include "link/comm_trace.h"
 #include "link/modbus_master.h"
 #include "link/serial_port.h"
+#include "logging/sample_queue.h"
 #include "settings/settings.h"
 
 namespace tarvo {
@@ -43,6 +44,10 @@ struct AppState {
     /// The "Available Meters" list: what the scan found, and the line the
     /// operator selected. The sampling pass reads every listed device.
     MeterList meters;
+    /// Sampled records waiting for the log file writer and for the database
+    /// inserter. A record taken while both sinks are on sits in both.
+    SampleQueue fileQueue;
+    SampleQueue databaseQueue;
 
     /// Names of the selected device as the last name read left them (up to
     /// 4 characters each; the board name only for circuit meters).

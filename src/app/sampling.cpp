@@ -1,0 +1,145 @@
+#include "app/sampling.h"
+
+#include <algorithm>
+#include <array>
+#include <new>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "app/app_state.h"
+#include "app/operator.h"
+#include "devices/device_kind.h"
+#include "devices/register_map.h"
+#include "logging/log_file.h"
+#include "logging/sample_queue.h"
+
+namespace tarvo {
+
+namespace {
+
+// The list line's leading decimal number, as "%d" reads it (white space and
+// a sign allowed). False when there is none.
+bool leadingNumber(std::string_view text, int& out) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    long long value = 0;
+    std::size_t digits = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, ++digits)
+        value = std::min(value * 10 + (text[i] - '0'), 1'000'000LL);
+    if (digits == 0)
+        return false;
+    out = static_cast<int>(negative ? -value : value);
+    return true;
+}
+
+constexpr int kMaxAddress = 247;
+
+} // namespace
+
+Sampler::Sampler(AppState& state, Transport& bus, Operator& op, const Clock& clock)
+    : m_state(state), m_bus(bus), m_op(op), m_clock(&clock) {}
+
+std::time_t Sampler::nextGridTime(std::time_t passTime, int intervalMinutes) {
+    // An interval below 1 minute can only come from a hand-edited settings
+    // file. It has no grid, and the rounding below divides by it, so it
+    // counts as the shortest interval the Configuration dialog offers.
+    const int m = intervalMinutes < 1 ? 1 : intervalMinutes;
+    const std::time_t t = passTime + 60 * static_cast<std::time_t>(m);
+    std::tm local{};
+    if (localtime_r(&t, &local) == nullptr)
+        return t;
+    local.tm_sec = 0;
+    local.tm_min = m * (local.tm_min / m);
+    // tm_isdst stays as localtime_r set it: in the hour that a change to
+    // standard time repeats, the rounded time belongs to the same offset as
+    // t, not to the hour's first run an hour earlier.
+    const std::time_t next = std::mktime(&local);
+    // Rounding down within t's hour can never reach back to the pass time
+    // unless the conversion failed; then the plain interval is the safe due
+    // time rather than a time in the past that would run a pass every tick.
+    if (next == static_cast<std::time_t>(-1) || next <= passTime)
+        return t;
+    return next;
+}
+
+void Sampler::scheduleNextSample() {
+    m_nextSampleTime = nextGridTime(m_passTime, m_state.settings.interval);
+}
+
+void Sampler::queue(SampleQueue& target, const char* sinkName, const SampleRecord& record) {
+    if (target.push(record) != SampleQueue::Push::DroppingStarted)
+        return;
+    m_op.showMessage(std::string(sinkName) +
+                     " is not taking samples: " + std::to_string(target.bound()) +
+                     " are waiting, so the oldest are now being dropped.\n"
+                     "File > Display Comms shows how many under \"Dropped\".");
+}
+
+void Sampler::takeSamples() {
+    m_passTime = m_clock->now();
+    if (m_nextSampleTime != 0 && m_passTime < m_nextSampleTime)
+        return;
+    // Before the first read: a tick nested in a message box shown during the
+    // pass then finds nothing due.
+    scheduleNextSample();
+
+    const int entries = m_state.meters.count();
+    for (int i = 0; i < entries; ++i) {
+        const std::string text(m_state.meters.text(i));
+        DeviceKind kind = classifyDevice(text);
+        int address = 0;
+        if (!leadingNumber(text, address) || address < 1 || address > kMaxAddress)
+            continue;
+
+        std::shared_ptr<LogSample> sample;
+        try {
+            sample = std::make_shared<LogSample>();
+        } catch (const std::bad_alloc&) {
+            // Out of memory: hand what this pass has taken so far to the sinks.
+            break;
+        }
+
+        const RegisterBlock block = sampleBlock(kind);
+        if (block.empty()) {
+            kind = NoDevice;
+        } else {
+            std::array<std::int32_t, kMaxSampleRegisters> registers{};
+            const std::span<std::int32_t> values(registers.data(),
+                                                 static_cast<std::size_t>(block.count));
+            const ModbusResult result = readBlock(m_state.master, m_bus, address, block, values);
+            if (result == Ok) {
+                ++m_state.counters.goodCount;
+                if (isBranchMonitor(kind))
+                    sample->currents = breakerSampleCurrents(kind, values);
+                else if (isCircuitMeter(kind))
+                    sample->meterValues = decodeFloats<kCircuitSampleValues>(values);
+            } else {
+                m_state.counters.lastError = result;
+                ++m_state.counters.badCount;
+                kind = NoDevice;
+            }
+        }
+        sample->kind = kind;
+        sample->address = address;
+        sample->time = m_passTime;
+
+        const SampleRecord record = std::move(sample);
+        if (m_state.settings.fileLoggingActive)
+            queue(m_state.fileQueue, "The log file", record);
+        if (m_state.settings.databaseLogState == Active)
+            queue(m_state.databaseQueue, "The database", record);
+        // A record neither sink wanted is freed here, with the last pointer.
+    }
+
+    if (m_state.settings.fileLoggingActive)
+        WriteLogFile(m_state.settings, m_state.fileQueue);
+    if (m_state.settings.databaseLogState == Active && m_insertSamples)
+        m_insertSamples();
+}
+
+} // namespace tarvo

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <ctime>
+#include <functional>
+
+#include "logging/sample_queue.h"
+
+namespace tarvo {
+
+struct AppState;
+class Operator;
+class Transport;
+
+/// Where the sampling pass gets the time. The program uses the system
+/// clock; tests step a fake one through the hour.
+class Clock {
+public:
+    virtual ~Clock() = default;
+    /// The current calendar time, seconds since 1970-01-01 00:00:00 UTC.
+    virtual std::time_t now() const = 0;
+};
+
+class SystemClock : public Clock {
+public:
+    std::time_t now() const override { return std::time(nullptr); }
+};
+
+/// The periodic sampling of every device in the "Available Meters" list:
+/// the main window's takeSamples and scheduleNextSample over the
+/// process-wide state.
+///
+/// A due pass reads each listed device once, in list order, with the sample
+/// read of its kind, and queues one LogSample per device in the file queue
+/// (AppState::fileQueue, while file logging is on) and/or the database queue
+/// (AppState::databaseQueue, while the database logging state is Active).
+/// The same record object goes into both queues; each consumer pops it and
+/// it is freed by whichever lets go last. After the reads the pass calls
+/// WriteLogFile for the file queue and then the database sink.
+///
+/// Everything runs on the user-interface thread inside a timer tick; a pass
+/// blocks it for one transaction per listed device. The next due time is set
+/// before the first read, so a tick nested in a message box shown during the
+/// pass finds nothing due.
+class Sampler {
+public:
+    /// The database inserter (InsertSamples): called at the end of every
+    /// pass while the database logging state is Active, after the log file
+    /// writer. It empties AppState::databaseQueue as far as it can, popping
+    /// each record it has inserted (or given up on); records it leaves stay
+    /// queued for the next pass, under the queue's bound.
+    using DatabaseSink = std::function<void()>;
+
+    /// `clock` must outlive the sampler.
+    Sampler(AppState& state, Transport& bus, Operator& op, const Clock& clock);
+
+    void setDatabaseSink(DatabaseSink insertSamples) { m_insertSamples = std::move(insertSamples); }
+    void setClock(const Clock& clock) { m_clock = &clock; }
+
+    /// Called by the timer tick while file logging or database logging is
+    /// on; runs a pass when one is due (at once on the first call).
+    void takeSamples();
+
+    /// Sets nextSampleTime to the first boundary of the logging interval's
+    /// grid of the local hour after the pass time.
+    void scheduleNextSample();
+
+    /// The time taken by the latest takeSamples; 0 before the first.
+    std::time_t passTime() const { return m_passTime; }
+    /// When the next pass is due; 0 until the first pass.
+    std::time_t nextSampleTime() const { return m_nextSampleTime; }
+
+    /// The first boundary of the m-minute grid of the local hour after
+    /// `passTime` (local time of the process's time zone).
+    static std::time_t nextGridTime(std::time_t passTime, int intervalMinutes);
+
+private:
+    void queue(SampleQueue& target, const char* sinkName, const SampleRecord& record);
+
+    AppState& m_state;
+    Transport& m_bus;
+    Operator& m_op;
+    const Clock* m_clock;
+    DatabaseSink m_insertSamples;
+    std::time_t m_passTime = 0;
+    std::time_t m_nextSampleTime = 0;
+};
+
+} // namespace tarvo
