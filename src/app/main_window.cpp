@@ -12,6 +12,7 @@
 #include <QMessageBox>
 
 #include "app/help_viewer.h"
+#include "config/config_dialogs.h"
 #include "link/trace_window.h"
 #include "ui_main_window.h"
 
@@ -54,6 +55,13 @@ MainWindow::MainWindow(AppState& state, Transport& bus, Operator* op, QWidget* p
         m_ui->currentNField,  m_ui->powerKwField,   m_ui->powerKvarField, m_ui->powerKvaField,
         m_ui->powerPfField,
     };
+    m_configDialogs = std::make_unique<ConfigDialogs>(
+        ConfigDialogContext{state.master, bus, state.devices, m_operator, state.panelName,
+                            state.boardName, state.currentScale,
+                            [this](const QString& topic) { showHelpTopic(topic); }},
+        state.selection, this);
+    m_configCommands = std::make_unique<ConfigCommands>(state.master, bus, state.devices,
+                                                        m_operator, *m_configDialogs, *this);
     buildBreakerGrid();
     buildMenus();
     connect(m_ui->meterList, &QListWidget::itemSelectionChanged, this,
@@ -125,14 +133,21 @@ void MainWindow::buildMenus() {
 
     QMenu* config = m_menuBar->addMenu(QStringLiteral("&Config"));
     config->setObjectName(QStringLiteral("configMenu"));
-    config->addAction(QStringLiteral("&Panel"))->setObjectName(QStringLiteral("panelAction"));
+    config->addAction(QStringLiteral("&Panel"), this, [this] {
+        runConfigCommand([this](int address) { m_configCommands->onPanelConfig(address); });
+    })->setObjectName(QStringLiteral("panelAction"));
     config->addAction(QStringLiteral("&Comms"))->setObjectName(QStringLiteral("commsAction"));
     QMenu* alarms = config->addMenu(QStringLiteral("&Alarms"));
     alarms->setObjectName(QStringLiteral("alarmsMenu"));
-    alarms->addAction(QStringLiteral("&Reset"))->setObjectName(QStringLiteral("resetAction"));
-    alarms->addAction(QStringLiteral("&Setpoints"))
-        ->setObjectName(QStringLiteral("setpointsAction"));
-    m_delaysAction = alarms->addAction(QStringLiteral("&Delays"));
+    alarms->addAction(QStringLiteral("&Reset"), this, [this] {
+        runConfigCommand([this](int address) { m_configCommands->onAlarmReset(address); });
+    })->setObjectName(QStringLiteral("resetAction"));
+    alarms->addAction(QStringLiteral("&Setpoints"), this, [this] {
+        runConfigCommand([this](int address) { m_configCommands->onAlarmSetpoints(address); });
+    })->setObjectName(QStringLiteral("setpointsAction"));
+    m_delaysAction = alarms->addAction(QStringLiteral("&Delays"), this, [this] {
+        runConfigCommand([this](int address) { m_configCommands->onAlarmDelays(address); });
+    });
     m_delaysAction->setObjectName(QStringLiteral("delaysAction"));
 
     QMenu* logging = m_menuBar->addMenu(QStringLiteral("&Logging"));
@@ -258,22 +273,34 @@ void MainWindow::onDisplayComms() {
     m_traceWindow->show();
 }
 
+template <typename Command>
+void MainWindow::runConfigCommand(Command command) {
+    command(m_state.selection.selectedAddress);
+    namesChanged();
+}
+
+void MainWindow::showAlarmsAfterReset(std::span<const std::int32_t> registers) {
+    Display next = m_display;
+    showAlarms(next.lamps, m_state.selection.selectedKind, registers);
+    transfer(next);
+}
+
+void MainWindow::showHelpTopic(const QString& topic) {
+    if (!m_helpViewer)
+        m_helpViewer = new HelpViewer(this);
+    m_helpViewer->showTopic(topic);
+}
+
 void MainWindow::onHelp() {
     QWidget* active = QApplication::activeModalWidget();
     if (!active)
         active = QApplication::activeWindow();
     if (!active || active == m_helpViewer)
         active = this;
-    if (!m_helpViewer)
-        m_helpViewer = new HelpViewer(this);
-    m_helpViewer->showTopic(HelpViewer::topicFor(active->objectName()));
+    showHelpTopic(HelpViewer::topicFor(active->objectName()));
 }
 
-void MainWindow::onHelpIndex() {
-    if (!m_helpViewer)
-        m_helpViewer = new HelpViewer(this);
-    m_helpViewer->showTopic(QStringLiteral("index"));
-}
+void MainWindow::onHelpIndex() { showHelpTopic(QStringLiteral("index")); }
 
 void MainWindow::onAbout() {
     QMessageBox box(this);

@@ -9,6 +9,7 @@
 #include "app/display.h"
 #include "app/polling.h"
 #include "app/qt_operator.h"
+#include "config/config_commands.h"
 #include "devices/bus_scan.h"
 
 class QAction;
@@ -22,13 +23,17 @@ class MainWindow;
 
 namespace tarvo {
 
+class ConfigDialogs;
 class HelpViewer;
 class TraceWindow;
 
 /// The program's one window: the live display of the selected device, the
 /// "Available Meters" list and the menus. A dialog-style window: Enter and
 /// Escape close it, like the OK and Cancel keys of a dialog.
-class MainWindow : public QDialog, public ScanView, public PollView {
+class MainWindow : public QDialog,
+                   public ScanView,
+                   public PollView,
+                   public AlarmLampDisplay {
     Q_OBJECT
 
 public:
@@ -57,6 +62,13 @@ public:
     void showBranchLayout() override;
     void showCircuitLayout() override;
     void namesChanged() override;
+
+    /// The lamps from the block an alarm reset read back.
+    void showAlarmsAfterReset(std::span<const std::int32_t> registers) override;
+
+    /// The Config menu's device commands and their forms.
+    ConfigCommands& configCommands() { return *m_configCommands; }
+    ConfigDialogs& configDialogs() { return *m_configDialogs; }
 
     BusScan& scan() { return m_scan; }
     PollingCycle& polling() { return m_polling; }
@@ -88,6 +100,11 @@ private:
     void moveListTo(bool bottomBand);
     void setLamp(QLabel* lamp, Lamp state);
     void onListSelectionChanged();
+    void showHelpTopic(const QString& topic);
+    // Runs a Config menu command for the selected device; a form may have
+    // changed the names, so the name fields are refreshed after it.
+    template <typename Command>
+    void runConfigCommand(Command command);
 
     AppState& m_state;
     std::unique_ptr<Ui::MainWindow> m_ui;
@@ -108,6 +125,8 @@ private:
     QAction* m_delaysAction = nullptr;
     QPointer<TraceWindow> m_traceWindow;
     QPointer<HelpViewer> m_helpViewer;
+    std::unique_ptr<ConfigDialogs> m_configDialogs;
+    std::unique_ptr<ConfigCommands> m_configCommands;
 };
 
 } // namespace tarvo

@@ -13,8 +13,10 @@ QString fromView(std::string_view text) {
 } // namespace
 
 void QtOperator::showMessage(std::string_view text, std::string_view title) {
-    const QString caption = fromView(title.empty() ? kApplicationName : title);
-    QMessageBox::information(m_parent, caption, fromView(text), QMessageBox::Ok);
+    // A plain OK box: no icon, as the program's messages have always looked.
+    QMessageBox box(QMessageBox::NoIcon, fromView(title.empty() ? kApplicationName : title),
+                    fromView(text), QMessageBox::Ok, m_parent);
+    box.exec();
 }
 
 void QtOperator::showWarning(std::string_view text, std::string_view title) {

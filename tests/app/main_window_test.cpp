@@ -227,6 +227,39 @@ TEST_F(MainWindowTest, MenusOfTheWindow) {
     EXPECT_EQ(window.windowTitle(), "Zoveduzidi Radazuzeri Vedodavo, Version 1.0.7");
 }
 
+TEST_F(MainWindowTest, AlarmResetFromTheConfigMenu) {
+    sim::PtyServer sim;
+    sim.bus().addDevice(sim::Model::Branch, 1, "PNL1");
+    writeSettings("port " + sim.slavePath() + "\nscan 1\n");
+    window.start((dir.path() / "Tarvo.cfg").string());
+    window.onTimer();
+    ASSERT_EQ(state.selection.selectedAddress, 1);
+    sim.bus().setRegister(1, 42, 0x0008);
+    sim.bus().setRegister(1, 46, 0x0001);
+    window.onTimer();
+    EXPECT_EQ(window.findChild<QLabel*>("breakerLamp1")->accessibleDescription(), "alarm");
+
+    sim.bus().clearLog();
+    action("resetAction")->trigger();
+    std::vector<int> cleared;
+    for (const auto& w : sim.bus().writes())
+        cleared.push_back(w.reg);
+    EXPECT_EQ(cleared, (std::vector<int>{43, 44, 45, 46, 47, 48}));
+    EXPECT_EQ(window.findChild<QLabel*>("breakerLamp1")->accessibleDescription(), "normal")
+        << "the lamps follow the block read back after the reset";
+    EXPECT_EQ(op.busyDepth, 0);
+}
+
+TEST_F(MainWindowTest, ConfigCommandsWithoutASelectionSayWhy) {
+    action("panelAction")->trigger();
+    action("delaysAction")->trigger();
+    action("resetAction")->trigger();
+    ASSERT_EQ(op.messages.size(), 3u);
+    EXPECT_EQ(op.messages[0].text, "You must select a valid meter before attempting to configure it!");
+    EXPECT_EQ(op.messages[1].text, "You must select a valid meter before configuring alarms!");
+    EXPECT_EQ(op.messages[2].text, "There is no valid meter selected to reset!");
+}
+
 TEST_F(MainWindowTest, ScanWithoutAPortAsksForOne) {
     writeSettings("port /dev/tarvo-no-such-port\n");
     window.start((dir.path() / "Tarvo.cfg").string());
