@@ -1,0 +1,104 @@
+#include "logging/sample_queue.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace tarvo {
+namespace {
+
+SampleRecord record(int address) {
+    auto s = std::make_shared<LogSample>();
+    s->address = address;
+    return s;
+}
+
+TEST(SampleQueueTest, DefaultBoundHoldsADayOf32DevicesAtOneMinute) {
+    EXPECT_GE(SampleQueue().bound(), 32u * 24u * 60u);
+}
+
+TEST(SampleQueueTest, FirstInFirstOut) {
+    SampleQueue q;
+    for (int a = 1; a <= 3; ++a)
+        q.push(record(a));
+    std::vector<int> order;
+    while (!q.empty()) {
+        order.push_back(q.front()->address);
+        q.popFront();
+    }
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(q.front(), nullptr);
+    q.popFront(); // popping an empty queue is harmless
+}
+
+TEST(SampleQueueTest, BoundDropsTheOldestAndCountsEveryDrop) {
+    SampleQueue q(3);
+    using P = SampleQueue::Push;
+    std::vector<P> results;
+    for (int a = 1; a <= 6; ++a)
+        results.push_back(q.push(record(a)));
+    EXPECT_EQ(results, (std::vector<P>{P::Queued, P::Queued, P::Queued, P::DroppingStarted,
+                                       P::Dropped, P::Dropped}))
+        << "dropping is reported as starting once";
+    EXPECT_EQ(q.size(), 3u);
+    EXPECT_EQ(q.droppedCount(), 3u);
+    EXPECT_EQ(q.front()->address, 4) << "the newest records survive";
+
+    // The sink catches up; a later run of drops is reported anew, and the
+    // count goes on from where it was.
+    while (!q.empty())
+        q.popFront();
+    for (int a = 1; a <= 3; ++a)
+        EXPECT_EQ(q.push(record(a)), P::Queued);
+    EXPECT_EQ(q.push(record(4)), P::DroppingStarted);
+    EXPECT_EQ(q.droppedCount(), 4u);
+}
+
+// A record in both queues: every order in which the two consumers (and the
+// bound, and a discarding dialog) let go frees it exactly once, at the last.
+struct OwnershipCase {
+    const char* name;
+    std::function<void(SampleQueue& file, SampleQueue& db)> first;
+    std::function<void(SampleQueue& file, SampleQueue& db)> second;
+};
+
+TEST(SampleQueueTest, SharedRecordIsFreedByTheLastConsumer) {
+    const OwnershipCase cases[] = {
+        {"file writer, then inserter", [](auto& f, auto&) { f.popFront(); },
+         [](auto&, auto& d) { d.popFront(); }},
+        {"inserter, then file writer", [](auto&, auto& d) { d.popFront(); },
+         [](auto& f, auto&) { f.popFront(); }},
+        {"file queue discarded, then inserter", [](auto& f, auto&) { f.clear(); },
+         [](auto&, auto& d) { d.popFront(); }},
+        {"database queue dropped by its bound, then file writer",
+         [](auto&, auto& d) { d.push(record(99)); }, [](auto& f, auto&) { f.popFront(); }},
+    };
+    for (const OwnershipCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        SampleQueue file(1);
+        SampleQueue db(1);
+        std::weak_ptr<const LogSample> watch;
+        {
+            SampleRecord r = record(3);
+            watch = r;
+            file.push(r);
+            db.push(r);
+        }
+        EXPECT_FALSE(watch.expired());
+        c.first(file, db);
+        EXPECT_FALSE(watch.expired()) << "still held by the other queue";
+        c.second(file, db);
+        EXPECT_TRUE(watch.expired()) << "freed by the last consumer";
+    }
+}
+
+TEST(SampleQueueTest, NullRecordIsIgnored) {
+    SampleQueue q;
+    q.push(nullptr);
+    EXPECT_TRUE(q.empty());
+}
+
+} // namespace
+} // namespace tarvo
