@@ -1,0 +1,309 @@
+#include "logging/database_logger.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+
+#include "app/operator.h"
+#include "devices/device_kind.h"
+#include "logging/log_variables.h"
+
+namespace tarvo {
+namespace {
+
+// "%.3f" with "." whatever the locale: to_chars does not look at it.
+std::string fixed3(double value) {
+    char buffer[64];
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 3);
+    return std::string(buffer, result.ptr);
+}
+
+std::string formatTime(std::time_t time, const char* format) {
+    std::tm local{};
+    localtime_r(&time, &local);
+    char buffer[64];
+    const std::size_t n = std::strftime(buffer, sizeof buffer, format, &local);
+    return std::string(buffer, n);
+}
+
+std::string ampsLiteral(const ColumnLink& link, const LogSample& sample) {
+    const int breaker = link.variableIndex - kFirstAmpsVariable;
+    if (!isBranchMonitor(sample.kind) || breaker < 0 ||
+        breaker >= static_cast<int>(sample.currents.size()))
+        return "NULL";
+    const double amps = sample.currents[static_cast<std::size_t>(breaker)];
+    if (!std::isfinite(amps))
+        return "NULL";
+    if (link.sqlType == SqlInteger || link.sqlType == SqlSmallInt)
+        return std::to_string(std::lround(amps));
+    if (isTextType(link.sqlType))
+        return quoteString(fixed3(amps));
+    return fixed3(amps);
+}
+
+std::string dateTimeLiteral(const ColumnLink& link, const LogSample& sample) {
+    switch (link.sqlType) {
+    case SqlDate:
+        return "{d '" + formatTime(sample.time, "%Y-%m-%d") + "'}";
+    case SqlTime:
+        return "{t '" + formatTime(sample.time, "%H:%M:%S") + "'}";
+    case SqlTimestamp:
+        return "{ts '" + formatTime(sample.time, "%Y-%m-%d %H:%M:%S") + "'}";
+    default:
+        return quoteString(formatTime(sample.time, "%m/%d/%Y %H:%M:%S"));
+    }
+}
+
+} // namespace
+
+std::string valueLiteral(const ColumnLink& link, const LogSample& sample,
+                         std::string_view location) {
+    if (!VariableFitsColumnType(link.variableIndex, link.sqlType))
+        return "NULL";
+    switch (link.variableIndex) {
+    case kMeterVariable: {
+        const std::string address = std::to_string(sample.address);
+        return isTextType(link.sqlType) ? quoteString(address) : address;
+    }
+    case kLocationVariable:
+        return quoteString(location);
+    case kDateTimeVariable:
+        return dateTimeLiteral(link, sample);
+    default:
+        return ampsLiteral(link, sample);
+    }
+}
+
+std::string buildInsertStatement(const Settings& settings, const LogSample& sample) {
+    std::string columns;
+    std::string values;
+    for (const ColumnLink& link : settings.links) {
+        if (!columns.empty()) {
+            columns += ", ";
+            values += ", ";
+        }
+        columns += link.columnName;
+        values += valueLiteral(link, sample, settings.location);
+    }
+    return "INSERT INTO " + settings.table + " (" + columns + ")\n  VALUES (" + values + ");";
+}
+
+std::string checkDatabaseConfiguration(const Settings& settings) {
+    const std::string cure =
+        "\nDatabase logging is turned off; set it up again with Logging > ODBC.";
+    if (!identifierIsSafe(settings.table))
+        return "The table name \"" + settings.table +
+               "\" can't be used: names may hold only letters, digits, '_', '$' and '.', or be "
+               "written in square brackets." +
+               cure;
+    for (const ColumnLink& link : settings.links) {
+        if (!identifierIsSafe(link.columnName))
+            return "The column name \"" + link.columnName +
+                   "\" can't be used: names may hold only letters, digits, '_', '$' and '.', or "
+                   "be written in square brackets." +
+                   cure;
+        if (!VariableFitsColumnType(link.variableIndex, link.sqlType))
+            return "The link of variable " + std::to_string(link.variableIndex) + " to column \"" +
+                   link.columnName + "\" (SQL type " + std::to_string(link.sqlType) +
+                   ") names no variable that fits the column." + cure;
+        if (link.variableIndex == kLocationVariable &&
+            settings.location.find('\\') != std::string::npos)
+            return "The location \"" + settings.location +
+                   "\" can't be stored in the database: it holds a backslash." + cure;
+    }
+    return {};
+}
+
+void shutDownDatabaseLogging(Settings& settings, SampleQueue& databaseQueue) {
+    settings.databaseLogState = Off;
+    settings.clearDatabaseSettings();
+    databaseQueue.clear();
+}
+
+void InsertSamples(OdbcLibrary& odbc, Settings& settings, SampleQueue& databaseQueue,
+                   Operator& op) {
+    if (settings.databaseLogState != Active || databaseQueue.empty())
+        return;
+    bool bindFailed = false;
+    if (!odbc.loaded())
+        bindFailed = BindOdbc(odbc) != Bound;
+    if (bindFailed || !odbc.ensureEnvironment()) {
+        shutDownDatabaseLogging(settings, databaseQueue);
+        return;
+    }
+    // No links: nothing to insert, and nothing is sent; the records wait.
+    if (settings.links.empty())
+        return;
+    if (const std::string problem = checkDatabaseConfiguration(settings); !problem.empty()) {
+        shutDownDatabaseLogging(settings, databaseQueue);
+        op.showMessage(problem);
+        return;
+    }
+
+    const OdbcLibrary::Api& api = odbc.api();
+    SQLHDBC connection = SQL_NULL_HDBC;
+    if (!odbcSucceeded(api.SQLAllocConnect(odbc.environment(), &connection))) {
+        op.showMessage("Error alloc connection");
+        return;
+    }
+    auto text = [](const std::string& s) {
+        return reinterpret_cast<SQLCHAR*>(const_cast<char*>(s.data()));
+    };
+    auto size = [](const std::string& s) { return static_cast<SQLSMALLINT>(s.size()); };
+    // Copies: a message box below keeps ticking the timer, and the settings
+    // must not change under the pointers passed to the driver.
+    const std::string dsn = settings.dsn;
+    const std::string user = settings.user;
+    const std::string passwd = settings.passwd;
+    if (!odbcSucceeded(api.SQLConnect(connection, text(dsn), size(dsn), text(user), size(user),
+                                      text(passwd), size(passwd)))) {
+        api.SQLFreeConnect(connection);
+        op.showMessage("Error connecting");
+        return;
+    }
+    SQLHSTMT statement = SQL_NULL_HSTMT;
+    if (!odbcSucceeded(api.SQLAllocStmt(connection, &statement))) {
+        api.SQLDisconnect(connection);
+        api.SQLFreeConnect(connection);
+        op.showMessage("Error alloc stmt");
+        return;
+    }
+    std::string failure;
+    while (const SampleRecord record = databaseQueue.front()) {
+        std::string sql = buildInsertStatement(settings, *record);
+        const SQLRETURN rc =
+            api.SQLExecDirect(statement, text(sql), static_cast<SQLINTEGER>(sql.size()));
+        if (odbcSucceeded(rc)) {
+            databaseQueue.popFront();
+            continue;
+        }
+        SQLCHAR state[6] = {};
+        SQLINTEGER nativeError = 0;
+        SQLCHAR message[256] = {};
+        SQLSMALLINT messageLength = 0;
+        api.SQLError(odbc.environment(), connection, statement, state, &nativeError, message,
+                     sizeof message, &messageLength);
+        const auto* chars = reinterpret_cast<const char*>(message);
+        failure = statementErrorText(rc, std::string_view(chars, strnlen(chars, sizeof message)));
+        break;
+    }
+    api.SQLFreeStmt(statement, SQL_DROP);
+    api.SQLDisconnect(connection);
+    api.SQLFreeConnect(connection);
+    // Shown after the connection is closed: the box keeps the timer going,
+    // and no connection should wait on the operator.
+    if (!failure.empty())
+        op.showMessage(failure);
+}
+
+std::optional<LogTableTypes> chooseLogTableTypes(const std::vector<TypeInfo>& types) {
+    std::optional<TypeInfo> floating, integer, string, time;
+    for (const TypeInfo& type : types) {
+        switch (type.sqlType) {
+        case SqlFloat:
+            floating = type;
+            break;
+        case SqlDouble:
+            if (!floating)
+                floating = type;
+            break;
+        case SqlInteger:
+            integer = type;
+            break;
+        case SqlNumeric:
+            if (!integer)
+                integer = type;
+            break;
+        case SqlVarChar:
+            string = type;
+            break;
+        case SqlChar:
+            if (!string)
+                string = type;
+            break;
+        case SqlTimestamp:
+            time = type;
+            break;
+        case SqlDate:
+            if (!time)
+                time = type;
+            break;
+        default:
+            break;
+        }
+    }
+    if (string)
+        string->name += "(32)";
+    if (!integer)
+        integer = floating;
+    if (!time)
+        time = string;
+    if (!floating || !string)
+        return std::nullopt;
+    return LogTableTypes{*floating, *integer, *string, *time};
+}
+
+std::string buildCreateTableStatement(std::string_view tableName, const LogTableTypes& types,
+                                      int columns) {
+    static constexpr int kMinimal[] = {0, 1, 2, 3, 4, 5, 7, 8, 10};
+    std::vector<int> included;
+    if (columns == MinimalColumns)
+        included.assign(std::begin(kMinimal), std::end(kMinimal));
+    else
+        for (int i = 0; i < kLogVariableCount; ++i)
+            included.push_back(i);
+    std::string sql = "CREATE TABLE " + std::string(tableName) + " (\n";
+    for (std::size_t i = 0; i < included.size(); ++i) {
+        const int variable = included[i];
+        if (i > 0)
+            sql += ",\n";
+        const TypeInfo& type = variable == kLocationVariable   ? types.string
+                               : variable == kDateTimeVariable ? types.time
+                                                               : types.integer;
+        sql += std::string(logVariableName(variable)) + " " + type.name;
+    }
+    sql += ");";
+    return sql;
+}
+
+std::string checkNewTableName(std::string_view name) {
+    if (name.empty())
+        return "You must give the new table a name";
+    for (char c : name) {
+        const bool ok =
+            (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+        if (!ok)
+            return "The table name may only contain A-Z, a-z, 0-9 and underscore '_'";
+    }
+    return {};
+}
+
+bool createLogTable(OdbcSession& session, Operator& op, std::string_view tableName, int columns) {
+    // The name reaches the statement as it is, so it is checked here too and
+    // not only by the dialog that asked for it.
+    if (const std::string problem = checkNewTableName(tableName); !problem.empty()) {
+        op.showMessage(problem);
+        return false;
+    }
+    const std::optional<std::vector<TypeInfo>> info = ReadTypeInfo(session, op);
+    if (!info)
+        return false;
+    const std::optional<LogTableTypes> types = chooseLogTableTypes(*info);
+    if (!types) {
+        op.showMessage(kNoTypeNamesText);
+        return false;
+    }
+    std::string sql = buildCreateTableStatement(tableName, *types, columns);
+    const SQLRETURN rc = session.odbc().api().SQLExecDirect(session.statement(),
+                                                            reinterpret_cast<SQLCHAR*>(sql.data()),
+                                                            static_cast<SQLINTEGER>(sql.size()));
+    if (!odbcSucceeded(rc)) {
+        op.showMessage(statementErrorText(rc, session.errorText()));
+        return false;
+    }
+    return true;
+}
+
+} // namespace tarvo
