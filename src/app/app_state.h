@@ -29,6 +29,9 @@ struct Counters {
     long goodCount = 0;
     long badCount = 0;
     int lastError = Ok;
+    /// Sampled records dropped by the bound of the file and database queues
+    /// because their sink did not take them; shown as "Dropped".
+    unsigned long droppedCount = 0;
 };
 
 /// The process-wide state: one instance, owned by main() and passed by

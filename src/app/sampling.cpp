@@ -72,7 +72,12 @@ void Sampler::scheduleNextSample() {
 }
 
 void Sampler::queue(SampleQueue& target, const char* sinkName, const SampleRecord& record) {
-    if (target.push(record) != SampleQueue::Push::DroppingStarted)
+    const SampleQueue::Push pushed = target.push(record);
+    if (pushed == SampleQueue::Push::Queued)
+        return;
+    m_state.counters.droppedCount = static_cast<unsigned long>(
+        m_state.fileQueue.droppedCount() + m_state.databaseQueue.droppedCount());
+    if (pushed != SampleQueue::Push::DroppingStarted)
         return;
     m_op.showMessage(std::string(sinkName) +
                      " is not taking samples: " + std::to_string(target.bound()) +
@@ -81,6 +86,10 @@ void Sampler::queue(SampleQueue& target, const char* sinkName, const SampleRecor
 }
 
 void Sampler::takeSamples() {
+    // The tick calls this only while a sink is on; should it ever be called
+    // with both off, no device is read for nothing and the due time stays.
+    if (!m_state.settings.fileLoggingActive && m_state.settings.databaseLogState != Active)
+        return;
     m_passTime = m_clock->now();
     if (m_nextSampleTime != 0 && m_passTime < m_nextSampleTime)
         return;

@@ -1,0 +1,227 @@
+#include "app/sampling.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "support/fake_transport.h"
+#include "support/local_zone.h"
+#include "support/recording_operator.h"
+
+namespace tarvo {
+namespace {
+
+using test::clockText;
+using test::localTime;
+using test::LocalZone;
+
+struct FakeClock : Clock {
+    std::time_t t = 0;
+    std::time_t now() const override { return t; }
+};
+
+// A sampler over an empty meter list with the database sink counting the
+// passes, so the schedule can be watched tick by tick without a bus.
+class ScheduleTest : public ::testing::Test {
+protected:
+    ScheduleTest() {
+        state.settings.databaseLogState = Active;
+        sampler.setDatabaseSink([this] { passes.push_back(clock.t); });
+    }
+
+    // Ticks once a second from `from` to `to` inclusive.
+    void tick(std::time_t from, std::time_t to) {
+        for (clock.t = from; clock.t <= to; ++clock.t)
+            sampler.takeSamples();
+    }
+
+    std::vector<std::string> passTexts() const {
+        std::vector<std::string> texts;
+        for (std::time_t t : passes)
+            texts.push_back(clockText(t));
+        return texts;
+    }
+
+    AppState state;
+    test::FakeTransport bus;
+    test::RecordingOperator op;
+    FakeClock clock;
+    Sampler sampler{state, bus, op, clock};
+    std::vector<std::time_t> passes;
+};
+
+struct GridCase {
+    const char* name;
+    const char* tz;
+    int interval;
+    int startMinute, startSecond; // 10:mm:ss on 2026-07-04
+    int ticks;                    // seconds to run
+    std::vector<std::string> expected;
+};
+
+TEST_F(ScheduleTest, PassesRunAtOnceAndThenOnTheGridOfTheLocalHour) {
+    const GridCase cases[] = {
+        {"switched on between boundaries: at once, then on the quarter hours",
+         "UTC0",
+         15,
+         7,
+         30,
+         23 * 60 + 30,
+         {"10:07:30", "10:15:00", "10:30:00"}},
+        {"one second before the hour", "UTC0", 60, 59, 59, 2, {"10:59:59", "11:00:00"}},
+        {"switched on exactly on a boundary: the next one is a full interval on",
+         "UTC0",
+         15,
+         15,
+         0,
+         15 * 60,
+         {"10:15:00", "10:30:00"}},
+        {"the grid is the local hour's, not UTC's, in a half-hour zone",
+         "IST-5:30",
+         60,
+         20,
+         0,
+         41 * 60,
+         {"10:20:00", "11:00:00"}},
+        {"interval 0 from a hand-edited file counts as 1 minute",
+         "UTC0",
+         0,
+         7,
+         30,
+         130,
+         {"10:07:30", "10:08:00", "10:09:00"}},
+        {"negative interval counts as 1 minute", "UTC0", -5, 7, 30, 31, {"10:07:30", "10:08:00"}},
+        {"interval beyond the hour rounds to the hour",
+         "UTC0",
+         90,
+         7,
+         30,
+         60 * 60,
+         {"10:07:30", "11:00:00"}},
+    };
+    for (const GridCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        LocalZone zone(c.tz);
+        Sampler s(state, bus, op, clock);
+        s.setDatabaseSink([this] { passes.push_back(clock.t); });
+        passes.clear();
+        state.settings.interval = c.interval;
+        const std::time_t start = localTime(2026, 7, 4, 10, c.startMinute, c.startSecond);
+        for (clock.t = start; clock.t <= start + c.ticks; ++clock.t)
+            s.takeSamples();
+        EXPECT_EQ(passTexts(), c.expected);
+    }
+}
+
+// Daylight-saving changes in New York: 2026-03-08 02:00 EST becomes 03:00
+// EDT, 2026-11-01 02:00 EDT becomes 01:00 EST. Passes must keep to real
+// intervals: none in the past, none skipped, none doubled in the repeated
+// hour.
+struct DstCase {
+    const char* name;
+    int month, day, hour, minute;
+    int interval;
+    int hours; // to run
+    std::time_t spacing;
+};
+
+TEST_F(ScheduleTest, DaylightSavingChangesNeitherSkipNorRepeatPasses) {
+    LocalZone zone("America/New_York");
+    const DstCase cases[] = {
+        {"clocks go forward, hourly", 3, 8, 0, 0, 60, 4, 3600},
+        {"clocks go forward, quarter hours", 3, 8, 1, 0, 15, 2, 900},
+        {"clocks go back, hourly", 11, 1, 0, 0, 60, 4, 3600},
+        {"clocks go back, quarter hours", 11, 1, 0, 45, 15, 3, 900},
+    };
+    for (const DstCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Sampler s(state, bus, op, clock);
+        s.setDatabaseSink([this] { passes.push_back(clock.t); });
+        passes.clear();
+        state.settings.interval = c.interval;
+        const std::time_t start = localTime(2026, c.month, c.day, c.hour, c.minute, 0);
+        for (clock.t = start; clock.t <= start + c.hours * 3600; ++clock.t) {
+            s.takeSamples();
+            ASSERT_GT(s.nextSampleTime(), clock.t)
+                << "scheduled in the past at " << clockText(clock.t);
+        }
+        ASSERT_EQ(passes.size(), static_cast<std::size_t>(c.hours * 3600 / c.spacing + 1));
+        for (std::size_t i = 1; i < passes.size(); ++i)
+            EXPECT_EQ(passes[i] - passes[i - 1], c.spacing) << "after " << clockText(passes[i - 1]);
+    }
+}
+
+TEST_F(ScheduleTest, ConfigurationOkReschedulesFromTheLastPass) {
+    LocalZone zone("UTC0");
+    state.settings.interval = 15;
+    tick(localTime(2026, 7, 4, 10, 7, 30), localTime(2026, 7, 4, 10, 7, 30));
+    EXPECT_EQ(clockText(sampler.nextSampleTime()), "10:15:00");
+    state.settings.interval = 5;
+    sampler.scheduleNextSample();
+    EXPECT_EQ(clockText(sampler.nextSampleTime()), "10:10:00");
+}
+
+TEST_F(ScheduleTest, NoPassAndNoScheduleWhileBothSinksAreOff) {
+    LocalZone zone("UTC0");
+    state.settings.databaseLogState = Off;
+    state.settings.fileLoggingActive = false;
+    state.meters.addDevice("03 - PNL1 [Kyrel Branch Circuit Monitor, 42 Breakers]");
+    tick(localTime(2026, 7, 4, 10, 0, 0), localTime(2026, 7, 4, 10, 5, 0));
+    EXPECT_TRUE(bus.writes.empty()) << "no device is read";
+    EXPECT_EQ(sampler.nextSampleTime(), 0);
+}
+
+TEST_F(ScheduleTest, TickNestedInAMessageOfThePassFindsNothingDue) {
+    LocalZone zone("UTC0");
+    // A database queue of one record drops at the second record of the
+    // first pass, which shows the dropping message; the timer ticks on while
+    // it is open.
+    state.databaseQueue = SampleQueue(1);
+    state.meters.addDevice("03 - A [Northwind RTU]");
+    state.meters.addDevice("04 - B [Northwind RTU]");
+    int nested = 0;
+    op.onMessage = [&](const auto&) {
+        ++nested;
+        sampler.takeSamples();
+    };
+    tick(localTime(2026, 7, 4, 10, 0, 30), localTime(2026, 7, 4, 10, 0, 30));
+    EXPECT_EQ(nested, 1);
+    EXPECT_EQ(passes.size(), 1u);
+}
+
+// ---------------------------------------------------------------------------
+// List entries.
+
+TEST_F(ScheduleTest, EntriesWithoutAnAddressFrom1To247GiveNoRecord) {
+    LocalZone zone("UTC0");
+    for (const char* line :
+         {"0 - ZERO [Northwind RTU]", "248 - HIGH [Northwind RTU]", "- NONE [Northwind RTU]",
+          "-3 - NEG [Northwind RTU]", "247 - LAST [Northwind RTU]", "1 - FIRST [Northwind RTU]"})
+        state.meters.addDevice(line);
+    tick(1000, 1000);
+    std::vector<int> addresses;
+    while (!state.databaseQueue.empty()) {
+        addresses.push_back(state.databaseQueue.front()->address);
+        EXPECT_EQ(state.databaseQueue.front()->kind, NoDevice) << "a foreign device is not read";
+        state.databaseQueue.popFront();
+    }
+    EXPECT_EQ(addresses, (std::vector<int>{1, 247})) << "in list order";
+    EXPECT_TRUE(bus.writes.empty());
+}
+
+TEST_F(ScheduleTest, DroppingIsShownOnceAndCountedForTheTraceWindow) {
+    LocalZone zone("UTC0");
+    state.databaseQueue = SampleQueue(2);
+    state.meters.addDevice("03 - A [Northwind RTU]");
+    state.settings.interval = 1;
+    tick(0, 5 * 60); // six passes into a queue of two that nobody empties
+    EXPECT_EQ(passes.size(), 6u);
+    EXPECT_EQ(state.counters.droppedCount, 4u);
+    ASSERT_EQ(op.messages.size(), 1u);
+    EXPECT_NE(op.messages[0].text.find("oldest are now being dropped"), std::string::npos);
+}
+
+} // namespace
+} // namespace tarvo
