@@ -39,6 +39,7 @@ void TraceWindow::paint() {
         m_ui->traceText->setPlainText(text);
     m_ui->okField->setText(QString::number(m_counters.goodCount));
     m_ui->badField->setText(QString::number(m_counters.badCount));
+    m_ui->droppedField->setText(QString::number(m_counters.droppedCount));
     m_ui->lastErrorField->setText(QString::fromLatin1(ModbusMaster::resultText(m_counters.lastError)));
 }
 
