@@ -13,7 +13,9 @@
 
 #include "app/help_viewer.h"
 #include "config/config_dialogs.h"
+#include "logging/logging_file_setup_dialog.h"
 #include "link/trace_window.h"
+#include "settings/configuration_dialog.h"
 #include "ui_main_window.h"
 
 // The images and help pages are compiled into the static widget library,
@@ -43,7 +45,9 @@ MainWindow::MainWindow(AppState& state, Transport& bus, Operator* op, QWidget* p
     : QDialog(parent), m_state(state), m_ui(std::make_unique<Ui::MainWindow>()),
       m_qtOperator(this), m_operator(op ? *op : m_qtOperator),
       m_scan(state, bus, m_operator, *this),
-      m_polling(state, bus, m_operator, m_scan, *this) {
+      m_polling(state, bus, m_operator, m_scan, *this),
+      m_sampler(state, bus, m_operator, m_clock) {
+    m_polling.setSampler([this] { takeSamples(); });
     initResources();
     m_ui->setupUi(this);
     setWindowIcon(QIcon(QStringLiteral(":/images/tarvo_large.png")));
@@ -136,7 +140,8 @@ void MainWindow::buildMenus() {
     config->addAction(QStringLiteral("&Panel"), this, [this] {
         runConfigCommand([this](int address) { m_configCommands->onPanelConfig(address); });
     })->setObjectName(QStringLiteral("panelAction"));
-    config->addAction(QStringLiteral("&Comms"))->setObjectName(QStringLiteral("commsAction"));
+    config->addAction(QStringLiteral("&Comms"), this, &MainWindow::onComms)
+        ->setObjectName(QStringLiteral("commsAction"));
     QMenu* alarms = config->addMenu(QStringLiteral("&Alarms"));
     alarms->setObjectName(QStringLiteral("alarmsMenu"));
     alarms->addAction(QStringLiteral("&Reset"), this, [this] {
@@ -152,7 +157,7 @@ void MainWindow::buildMenus() {
 
     QMenu* logging = m_menuBar->addMenu(QStringLiteral("&Logging"));
     logging->setObjectName(QStringLiteral("loggingMenu"));
-    logging->addAction(QStringLiteral("&File Config"))
+    logging->addAction(QStringLiteral("&File Config"), this, &MainWindow::onFileConfig)
         ->setObjectName(QStringLiteral("fileConfigAction"));
     logging->addAction(QStringLiteral("&ODBC"))->setObjectName(QStringLiteral("odbcAction"));
 
@@ -174,6 +179,7 @@ void MainWindow::buildMenus() {
 void MainWindow::start(const std::string& settingsFile) {
     tzset(); // local-time conversions of the sampling and the log file
     m_state.devices.clear();
+    m_settingsFile = settingsFile;
     m_state.settings.load(settingsFile, m_state.port);
     m_timerId = startTimer(kTimerPeriodMs);
     if (m_timerId == 0)
@@ -298,6 +304,30 @@ void MainWindow::onHelp() {
     if (!active || active == m_helpViewer)
         active = this;
     showHelpTopic(HelpViewer::topicFor(active->objectName()));
+}
+
+void MainWindow::onComms() {
+    const std::string before = m_state.port.portName();
+    ConfigurationDialog dialog(
+        m_state.settings, m_state.port, m_operator, m_settingsFile,
+        {[this](const std::string& name) { return openFromDialog(m_state.port, m_operator, name); },
+         [this] { scheduleNextSample(); },
+         [this] { showHelpTopic(QStringLiteral("configuration_dialog")); }},
+        this);
+    const bool ok = dialog.run();
+    if (ok && m_state.port.portName() != before) {
+        // The open scans the bus when it succeeds; the second scan is the
+        // Comms command's own, and after a failed open it asks for a port.
+        m_scan.openPort(m_state.port.portName());
+        m_scan.scanBus();
+    } else {
+        m_state.port.setPortName(before);
+    }
+}
+
+void MainWindow::onFileConfig() {
+    runFileConfig(m_state.settings, m_state.fileQueue, m_operator,
+                  [this] { showHelpTopic(QStringLiteral("logging")); }, this);
 }
 
 void MainWindow::onHelpIndex() { showHelpTopic(QStringLiteral("index")); }

@@ -8,6 +8,7 @@
 #include "app/app_state.h"
 #include "app/display.h"
 #include "app/polling.h"
+#include "app/sampling.h"
 #include "app/qt_operator.h"
 #include "config/config_commands.h"
 #include "devices/bus_scan.h"
@@ -75,6 +76,18 @@ public:
     /// One tick of the one-second timer.
     void onTimer() { m_polling.onTimer(); }
 
+    /// The sampling pass the tick runs while file or database logging is
+    /// on, and its schedule.
+    void takeSamples() { m_sampler.takeSamples(); }
+    void scheduleNextSample() { m_sampler.scheduleNextSample(); }
+    Sampler& sampler() { return m_sampler; }
+
+    /// Config > Comms: the "Configuration" dialog; OK with another port
+    /// opens it and scans the bus.
+    void onComms();
+    /// Logging > File Config: the "Logging File Setup" dialog.
+    void onFileConfig();
+
     /// The current display (texts and lamps), as last transferred.
     const Display& display() const { return m_display; }
 
@@ -112,6 +125,9 @@ private:
     Operator& m_operator;
     BusScan m_scan;
     PollingCycle m_polling;
+    SystemClock m_clock;
+    Sampler m_sampler;
+    std::string m_settingsFile{Settings::kFileName};
     Display m_display;
     int m_timerId = 0;
     bool m_branchLayout = true;
