@@ -1,0 +1,383 @@
+// The database setup dialogs against the SQLite ODBC driver: automatic and
+// hand-made links, what OK stores, table creation, and Logging > ODBC.
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "logging/database_logger.h"
+#include "logging/database_setup_dialogs.h"
+#include "logging/log_variables.h"
+#include "logging/odbc_command.h"
+#include "logging/sample_queue.h"
+#include "logging/save_to_database_setup_dialog.h"
+#include "odbc_test_support.h"
+#include "settings/settings.h"
+#include "support/qt_application.h"
+#include "support/recording_operator.h"
+
+namespace tarvo {
+namespace {
+
+using test::RecordingOperator;
+using test::SharedOdbcConfig;
+using test::SqlClient;
+
+[[maybe_unused]] auto* const kQt = ::testing::AddGlobalTestEnvironment(new test::QtApplication);
+[[maybe_unused]] auto* const kOdbc = ::testing::AddGlobalTestEnvironment(new SharedOdbcConfig);
+
+class SetupDialog : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!test::OdbcConfig::sqliteDriverPresent())
+            GTEST_SKIP() << "the SQLite ODBC driver (libsqliteodbc) is not installed";
+        std::filesystem::remove(SharedOdbcConfig::sqliteFile());
+        m_sql = std::make_unique<SqlClient>(SharedOdbcConfig::kSqliteDsn);
+        ASSERT_TRUE(m_sql->connected());
+        m_settings.databaseLogState = SetupOpen;
+    }
+    void TearDown() override { delete m_dialog.data(); }
+
+    void open(std::vector<std::string> libraryNames = OdbcLibrary::defaultLibraryNames()) {
+        m_odbc = std::make_unique<OdbcLibrary>(std::move(libraryNames));
+        m_dialog = new SaveToDatabaseSetupDialog(*m_odbc, m_settings, &m_op);
+        m_dialog->show();
+        m_started = m_dialog->start();
+    }
+
+    QListWidget* list(const char* name) { return m_dialog->findChild<QListWidget*>(name); }
+    QPushButton* button(const char* name) { return m_dialog->findChild<QPushButton*>(name); }
+
+    static void select(QListWidget* widget, const QString& text) {
+        const QList<QListWidgetItem*> items = widget->findItems(text, Qt::MatchExactly);
+        ASSERT_EQ(items.size(), 1) << text.toStdString();
+        widget->setCurrentItem(items.first());
+    }
+
+    void openTable(const char* createSql, const char* table = "Samples") {
+        ASSERT_EQ(m_sql->exec(createSql), "");
+        open();
+        ASSERT_TRUE(m_started);
+        select(list("dsnList"), SharedOdbcConfig::kSqliteDsn);
+        select(list("tableList"), table);
+    }
+
+    std::vector<std::string> rows() {
+        std::vector<std::string> texts;
+        QListWidget* mapping = list("mappingList");
+        for (int i = 0; i < mapping->count(); ++i)
+            texts.push_back(mapping->item(i)->text().toStdString());
+        return texts;
+    }
+
+    std::unique_ptr<SqlClient> m_sql;
+    std::unique_ptr<OdbcLibrary> m_odbc;
+    Settings m_settings;
+    RecordingOperator m_op;
+    QPointer<SaveToDatabaseSetupDialog> m_dialog;
+    bool m_started = false;
+};
+
+TEST_F(SetupDialog, OpensWithDataSourcesVariablesAndEveryActionDisabled) {
+    open();
+    ASSERT_TRUE(m_started);
+    EXPECT_EQ(m_dialog->windowTitle(), "Save-to-Database Setup");
+    EXPECT_FALSE(m_dialog->isModal());
+    EXPECT_FALSE(list("dsnList")->findItems("tarvo_sqlite", Qt::MatchExactly).isEmpty());
+    EXPECT_TRUE(list("dsnList")->isSortingEnabled());
+    ASSERT_EQ(list("variableList")->count(), 45);
+    EXPECT_EQ(list("variableList")->item(44)->text(), "Amps42");
+    EXPECT_EQ(list("variableList")->currentItem()->text(), "Meter");
+    for (const char* name :
+         {"okButton", "addTableButton", "addColumnButton", "linkButton", "unlinkButton"})
+        EXPECT_FALSE(button(name)->isEnabled()) << name;
+    EXPECT_EQ(m_dialog->findChild<QLineEdit*>("passwordField")->echoMode(), QLineEdit::Normal);
+    EXPECT_TRUE(m_op.messages.empty());
+}
+
+TEST_F(SetupDialog, ColumnsNamedLikeVariablesAreLinkedAutomatically) {
+    openTable("CREATE TABLE Samples (meter INTEGER, LOCATION VARCHAR(40), \"Date Time\" "
+              "TIMESTAMP, Amps1 FLOAT)");
+    EXPECT_EQ(rows(), (std::vector<std::string>{"Meter\t->\tmeter", "Location\t->\tLOCATION",
+                                                "Date_Time\t->\tDate Time", "Amps1\t->\tAmps1"}));
+    EXPECT_EQ(m_dialog->linkCount(), 4);
+    EXPECT_TRUE(button("okButton")->isEnabled());
+    EXPECT_TRUE(button("addColumnButton")->isEnabled());
+    EXPECT_TRUE(button("addTableButton")->isEnabled());
+}
+
+TEST_F(SetupDialog, IntegerDateTimeColumnIsNotLinkedButTakesTheMeter) {
+    openTable("CREATE TABLE Samples (Date_Time INTEGER)");
+    EXPECT_EQ(rows(), std::vector<std::string>{"\t\tDate_Time"});
+    EXPECT_FALSE(button("okButton")->isEnabled()) << "no link yet";
+    list("mappingList")->setCurrentRow(0);
+    select(list("variableList"), "Date_Time");
+    EXPECT_FALSE(button("linkButton")->isEnabled());
+    EXPECT_FALSE(button("unlinkButton")->isEnabled());
+    select(list("variableList"), "Meter");
+    EXPECT_TRUE(button("linkButton")->isEnabled());
+    QTest::mouseClick(button("linkButton"), Qt::LeftButton);
+    EXPECT_EQ(rows(), std::vector<std::string>{"Meter\t->\tDate_Time"});
+    EXPECT_EQ(m_dialog->linkCount(), 1);
+    EXPECT_TRUE(button("okButton")->isEnabled());
+    EXPECT_TRUE(button("unlinkButton")->isEnabled());
+}
+
+TEST_F(SetupDialog, TextColumnTakesAnyVariableAndRelinkingKeepsTheCount) {
+    openTable("CREATE TABLE Samples (Notes VARCHAR(40), Other VARCHAR(40))");
+    QListWidget* mapping = list("mappingList");
+    mapping->setCurrentRow(0);
+    for (int v = 0; v < kLogVariableCount; ++v) {
+        list("variableList")->setCurrentRow(v);
+        EXPECT_TRUE(button("linkButton")->isEnabled()) << logVariableName(v);
+    }
+    select(list("variableList"), "Amps7");
+    emit list("variableList")->itemDoubleClicked(list("variableList")->currentItem());
+    EXPECT_EQ(rows()[0], "Amps7\t->\tNotes");
+    EXPECT_EQ(m_dialog->linkCount(), 1);
+    select(list("variableList"), "Location");
+    emit mapping->itemDoubleClicked(mapping->item(0));
+    EXPECT_EQ(rows()[0], "Location\t->\tNotes") << "the row's variable is replaced";
+    EXPECT_EQ(m_dialog->linkCount(), 1);
+    QTest::mouseClick(button("unlinkButton"), Qt::LeftButton);
+    EXPECT_EQ(rows()[0], "\t\tNotes");
+    EXPECT_EQ(m_dialog->linkCount(), 0);
+    EXPECT_FALSE(button("okButton")->isEnabled()) << "the last link is gone";
+    EXPECT_FALSE(button("unlinkButton")->isEnabled());
+}
+
+TEST_F(SetupDialog, OkStoresTheConfigurationAndTurnsLoggingOn) {
+    openTable("CREATE TABLE Samples (meter INTEGER, LOCATION VARCHAR(40), Date_Time TIMESTAMP, "
+              "Note VARCHAR(10), Amps2 REAL)");
+    QTest::keyClicks(m_dialog->findChild<QLineEdit*>("usernameField"), "scott");
+    QTest::keyClicks(m_dialog->findChild<QLineEdit*>("passwordField"), "ti'ger");
+    QTest::mouseClick(button("okButton"), Qt::LeftButton);
+    EXPECT_TRUE(m_op.messages.empty());
+    EXPECT_EQ(m_settings.databaseLogState, Active);
+    EXPECT_EQ(m_settings.dsn, "tarvo_sqlite");
+    EXPECT_EQ(m_settings.table, "Samples");
+    EXPECT_EQ(m_settings.user, "scott");
+    EXPECT_EQ(m_settings.passwd, "ti'ger");
+    ASSERT_EQ(m_settings.links.size(), 4u);
+    EXPECT_EQ(m_settings.links[0], (ColumnLink{kMeterVariable, SqlInteger, "meter"}));
+    EXPECT_EQ(m_settings.links[2], (ColumnLink{kDateTimeVariable, SqlTimestamp, "Date_Time"}));
+    EXPECT_EQ(m_settings.links[3].variableIndex, 4);
+    EXPECT_TRUE(isNumericType(m_settings.links[3].sqlType));
+    EXPECT_FALSE(m_dialog->isVisible());
+}
+
+TEST_F(SetupDialog, AccessTypeSourceStoresNamesInBrackets) {
+    m_settings.kludgeFlags = 5; // as an Access data source sets it
+    openTable("CREATE TABLE Samples (meter INTEGER, Amps1 FLOAT)");
+    QTest::mouseClick(button("okButton"), Qt::LeftButton);
+    EXPECT_EQ(m_settings.table, "[Samples]");
+    ASSERT_EQ(m_settings.links.size(), 2u);
+    EXPECT_EQ(m_settings.links[0].columnName, "[meter]");
+    EXPECT_EQ(m_settings.links[1].columnName, "[Amps1]");
+}
+
+TEST_F(SetupDialog, OkRefusesAColumnNameThatWouldNotStayOneIdentifier) {
+    openTable("CREATE TABLE Samples (meter INTEGER, \"Date Time\" TIMESTAMP)");
+    QTest::mouseClick(button("okButton"), Qt::LeftButton);
+    ASSERT_EQ(m_op.messages.size(), 1u);
+    EXPECT_NE(m_op.messages[0].text.find("\"Date Time\""), std::string::npos);
+    EXPECT_EQ(m_settings.databaseLogState, SetupOpen);
+    EXPECT_TRUE(m_settings.links.empty());
+    EXPECT_TRUE(m_dialog->isVisible()) << "the operator can unlink it and try again";
+    list("mappingList")->setCurrentRow(1);
+    QTest::mouseClick(button("unlinkButton"), Qt::LeftButton);
+    QTest::mouseClick(button("okButton"), Qt::LeftButton);
+    EXPECT_EQ(m_settings.databaseLogState, Active);
+    EXPECT_EQ(m_settings.links, (std::vector<ColumnLink>{{kMeterVariable, SqlInteger, "meter"}}));
+}
+
+TEST_F(SetupDialog, AnotherDataSourceEmptiesTheMapping) {
+    openTable("CREATE TABLE Samples (meter INTEGER)");
+    EXPECT_TRUE(button("okButton")->isEnabled());
+    select(list("dsnList"), "tarvo_first");
+    EXPECT_EQ(list("tableList")->count(), 0);
+    EXPECT_EQ(list("mappingList")->count(), 0);
+    EXPECT_EQ(m_dialog->linkCount(), 0);
+    EXPECT_FALSE(button("okButton")->isEnabled());
+}
+
+TEST_F(SetupDialog, OkWithoutDataSourceOrTableSaysWhichIsMissing) {
+    open();
+    m_dialog->onOk();
+    select(list("dsnList"), SharedOdbcConfig::kSqliteDsn);
+    m_dialog->onOk();
+    ASSERT_EQ(m_op.messages.size(), 2u);
+    EXPECT_EQ(m_op.messages[0].text, "Error storing DSN");
+    EXPECT_EQ(m_op.messages[1].text, "Error storing table name");
+    EXPECT_EQ(m_settings.databaseLogState, SetupOpen);
+}
+
+TEST_F(SetupDialog, AddColumnOnlyExplains) {
+    openTable("CREATE TABLE Samples (meter INTEGER)");
+    QTest::mouseClick(button("addColumnButton"), Qt::LeftButton);
+    ASSERT_EQ(m_op.messages.size(), 1u);
+    EXPECT_EQ(m_op.messages[0].text, "The feature to add another column to a database\nisn't "
+                                     "written yet.  Please use your database software");
+}
+
+TEST_F(SetupDialog, CancelTurnsLoggingOffAndKeepsTheStoredConfiguration) {
+    m_settings.dsn = "kept";
+    m_settings.links = {{0, SqlInteger, "m"}};
+    openTable("CREATE TABLE Samples (meter INTEGER)");
+    QTest::mouseClick(button("cancelButton"), Qt::LeftButton);
+    EXPECT_EQ(m_settings.databaseLogState, Off);
+    EXPECT_EQ(m_settings.dsn, "kept");
+    EXPECT_EQ(m_settings.links.size(), 1u);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(m_dialog.isNull()) << "a closed dialog deletes itself";
+}
+
+// Each row: the driver manager the dialog gets and what it must say.
+struct StartCase {
+    const char* fault;
+    std::vector<std::string> library;
+    const char* message;
+};
+
+TEST_F(SetupDialog, WithoutUsableOdbcItSaysWhyAndCloses) {
+    const StartCase cases[] = {
+        {"no driver manager", {"/nonexistent/libodbc.so.9"}, kLoadFailedText.data()},
+        {"entry point missing", {TARVO_ODBC_STUB_PARTIAL}, kEntryPointMissingText.data()},
+        {"no environment", {TARVO_ODBC_STUB}, kNoEnvironmentText.data()},
+    };
+    for (const StartCase& c : cases) {
+        m_op.messages.clear();
+        m_settings.databaseLogState = SetupOpen;
+        open(c.library);
+        EXPECT_FALSE(m_started) << c.fault;
+        ASSERT_EQ(m_op.messages.size(), 1u) << c.fault;
+        EXPECT_EQ(m_op.messages[0].text, c.message) << c.fault;
+        EXPECT_EQ(m_settings.databaseLogState, Off) << c.fault;
+        EXPECT_FALSE(m_dialog->isVisible()) << c.fault;
+        delete m_dialog.data();
+    }
+}
+
+TEST_F(SetupDialog, AddTableCreatesItAndReloadsTheTableList) {
+    openTable("CREATE TABLE Samples (meter INTEGER)");
+    m_dialog->askNewTable = [] {
+        return SaveToDatabaseSetupDialog::NewTable{"log_2024", MinimalColumns};
+    };
+    QTest::mouseClick(button("addTableButton"), Qt::LeftButton);
+    EXPECT_TRUE(m_op.messages.empty()) << m_op.messages[0].text;
+    EXPECT_FALSE(list("tableList")->findItems("log_2024", Qt::MatchExactly).isEmpty());
+    EXPECT_EQ(list("mappingList")->count(), 0) << "the mapping is cleared with the reload";
+    select(list("tableList"), "log_2024");
+    ASSERT_EQ(list("mappingList")->count(), 9);
+    EXPECT_EQ(m_dialog->linkCount(), 9) << "the new columns carry the variables' names";
+
+    m_dialog->askNewTable = [] { return SaveToDatabaseSetupDialog::NewTable{"Samples", 0}; };
+    QTest::mouseClick(button("addTableButton"), Qt::LeftButton);
+    ASSERT_EQ(m_op.messages.size(), 1u);
+    EXPECT_EQ(m_op.messages[0].text.rfind("Error # -1  ", 0), 0u) << m_op.messages[0].text;
+}
+
+TEST(AddDatabaseTableDialog, NameChecksAndColumnChoice) {
+    RecordingOperator op;
+    AddDatabaseTableDialog dialog(op);
+    auto* name = dialog.findChild<QLineEdit*>("nameField");
+    EXPECT_TRUE(dialog.findChild<QRadioButton*>("allColumnsRadio")->isChecked());
+    EXPECT_TRUE(dialog.findChild<QPushButton*>("cancelButton")->isDefault());
+    QTest::keyClicks(name, "abcdefghijklmnopqrstu");
+    EXPECT_EQ(name->text().size(), 20) << "a 21st character cannot be entered";
+
+    struct Case {
+        const char* name;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"", "You must give the new table a name"},
+        {"log-2024", "The table name may only contain A-Z, a-z, 0-9 and underscore '_'"},
+        {"log 2024", "The table name may only contain A-Z, a-z, 0-9 and underscore '_'"},
+    };
+    for (const Case& c : cases) {
+        op.messages.clear();
+        name->setText(c.name);
+        dialog.onOk();
+        ASSERT_EQ(op.messages.size(), 1u) << c.name;
+        EXPECT_EQ(op.messages[0].text, c.message);
+        EXPECT_EQ(dialog.result(), QDialog::Rejected) << "the dialog stays open";
+    }
+    op.messages.clear();
+    name->setText("log_2024");
+    dialog.findChild<QRadioButton*>("minimalColumnsRadio")->setChecked(true);
+    dialog.onOk();
+    EXPECT_TRUE(op.messages.empty());
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.tableName(), "log_2024");
+    EXPECT_EQ(dialog.columns(), MinimalColumns);
+}
+
+TEST(DatabaseSetupDialog, ShowsWhereDataGoes) {
+    DatabaseSetupDialog dialog("tarvo_sqlite", "Samples");
+    EXPECT_EQ(dialog.windowTitle(), "Database Setup");
+    EXPECT_EQ(dialog.findChild<QLineEdit*>("dsnField")->text(), "tarvo_sqlite");
+    EXPECT_TRUE(dialog.findChild<QLineEdit*>("dsnField")->isReadOnly());
+    EXPECT_EQ(dialog.findChild<QLineEdit*>("tableField")->text(), "Samples");
+    EXPECT_TRUE(dialog.findChild<QPushButton*>("newDatabaseButton")->isDefault());
+}
+
+class LoggingOdbcCommand : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_settings.dsn = "tarvo_sqlite";
+        m_settings.table = "Samples";
+        m_settings.links = {{0, SqlInteger, "meter"}};
+        m_settings.databaseLogState = Active;
+        m_command.dialogOperator = &m_op;
+        m_command.confirmNewDatabase = [this](const std::string& dsn, const std::string& table) {
+            m_shown.push_back(dsn + "/" + table);
+            return m_answer;
+        };
+        m_fileQueue.push(m_record);
+        m_queue.push(m_record);
+    }
+
+    Settings m_settings;
+    SampleQueue m_queue;
+    SampleQueue m_fileQueue;
+    SampleRecord m_record = std::make_shared<LogSample>();
+    RecordingOperator m_op;
+    QWidget m_window;
+    OdbcCommand m_command{m_settings, m_queue, m_op, &m_window};
+    std::vector<std::string> m_shown;
+    bool m_answer = false;
+};
+
+TEST_F(LoggingOdbcCommand, CancelledDatabaseSetupChangesNothing) {
+    m_command.run();
+    EXPECT_EQ(m_shown, std::vector<std::string>{"tarvo_sqlite/Samples"});
+    EXPECT_EQ(m_settings.databaseLogState, Active);
+    EXPECT_EQ(m_settings.dsn, "tarvo_sqlite");
+    EXPECT_EQ(m_queue.size(), 1u);
+    EXPECT_EQ(m_command.setupDialog(), nullptr);
+}
+
+TEST_F(LoggingOdbcCommand, NewDatabaseClearsEverythingAndOpensTheSetupDialog) {
+    m_answer = true;
+    m_command.run();
+    EXPECT_EQ(m_settings.databaseLogState, SetupOpen);
+    EXPECT_TRUE(m_settings.dsn.empty());
+    EXPECT_TRUE(m_settings.table.empty());
+    EXPECT_TRUE(m_settings.links.empty());
+    EXPECT_TRUE(m_queue.empty());
+    EXPECT_EQ(m_fileQueue.front(), m_record) << "the file queue keeps its record";
+    ASSERT_NE(m_command.setupDialog(), nullptr);
+    EXPECT_TRUE(m_command.setupDialog()->isVisible());
+
+    // While the setup dialog is open the command does nothing.
+    m_shown.clear();
+    m_command.run();
+    EXPECT_TRUE(m_shown.empty());
+    EXPECT_EQ(m_window.findChildren<SaveToDatabaseSetupDialog*>().size(), 1);
+}
+
+} // namespace
+} // namespace tarvo
