@@ -1,0 +1,199 @@
+#include "logging/logging_file_setup_dialog.h"
+
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+#include "link/trace_window.h"
+#include "logging/sample_queue.h"
+#include "settings/settings.h"
+#include "support/qt_application.h"
+#include "support/recording_operator.h"
+
+namespace tarvo {
+namespace {
+
+[[maybe_unused]] auto* const kQt = ::testing::AddGlobalTestEnvironment(new test::QtApplication);
+
+const char* const kNoFileMessage = "You must specify a file before enabling the logging function!";
+
+class LoggingFileSetupDialogTest : public ::testing::Test {
+protected:
+    LoggingFileSetupDialog& open() {
+        dialog = std::make_unique<LoggingFileSetupDialog>(settings, op, [this] { ++helps; });
+        dialog->setFileChooser([this](QWidget*) { return chooserAnswer; });
+        dialog->show();
+        return *dialog;
+    }
+    template <class T>
+    T* child(const char* name) {
+        T* w = dialog->findChild<T*>(name);
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+    // Near the left edge: a radio button or check box takes clicks only on
+    // its indicator and label, not on the whole width the layout gives it.
+    void click(const char* name) {
+        QAbstractButton* b = child<QAbstractButton>(name);
+        QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(6, b->height() / 2));
+    }
+    bool checked(const char* name) { return child<QAbstractButton>(name)->isChecked(); }
+
+    Settings settings;
+    test::RecordingOperator op;
+    std::unique_ptr<LoggingFileSetupDialog> dialog;
+    std::optional<std::string> chooserAnswer;
+    int helps = 0;
+};
+
+TEST_F(LoggingFileSetupDialogTest, LoggingNeedsAFileFirst) {
+    open();
+    EXPECT_EQ(dialog->windowTitle(), "Logging File Setup");
+    click("loggingActiveCheck");
+    ASSERT_EQ(op.messages.size(), 1u);
+    EXPECT_EQ(op.messages[0].text, kNoFileMessage);
+    EXPECT_EQ(op.messages[0].title, "") << "the program's own title";
+    EXPECT_FALSE(checked("loggingActiveCheck"));
+    EXPECT_FALSE(settings.fileLoggingActive);
+
+    chooserAnswer = "/tmp/DATA.TXT";
+    click("selectFileButton");
+    EXPECT_EQ(child<QLineEdit>("fileNameEdit")->text(), "/tmp/DATA.TXT");
+    EXPECT_EQ(settings.saveFile, "/tmp/DATA.TXT");
+    EXPECT_FALSE(checked("loggingActiveCheck")) << "choosing a file does not switch logging on";
+    EXPECT_FALSE(settings.fileLoggingActive);
+
+    click("loggingActiveCheck");
+    EXPECT_TRUE(settings.fileLoggingActive);
+    EXPECT_EQ(op.messages.size(), 1u);
+    click("loggingActiveCheck");
+    EXPECT_FALSE(settings.fileLoggingActive);
+}
+
+TEST_F(LoggingFileSetupDialogTest, CancelledChooserChangesNothing) {
+    settings.saveFile = "/old.csv";
+    open();
+    chooserAnswer.reset();
+    click("selectFileButton");
+    EXPECT_EQ(settings.saveFile, "/old.csv");
+    EXPECT_EQ(child<QLineEdit>("fileNameEdit")->text(), "/old.csv");
+}
+
+struct FormatCase {
+    const char* name;
+    int format;
+    const char* radio;
+};
+
+TEST_F(LoggingFileSetupDialogTest, OpensWithTheFormatsRadioAndUnknownFormatsAsComma) {
+    const FormatCase cases[] = {
+        {"comma", Csv, "csvRadio"},         {"tab", TabText, "tabRadio"},
+        {"space", SpaceText, "spaceRadio"}, {"0 is a comma", 0, "csvRadio"},
+        {"9 is a comma", 9, "csvRadio"},
+    };
+    for (const FormatCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        settings.format = c.format;
+        open();
+        for (const char* r : {"csvRadio", "tabRadio", "spaceRadio"})
+            EXPECT_EQ(checked(r), std::string(r) == c.radio) << r;
+    }
+}
+
+TEST_F(LoggingFileSetupDialogTest, FormatRadiosActAtOnceAndCancelRestoresAllThree) {
+    settings.saveFile = "/old.csv";
+    settings.fileLoggingActive = true;
+    settings.format = Csv;
+    open();
+    click("tabRadio");
+    EXPECT_EQ(settings.format, TabText) << "at once, while the dialog is open";
+    click("spaceRadio");
+    EXPECT_EQ(settings.format, SpaceText);
+    chooserAnswer = "/new.txt";
+    click("selectFileButton");
+    click("loggingActiveCheck");
+    EXPECT_FALSE(settings.fileLoggingActive);
+    click("cancelButton");
+    EXPECT_EQ(settings.format, Csv);
+    EXPECT_EQ(settings.saveFile, "/old.csv");
+    EXPECT_TRUE(settings.fileLoggingActive);
+}
+
+TEST_F(LoggingFileSetupDialogTest, OverlongPathIsRefusedRatherThanCut) {
+    open();
+    chooserAnswer = "/" + std::string(Settings::kSaveFileCapacity, 'x');
+    click("selectFileButton");
+    EXPECT_TRUE(settings.saveFile.empty());
+    EXPECT_EQ(op.messages.size(), 1u);
+}
+
+TEST_F(LoggingFileSetupDialogTest, FileChooserOffersTheThreeFiltersAndTheDefaults) {
+    const auto chooser = LoggingFileSetupDialog::makeFileChooser(nullptr);
+    EXPECT_EQ(chooser->acceptMode(), QFileDialog::AcceptSave);
+    EXPECT_EQ(chooser->defaultSuffix(), "TXT");
+    EXPECT_EQ(chooser->nameFilters(),
+              (QStringList{"Text (Comma Delimited) (*.csv)", "Text (Tab Delimited) (*.txt)",
+                           "All Files (*.*)"}));
+    EXPECT_EQ(chooser->selectedNameFilter(), "Text (Comma Delimited) (*.csv)");
+}
+
+// The menu command: OK discards what waits in the file queue, even with
+// nothing changed; Cancel leaves it.
+struct MenuCase {
+    const char* name;
+    const char* button;
+    bool accepted;
+    std::size_t left;
+};
+
+TEST_F(LoggingFileSetupDialogTest, FileConfigOkDiscardsTheWaitingRecords) {
+    const MenuCase cases[] = {
+        {"OK with nothing changed", "okButton", true, 0},
+        {"Cancel", "cancelButton", false, 2},
+    };
+    for (const MenuCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        SampleQueue fileQueue;
+        SampleQueue databaseQueue;
+        std::weak_ptr<const LogSample> watch;
+        {
+            auto shared = std::make_shared<LogSample>();
+            watch = shared;
+            fileQueue.push(shared);
+            databaseQueue.push(shared);
+            fileQueue.push(std::make_shared<LogSample>());
+        }
+        QTimer::singleShot(0, [&] {
+            auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(d, nullptr);
+            QTest::mouseClick(d->findChild<QPushButton*>(c.button), Qt::LeftButton);
+        });
+        EXPECT_EQ(runFileConfig(settings, fileQueue, op, {}, nullptr), c.accepted);
+        EXPECT_EQ(fileQueue.size(), c.left);
+        EXPECT_FALSE(watch.expired()) << "the database queue still holds its record";
+        databaseQueue.clear();
+        EXPECT_EQ(watch.expired(), c.accepted);
+    }
+}
+
+TEST(TraceWindowDroppedTest, ShowsTheDroppedCountBesideBad) {
+    CommTrace trace;
+    Counters counters;
+    counters.badCount = 3;
+    counters.droppedCount = 1234;
+    TraceWindow window(trace, counters);
+    window.paint();
+    EXPECT_EQ(window.findChild<QLineEdit*>("badField")->text(), "3");
+    EXPECT_EQ(window.findChild<QLineEdit*>("droppedField")->text(), "1234");
+}
+
+} // namespace
+} // namespace tarvo
