@@ -14,6 +14,7 @@
 #include "app/help_viewer.h"
 #include "config/config_dialogs.h"
 #include "logging/logging_file_setup_dialog.h"
+#include "logging/odbc_command.h"
 #include "link/trace_window.h"
 #include "settings/configuration_dialog.h"
 #include "ui_main_window.h"
@@ -66,6 +67,9 @@ MainWindow::MainWindow(AppState& state, Transport& bus, Operator* op, QWidget* p
         state.selection, this);
     m_configCommands = std::make_unique<ConfigCommands>(state.master, bus, state.devices,
                                                         m_operator, *m_configDialogs, *this);
+    m_odbcCommand = new OdbcCommand(state.settings, state.databaseQueue, m_operator, this);
+    m_odbcCommand->showHelp = [this](const QString& topic) { showHelpTopic(topic); };
+    m_sampler.setDatabaseSink([this] { m_odbcCommand->insertSamples(); });
     buildBreakerGrid();
     buildMenus();
     connect(m_ui->meterList, &QListWidget::itemSelectionChanged, this,
@@ -159,7 +163,8 @@ void MainWindow::buildMenus() {
     logging->setObjectName(QStringLiteral("loggingMenu"));
     logging->addAction(QStringLiteral("&File Config"), this, &MainWindow::onFileConfig)
         ->setObjectName(QStringLiteral("fileConfigAction"));
-    logging->addAction(QStringLiteral("&ODBC"))->setObjectName(QStringLiteral("odbcAction"));
+    logging->addAction(QStringLiteral("&ODBC"), this, [this] { m_odbcCommand->run(); })
+        ->setObjectName(QStringLiteral("odbcAction"));
 
     QMenu* help = m_menuBar->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("helpMenu"));

@@ -25,6 +25,7 @@ class MainWindow;
 namespace tarvo {
 
 class ConfigDialogs;
+class OdbcCommand;
 class HelpViewer;
 class TraceWindow;
 
@@ -87,6 +88,8 @@ public:
     void onComms();
     /// Logging > File Config: the "Logging File Setup" dialog.
     void onFileConfig();
+    /// Logging > ODBC, and the database sink of the sampling pass.
+    OdbcCommand& odbcCommand() { return *m_odbcCommand; }
 
     /// The current display (texts and lamps), as last transferred.
     const Display& display() const { return m_display; }
@@ -127,6 +130,7 @@ private:
     PollingCycle m_polling;
     SystemClock m_clock;
     Sampler m_sampler;
+    OdbcCommand* m_odbcCommand = nullptr; // a child of the window
     std::string m_settingsFile{Settings::kFileName};
     Display m_display;
     int m_timerId = 0;
