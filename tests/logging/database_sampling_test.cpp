@@ -1,0 +1,83 @@
+// A sampling pass of simulated branch monitors and a circuit meter, read over
+// a pseudo-terminal, stored by InsertSamples through the SQLite ODBC driver.
+#include <gtest/gtest.h>
+
+#include "app/app_state.h"
+#include "app/sampling.h"
+#include "logging/database_logger.h"
+#include "logging/log_variables.h"
+#include "odbc_test_support.h"
+#include "sim/server.h"
+#include "support/local_zone.h"
+#include "support/recording_operator.h"
+
+namespace tarvo {
+namespace {
+
+using test::SharedOdbcConfig;
+using Rows = std::vector<std::vector<std::optional<std::string>>>;
+
+[[maybe_unused]] auto* const kOdbc = ::testing::AddGlobalTestEnvironment(new SharedOdbcConfig);
+
+struct FakeClock : Clock {
+    std::time_t t = 1783173909; // 07/04/2026 14:05:09 UTC
+    std::time_t now() const override { return t; }
+};
+
+TEST(DatabaseSampling, RowsOfAPassReadBackWithTheDevicesValues) {
+    if (!test::OdbcConfig::sqliteDriverPresent())
+        GTEST_SKIP() << "the SQLite ODBC driver (libsqliteodbc) is not installed";
+    const test::LocalZone zone{"UTC0"};
+    std::filesystem::remove(SharedOdbcConfig::sqliteFile());
+    test::SqlClient sql(SharedOdbcConfig::kSqliteDsn);
+    ASSERT_TRUE(sql.connected());
+    ASSERT_EQ(sql.exec("CREATE TABLE Samples (Meter INTEGER, Location VARCHAR(32), Date_Time "
+                       "TIMESTAMP, Amps1 FLOAT, Amps42 INTEGER, Stamp VARCHAR(20))"),
+              "");
+
+    sim::PtyServer sim;
+    sim.bus().addDevice(sim::Model::Branch, 3, "PNL3");
+    sim.bus().addDevice(sim::Model::Branch100A, 7, "BIG");
+    sim.bus().addDevice(sim::Model::Circuit8, 20, "CM");
+    sim.bus().setRegister(3, 0, 3250);  // 3.250 A
+    sim.bus().setRegister(3, 41, 4500); // 4.5 A, rounded to 5 in an INTEGER column
+    sim.bus().setRegister(7, 0, 1234);  // 12.34 A on the 100 A model
+    sim.bus().setRegister(7, 41, 2049); // 20.49 A
+
+    AppState state;
+    ASSERT_TRUE(state.port.openDevice(sim.slavePath()));
+    state.meters.addDevice("03 - PNL3 [Kyrel Branch Circuit Monitor, 42 Breakers]");
+    state.meters.addDevice("07 - BIG [Kyrel Branch Circuit Monitor 100A, 42 Breakers]");
+    state.meters.addDevice("20 - CM [Kyrel Circuit Meter 8, 3-Phase Power Meter]");
+    Settings& settings = state.settings;
+    settings.location = "Bldg 4 'east'";
+    settings.dsn = SharedOdbcConfig::kSqliteDsn;
+    settings.table = "Samples";
+    settings.links = {{kMeterVariable, SqlInteger, "Meter"},
+                      {kLocationVariable, SqlVarChar, "Location"},
+                      {kDateTimeVariable, SqlTimestamp, "Date_Time"},
+                      {3, SqlFloat, "Amps1"},
+                      {44, SqlInteger, "Amps42"},
+                      {kDateTimeVariable, SqlVarChar, "Stamp"}};
+    settings.databaseLogState = Active;
+
+    test::RecordingOperator op;
+    FakeClock clock;
+    OdbcLibrary odbc;
+    Sampler sampler(state, state.port, op, clock);
+    sampler.setDatabaseSink([&] { InsertSamples(odbc, state.settings, state.databaseQueue, op); });
+    sampler.takeSamples();
+
+    EXPECT_TRUE(op.messages.empty()) << op.messages[0].text;
+    EXPECT_TRUE(state.databaseQueue.empty());
+    const std::string stamp = "2026-07-04 14:05:09";
+    EXPECT_EQ(
+        sql.query("SELECT Meter, Location, Date_Time, Amps1, Amps42, Stamp FROM Samples "
+                  "ORDER BY Meter"),
+        (Rows{{"3", "Bldg 4 'east'", stamp, "3.25", "5", "07/04/2026 14:05:09"},
+              {"7", "Bldg 4 'east'", stamp, "12.34", "20", "07/04/2026 14:05:09"},
+              {"20", "Bldg 4 'east'", stamp, std::nullopt, std::nullopt, "07/04/2026 14:05:09"}}));
+}
+
+} // namespace
+} // namespace tarvo
