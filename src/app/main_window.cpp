@@ -93,6 +93,8 @@ void MainWindow::buildBreakerGrid() {
     grid->setHorizontalSpacing(4);
     grid->setVerticalSpacing(1);
     grid->setColumnMinimumWidth(3, 18);
+    // The grid keeps its natural width; the list takes what is left.
+    m_ui->breakerGrid->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Preferred);
     for (int i = 0; i < LampState::kBreakers; ++i) {
         const int breaker = i + 1;
         const int row = i / 2;

@@ -14,14 +14,14 @@
 #include "config/circuit_alarm_setup_dialog.h"
 #include "config/circuit_panel_config_dialog.h"
 #include "config/config_dialogs.h"
-#include "config/qt_test_environment.h"
+#include "support/qt_application.h"
 #include "config/register_bank.h"
 #include "support/recording_operator.h"
 
 namespace tarvo {
 namespace {
 
-[[maybe_unused]] auto* const kQt = ::testing::AddGlobalTestEnvironment(new test::QtEnvironment);
+[[maybe_unused]] auto* const kQt = ::testing::AddGlobalTestEnvironment(new test::QtApplication);
 
 using test::RecordingOperator;
 using test::RegisterBank;
