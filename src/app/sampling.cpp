@@ -16,31 +16,6 @@
 
 namespace tarvo {
 
-namespace {
-
-// The list line's leading decimal number, as "%d" reads it (white space and
-// a sign allowed). False when there is none.
-bool leadingNumber(std::string_view text, int& out) {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        negative = text[i++] == '-';
-    long long value = 0;
-    std::size_t digits = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, ++digits)
-        value = std::min(value * 10 + (text[i] - '0'), 1'000'000LL);
-    if (digits == 0)
-        return false;
-    out = static_cast<int>(negative ? -value : value);
-    return true;
-}
-
-constexpr int kMaxAddress = 247;
-
-} // namespace
-
 Sampler::Sampler(AppState& state, Transport& bus, Operator& op, const Clock& clock)
     : m_state(state), m_bus(bus), m_op(op), m_clock(&clock) {}
 
@@ -101,8 +76,8 @@ void Sampler::takeSamples() {
     for (int i = 0; i < entries; ++i) {
         const std::string text(m_state.meters.text(i));
         DeviceKind kind = classifyDevice(text);
-        int address = 0;
-        if (!leadingNumber(text, address) || address < 1 || address > kMaxAddress)
+        const int address = MeterList::lineAddress(text);
+        if (address < 0)
             continue;
 
         std::shared_ptr<LogSample> sample;

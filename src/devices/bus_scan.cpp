@@ -24,26 +24,6 @@ std::string number(int value, std::size_t width = 0) {
     return digits;
 }
 
-// The leading decimal number of a line, as "%d" reads it (white space and a
-// sign allowed). False when there is none or it is far out of any address
-// range.
-bool leadingNumber(std::string_view text, int& out) {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        negative = text[i++] == '-';
-    long long value = 0;
-    std::size_t digits = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, ++digits)
-        value = std::min(value * 10 + (text[i] - '0'), 1'000'000LL);
-    if (digits == 0)
-        return false;
-    out = static_cast<int>(negative ? -value : value);
-    return true;
-}
-
 } // namespace
 
 BusScan::BusScan(AppState& state, Transport& bus, Operator& op, ScanView& view, Pause pause)
@@ -184,8 +164,8 @@ void BusScan::selectListedDevice() {
 
     const std::string_view line = list.selectedText();
     sel.selectedKind = classifyDevice(line);
-    int address = -1;
-    if (!leadingNumber(line, address) || address < 1 || address > kMaxAddress) {
+    const int address = MeterList::lineAddress(line);
+    if (address < 0) {
         sel.selectedAddress = -1;
         return;
     }

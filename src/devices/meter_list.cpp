@@ -69,4 +69,22 @@ void MeterList::select(int index) {
         m_selected = index - offset();
 }
 
+int MeterList::lineAddress(std::string_view line) {
+    std::size_t i = 0;
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t'))
+        ++i;
+    bool negative = false;
+    if (i < line.size() && (line[i] == '+' || line[i] == '-'))
+        negative = line[i++] == '-';
+    long long value = 0;
+    std::size_t digits = 0;
+    // Capped, so a line of many digits cannot overflow on its way to "out of
+    // range".
+    for (; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i, ++digits)
+        value = std::min(value * 10 + (line[i] - '0'), 1'000'000LL);
+    if (digits == 0 || negative || value < 1 || value > 247)
+        return -1;
+    return static_cast<int>(value);
+}
+
 } // namespace tarvo

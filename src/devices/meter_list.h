@@ -42,6 +42,11 @@ public:
     int selectedIndex() const;
     /// Selects line `index`; -1 or an index outside the list selects nothing.
     void select(int index);
+    /// The Modbus address a list line starts with: its leading decimal
+    /// number, read as "%d" reads it (blanks and a sign allowed), when it is
+    /// 1 to 247; -1 for a line without one or outside that range.
+    static int lineAddress(std::string_view line);
+
     /// The selected line's text; empty when nothing is selected.
     std::string_view selectedText() const { return text(selectedIndex()); }
 
