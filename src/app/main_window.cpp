@@ -310,7 +310,10 @@ void MainWindow::onHelp() {
         active = QApplication::activeWindow();
     if (!active || active == m_helpViewer)
         active = this;
-    showHelpTopic(HelpViewer::topicFor(active->objectName()));
+    // A window whose page is shared with others names it in "helpTopic";
+    // any other window's page is named after the window.
+    const QString topic = active->property("helpTopic").toString();
+    showHelpTopic(topic.isEmpty() ? HelpViewer::topicFor(active->objectName()) : topic);
 }
 
 void MainWindow::onComms() {

@@ -219,6 +219,18 @@ TEST_F(MainWindowTest, HelpShowsTheTopicOfTheActiveWindowAndTheIndex) {
     EXPECT_EQ(viewer->currentTopic(), "index");
 }
 
+TEST_F(MainWindowTest, EveryWindowHasAHelpPage) {
+    // F1 shows the page named after the active window, so each form needs one.
+    for (const char* window :
+         {"MainWindow", "TraceWindow", "ConfigurationDialog", "BreakerAlarmSetupDialog",
+          "BreakerAlarmDelayDialog", "CircuitAlarmSetupDialog", "BranchPanelConfigDialog",
+          "CircuitPanelConfigDialog", "SaveToDatabaseSetupDialog", "DatabaseSetupDialog",
+          "AddDatabaseTableDialog"})
+        EXPECT_TRUE(HelpViewer::hasTopic(HelpViewer::topicFor(window))) << window;
+    // The Logging File Setup dialog shares the logging page.
+    EXPECT_TRUE(HelpViewer::hasTopic("logging"));
+}
+
 TEST_F(MainWindowTest, MenusOfTheWindow) {
     QStringList menus;
     for (QAction* a : window.findChild<QMenuBar*>("menuBar")->actions())
