@@ -300,6 +300,41 @@ std::optional<std::vector<std::string>> ReadTables(OdbcSession& session, Operato
     return tables;
 }
 
+namespace {
+
+// Fetches every row of a catalogue result whose columns `nameColumn` and
+// `typeColumn` hold a name and an SQL type code (the column list and the
+// type list have that shape), once the catalogue call has succeeded.
+template <typename Row>
+std::optional<std::vector<Row>> fetchNamesAndTypes(const OdbcLibrary::Api& api,
+                                                   SQLHSTMT statement, Operator& op,
+                                                   SQLUSMALLINT nameColumn,
+                                                   SQLUSMALLINT typeColumn) {
+    const StatementReset reset(api, statement);
+    SQLCHAR name[128] = {};
+    SQLLEN nameLength = 0;
+    SQLSMALLINT type = 0;
+    SQLLEN typeLength = 0;
+    if (!odbcSucceeded(
+            api.SQLBindCol(statement, nameColumn, SQL_C_CHAR, name, sizeof name, &nameLength)) ||
+        !odbcSucceeded(
+            api.SQLBindCol(statement, typeColumn, SQL_C_SSHORT, &type, sizeof type, &typeLength))) {
+        op.showMessage(kBindColumnFailedText);
+        return std::nullopt;
+    }
+    std::vector<Row> rows;
+    for (;;) {
+        std::memset(name, 0, sizeof name);
+        type = 0;
+        if (!odbcSucceeded(api.SQLFetch(statement)))
+            break;
+        rows.push_back({fromBuffer(name, sizeof name), type});
+    }
+    return rows;
+}
+
+} // namespace
+
 std::optional<std::vector<ColumnInfo>> ReadColumns(OdbcSession& session, Operator& op,
                                                    std::string_view table) {
     const OdbcLibrary::Api& api = session.odbc().api();
@@ -310,26 +345,8 @@ std::optional<std::vector<ColumnInfo>> ReadColumns(OdbcSession& session, Operato
         op.showMessage("Can't read this table's column list");
         return std::nullopt;
     }
-    const StatementReset reset(api, statement);
-    SQLCHAR name[128] = {};
-    SQLLEN nameLength = 0;
-    SQLSMALLINT type = 0;
-    SQLLEN typeLength = 0;
-    if (!odbcSucceeded(api.SQLBindCol(statement, 4, SQL_C_CHAR, name, sizeof name, &nameLength)) ||
-        !odbcSucceeded(
-            api.SQLBindCol(statement, 5, SQL_C_SSHORT, &type, sizeof type, &typeLength))) {
-        op.showMessage(kBindColumnFailedText);
-        return std::nullopt;
-    }
-    std::vector<ColumnInfo> columns;
-    for (;;) {
-        std::memset(name, 0, sizeof name);
-        type = 0;
-        if (!odbcSucceeded(api.SQLFetch(statement)))
-            break;
-        columns.push_back({fromBuffer(name, sizeof name), type});
-    }
-    return columns;
+    // Column 4 is COLUMN_NAME, column 5 DATA_TYPE.
+    return fetchNamesAndTypes<ColumnInfo>(api, statement, op, 4, 5);
 }
 
 std::optional<std::vector<TypeInfo>> ReadTypeInfo(OdbcSession& session, Operator& op) {
@@ -339,26 +356,8 @@ std::optional<std::vector<TypeInfo>> ReadTypeInfo(OdbcSession& session, Operator
         op.showMessage("Error reading this database's type information");
         return std::nullopt;
     }
-    const StatementReset reset(api, statement);
-    SQLCHAR name[128] = {};
-    SQLLEN nameLength = 0;
-    SQLSMALLINT type = 0;
-    SQLLEN typeLength = 0;
-    if (!odbcSucceeded(api.SQLBindCol(statement, 1, SQL_C_CHAR, name, sizeof name, &nameLength)) ||
-        !odbcSucceeded(
-            api.SQLBindCol(statement, 2, SQL_C_SSHORT, &type, sizeof type, &typeLength))) {
-        op.showMessage(kBindColumnFailedText);
-        return std::nullopt;
-    }
-    std::vector<TypeInfo> types;
-    for (;;) {
-        std::memset(name, 0, sizeof name);
-        type = 0;
-        if (!odbcSucceeded(api.SQLFetch(statement)))
-            break;
-        types.push_back({fromBuffer(name, sizeof name), type});
-    }
-    return types;
+    // Column 1 is TYPE_NAME, column 2 DATA_TYPE.
+    return fetchNamesAndTypes<TypeInfo>(api, statement, op, 1, 2);
 }
 
 std::string statementErrorText(SQLRETURN rc, std::string_view driverText) {
