@@ -62,8 +62,8 @@ std::optional<DeviceSpec> parseDeviceSpec(std::string_view text, std::string& er
         }
     }
     parts.push_back(current);
-    DeviceSpec spec;
-    if (parts.size() < 2 || !toInt(parts[0], spec.address, 1, 247)) {
+    DeviceSpec device;
+    if (parts.size() < 2 || !toInt(parts[0], device.address, 1, 247)) {
         err = "bad device \"" + std::string(text) + "\": expected ADDR:KIND[:NAME], ADDR 1 to 247";
         return std::nullopt;
     }
@@ -73,15 +73,15 @@ std::optional<DeviceSpec> parseDeviceSpec(std::string_view text, std::string& er
               "\" (branch, branch100a, circuit8, circuit6, energy, temperature, fulldata, foreign)";
         return std::nullopt;
     }
-    spec.model = *model;
+    device.model = *model;
     if (parts.size() == 3) {
         if (parts[2].size() > 4) {
             err = "name \"" + parts[2] + "\" is longer than 4 characters";
             return std::nullopt;
         }
-        spec.name = parts[2];
+        device.name = parts[2];
     }
-    return spec;
+    return device;
 }
 
 std::optional<std::vector<DeviceSpec>> parseBusFile(std::string_view contents, std::string& err) {
@@ -104,12 +104,12 @@ std::optional<std::vector<DeviceSpec>> parseBusFile(std::string_view contents, s
             return std::nullopt;
         }
         std::string why;
-        const auto spec = parseDeviceSpec(text, why);
-        if (!spec) {
+        const auto device = parseDeviceSpec(text, why);
+        if (!device) {
             err = "line " + std::to_string(number) + ": " + why;
             return std::nullopt;
         }
-        specs.push_back(*spec);
+        specs.push_back(*device);
     }
     return specs;
 }
@@ -162,11 +162,11 @@ std::string runControlCommand(Bus& bus, std::string_view line) {
     }
     if (cmd == "add" && (w.size() == 3 || w.size() == 4)) {
         std::string why;
-        const auto spec =
+        const auto device =
             parseDeviceSpec(w[1] + ":" + w[2] + (w.size() == 4 ? ":" + w[3] : ""), why);
-        if (!spec)
+        if (!device)
             return error(why);
-        bus.addDevice(spec->model, spec->address, spec->name);
+        bus.addDevice(device->model, device->address, device->name);
         return "ok\n";
     }
     if (cmd == "remove" && w.size() == 2) {
