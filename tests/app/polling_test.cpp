@@ -149,44 +149,34 @@ TEST_F(PollingTest, CircuitMeterTextsWithTheCtScale) {
     }
 }
 
-TEST_F(PollingTest, CircuitMeterLampsEveryTick) {
-    select(6, CircuitMeter6);
-    std::vector<int> regs(37, 0);
-    regs[36] = 0x0140;
-    scriptCircuit(6, regs);
-    polling.onTimer();
-    EXPECT_FALSE(view.shown.lamps.phaseLossVisible);
-    EXPECT_EQ(view.shown.lamps.phaseLetterVisible, (std::array{true, false, true}));
-
-    regs[36] = 0x0030;
-    scriptCircuit(6, regs);
-    polling.onTimer();
-    EXPECT_EQ(view.shown.lamps.voltsOver, Lamp::Alarm);
-    EXPECT_EQ(view.shown.lamps.voltsUnder, Lamp::Alarm);
-    EXPECT_TRUE(view.shown.lamps.phaseLossVisible);
-}
-
 TEST_F(PollingTest, FifthFailureInARowShowsOneMessage) {
-    select(3, BranchMonitor);
-    for (int i = 0; i < 7; ++i)
-        polling.onTimer(); // silence: poll and name read time out
-    ASSERT_EQ(op.messages.size(), 1u);
-    EXPECT_EQ(op.messages[0].text, "Device at address [3] timed out");
-    EXPECT_EQ(op.messages[0].title, "Communication Failure");
-    EXPECT_EQ(state.counters.badCount, 7);
-    EXPECT_EQ(state.counters.lastError, Timeout);
-    EXPECT_EQ(polling.consecutiveFailures(), 7);
-}
-
-TEST_F(PollingTest, FailureCodeIsNamedInTheMessage) {
-    select(3, BranchMonitor);
-    for (int i = 0; i < 5; ++i) {
-        bus.script(brokenReply());
-        bus.scriptSilence();
-        polling.onTimer();
+    const struct {
+        const char* name;
+        bool brokenCrc; // else silence
+        const char* text;
+        int lastError;
+    } cases[] = {
+        {"silence", false, "Device at address [3] timed out", Timeout},
+        {"broken CRC", true, "Device at address [3] read failure - error code [5]", CrcError},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        op.messages.clear();
+        select(3, BranchMonitor);
+        scriptBranch(3, 1);
+        polling.onTimer(); // a success starts the run of failures afresh
+        for (int i = 0; i < 7; ++i) {
+            if (c.brokenCrc)
+                bus.script(brokenReply());
+            polling.onTimer(); // the name read times out either way
+        }
+        ASSERT_EQ(op.messages.size(), 1u);
+        EXPECT_EQ(op.messages[0].text, c.text);
+        EXPECT_EQ(op.messages[0].title, "Communication Failure");
+        EXPECT_EQ(state.counters.lastError, c.lastError);
+        EXPECT_EQ(polling.consecutiveFailures(), 7);
     }
-    ASSERT_EQ(op.messages.size(), 1u);
-    EXPECT_EQ(op.messages[0].text, "Device at address [3] read failure - error code [5]");
+    EXPECT_EQ(state.counters.badCount, 14);
 }
 
 TEST_F(PollingTest, ASuccessStartsTheCountAgain) {

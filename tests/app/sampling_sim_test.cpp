@@ -161,13 +161,5 @@ TEST_F(SamplingSimTest, SilentDeviceGivesASkippedRecordAndCountsAFailure) {
     EXPECT_EQ(lines[0].rfind("07/04/2026 14:05:09,3,", 0), 0u);
 }
 
-TEST_F(SamplingSimTest, NothingIsReadWhileBothSinksAreOff) {
-    sim.bus().addDevice(sim::Model::Branch, 3, "PNL3");
-    state.meters.addDevice(line(3, "PNL3", kBranchText));
-    sampler.takeSamples();
-    EXPECT_TRUE(sim.bus().frames().empty());
-    EXPECT_EQ(state.counters.goodCount, 0);
-}
-
 } // namespace
 } // namespace tarvo
