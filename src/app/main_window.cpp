@@ -198,7 +198,21 @@ void MainWindow::moveListTo(bool bottomBand) {
     QWidget* list = m_ui->meterList;
     m_ui->upperListSlot->removeWidget(list);
     m_ui->lowerListSlot->removeWidget(list);
-    (bottomBand ? m_ui->lowerListSlot : m_ui->upperListSlot)->addWidget(list);
+    if (!bottomBand) {
+        list->setMinimumHeight(0);
+        list->setMaximumHeight(QWIDGETSIZE_MAX);
+        m_ui->upperListSlot->addWidget(list);
+        return;
+    }
+    // The circuit layout's band along the bottom of the client area: 22 px
+    // from the left edge, 18 px from the right, from 200 px to 20 px above
+    // the bottom. The slot's margins make up what the window's own layout
+    // margins leave.
+    const QMargins outer = layout()->contentsMargins();
+    m_ui->lowerListSlot->setContentsMargins(22 - outer.left(), 0, 18 - outer.right(),
+                                            20 - outer.bottom());
+    list->setFixedHeight(180);
+    m_ui->lowerListSlot->addWidget(list);
 }
 
 void MainWindow::showBranchLayout() {

@@ -156,6 +156,20 @@ TEST_F(MainWindowTest, PhaseLettersTakeTheLampsPlace) {
         << "the branch layout hides the letters";
 }
 
+TEST_F(MainWindowTest, CircuitLayoutPutsTheListInTheBottomBand) {
+    window.resize(760, 620);
+    window.show();
+    window.showCircuitLayout();
+    QApplication::processEvents();
+    auto* list = window.findChild<QListWidget*>("meterList");
+    const QRect band(list->mapTo(&window, QPoint(0, 0)), list->size());
+    const QRect client = window.rect();
+    EXPECT_EQ(band.left(), 22);
+    EXPECT_EQ(client.right() - band.right(), 18);
+    EXPECT_EQ(client.bottom() - band.bottom(), 20);
+    EXPECT_EQ(band.height(), 180);
+}
+
 TEST_F(MainWindowTest, DisplayCommsNeverOpensASecondWindow) {
     window.onDisplayComms();
     TraceWindow* first = window.traceWindow();
