@@ -8,7 +8,7 @@
 
 #include "app/app_state.h"
 #include "devices/bus_scan.h"
-#include "recording_view.h"
+#include "scan_support.h"
 #include "sim/server.h"
 #include "support/recording_operator.h"
 
@@ -28,11 +28,11 @@ class BusScanSimTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(state.port.openDevice(sim.slavePath())); }
 
-    // Addresses of the Report Slave ID requests the simulator received.
-    std::vector<int> askedAddresses() {
+    // Addresses of the requests with this function code the simulator received.
+    std::vector<int> asked(std::uint8_t function) {
         std::vector<int> asked;
         for (const auto& f : sim.bus().frames())
-            if (f.bytes.size() >= 2 && f.bytes[1] == 0x11)
+            if (f.bytes.size() >= 2 && f.bytes[1] == function)
                 asked.push_back(f.bytes[0]);
         return asked;
     }
@@ -65,13 +65,17 @@ TEST_F(BusScanSimTest, EveryKindOnTheBusOnlyMonitorableOnesListed) {
     const char* const names[] = {"PNL1", "PNL2", "PNL3", "PNL4", "PNL5", "PNL6", "PNL7", "PNL8"};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        sim.bus().clearLog();
         std::vector<std::string> expected;
+        std::vector<int> named;
         for (std::size_t i = 0; i < c.models.size(); ++i) {
             const int address = static_cast<int>(i) + 1;
             sim.bus().addDevice(c.models[i], address, names[i]);
             const DeviceKind kind = sim::deviceKind(c.models[i]);
-            if (isBranchMonitor(kind) || isCircuitMeter(kind))
+            if (isBranchMonitor(kind) || isCircuitMeter(kind)) {
                 expected.push_back(line(address, names[i], c.models[i]));
+                named.push_back(address);
+            }
         }
         std::sort(expected.begin(), expected.end());
         state.settings.scan = static_cast<int>(c.models.size());
@@ -89,6 +93,7 @@ TEST_F(BusScanSimTest, EveryKindOnTheBusOnlyMonitorableOnesListed) {
         EXPECT_EQ(view.layout, "branch");
         EXPECT_TRUE(op.messages.empty());
         EXPECT_FALSE(state.selection.scanInProgress);
+        EXPECT_EQ(asked(0x03), named) << "names are read of listed devices only";
         // Every device answered, listed or not, and left its slave-ID byte.
         for (std::size_t i = 0; i < c.models.size(); ++i)
             EXPECT_EQ(state.devices.slaveId(static_cast<int>(i) + 1),
@@ -96,25 +101,17 @@ TEST_F(BusScanSimTest, EveryKindOnTheBusOnlyMonitorableOnesListed) {
     }
 }
 
-TEST_F(BusScanSimTest, CircuitMeterFirstShowsTheCircuitView) {
-    sim.bus().addDevice(Model::Circuit6, 1, "MAIN");
-    sim.bus().addDevice(Model::Branch, 2, "PNLB");
-    state.settings.scan = 2;
-    scan.scanBus();
-    EXPECT_EQ(state.meters.lines(), (std::vector<std::string>{line(1, "MAIN", Model::Circuit6),
-                                                              line(2, "PNLB", Model::Branch)}));
-    EXPECT_EQ(state.selection.selectedKind, CircuitMeter6);
-    EXPECT_EQ(view.layout, "circuit");
-    EXPECT_EQ(state.selection.ratingMax, 50) << "a circuit meter leaves the rating range";
-}
-
-TEST_F(BusScanSimTest, DepthZeroAsksNobody) {
+TEST_F(BusScanSimTest, DepthZeroAsksNobodyAndClearsTheSelection) {
     sim.bus().addDevice(Model::Branch, 1, "PNL1");
     state.settings.scan = 0;
+    state.meters.select(state.meters.addDevice("05 - X [Kyrel Branch]"));
+    state.selection.selectedAddress = 5;
     scan.scanBus();
     EXPECT_TRUE(sim.bus().frames().empty());
+    EXPECT_EQ(view.history.front(), std::vector<std::string>{"Searching..."});
     EXPECT_EQ(state.meters.count(), 0);
     EXPECT_EQ(state.selection.selectedAddress, -1);
+    EXPECT_FALSE(state.selection.scanInProgress);
 }
 
 TEST_F(BusScanSimTest, WrongLengthReplyAtFirstAnsweringAddressEndsTheScan) {
@@ -131,7 +128,7 @@ TEST_F(BusScanSimTest, WrongLengthReplyAtFirstAnsweringAddressEndsTheScan) {
     EXPECT_EQ(op.messages,
               (std::vector<Message>{
                   {"Comm port " + sim.slavePath() + " not properly opened.", "Com port failure"}}));
-    EXPECT_EQ(askedAddresses(), (std::vector<int>{1, 2})) << "address 3 is not asked";
+    EXPECT_EQ(asked(0x11), (std::vector<int>{1, 2})) << "address 3 is not asked";
     EXPECT_EQ(state.meters.count(), 0);
     EXPECT_EQ(state.selection.selectedAddress, -1);
     EXPECT_FALSE(state.selection.scanInProgress);
@@ -142,6 +139,7 @@ TEST_F(BusScanSimTest, ExceptionReplyIsReportedAndTheScanGoesOn) {
     sim.bus().withDevice(1, [](sim::Device& d) { d.setAnswersSlaveId(false); });
     sim.bus().addDevice(Model::Circuit8, 2, "NEW2");
     state.settings.scan = 2;
+    state.selection.ratingMax = 77;
 
     scan.scanBus();
 
@@ -150,15 +148,7 @@ TEST_F(BusScanSimTest, ExceptionReplyIsReportedAndTheScanGoesOn) {
     EXPECT_EQ(state.meters.lines(), std::vector<std::string>{line(2, "NEW2", Model::Circuit8)});
     EXPECT_EQ(state.selection.selectedAddress, 2);
     EXPECT_EQ(view.layout, "circuit");
-}
-
-TEST_F(BusScanSimTest, ForeignDeviceRecordedButNotListed) {
-    sim.bus().addDevice(Model::Foreign, 1);
-    state.settings.scan = 1;
-    scan.scanBus();
-    EXPECT_EQ(state.meters.count(), 0);
-    EXPECT_EQ(state.devices.slaveId(1), sim::defaultSlaveIdByte(Model::Foreign));
-    EXPECT_TRUE(op.messages.empty());
+    EXPECT_EQ(state.selection.ratingMax, 77) << "a circuit meter leaves the rating range";
 }
 
 TEST_F(BusScanSimTest, NestedScanRequestDoesNothing) {
@@ -173,17 +163,19 @@ TEST_F(BusScanSimTest, NestedScanRequestDoesNothing) {
                   }};
     outer.scanBus();
     EXPECT_EQ(nested, 2);
-    EXPECT_EQ(askedAddresses(), (std::vector<int>{1, 2}));
+    EXPECT_EQ(asked(0x11), (std::vector<int>{1, 2}));
     EXPECT_EQ(state.meters.count(), 2);
     EXPECT_EQ(op.busyCount, 1);
 }
 
-TEST_F(BusScanSimTest, SuccessfulOpenScansTheBus) {
+TEST_F(BusScanSimTest, SuccessfulOpenResetsFailuresAndScans) {
     sim.bus().addDevice(Model::Branch, 1, "PNL1");
     state.settings.scan = 1;
     state.port.close();
+    state.port.setOpenFailures(4);
     scan.openPort(sim.slavePath());
     EXPECT_TRUE(state.port.portOpen());
+    EXPECT_EQ(state.port.openFailures(), 0);
     EXPECT_EQ(state.meters.lines(), std::vector<std::string>{line(1, "PNL1", Model::Branch)});
     EXPECT_EQ(state.selection.selectedAddress, 1);
 }

@@ -5,38 +5,34 @@
 
 #include "devices/bus_scan.h"
 #include "devices/meter_list.h"
+#include "support/hex.h"
 
 namespace tarvo::test {
+
+/// A function-3 reply carrying these register values.
+inline Bytes readReply(int slave, const std::vector<std::uint16_t>& regs) {
+    Bytes b{static_cast<std::uint8_t>(slave), 0x03, static_cast<std::uint8_t>(regs.size() * 2)};
+    for (auto r : regs) {
+        b.push_back(static_cast<std::uint8_t>(r >> 8));
+        b.push_back(static_cast<std::uint8_t>(r & 0xFF));
+    }
+    return withCrc(b);
+}
 
 /// Records what the scan asks of the main window.
 class RecordingView : public ScanView {
 public:
     void meterListChanged(const MeterList& list) override {
-        shownLines = list.lines();
+        history.push_back(list.lines());
         shownSelection = list.selectedIndex();
-        history.push_back(shownLines);
         events.push_back("list");
     }
     void repaint() override { events.push_back("repaint"); }
     void refreshFields() override { events.push_back("refresh"); }
-    void showBranchLayout() override {
-        layout = "branch";
-        events.push_back("branch");
-    }
-    void showCircuitLayout() override {
-        layout = "circuit";
-        events.push_back("circuit");
-    }
+    void showBranchLayout() override { events.push_back(layout = "branch"); }
+    void showCircuitLayout() override { events.push_back(layout = "circuit"); }
     void namesChanged() override { events.push_back("names"); }
 
-    int count(const std::string& event) const {
-        int n = 0;
-        for (const auto& e : events)
-            n += e == event;
-        return n;
-    }
-
-    std::vector<std::string> shownLines;
     int shownSelection = -1;
     std::vector<std::vector<std::string>> history; ///< every list state shown
     std::string layout;
