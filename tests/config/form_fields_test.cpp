@@ -7,76 +7,67 @@ namespace {
 
 constexpr const char* kNotInteger = "Please enter an integer.";
 constexpr const char* kNotNumber = "Please enter a number.";
+constexpr const char* kIntegerRange = "Please enter an integer between 0 and 100.";
+constexpr const char* kNumberRange = "Please enter a number between 0 and 65535.";
 
-struct IntegerCase {
+// Integer fields take 0..100 and number fields 0..65535 here. A refused text
+// leaves the value alone; range messages carry the exclamation icon, the
+// "not a number" ones do not.
+struct FieldCase {
+    bool number;
     const char* text;
     const char* message; // nullptr: accepted
-    std::int32_t value;
+    float value;
 };
 
-TEST(FormFieldsTest, IntegerFieldAcceptsOnlyWholeDecimalNumbers) {
-    const IntegerCase cases[] = {
-        {"75", nullptr, 75},
-        {" 42 ", nullptr, 42},
-        {"+7", nullptr, 7},
-        {"0", nullptr, 0},
-        {"100", nullptr, 100},
-        {"", kNotInteger, 0},
-        {"abc", kNotInteger, 0},
-        {"12abc", kNotInteger, 0},
-        {"1.5", kNotInteger, 0},
-        {"+-3", kNotInteger, 0},
-        {"101", "Please enter an integer between 0 and 100.", 0},
-        {"-1", "Please enter an integer between 0 and 100.", 0},
-        {"99999999999999999999999", "Please enter an integer between 0 and 100.", 0},
+TEST(FormFieldsTest, FieldsTakeOnlyFiniteNumbersOfTheirKindWithinRange) {
+    const FieldCase cases[] = {
+        {false, "75", nullptr, 75},
+        {false, " 42 ", nullptr, 42},
+        {false, "+7", nullptr, 7},
+        {false, "0", nullptr, 0},
+        {false, "100", nullptr, 100},
+        {false, "", kNotInteger, 0},
+        {false, "abc", kNotInteger, 0},
+        {false, "12abc", kNotInteger, 0},
+        {false, "1.5", kNotInteger, 0},
+        {false, "+-3", kNotInteger, 0},
+        {false, "101", kIntegerRange, 0},
+        {false, "-1", kIntegerRange, 0},
+        {false, "99999999999999999999999", kIntegerRange, 0},
+        {true, "120.1", nullptr, 120.1f},
+        {true, "5", nullptr, 5},
+        {true, "1e3", nullptr, 1000},
+        {true, "+.5", nullptr, 0.5f},
+        {true, "letters", kNotNumber, 0},
+        {true, "", kNotNumber, 0},
+        {true, "1,5", kNotNumber, 0},
+        {true, "nan", kNotNumber, 0},
+        {true, "inf", kNotNumber, 0},
+        {true, "-inf", kNotNumber, 0},
+        {true, "65536", kNumberRange, 0},
+        {true, "-0.01", kNumberRange, 0},
+        {true, "1e999", kNumberRange, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
-        std::int32_t value = -5;
-        const auto error = takeInteger(c.text, 0, 100, value);
-        if (c.message == nullptr) {
-            EXPECT_FALSE(error.has_value());
-            EXPECT_EQ(value, c.value);
-        } else {
-            ASSERT_TRUE(error.has_value());
-            EXPECT_EQ(error->message, c.message);
-            EXPECT_EQ(error->exclamation, std::string(c.message) != kNotInteger);
-            EXPECT_EQ(value, -5) << "a refused text must not change the value";
-        }
-    }
-}
-
-TEST(FormFieldsTest, NumberFieldRejectsWhatIsNotAFiniteNumber) {
-    const struct {
-        const char* text;
-        const char* message;
-        float value;
-    } cases[] = {
-        {"120.1", nullptr, 120.1f},
-        {"5", nullptr, 5.0f},
-        {"1e3", nullptr, 1000.0f},
-        {"+.5", nullptr, 0.5f},
-        {"letters", kNotNumber, 0},
-        {"", kNotNumber, 0},
-        {"1,5", kNotNumber, 0},
-        {"nan", kNotNumber, 0},
-        {"inf", kNotNumber, 0},
-        {"-inf", kNotNumber, 0},
-        {"65536", "Please enter a number between 0 and 65535.", 0},
-        {"-0.01", "Please enter a number between 0 and 65535.", 0},
-        {"1e999", "Please enter a number between 0 and 65535.", 0},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
+        std::optional<FieldError> error;
         float value = -5;
-        const auto error = takeNumber(c.text, 0, 65535, value);
+        if (c.number) {
+            error = takeNumber(c.text, 0, 65535, value);
+        } else {
+            std::int32_t integer = -5;
+            error = takeInteger(c.text, 0, 100, integer);
+            value = static_cast<float>(integer);
+        }
         if (c.message == nullptr) {
             EXPECT_FALSE(error.has_value());
             EXPECT_EQ(value, c.value);
         } else {
             ASSERT_TRUE(error.has_value());
             EXPECT_EQ(error->message, c.message);
-            EXPECT_EQ(value, -5.0f);
+            EXPECT_EQ(error->exclamation, c.message == kIntegerRange || c.message == kNumberRange);
+            EXPECT_EQ(value, -5.0f) << "a refused text must not change the value";
         }
     }
 }
@@ -95,6 +86,7 @@ TEST(FormFieldsTest, TextFieldRefusesMoreThanItsLength) {
     const auto error = takeText("ABCDE", 4, value);
     ASSERT_TRUE(error.has_value());
     EXPECT_EQ(error->message, "Please enter no more than 4 characters.");
+    EXPECT_TRUE(error->exclamation);
     EXPECT_EQ(value, "P1");
 }
 

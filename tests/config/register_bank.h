@@ -6,11 +6,20 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "config/config_registers.h"
+#include "devices/device_kind.h"
+#include "devices/device_table.h"
+#include "link/comm_trace.h"
 #include "link/modbus_master.h"
 #include "link/transport.h"
 #include "support/hex.h"
+#include "support/recording_operator.h"
 
 namespace tarvo::test {
+
+using Log = std::vector<std::string>;
 
 /// A transport with one device behind it that answers functions 3 and 6 from
 /// a register map, so form logic runs against something that behaves like a
@@ -76,6 +85,23 @@ public:
 private:
     int m_address;
     Bytes m_reply;
+};
+
+/// One device at `kAddress` behind a RegisterBank, with the master and the
+/// operator the configuration logic talks to.
+class RegisterBankTest : public ::testing::Test {
+protected:
+    ConfigRegisters regs(int slaveId) {
+        devices.record(kAddress, slaveId);
+        return ConfigRegisters(master, bank, devices, kAddress);
+    }
+
+    static constexpr int kAddress = 3;
+    CommTrace trace;
+    DeviceTable devices;
+    ModbusMaster master{trace, devices};
+    RegisterBank bank{kAddress};
+    RecordingOperator op;
 };
 
 } // namespace tarvo::test
