@@ -104,8 +104,11 @@ TEST_F(SetupDialog, ColumnsNamedLikeVariablesAreLinkedAutomatically) {
                                                 "Date_Time\t->\tDate Time", "Amps1\t->\tAmps1"}));
     EXPECT_EQ(m_dialog->linkCount(), 4);
     EXPECT_TRUE(button("okButton")->isEnabled());
-    EXPECT_TRUE(button("addColumnButton")->isEnabled());
     EXPECT_TRUE(button("addTableButton")->isEnabled());
+    QTest::mouseClick(button("addColumnButton"), Qt::LeftButton);
+    ASSERT_EQ(m_op.messages.size(), 1u) << "Add Column only explains";
+    EXPECT_EQ(m_op.messages[0].text, "The feature to add another column to a database\nisn't "
+                                     "written yet.  Please use your database software");
 }
 
 TEST_F(SetupDialog, IntegerDateTimeColumnIsNotLinkedButTakesTheMeter) {
@@ -129,10 +132,6 @@ TEST_F(SetupDialog, TextColumnTakesAnyVariableAndRelinkingKeepsTheCount) {
     openTable("CREATE TABLE Samples (Notes VARCHAR(40), Other VARCHAR(40))");
     QListWidget* mapping = list("mappingList");
     mapping->setCurrentRow(0);
-    for (int v = 0; v < kLogVariableCount; ++v) {
-        list("variableList")->setCurrentRow(v);
-        EXPECT_TRUE(button("linkButton")->isEnabled()) << logVariableName(v);
-    }
     select(list("variableList"), "Amps7");
     emit list("variableList")->itemDoubleClicked(list("variableList")->currentItem());
     EXPECT_EQ(rows()[0], "Amps7\t->\tNotes");
@@ -193,17 +192,8 @@ TEST_F(SetupDialog, OkRefusesAColumnNameThatWouldNotStayOneIdentifier) {
     EXPECT_EQ(m_settings.links, (std::vector<ColumnLink>{{kMeterVariable, SqlInteger, "meter"}}));
 }
 
-TEST_F(SetupDialog, AnotherDataSourceEmptiesTheMapping) {
-    openTable("CREATE TABLE Samples (meter INTEGER)");
-    EXPECT_TRUE(button("okButton")->isEnabled());
-    select(list("dsnList"), "tarvo_first");
-    EXPECT_EQ(list("tableList")->count(), 0);
-    EXPECT_EQ(list("mappingList")->count(), 0);
-    EXPECT_EQ(m_dialog->linkCount(), 0);
-    EXPECT_FALSE(button("okButton")->isEnabled());
-}
-
-TEST_F(SetupDialog, OkWithoutDataSourceOrTableSaysWhichIsMissing) {
+TEST_F(SetupDialog, OkSaysWhatIsMissingAndAnotherDataSourceEmptiesTheMapping) {
+    ASSERT_EQ(m_sql->exec("CREATE TABLE Samples (meter INTEGER)"), "");
     open();
     m_dialog->onOk();
     select(list("dsnList"), SharedOdbcConfig::kSqliteDsn);
@@ -212,14 +202,13 @@ TEST_F(SetupDialog, OkWithoutDataSourceOrTableSaysWhichIsMissing) {
     EXPECT_EQ(m_op.messages[0].text, "Error storing DSN");
     EXPECT_EQ(m_op.messages[1].text, "Error storing table name");
     EXPECT_EQ(m_settings.databaseLogState, SetupOpen);
-}
-
-TEST_F(SetupDialog, AddColumnOnlyExplains) {
-    openTable("CREATE TABLE Samples (meter INTEGER)");
-    QTest::mouseClick(button("addColumnButton"), Qt::LeftButton);
-    ASSERT_EQ(m_op.messages.size(), 1u);
-    EXPECT_EQ(m_op.messages[0].text, "The feature to add another column to a database\nisn't "
-                                     "written yet.  Please use your database software");
+    select(list("tableList"), "Samples");
+    EXPECT_TRUE(button("okButton")->isEnabled());
+    select(list("dsnList"), "tarvo_first");
+    EXPECT_EQ(list("tableList")->count(), 0);
+    EXPECT_EQ(list("mappingList")->count(), 0);
+    EXPECT_EQ(m_dialog->linkCount(), 0);
+    EXPECT_FALSE(button("okButton")->isEnabled());
 }
 
 TEST_F(SetupDialog, CancelTurnsLoggingOffAndKeepsTheStoredConfiguration) {
@@ -287,24 +276,12 @@ TEST(AddDatabaseTableDialog, NameChecksAndColumnChoice) {
     EXPECT_TRUE(dialog.findChild<QPushButton*>("cancelButton")->isDefault());
     QTest::keyClicks(name, "abcdefghijklmnopqrstu");
     EXPECT_EQ(name->text().size(), 20) << "a 21st character cannot be entered";
-
-    struct Case {
-        const char* name;
-        const char* message;
-    };
-    const Case cases[] = {
-        {"", "You must give the new table a name"},
-        {"log-2024", "The table name may only contain A-Z, a-z, 0-9 and underscore '_'"},
-        {"log 2024", "The table name may only contain A-Z, a-z, 0-9 and underscore '_'"},
-    };
-    for (const Case& c : cases) {
-        op.messages.clear();
-        name->setText(c.name);
-        dialog.onOk();
-        ASSERT_EQ(op.messages.size(), 1u) << c.name;
-        EXPECT_EQ(op.messages[0].text, c.message);
-        EXPECT_EQ(dialog.result(), QDialog::Rejected) << "the dialog stays open";
-    }
+    name->setText("log-2024");
+    dialog.onOk();
+    ASSERT_EQ(op.messages.size(), 1u);
+    EXPECT_EQ(op.messages[0].text,
+              "The table name may only contain A-Z, a-z, 0-9 and underscore '_'");
+    EXPECT_EQ(dialog.result(), QDialog::Rejected) << "the dialog stays open";
     op.messages.clear();
     name->setText("log_2024");
     dialog.findChild<QRadioButton*>("minimalColumnsRadio")->setChecked(true);
@@ -351,16 +328,14 @@ protected:
     bool m_answer = false;
 };
 
-TEST_F(LoggingOdbcCommand, CancelledDatabaseSetupChangesNothing) {
+TEST_F(LoggingOdbcCommand, CancelChangesNothingAndNewDatabaseClearsEverything) {
     m_command.run();
     EXPECT_EQ(m_shown, std::vector<std::string>{"tarvo_sqlite/Samples"});
     EXPECT_EQ(m_settings.databaseLogState, Active);
     EXPECT_EQ(m_settings.dsn, "tarvo_sqlite");
     EXPECT_EQ(m_queue.size(), 1u);
     EXPECT_EQ(m_command.setupDialog(), nullptr);
-}
 
-TEST_F(LoggingOdbcCommand, NewDatabaseClearsEverythingAndOpensTheSetupDialog) {
     m_answer = true;
     m_command.run();
     EXPECT_EQ(m_settings.databaseLogState, SetupOpen);

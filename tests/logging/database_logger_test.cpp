@@ -1,50 +1,28 @@
 // The row insert and table creation: value literals and statement texts,
 // then InsertSamples and createLogTable against the SQLite ODBC driver.
 #include <clocale>
+#include <functional>
 #include <gtest/gtest.h>
 
 #include "app/operator.h"
 #include "logging/database_logger.h"
 #include "logging/log_variables.h"
 #include "odbc_test_support.h"
+#include "support/local_zone.h"
 #include "support/recording_operator.h"
 
 namespace tarvo {
 namespace {
 
-using test::OdbcConfig;
+using test::makeSample;
 using test::RecordingOperator;
+using test::Rows;
 using test::SqlClient;
 
-// 2024-03-05 10:15:00 UTC; the tests run in UTC so local time is that.
-constexpr std::time_t kPassTime = 1709633700;
-
+// The pass time is read in UTC, so local time is that.
 class UtcTime : public ::testing::Test {
-protected:
-    void SetUp() override {
-        setenv("TZ", "UTC0", 1);
-        tzset();
-    }
+    test::LocalZone m_zone{"UTC0"};
 };
-
-SampleRecord branchSample(int address, float firstAmps, DeviceKind kind = BranchMonitor) {
-    auto sample = std::make_shared<LogSample>();
-    sample->kind = kind;
-    sample->address = address;
-    sample->time = kPassTime;
-    for (std::size_t i = 0; i < sample->currents.size(); ++i)
-        sample->currents[i] = firstAmps + static_cast<float>(i);
-    return sample;
-}
-
-SampleRecord otherSample(int address, DeviceKind kind) {
-    auto sample = std::make_shared<LogSample>();
-    sample->kind = kind;
-    sample->address = address;
-    sample->time = kPassTime;
-    sample->meterValues.fill(230.5f);
-    return sample;
-}
 
 // Each row: a link, the record's kind, and the literal the statement must hold.
 struct LiteralCase {
@@ -79,19 +57,16 @@ const LiteralCase kLiterals[] = {
 
 TEST_F(UtcTime, ValueLiteralsPerVariableAndColumnType) {
     for (const LiteralCase& c : kLiterals) {
-        const SampleRecord sample =
-            isBranchMonitor(c.kind) ? branchSample(7, 12.34f, c.kind) : otherSample(7, c.kind);
         const ColumnLink link{c.variable, static_cast<std::int16_t>(c.sqlType), "c"};
-        EXPECT_EQ(valueLiteral(link, *sample, "Pump house"), c.literal) << c.fault;
+        EXPECT_EQ(valueLiteral(link, *makeSample(7, 12.34f, c.kind), "Pump house"), c.literal)
+            << c.fault;
     }
 }
 
 TEST_F(UtcTime, NumbersUseAPointWhateverTheLocale) {
     if (!std::setlocale(LC_ALL, "de_DE.UTF-8") && !std::setlocale(LC_ALL, "fr_FR.UTF-8"))
         GTEST_SKIP() << "no locale with a decimal comma is installed";
-    const SampleRecord sample = branchSample(7, 12.34f);
-    const ColumnLink link{3, SqlFloat, "c"};
-    const std::string literal = valueLiteral(link, *sample, "x");
+    const std::string literal = valueLiteral({3, SqlFloat, "c"}, *makeSample(7, 12.34f), "x");
     std::setlocale(LC_ALL, "C");
     EXPECT_EQ(literal, "12.340");
 }
@@ -107,25 +82,19 @@ Settings fourLinks() {
     return settings;
 }
 
-TEST_F(UtcTime, InsertStatementFrameByteForByte) {
-    const Settings settings = fourLinks();
-    EXPECT_EQ(buildInsertStatement(settings, *branchSample(3, 12.34f)),
+TEST_F(UtcTime, InsertStatementByteForByteWithAndWithoutAccessBrackets) {
+    Settings settings = fourLinks();
+    EXPECT_EQ(buildInsertStatement(settings, *makeSample(3, 12.34f)),
               "INSERT INTO Samples (meter, LOCATION, Date_Time, Amps1)\n"
               "  VALUES (3, 'Pump house', {ts '2024-03-05 10:15:00'}, 12.340);");
-}
-
-TEST_F(UtcTime, BracketQuotedNamesOfAnAccessSourceStayInTheirBrackets) {
-    Settings settings = fourLinks();
+    // An Access source keeps its bracketed names whole in the statement.
     settings.kludgeFlags = 5;
     settings.table = BracketQuote("Samples", 5);
     for (ColumnLink& link : settings.links)
         link.columnName = BracketQuote(link.columnName, 5);
-    const std::string sql = buildInsertStatement(settings, *branchSample(3, 1.0f));
-    EXPECT_EQ(sql.rfind("INSERT INTO [Samples] ([meter], [LOCATION], [Date_Time], [Amps1])\n  "
-                        "VALUES (",
-                        0),
-              0u)
-        << sql;
+    EXPECT_EQ(buildInsertStatement(settings, *makeSample(3, 1.0f)),
+              "INSERT INTO [Samples] ([meter], [LOCATION], [Date_Time], [Amps1])\n"
+              "  VALUES (3, 'Pump house', {ts '2024-03-05 10:15:00'}, 1.000);");
 }
 
 // Each row: what a hand-edited settings file holds and whether the row
@@ -162,111 +131,71 @@ TEST(CheckDatabaseConfiguration, HandEditedNamesThatCarrySqlAreRefused) {
     }
 }
 
-// Each row: a data source's type information and the four types chosen.
+// Each row: a data source's type information and the four types chosen as
+// "floating|integer|string|time", or "" when no table can be made.
 struct TypeCase {
     const char* fault;
     std::vector<TypeInfo> info;
-    const char* floating;
-    const char* integer;
-    const char* string;
-    const char* time;
+    const char* chosen;
 };
-
 const TypeCase kTypeCases[] = {
     {"DOUBLE preferred to FLOAT",
      {{"FLOAT", 6}, {"DOUBLE", 8}, {"INTEGER", 4}, {"VARCHAR", 12}, {"TIMESTAMP", 11}},
-     "FLOAT",
-     "INTEGER",
-     "VARCHAR(32)",
-     "TIMESTAMP"},
+     "FLOAT|INTEGER|VARCHAR(32)|TIMESTAMP"},
     {"DOUBLE taken after FLOAT",
      {{"DOUBLE", 8}, {"FLOAT", 6}, {"INTEGER", 4}, {"VARCHAR", 12}, {"TIMESTAMP", 11}},
-     "FLOAT",
-     "INTEGER",
-     "VARCHAR(32)",
-     "TIMESTAMP"},
+     "FLOAT|INTEGER|VARCHAR(32)|TIMESTAMP"},
     {"second DOUBLE replaced the first",
      {{"double precision", 8}, {"float8", 8}, {"VARCHAR", 12}},
-     "double precision",
-     "double precision",
-     "VARCHAR(32)",
-     "VARCHAR(32)"},
+     "double precision|double precision|VARCHAR(32)|VARCHAR(32)"},
     {"last INTEGER not taken",
      {{"REAL", 6}, {"int", 4}, {"integer", 4}, {"NUMERIC", 2}, {"char", 1}, {"date", 9}},
-     "REAL",
-     "integer",
-     "char(32)",
-     "date"},
+     "REAL|integer|char(32)|date"},
     {"NUMERIC not the fallback for integers",
      {{"FLOAT", 6}, {"NUMERIC", 2}, {"DECIMAL", 2}, {"VARCHAR", 12}},
-     "FLOAT",
-     "NUMERIC",
-     "VARCHAR(32)",
-     "VARCHAR(32)"},
+     "FLOAT|NUMERIC|VARCHAR(32)|VARCHAR(32)"},
     {"CHAR preferred to VARCHAR",
      {{"FLOAT", 6}, {"CHAR", 1}, {"VARCHAR", 12}, {"NCHAR", 1}},
-     "FLOAT",
-     "FLOAT",
-     "VARCHAR(32)",
-     "VARCHAR(32)"},
+     "FLOAT|FLOAT|VARCHAR(32)|VARCHAR(32)"},
     {"DATE preferred to TIMESTAMP",
      {{"FLOAT", 6}, {"VARCHAR", 12}, {"DATE", 9}, {"TIMESTAMP", 11}, {"DATE2", 9}},
-     "FLOAT",
-     "FLOAT",
-     "VARCHAR(32)",
-     "TIMESTAMP"},
+     "FLOAT|FLOAT|VARCHAR(32)|TIMESTAMP"},
+    {"no string type accepted", {{"FLOAT", 6}, {"TIMESTAMP", 11}}, ""},
+    {"no number type accepted", {{"VARCHAR", 12}, {"INTEGER", 4}}, ""},
+    {"no type at all accepted", {}, ""},
 };
 
 TEST(ChooseLogTableTypes, FromTheDataSourcesTypeInformation) {
     for (const TypeCase& c : kTypeCases) {
-        const std::optional<LogTableTypes> types = chooseLogTableTypes(c.info);
-        ASSERT_TRUE(types) << c.fault;
-        EXPECT_EQ(types->floating.name, c.floating) << c.fault;
-        EXPECT_EQ(types->integer.name, c.integer) << c.fault;
-        EXPECT_EQ(types->string.name, c.string) << c.fault;
-        EXPECT_EQ(types->time.name, c.time) << c.fault;
+        const std::optional<LogTableTypes> t = chooseLogTableTypes(c.info);
+        EXPECT_EQ(t ? t->floating.name + "|" + t->integer.name + "|" + t->string.name + "|" +
+                          t->time.name
+                    : "",
+                  c.chosen)
+            << c.fault;
     }
 }
 
-TEST(ChooseLogTableTypes, NoNumberOrNoStringTypeGivesNothing) {
-    EXPECT_FALSE(chooseLogTableTypes({{"VARCHAR", 12}, {"INTEGER", 4}}));
-    EXPECT_FALSE(chooseLogTableTypes({{"FLOAT", 6}, {"TIMESTAMP", 11}}));
-    EXPECT_FALSE(chooseLogTableTypes({}));
-}
-
-TEST(BuildCreateTableStatement, MinimalSetText) {
+TEST(BuildCreateTableStatement, MinimalTextAndAllFortyFiveColumns) {
     const LogTableTypes types{{"FLOAT", 6}, {"INTEGER", 4}, {"VARCHAR(32)", 12}, {"TIMESTAMP", 11}};
     EXPECT_EQ(buildCreateTableStatement("t1", types, MinimalColumns),
               "CREATE TABLE t1 (\nMeter INTEGER,\nLocation VARCHAR(32),\nDate_Time TIMESTAMP,\n"
               "Amps1 INTEGER,\nAmps2 INTEGER,\nAmps3 INTEGER,\nAmps5 INTEGER,\nAmps6 INTEGER,\n"
               "Amps8 INTEGER);");
-}
-
-TEST(BuildCreateTableStatement, AllSetHasFortyFiveColumns) {
-    const LogTableTypes types{{"FLOAT", 6}, {"INTEGER", 4}, {"VARCHAR(32)", 12}, {"TIMESTAMP", 11}};
     const std::string sql = buildCreateTableStatement("t2", types, AllColumns);
     EXPECT_EQ(std::count(sql.begin(), sql.end(), '\n'), 45);
     EXPECT_NE(sql.find("\nAmps42 INTEGER);"), std::string::npos);
     EXPECT_NE(sql.find("\nAmps4 INTEGER,\n"), std::string::npos);
 }
 
-struct TableNameCase {
-    const char* name;
-    const char* message;
-};
-const TableNameCase kTableNames[] = {
-    {"log_2024", ""},
-    {"L", ""},
-    {"", "You must give the new table a name"},
-    {"log-2024", "The table name may only contain A-Z, a-z, 0-9 and underscore '_'"},
-    {"log 2024", "The table name may only contain A-Z, a-z, 0-9 and underscore '_'"},
-    {"t;DROP", "The table name may only contain A-Z, a-z, 0-9 and underscore '_'"},
-    {"Zähler", "The table name may only contain A-Z, a-z, 0-9 and underscore '_'"},
-};
-
 TEST(CheckNewTableName, LettersDigitsAndUnderscoreOnly) {
-    for (const TableNameCase& c : kTableNames)
-        EXPECT_EQ(checkNewTableName(c.name), c.message) << c.name;
+    EXPECT_EQ(checkNewTableName("log_2024"), "");
+    EXPECT_EQ(checkNewTableName("L"), "");
+    EXPECT_EQ(checkNewTableName(""), "You must give the new table a name");
+    for (const char* name : {"log-2024", "log 2024", "t;DROP", "Zähler"})
+        EXPECT_EQ(checkNewTableName(name),
+                  "The table name may only contain A-Z, a-z, 0-9 and underscore '_'")
+            << name;
 }
 
 // --- against the SQLite ODBC driver --------------------------------------
@@ -274,8 +203,7 @@ TEST(CheckNewTableName, LettersDigitsAndUnderscoreOnly) {
 class SqliteLogging : public UtcTime {
 protected:
     void SetUp() override {
-        UtcTime::SetUp();
-        if (!OdbcConfig::sqliteDriverPresent())
+        if (!test::OdbcConfig::sqliteDriverPresent())
             GTEST_SKIP() << "the SQLite ODBC driver (libsqliteodbc) is not installed";
         std::filesystem::remove(test::SharedOdbcConfig::sqliteFile());
         m_sql = std::make_unique<SqlClient>(kDsn);
@@ -290,182 +218,134 @@ protected:
     }
 
     void insert() { InsertSamples(m_odbc, m_settings, m_queue, m_op); }
-
-    std::vector<std::vector<std::optional<std::string>>> rows() {
-        return m_sql->query("SELECT meter, LOCATION, Date_Time, Amps1, Amps2 FROM Samples "
-                            "ORDER BY rowid");
-    }
+    Rows count() { return m_sql->query("SELECT count(*) FROM Samples"); }
 
     static constexpr const char* kDsn = test::SharedOdbcConfig::kSqliteDsn;
     std::unique_ptr<SqlClient> m_sql;
     OdbcLibrary m_odbc;
     Settings m_settings;
     SampleQueue m_queue;
+    SampleQueue m_fileQueue;
     RecordingOperator m_op;
 };
-
-TEST_F(SqliteLogging, RowsOfBranchMonitorsAndOtherDevicesReadBack) {
-    m_queue.push(branchSample(3, 12.34f));
-    m_queue.push(branchSample(7, 0.5f, BranchMonitor100A));
-    m_queue.push(otherSample(9, CircuitMeter8));
-    m_queue.push(otherSample(11, NoDevice));
-    insert();
-    EXPECT_TRUE(m_op.messages.empty()) << m_op.messages[0].text;
-    EXPECT_TRUE(m_queue.empty());
-    const auto r = rows();
-    ASSERT_EQ(r.size(), 4u);
-    EXPECT_EQ(r[0][0], "3");
-    EXPECT_EQ(r[0][1], "Pump house");
-    EXPECT_EQ(r[0][2], "2024-03-05 10:15:00");
-    EXPECT_EQ(std::stod(*r[0][3]), 12.34);
-    EXPECT_EQ(r[0][4], "13");
-    EXPECT_EQ(r[1][0], "7");
-    EXPECT_EQ(std::stod(*r[1][3]), 0.5);
-    EXPECT_EQ(r[1][4], "2") << "1.5 A rounds to 2 in an INTEGER column";
-    EXPECT_EQ(r[2][0], "9");
-    EXPECT_EQ(r[2][3], std::nullopt) << "a circuit meter carries no breaker currents";
-    EXPECT_EQ(r[3][0], "11");
-    EXPECT_EQ(r[3][4], std::nullopt);
-}
-
-TEST_F(SqliteLogging, LocationWithQuotesIsStoredExactlyAsTyped) {
-    m_settings.location = "O'Brien's pump'); DROP TABLE Samples; --";
-    m_queue.push(branchSample(3, 1.0f));
-    insert();
-    EXPECT_TRUE(m_op.messages.empty());
-    const auto r = rows();
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0][1], "O'Brien's pump'); DROP TABLE Samples; --");
-}
 
 TEST_F(SqliteLogging, FailedSecondInsertShowsOnceAndKeepsItAndTheRestForTheNextPass) {
     ASSERT_EQ(m_sql->exec("CREATE TRIGGER refuse7 BEFORE INSERT ON Samples WHEN NEW.meter = 7 "
                           "BEGIN SELECT RAISE(ABORT, 'meter 7 refused'); END"),
               "");
-    const SampleRecord first = branchSample(3, 1.0f);
-    const SampleRecord second = branchSample(7, 2.0f);
-    const SampleRecord third = branchSample(9, 3.0f);
-    for (const SampleRecord& r : {first, second, third})
-        m_queue.push(r);
+    for (int address : {3, 7, 9})
+        m_queue.push(makeSample(address));
     insert();
     ASSERT_EQ(m_op.messages.size(), 1u);
     EXPECT_EQ(m_op.messages[0].text.rfind("Error # -1  ", 0), 0u) << m_op.messages[0].text;
     EXPECT_NE(m_op.messages[0].text.find("meter 7 refused"), std::string::npos);
-    EXPECT_EQ(m_queue.size(), 2u);
-    EXPECT_EQ(m_queue.front(), second);
-    EXPECT_EQ(rows().size(), 1u);
+    ASSERT_EQ(m_queue.size(), 2u);
+    EXPECT_EQ(m_queue.front()->address, 7);
+    EXPECT_EQ(count(), (Rows{{"1"}}));
     EXPECT_EQ(m_settings.databaseLogState, Active);
 
     ASSERT_EQ(m_sql->exec("DROP TRIGGER refuse7"), "");
     insert();
     EXPECT_EQ(m_op.messages.size(), 1u);
     EXPECT_TRUE(m_queue.empty());
-    const auto r = rows();
-    ASSERT_EQ(r.size(), 3u);
-    EXPECT_EQ(r[0][0], "3");
-    EXPECT_EQ(r[1][0], "7");
-    EXPECT_EQ(r[2][0], "9");
+    EXPECT_EQ(m_sql->query("SELECT meter FROM Samples ORDER BY rowid"),
+              (Rows{{"3"}, {"7"}, {"9"}}));
 }
 
-TEST_F(SqliteLogging, RecordStillInTheFileQueueIsNotFreedByTheInsert) {
-    SampleQueue fileQueue;
-    const SampleRecord record = branchSample(3, 1.0f);
-    fileQueue.push(record);
-    m_queue.push(record);
-    const std::weak_ptr<const LogSample> watch = record;
-    insert();
-    EXPECT_TRUE(m_queue.empty());
-    EXPECT_EQ(fileQueue.front(), record);
-    fileQueue.popFront();
-    EXPECT_FALSE(watch.expired()) << "the test's own handle still holds it";
+// Each row: a setting under which a pass sends nothing and the records wait.
+struct WaitCase {
+    const char* fault;
+    std::function<void(Settings&)> change;
+};
+
+TEST_F(SqliteLogging, NothingIsSentAndRecordsWaitWithoutLinksOrUnlessActive) {
+    const WaitCase cases[] = {
+        {"setup dialog open", [](Settings& s) { s.databaseLogState = SetupOpen; }},
+        {"no links", [](Settings& s) { s.links.clear(); }},
+    };
+    for (const WaitCase& c : cases) {
+        const Settings saved = m_settings;
+        c.change(m_settings);
+        m_queue.push(makeSample(3));
+        insert();
+        EXPECT_TRUE(m_op.messages.empty()) << c.fault;
+        EXPECT_EQ(m_queue.size(), 1u) << c.fault;
+        EXPECT_EQ(count(), (Rows{{"0"}})) << c.fault;
+        if (m_settings.databaseLogState != Active) {
+            EXPECT_FALSE(m_odbc.loaded()) << "nothing is bound before it is needed";
+        }
+        m_queue.clear();
+        m_settings = saved;
+    }
 }
 
-TEST_F(SqliteLogging, UnknownDataSourceShowsErrorConnectingAndKeepsEveryRecord) {
-    m_settings.dsn = "tarvo_no_such_source";
-    m_queue.push(branchSample(3, 1.0f));
-    m_queue.push(branchSample(4, 1.0f));
-    insert();
-    insert();
-    ASSERT_EQ(m_op.messages.size(), 2u) << "every pass tries again and says so";
-    EXPECT_EQ(m_op.messages[0].text, "Error connecting");
-    EXPECT_EQ(m_queue.size(), 2u);
-    EXPECT_EQ(m_settings.databaseLogState, Active);
+// Each row: a hand-edited name that would carry SQL, and what the message
+// must name.
+struct HostileCase {
+    const char* fault;
+    std::function<void(Settings&)> change;
+    const char* named;
+};
+
+TEST_F(SqliteLogging, HostileNamesAreRefusedAndNeverReachTheDatabase) {
+    const HostileCase cases[] = {
+        {"table name",
+         [](Settings& s) { s.table = "Samples (meter) VALUES (1); DROP TABLE Samples; --"; },
+         "can't be used"},
+        {"column name",
+         [](Settings& s) {
+             s.links.push_back({5, SqlFloat, "Note)VALUES(1,1,1,1,1,1);DROP"});
+         },
+         "Note)VALUES"},
+    };
+    for (const HostileCase& c : cases) {
+        SCOPED_TRACE(c.fault);
+        m_op.messages.clear();
+        m_settings = fourLinks();
+        m_settings.dsn = kDsn;
+        m_settings.databaseLogState = Active;
+        c.change(m_settings);
+        const SampleRecord record = makeSample(3);
+        m_fileQueue.push(record);
+        m_queue.push(record);
+        insert();
+        ASSERT_EQ(m_op.messages.size(), 1u);
+        EXPECT_NE(m_op.messages[0].text.find(c.named), std::string::npos) << m_op.messages[0].text;
+        EXPECT_EQ(m_settings.databaseLogState, Off);
+        EXPECT_TRUE(m_settings.table.empty());
+        EXPECT_TRUE(m_queue.empty());
+        EXPECT_EQ(m_fileQueue.front(), record) << "the log file still gets the record";
+        m_fileQueue.clear();
+        EXPECT_EQ(count(), (Rows{{"0"}})) << "the table is still there and untouched";
+        insert();
+        EXPECT_EQ(m_op.messages.size(), 1u) << "logging stays off: no second message";
+    }
 }
 
-TEST_F(SqliteLogging, NoLinksSendsNothingAndKeepsTheRecords) {
-    m_settings.links.clear();
-    m_queue.push(branchSample(3, 1.0f));
-    insert();
-    EXPECT_TRUE(m_op.messages.empty());
-    EXPECT_EQ(m_queue.size(), 1u);
-    EXPECT_TRUE(rows().empty());
+// ODBC that cannot be used shuts database logging down without a word; the
+// file queue keeps the records.
+TEST_F(SqliteLogging, UnusableOdbcShutsDatabaseLoggingDownSilently) {
+    for (const char* library : {"/nonexistent/libodbc-tarvo.so.9", TARVO_ODBC_STUB}) {
+        SCOPED_TRACE(library);
+        OdbcLibrary odbc({library});
+        Settings settings = m_settings;
+        settings.kludgeFlags = 5;
+        const SampleRecord record = makeSample(3);
+        m_fileQueue.push(record);
+        m_queue.push(record);
+        InsertSamples(odbc, settings, m_queue, m_op);
+        EXPECT_TRUE(m_op.messages.empty());
+        EXPECT_EQ(settings.databaseLogState, Off);
+        EXPECT_TRUE(settings.dsn.empty());
+        EXPECT_TRUE(settings.links.empty());
+        EXPECT_EQ(settings.kludgeFlags, 0);
+        EXPECT_TRUE(m_queue.empty());
+        EXPECT_EQ(m_fileQueue.front(), record);
+        m_fileQueue.clear();
+    }
 }
 
-TEST_F(SqliteLogging, NothingHappensUnlessActive) {
-    m_settings.databaseLogState = SetupOpen;
-    m_queue.push(branchSample(3, 1.0f));
-    insert();
-    EXPECT_EQ(m_queue.size(), 1u);
-    EXPECT_FALSE(m_odbc.loaded()) << "nothing is bound before it is needed";
-}
-
-TEST_F(SqliteLogging, HostileTableNameIsRefusedAndNeverReachesTheDatabase) {
-    m_settings.table = "Samples (meter) VALUES (1); DROP TABLE Samples; --";
-    SampleQueue fileQueue;
-    const SampleRecord record = branchSample(3, 1.0f);
-    fileQueue.push(record);
-    m_queue.push(record);
-    insert();
-    ASSERT_EQ(m_op.messages.size(), 1u);
-    EXPECT_NE(m_op.messages[0].text.find("can't be used"), std::string::npos);
-    EXPECT_EQ(m_settings.databaseLogState, Off);
-    EXPECT_TRUE(m_settings.table.empty());
-    EXPECT_TRUE(m_queue.empty());
-    EXPECT_EQ(fileQueue.size(), 1u) << "the log file still gets the record";
-    EXPECT_EQ(m_sql->query("SELECT count(*) FROM Samples"),
-              (std::vector<std::vector<std::optional<std::string>>>{{"0"}}))
-        << "the table is still there and untouched";
-    insert();
-    EXPECT_EQ(m_op.messages.size(), 1u) << "logging stays off: no second message";
-}
-
-TEST_F(SqliteLogging, HostileColumnNameIsRefusedAndNeverReachesTheDatabase) {
-    m_settings.links.push_back({5, SqlFloat, "Note)VALUES(1,1,1,1,1,1);DROP"});
-    m_queue.push(branchSample(3, 1.0f));
-    insert();
-    ASSERT_EQ(m_op.messages.size(), 1u);
-    EXPECT_NE(m_op.messages[0].text.find("Note)VALUES"), std::string::npos);
-    EXPECT_EQ(m_settings.databaseLogState, Off);
-    EXPECT_EQ(m_sql->query("SELECT count(*) FROM Samples"),
-              (std::vector<std::vector<std::optional<std::string>>>{{"0"}}));
-}
-
-TEST_F(SqliteLogging, NoDriverManagerShutsDatabaseLoggingDownSilently) {
-    OdbcLibrary missing({"/nonexistent/libodbc-tarvo.so.9"});
-    SampleQueue fileQueue;
-    const SampleRecord record = branchSample(3, 1.0f);
-    fileQueue.push(record);
-    m_queue.push(record);
-    InsertSamples(missing, m_settings, m_queue, m_op);
-    EXPECT_TRUE(m_op.messages.empty());
-    EXPECT_EQ(m_settings.databaseLogState, Off);
-    EXPECT_TRUE(m_settings.dsn.empty());
-    EXPECT_TRUE(m_settings.links.empty());
-    EXPECT_EQ(m_settings.kludgeFlags, 0);
-    EXPECT_TRUE(m_queue.empty());
-    EXPECT_EQ(fileQueue.front(), record);
-}
-
-TEST_F(SqliteLogging, NoEnvironmentShutsDatabaseLoggingDownSilently) {
-    OdbcLibrary stub({TARVO_ODBC_STUB});
-    m_queue.push(branchSample(3, 1.0f));
-    InsertSamples(stub, m_settings, m_queue, m_op);
-    EXPECT_TRUE(m_op.messages.empty());
-    EXPECT_EQ(m_settings.databaseLogState, Off);
-    EXPECT_TRUE(m_queue.empty());
-}
-
-TEST_F(SqliteLogging, CreateTableFromTheDriversTypesAllAndMinimal) {
+TEST_F(SqliteLogging, CreateTableFromTheDriversTypesAllAndMinimalThenRowsGoIn) {
     ASSERT_EQ(BindOdbc(m_odbc), Bound);
     ASSERT_TRUE(m_odbc.ensureEnvironment());
     for (int columns : {AllColumns, MinimalColumns}) {
@@ -475,8 +355,11 @@ TEST_F(SqliteLogging, CreateTableFromTheDriversTypesAllAndMinimal) {
             ASSERT_TRUE(session);
             EXPECT_TRUE(createLogTable(*session, m_op, name, columns));
         }
-        auto session = OdbcSession::open(m_odbc, m_op, kDsn, "", "");
+        std::string dbms;
+        auto session = OdbcSession::open(m_odbc, m_op, kDsn, "", "",
+                                         [&](SQLHDBC c) { dbms = DbmsName(m_odbc, c); });
         ASSERT_TRUE(session);
+        EXPECT_EQ(dbms, "SQLite");
         const auto made = ReadColumns(*session, m_op, name);
         ASSERT_TRUE(made);
         ASSERT_EQ(made->size(), columns == AllColumns ? 45u : 9u);
@@ -488,49 +371,16 @@ TEST_F(SqliteLogging, CreateTableFromTheDriversTypesAllAndMinimal) {
     }
     EXPECT_TRUE(m_op.messages.empty()) << m_op.messages[0].text;
 
-    // Rows go into the new table.
     m_settings.table = "log_min";
     m_settings.links = {{kMeterVariable, SqlInteger, "Meter"},
                         {kLocationVariable, SqlVarChar, "Location"},
                         {kDateTimeVariable, SqlTimestamp, "Date_Time"},
                         {3, SqlInteger, "Amps1"}};
-    m_queue.push(branchSample(5, 20.6f));
+    m_queue.push(makeSample(5, 20.6f));
     insert();
     EXPECT_TRUE(m_op.messages.empty());
     EXPECT_EQ(m_sql->query("SELECT Meter, Location, Amps1 FROM log_min"),
-              (std::vector<std::vector<std::optional<std::string>>>{{"5", "Pump house", "21"}}));
-}
-
-TEST_F(SqliteLogging, CreateTableThatExistsShowsTheDriversText) {
-    ASSERT_EQ(BindOdbc(m_odbc), Bound);
-    ASSERT_TRUE(m_odbc.ensureEnvironment());
-    auto session = OdbcSession::open(m_odbc, m_op, kDsn, "", "");
-    ASSERT_TRUE(session);
-    EXPECT_FALSE(createLogTable(*session, m_op, "Samples", MinimalColumns));
-    ASSERT_EQ(m_op.messages.size(), 1u);
-    EXPECT_EQ(m_op.messages[0].text.rfind("Error # -1  ", 0), 0u) << m_op.messages[0].text;
-    EXPECT_NE(m_op.messages[0].text.find("already exists"), std::string::npos);
-}
-
-TEST_F(SqliteLogging, CatalogueListsTablesAndColumnsWithTheirTypes) {
-    ASSERT_EQ(BindOdbc(m_odbc), Bound);
-    ASSERT_TRUE(m_odbc.ensureEnvironment());
-    std::string dbms;
-    auto session = OdbcSession::open(m_odbc, m_op, kDsn, "", "",
-                                     [&](SQLHDBC c) { dbms = DbmsName(m_odbc, c); });
-    ASSERT_TRUE(session);
-    EXPECT_EQ(dbms, "SQLite");
-    const auto tables = ReadTables(*session, m_op);
-    ASSERT_TRUE(tables);
-    EXPECT_EQ(*tables, std::vector<std::string>{"Samples"});
-    const auto columns = ReadColumns(*session, m_op, "Samples");
-    ASSERT_TRUE(columns);
-    ASSERT_EQ(columns->size(), 6u);
-    EXPECT_EQ((*columns)[0], (ColumnInfo{"meter", SqlInteger}));
-    EXPECT_EQ((*columns)[1], (ColumnInfo{"LOCATION", SqlVarChar}));
-    EXPECT_EQ((*columns)[2], (ColumnInfo{"Date_Time", SqlTimestamp}))
-        << "an ODBC 2 environment reports TIMESTAMP as 11";
-    EXPECT_TRUE(m_op.messages.empty());
+              (Rows{{"5", "Pump house", "21"}}));
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "logging/database_logger.h"
 #include "logging/log_variables.h"
 #include "odbc_test_support.h"
+#include "support/local_zone.h"
 #include "support/recording_operator.h"
 
 namespace tarvo {
@@ -15,10 +16,10 @@ namespace {
 using test::OdbcConfig;
 using test::PostgresServer;
 using test::RecordingOperator;
+using test::Rows;
 using test::SqlClient;
 
 constexpr const char* kDsn = "tarvo_pg";
-constexpr std::time_t kPassTime = 1709633700; // 2024-03-05 10:15:00 UTC
 
 // The server and the data source, shared by every case of the program.
 class PostgresEnvironment : public ::testing::Environment {
@@ -55,23 +56,11 @@ public:
 PostgresEnvironment* g_postgres =
     static_cast<PostgresEnvironment*>(::testing::AddGlobalTestEnvironment(new PostgresEnvironment));
 
-SampleRecord branchSample(int address, float firstAmps) {
-    auto sample = std::make_shared<LogSample>();
-    sample->kind = BranchMonitor;
-    sample->address = address;
-    sample->time = kPassTime;
-    for (std::size_t i = 0; i < sample->currents.size(); ++i)
-        sample->currents[i] = firstAmps + static_cast<float>(i);
-    return sample;
-}
-
 class PostgresLogging : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!g_postgres->skipReason.empty())
             GTEST_SKIP() << g_postgres->skipReason;
-        setenv("TZ", "UTC0", 1);
-        tzset();
         ASSERT_TRUE(g_postgres->server->start());
         m_sql = std::make_unique<SqlClient>(kDsn, PostgresServer::kUser, PostgresServer::kPassword);
         ASSERT_TRUE(m_sql->connected());
@@ -94,6 +83,7 @@ protected:
 
     void insert() { InsertSamples(m_odbc, m_settings, m_queue, m_op); }
 
+    test::LocalZone m_zone{"UTC0"}; // the pass time is read in UTC
     std::unique_ptr<SqlClient> m_sql;
     std::string m_table;
     OdbcLibrary m_odbc;
@@ -103,26 +93,25 @@ protected:
 };
 
 TEST_F(PostgresLogging, CreateTableFromTheServersTypesAllAndMinimal) {
+    std::unique_ptr<OdbcSession> session;
+    auto reopen = [&] {
+        session.reset();
+        session = OdbcSession::open(m_odbc, m_op, kDsn, m_settings.user, m_settings.passwd);
+        return session != nullptr;
+    };
+    ASSERT_TRUE(reopen());
+    const auto info = ReadTypeInfo(*session, m_op);
+    ASSERT_TRUE(info);
+    const auto types = chooseLogTableTypes(*info);
+    ASSERT_TRUE(types);
+    EXPECT_EQ(types->floating.sqlType, SqlFloat) << "float8 is reported as FLOAT";
+    EXPECT_EQ(types->time.sqlType, SqlTimestamp);
     for (int columns : {AllColumns, MinimalColumns}) {
         const std::string name = m_table + (columns == AllColumns ? "_all" : "_min");
         m_sql->exec("DROP TABLE IF EXISTS " + name);
-        {
-            auto session =
-                OdbcSession::open(m_odbc, m_op, kDsn, m_settings.user, m_settings.passwd);
-            ASSERT_TRUE(session);
-            const auto info = ReadTypeInfo(*session, m_op);
-            ASSERT_TRUE(info);
-            const auto types = chooseLogTableTypes(*info);
-            ASSERT_TRUE(types);
-            EXPECT_EQ(types->floating.sqlType, SqlFloat) << "float8 is reported as FLOAT";
-            EXPECT_EQ(types->time.sqlType, SqlTimestamp);
-        }
-        auto session = OdbcSession::open(m_odbc, m_op, kDsn, m_settings.user, m_settings.passwd);
-        ASSERT_TRUE(session);
+        ASSERT_TRUE(reopen());
         EXPECT_TRUE(createLogTable(*session, m_op, name, columns));
-        session.reset();
-        session = OdbcSession::open(m_odbc, m_op, kDsn, m_settings.user, m_settings.passwd);
-        ASSERT_TRUE(session);
+        ASSERT_TRUE(reopen());
         // PostgreSQL folds the unquoted names of CREATE TABLE to lower case.
         const auto made = ReadColumns(*session, m_op, name);
         ASSERT_TRUE(made);
@@ -133,6 +122,7 @@ TEST_F(PostgresLogging, CreateTableFromTheServersTypesAllAndMinimal) {
         EXPECT_TRUE(VariableFitsColumnType(kDateTimeVariable, (*made)[2].sqlType))
             << (*made)[2].sqlType;
     }
+    session.reset();
     EXPECT_TRUE(m_op.messages.empty()) << m_op.messages[0].text;
 
     m_settings.table = m_table + "_min";
@@ -141,15 +131,14 @@ TEST_F(PostgresLogging, CreateTableFromTheServersTypesAllAndMinimal) {
                         {kDateTimeVariable, SqlTimestamp, "date_time"},
                         {3, SqlInteger, "amps1"},
                         {10, SqlInteger, "amps8"}};
-    m_queue.push(branchSample(3, 12.5f));
-    m_queue.push(branchSample(4, 0.25f));
+    m_queue.push(test::makeSample(3, 12.5f));
+    m_queue.push(test::makeSample(4, 0.25f));
     insert();
     EXPECT_TRUE(m_op.messages.empty()) << m_op.messages[0].text;
     EXPECT_EQ(m_sql->query("SELECT meter, location, date_time, amps1, amps8 FROM " +
                            m_settings.table + " ORDER BY meter"),
-              (std::vector<std::vector<std::optional<std::string>>>{
-                  {"3", "Plant 2", "2024-03-05 10:15:00", "13", "20"},
-                  {"4", "Plant 2", "2024-03-05 10:15:00", "0", "7"}}));
+              (Rows{{"3", "Plant 2", "2024-03-05 10:15:00", "13", "20"},
+                    {"4", "Plant 2", "2024-03-05 10:15:00", "0", "7"}}));
 }
 
 TEST_F(PostgresLogging, ValuesOfEveryColumnKindReadBack) {
@@ -170,40 +159,23 @@ TEST_F(PostgresLogging, ValuesOfEveryColumnKindReadBack) {
                         {4, SqlNumeric, "a2"},
                         {5, SqlSmallInt, "a3"},
                         {6, SqlVarChar, "a4"}};
-    m_queue.push(branchSample(17, 1.234f));
+    m_queue.push(test::makeSample(17, 1.234f));
     insert();
     EXPECT_TRUE(m_op.messages.empty()) << m_op.messages[0].text;
     EXPECT_EQ(m_sql->query("SELECT * FROM " + m_table),
-              (std::vector<std::vector<std::optional<std::string>>>{
-                  {"17", "O'Hare's \"east\" panel", "2024-03-05 10:15:00", "2024-03-05", "10:15:00",
-                   "03/05/2024 10:15:00", "1.234", "2.234", "3", "4.234"}}));
-}
-
-TEST_F(PostgresLogging, OneConnectionPerPass) {
-    ASSERT_EQ(m_sql->exec("CREATE TABLE " + m_table +
-                          " (meter integer, backend integer DEFAULT pg_backend_pid())"),
-              "");
-    m_settings.links = {{kMeterVariable, SqlInteger, "meter"}};
-    for (int pass = 0; pass < 2; ++pass) {
-        for (int address = 1; address <= 3; ++address)
-            m_queue.push(branchSample(address + 10 * pass, 1.0f));
-        insert();
-    }
-    EXPECT_TRUE(m_op.messages.empty());
-    const auto backends = m_sql->query("SELECT count(DISTINCT backend) FROM " + m_table +
-                                       " GROUP BY meter / 10 ORDER BY meter / 10");
-    EXPECT_EQ(backends, (std::vector<std::vector<std::optional<std::string>>>{{"1"}, {"1"}}));
-    EXPECT_EQ(m_sql->query("SELECT count(DISTINCT backend) FROM " + m_table),
-              (std::vector<std::vector<std::optional<std::string>>>{{"2"}}));
+              (Rows{{"17", "O'Hare's \"east\" panel", "2024-03-05 10:15:00", "2024-03-05",
+                     "10:15:00", "03/05/2024 10:15:00", "1.234", "2.234", "3", "4.234"}}));
 }
 
 TEST_F(PostgresLogging, ServerStoppedForSeveralPassesLosesAndDoublesNothing) {
-    ASSERT_EQ(m_sql->exec("CREATE TABLE " + m_table + " (meter integer, amps1 real)"), "");
+    ASSERT_EQ(m_sql->exec("CREATE TABLE " + m_table +
+                          " (meter integer, amps1 real, backend integer DEFAULT pg_backend_pid())"),
+              "");
     m_settings.links = {{kMeterVariable, SqlInteger, "meter"}, {3, SqlFloat, "amps1"}};
     int next = 1;
     auto pass = [&] {
         for (int device = 0; device < 3; ++device, ++next)
-            m_queue.push(branchSample(next, 1.0f));
+            m_queue.push(test::makeSample(next, 1.0f));
         insert();
     };
     pass();
@@ -223,9 +195,11 @@ TEST_F(PostgresLogging, ServerStoppedForSeveralPassesLosesAndDoublesNothing) {
     EXPECT_EQ(m_op.messages.size(), 3u);
     m_sql = std::make_unique<SqlClient>(kDsn, PostgresServer::kUser, PostgresServer::kPassword);
     ASSERT_TRUE(m_sql->connected());
-    EXPECT_EQ(m_sql->query("SELECT count(*), count(DISTINCT meter), min(meter), max(meter) FROM " +
+    EXPECT_EQ(m_sql->query("SELECT count(*), count(DISTINCT meter), min(meter), max(meter), "
+                           "count(DISTINCT backend) FROM " +
                            m_table),
-              (std::vector<std::vector<std::optional<std::string>>>{{"15", "15", "1", "15"}}));
+              (Rows{{"15", "15", "1", "15", "2"}}))
+        << "every record once, through one connection per pass that reached the server";
 }
 
 TEST_F(PostgresLogging, FailedSecondInsertIsRetriedWithTheRestNextPass) {
@@ -233,9 +207,8 @@ TEST_F(PostgresLogging, FailedSecondInsertIsRetriedWithTheRestNextPass) {
                           " (meter integer CONSTRAINT not7 CHECK (meter <> 7))"),
               "");
     m_settings.links = {{kMeterVariable, SqlInteger, "meter"}};
-    m_queue.push(branchSample(3, 1.0f));
-    m_queue.push(branchSample(7, 1.0f));
-    m_queue.push(branchSample(9, 1.0f));
+    for (int address : {3, 7, 9})
+        m_queue.push(test::makeSample(address));
     insert();
     ASSERT_EQ(m_op.messages.size(), 1u);
     EXPECT_EQ(m_op.messages[0].text.rfind("Error # -1  ", 0), 0u) << m_op.messages[0].text;
@@ -245,16 +218,15 @@ TEST_F(PostgresLogging, FailedSecondInsertIsRetriedWithTheRestNextPass) {
     insert();
     EXPECT_EQ(m_op.messages.size(), 1u);
     EXPECT_EQ(m_sql->query("SELECT meter FROM " + m_table + " ORDER BY meter"),
-              (std::vector<std::vector<std::optional<std::string>>>{{"3"}, {"7"}, {"9"}}));
+              (Rows{{"3"}, {"7"}, {"9"}}));
 }
 
 TEST_F(PostgresLogging, RefusedLoginHasItsText) {
-    RecordingOperator op;
-    EXPECT_EQ(OdbcSession::open(m_odbc, op, kDsn, PostgresServer::kUser, "wrong password"),
+    EXPECT_EQ(OdbcSession::open(m_odbc, m_op, kDsn, PostgresServer::kUser, "wrong password"),
               nullptr);
-    ASSERT_EQ(op.messages.size(), 1u);
+    ASSERT_EQ(m_op.messages.size(), 1u);
     // psqlODBC reports a refused password as a connection it could not make.
-    EXPECT_EQ(op.messages[0].text,
+    EXPECT_EQ(m_op.messages[0].text,
               "Can't connect to this database, Unable to make a connection to the data source");
 }
 
@@ -262,12 +234,11 @@ TEST_F(PostgresLogging, HostileTableNameNeverReachesTheServer) {
     ASSERT_EQ(m_sql->exec("CREATE TABLE " + m_table + " (meter integer)"), "");
     m_settings.table = m_table + " (meter) VALUES (1); DROP TABLE " + m_table + "; --";
     m_settings.links = {{kMeterVariable, SqlInteger, "meter"}};
-    m_queue.push(branchSample(3, 1.0f));
+    m_queue.push(test::makeSample(3, 1.0f));
     insert();
     ASSERT_EQ(m_op.messages.size(), 1u);
     EXPECT_EQ(m_settings.databaseLogState, Off);
-    EXPECT_EQ(m_sql->query("SELECT count(*) FROM " + m_table),
-              (std::vector<std::vector<std::optional<std::string>>>{{"0"}}));
+    EXPECT_EQ(m_sql->query("SELECT count(*) FROM " + m_table), (Rows{{"0"}}));
 }
 
 } // namespace

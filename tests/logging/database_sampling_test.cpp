@@ -14,8 +14,8 @@
 namespace tarvo {
 namespace {
 
+using test::Rows;
 using test::SharedOdbcConfig;
-using Rows = std::vector<std::vector<std::optional<std::string>>>;
 
 [[maybe_unused]] auto* const kOdbc = ::testing::AddGlobalTestEnvironment(new SharedOdbcConfig);
 
@@ -50,7 +50,8 @@ TEST(DatabaseSampling, RowsOfAPassReadBackWithTheDevicesValues) {
     state.meters.addDevice("07 - BIG [Kyrel Branch Circuit Monitor 100A, 42 Breakers]");
     state.meters.addDevice("20 - CM [Kyrel Circuit Meter 8, 3-Phase Power Meter]");
     Settings& settings = state.settings;
-    settings.location = "Bldg 4 'east'";
+    // Stored exactly as typed, never read as SQL.
+    settings.location = "O'Brien's pump'); DROP TABLE Samples; --";
     settings.dsn = SharedOdbcConfig::kSqliteDsn;
     settings.table = "Samples";
     settings.links = {{kMeterVariable, SqlInteger, "Meter"},
@@ -71,12 +72,12 @@ TEST(DatabaseSampling, RowsOfAPassReadBackWithTheDevicesValues) {
     EXPECT_TRUE(op.messages.empty()) << op.messages[0].text;
     EXPECT_TRUE(state.databaseQueue.empty());
     const std::string stamp = "2026-07-04 14:05:09";
-    EXPECT_EQ(
-        sql.query("SELECT Meter, Location, Date_Time, Amps1, Amps42, Stamp FROM Samples "
-                  "ORDER BY Meter"),
-        (Rows{{"3", "Bldg 4 'east'", stamp, "3.25", "5", "07/04/2026 14:05:09"},
-              {"7", "Bldg 4 'east'", stamp, "12.34", "20", "07/04/2026 14:05:09"},
-              {"20", "Bldg 4 'east'", stamp, std::nullopt, std::nullopt, "07/04/2026 14:05:09"}}));
+    const std::string text = "07/04/2026 14:05:09";
+    EXPECT_EQ(sql.query("SELECT Meter, Location, Date_Time, Amps1, Amps42, Stamp FROM Samples "
+                        "ORDER BY Meter"),
+              (Rows{{"3", settings.location, stamp, "3.25", "5", text},
+                    {"7", settings.location, stamp, "12.34", "20", text},
+                    {"20", settings.location, stamp, std::nullopt, std::nullopt, text}}));
 }
 
 } // namespace

@@ -11,7 +11,6 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include "logging/sample_queue.h"
 #include "settings/settings.h"
@@ -21,20 +20,14 @@ namespace tarvo {
 namespace {
 
 namespace fs = std::filesystem;
-using test::LocalZone;
 
 // 07/04/2026 14:05:09 in UTC, the zone every test here runs in.
 constexpr std::time_t kStamp = 1783173909;
-constexpr const char* kStampText = "07/04/2026 14:05:09";
+const std::string kStampText = "07/04/2026 14:05:09";
 
-std::string repeat(const std::string& piece, int times) {
-    std::string s;
-    for (int i = 0; i < times; ++i)
-        s += piece;
-    return s;
-}
-
-SampleRecord branch(int address, DeviceKind kind = BranchMonitor, std::time_t time = kStamp) {
+// Breakers 1, 3 and 42 carry a current; meter value j is j, except values 1
+// and 2, which the number cases need.
+SampleRecord record(int address, DeviceKind kind = BranchMonitor, std::time_t time = kStamp) {
     auto s = std::make_shared<LogSample>();
     s->kind = kind;
     s->address = address;
@@ -42,15 +35,6 @@ SampleRecord branch(int address, DeviceKind kind = BranchMonitor, std::time_t ti
     s->currents[0] = 12.345f;
     s->currents[2] = 4.21f;
     s->currents[41] = 42.0f;
-    return s;
-}
-
-// Meter value j is j, except the ones the number cases need.
-SampleRecord circuit(int address, DeviceKind kind, std::time_t time = kStamp) {
-    auto s = std::make_shared<LogSample>();
-    s->kind = kind;
-    s->address = address;
-    s->time = time;
     for (std::size_t j = 0; j < s->meterValues.size(); ++j)
         s->meterValues[j] = static_cast<float>(j + 1);
     s->meterValues[0] = 1234.5f;
@@ -58,35 +42,19 @@ SampleRecord circuit(int address, DeviceKind kind, std::time_t time = kStamp) {
     return s;
 }
 
-SampleRecord plain(int address, DeviceKind kind) {
-    auto s = std::make_shared<LogSample>();
-    s->kind = kind;
-    s->address = address;
-    s->time = kStamp;
-    return s;
+std::string branchRow(char d, int address, const std::string& stamp = kStampText) {
+    std::string s = stamp + d + std::to_string(address) + d + "12.345" + d + "0.000" + d + "4.210";
+    for (int i = 0; i < 38; ++i)
+        s += d + std::string("0.000");
+    return s + d + "42.000\n";
 }
 
-// The circuit-meter values 3 to 28 as the rows print them, with `d`.
-std::string circuitTail(char d, bool skip25) {
-    std::string s;
+std::string circuitRow(char d, int address, bool skip25) {
+    std::string s = kStampText + d + std::to_string(address) + d + "1234.500" + d + "-2.000";
     for (int j = 3; j <= 28; ++j)
         if (!(skip25 && j == 25))
             s += d + std::to_string(j) + ".000";
-    return s;
-}
-
-std::string branchRow(char d, int address) {
-    std::string s = std::string(kStampText) + d + std::to_string(address);
-    s += d + std::string("12.345") + d + "0.000" + d + "4.210" +
-         repeat(d + std::string("0.000"), 38) + d + "42.000\n";
-    return s;
-}
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return s + "\n";
 }
 
 class LogFileTest : public ::testing::Test {
@@ -102,84 +70,61 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    std::string file() const { return readFile(settings.saveFile); }
+    std::string file() const {
+        std::ifstream in(settings.saveFile, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
 
-    LocalZone zone{"UTC0"};
+    test::LocalZone zone{"UTC0"};
     fs::path dir;
     Settings settings;
     SampleQueue queue;
 };
 
-// ---------------------------------------------------------------------------
-// Rows byte for byte.
-
 struct RowCase {
     const char* name;
     int format;
-    std::function<SampleRecord()> record;
+    SampleRecord record;
     std::string expected;
 };
 
 TEST_F(LogFileTest, RowsByteForByte) {
-    const std::string cm6 =
-        std::string(kStampText) + ",9,1234.500,-2.000" + circuitTail(',', false) + "\n";
-    const std::string cm8 =
-        std::string(kStampText) + ",9,1234.500,-2.000" + circuitTail(',', true) + "\n";
     const RowCase cases[] = {
-        {"branch monitor, comma", Csv, [] { return branch(3); }, branchRow(',', 3)},
-        {"branch monitor, tab", TabText, [] { return branch(3); }, branchRow('\t', 3)},
-        {"branch monitor, space splits date and time", SpaceText, [] { return branch(3); },
-         branchRow(' ', 3)},
-        {"format 0 is not a known delimiter: comma", 0, [] { return branch(3); },
-         branchRow(',', 3)},
-        {"format 7 is not a known delimiter: comma", 7, [] { return branch(3); },
-         branchRow(',', 3)},
-        {"100 A branch monitor has the same row", Csv,
-         [] { return branch(247, BranchMonitor100A); }, branchRow(',', 247)},
-        {"circuit meter 6 keeps value 25", Csv, [] { return circuit(9, CircuitMeter6); }, cm6},
-        {"circuit meter 8 leaves out value 25", Csv, [] { return circuit(9, CircuitMeter8); }, cm8},
-        {"circuit meter 8, tab", TabText, [] { return circuit(9, CircuitMeter8); },
-         std::string(kStampText) + "\t9\t1234.500\t-2.000" + circuitTail('\t', true) + "\n"},
-        {"circuit meter 6, space", SpaceText, [] { return circuit(9, CircuitMeter6); },
-         "07/04/2026 14:05:09 9 1234.500 -2.000" + circuitTail(' ', false) + "\n"},
-        {"no device writes nothing", Csv, [] { return plain(5, NoDevice); }, ""},
-        {"temperature device writes nothing", Csv, [] { return plain(5, TemperatureDevice); }, ""},
-        {"energy-only meter writes nothing", Csv, [] { return plain(5, EnergyOnlyMeter); }, ""},
-        {"full-data meter writes nothing", Csv, [] { return plain(5, FullDataMeter); }, ""},
+        {"branch monitor, comma", Csv, record(3), branchRow(',', 3)},
+        {"branch monitor, tab", TabText, record(3), branchRow('\t', 3)},
+        {"branch monitor, space splits date and time", SpaceText, record(3), branchRow(' ', 3)},
+        {"format 0 is not a known delimiter: comma", 0, record(3), branchRow(',', 3)},
+        {"format 7 is not a known delimiter: comma", 7, record(3), branchRow(',', 3)},
+        {"100 A branch monitor has the same row", Csv, record(247, BranchMonitor100A),
+         branchRow(',', 247)},
+        {"circuit meter 6 keeps value 25", Csv, record(9, CircuitMeter6),
+         circuitRow(',', 9, false)},
+        {"circuit meter 8 leaves out value 25", Csv, record(9, CircuitMeter8),
+         circuitRow(',', 9, true)},
+        {"circuit meter 8, tab", TabText, record(9, CircuitMeter8), circuitRow('\t', 9, true)},
+        {"circuit meter 6, space", SpaceText, record(9, CircuitMeter6), circuitRow(' ', 9, false)},
+        {"no device writes nothing", Csv, record(5, NoDevice), ""},
+        {"temperature device writes nothing", Csv, record(5, TemperatureDevice), ""},
+        {"energy-only meter writes nothing", Csv, record(5, EnergyOnlyMeter), ""},
+        {"full-data meter writes nothing", Csv, record(5, FullDataMeter), ""},
     };
+    // The rows of 44, 30 and 29 fields.
+    auto fields = [](const std::string& row) {
+        return std::count(row.begin(), row.end(), ',') + 1;
+    };
+    ASSERT_EQ(fields(branchRow(',', 3)), 44);
+    ASSERT_EQ(fields(circuitRow(',', 9, false)), 30);
+    ASSERT_EQ(fields(circuitRow(',', 9, true)), 29);
     for (const RowCase& c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove(settings.saveFile);
         settings.format = c.format;
-        queue.push(c.record());
+        queue.push(c.record);
         WriteLogFile(settings, queue);
         EXPECT_TRUE(queue.empty()) << "every record is consumed, written or not";
         EXPECT_EQ(file(), c.expected);
-    }
-}
-
-struct FieldCase {
-    const char* name;
-    SampleRecord record;
-    int format;
-    std::size_t fields;
-};
-
-TEST_F(LogFileTest, FieldCounts) {
-    const FieldCase cases[] = {
-        {"branch monitor", branch(3), Csv, 44},
-        {"circuit meter 6", circuit(4, CircuitMeter6), Csv, 30},
-        {"circuit meter 8", circuit(4, CircuitMeter8), TabText, 29},
-        {"space format: the time stamp is two tokens", branch(3), SpaceText, 45},
-    };
-    for (const FieldCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        const char d = logDelimiter(c.format);
-        const std::string row = logRow(*c.record, d);
-        ASSERT_FALSE(row.empty());
-        EXPECT_EQ(row.back(), '\n');
-        EXPECT_EQ(static_cast<std::size_t>(std::count(row.begin(), row.end(), d)) + 1, c.fields);
-        EXPECT_NE(row[row.size() - 2], d) << "no delimiter after the last value";
     }
 }
 
@@ -190,94 +135,62 @@ TEST_F(LogFileTest, NumbersKeepTheirPointUnderADecimalCommaLocale) {
     char probe[16];
     std::snprintf(probe, sizeof probe, "%.3f", 1.5);
     const std::string localeText = probe;
-
-    queue.push(circuit(9, CircuitMeter6));
+    queue.push(record(9, CircuitMeter6));
     WriteLogFile(settings, queue);
     std::setlocale(LC_ALL, old.c_str());
-
     ASSERT_EQ(localeText, "1,500") << "the locale is in force for the write";
-    EXPECT_EQ(file(),
-              std::string(kStampText) + ",9,1234.500,-2.000" + circuitTail(',', false) + "\n");
+    EXPECT_EQ(file(), circuitRow(',', 9, false));
 }
 
 TEST_F(LogFileTest, APassAppendsOneLinePerDeviceInSamplingOrder) {
-    fs::remove(settings.saveFile);
-    { std::ofstream(settings.saveFile) << "earlier line\n"; }
-    queue.push(branch(3));
-    queue.push(branch(7));
-    queue.push(circuit(12, CircuitMeter8));
+    std::ofstream(settings.saveFile) << "earlier line\n";
+    queue.push(record(3));
+    queue.push(record(7));
+    queue.push(record(12, CircuitMeter8));
     WriteLogFile(settings, queue);
-    EXPECT_EQ(file(), "earlier line\n" + branchRow(',', 3) + branchRow(',', 7) + kStampText +
-                          ",12,1234.500,-2.000" + circuitTail(',', true) + "\n");
+    EXPECT_EQ(file(),
+              "earlier line\n" + branchRow(',', 3) + branchRow(',', 7) + circuitRow(',', 12, true));
 }
 
-// ---------------------------------------------------------------------------
-// When nothing is written, nothing is lost.
-
-struct ConditionCase {
-    const char* name;
-    bool active;
-    bool withFile;
-};
-
 TEST_F(LogFileTest, WritesNothingAndKeepsRecordsUnlessAllThreeConditionsHold) {
-    const ConditionCase cases[] = {
-        {"file logging off", false, true},
-        {"no file set", true, false},
-    };
-    for (const ConditionCase& c : cases) {
-        SCOPED_TRACE(c.name);
+    const struct {
+        const char* fault;
+        bool active, withFile, withRecord;
+    } cases[] = {{"file logging off", false, true, true},
+                 {"no file set", true, false, true},
+                 {"empty queue", true, true, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
         Settings s = settings;
         s.fileLoggingActive = c.active;
         if (!c.withFile)
             s.saveFile.clear();
         SampleQueue q;
-        q.push(branch(3));
-        const LogFileResult r = WriteLogFile(s, q);
-        EXPECT_FALSE(r.opened);
-        EXPECT_EQ(q.size(), 1u);
-        EXPECT_FALSE(fs::exists(settings.saveFile));
+        if (c.withRecord)
+            q.push(record(3));
+        EXPECT_FALSE(WriteLogFile(s, q).opened);
+        EXPECT_EQ(q.size(), c.withRecord ? 1u : 0u);
+        EXPECT_FALSE(fs::exists(settings.saveFile)) << "the file is not even created";
     }
-    SampleQueue none;
-    EXPECT_FALSE(WriteLogFile(settings, none).opened)
-        << "an empty queue does not even create the file";
-    EXPECT_FALSE(fs::exists(settings.saveFile));
 }
 
 TEST_F(LogFileTest, UnopenableFileKeepsRecordsForTheNextPassOldestFirst) {
-    const std::string good = settings.saveFile;
     settings.saveFile = (dir / "missing-folder" / "DATA.TXT").string();
-    queue.push(branch(3, BranchMonitor, kStamp));
-    queue.push(branch(7, BranchMonitor, kStamp));
+    queue.push(record(3));
+    queue.push(record(7));
     LogFileResult r = WriteLogFile(settings, queue);
     EXPECT_FALSE(r.opened);
     EXPECT_EQ(queue.size(), 2u);
 
     // The next pass, a minute later, finds the folder there.
     fs::create_directories(dir / "missing-folder");
-    auto later = branch(3, BranchMonitor, kStamp + 60);
-    queue.push(later);
+    queue.push(record(3, BranchMonitor, kStamp + 60));
     r = WriteLogFile(settings, queue);
     EXPECT_TRUE(r.opened);
     EXPECT_EQ(r.written, 3u);
     EXPECT_TRUE(queue.empty());
-    std::string laterRow = branchRow(',', 3);
-    laterRow.replace(0, std::string(kStampText).size(), "07/04/2026 14:06:09");
-    EXPECT_EQ(file(), branchRow(',', 3) + branchRow(',', 7) + laterRow);
-    (void)good;
-}
-
-TEST_F(LogFileTest, FullDeviceKeepsEveryRecord) {
-    if (!fs::exists("/dev/full"))
-        GTEST_SKIP() << "no /dev/full here";
-    settings.saveFile = "/dev/full";
-    queue.push(branch(3));
-    queue.push(branch(7));
-    const LogFileResult r = WriteLogFile(settings, queue);
-    EXPECT_TRUE(r.opened);
-    EXPECT_TRUE(r.writeFailed);
-    EXPECT_EQ(queue.size(), 2u);
-    EXPECT_EQ(queue.front()->address, 3);
+    EXPECT_EQ(file(),
+              branchRow(',', 3) + branchRow(',', 7) + branchRow(',', 3, "07/04/2026 14:06:09"));
 }
 
 // A disk that fills in the middle of a row: the file size limit stands in
@@ -298,13 +211,13 @@ TEST_F(LogFileTest, RowCutShortByAFullDiskIsRemovedAndWrittenWholeLater) {
         GTEST_SKIP() << "the file size limit is already lower than this test needs";
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
 
-    queue.push(branch(3));
-    queue.push(branch(7));
-    queue.push(branch(9));
+    for (int address : {3, 7, 9})
+        queue.push(record(address));
     const LogFileResult first = WriteLogFile(settings, queue);
     ::setrlimit(RLIMIT_FSIZE, &saved);
     ::sigaction(SIGXFSZ, &old, nullptr);
 
+    EXPECT_TRUE(first.opened);
     EXPECT_TRUE(first.writeFailed);
     EXPECT_EQ(first.written, 1u);
     EXPECT_EQ(file(), row3) << "no half row left behind";

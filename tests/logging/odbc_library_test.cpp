@@ -14,65 +14,70 @@ using test::RecordingOperator;
 
 const auto* const kOdbcConfig = ::testing::AddGlobalTestEnvironment(new test::SharedOdbcConfig);
 
-TEST(BindOdbc, MissingDriverManagerGivesOneAndLoadsNothing) {
-    OdbcLibrary odbc({"/nonexistent/libodbc-tarvo.so.9"});
-    EXPECT_EQ(BindOdbc(odbc), LibraryNotLoaded);
-    EXPECT_FALSE(odbc.loaded());
-    EXPECT_EQ(bindFailureText(LibraryNotLoaded),
-              "Couldn't load ODBC32.DLL.  This usually means that ODBC (required to access "
-              "databases) is not installed\nODBC is usually supplied with database software, such "
-              "as MS Access, SQL Server, Oracle, etc.");
+// Each row: the library names tried, the bind result twice in a row (nothing
+// stays behind after a failure) and the operator's text for it.
+struct BindCase {
+    const char* fault;
+    std::vector<std::string> names;
+    int result;
+    const char* text;
+};
+
+TEST(BindOdbc, ResultAndTextOfEachLibrary) {
+    const BindCase cases[] = {
+        {"missing library not 1",
+         {"/nonexistent/libodbc-tarvo.so.9"},
+         LibraryNotLoaded,
+         "Couldn't load ODBC32.DLL.  This usually means that ODBC (required to access databases) "
+         "is not installed\nODBC is usually supplied with database software, such as MS Access, "
+         "SQL Server, Oracle, etc."},
+        {"library without SQLSetStmtOption not 2",
+         {TARVO_ODBC_STUB_PARTIAL},
+         EntryPointMissing,
+         "Couldn't find all required functions within DLL"},
+        {"later names not tried", {"/nonexistent/libodbc.so.2", TARVO_ODBC_STUB}, Bound, ""},
+    };
+    for (const BindCase& c : cases) {
+        OdbcLibrary odbc(c.names);
+        EXPECT_EQ(BindOdbc(odbc), c.result) << c.fault;
+        EXPECT_EQ(odbc.loaded(), c.result == Bound) << c.fault;
+        EXPECT_EQ(BindOdbc(odbc), c.result) << c.fault;
+        if (c.result != Bound) {
+            EXPECT_EQ(bindFailureText(c.result), c.text) << c.fault;
+        }
+    }
+    // The stand-in binds but gives no environment.
+    OdbcLibrary stub({TARVO_ODBC_STUB});
+    ASSERT_EQ(BindOdbc(stub), Bound);
+    EXPECT_FALSE(stub.ensureEnvironment());
+    EXPECT_FALSE(stub.hasEnvironment());
 }
 
-TEST(BindOdbc, DriverManagerWithoutSQLSetStmtOptionGivesTwoAndIsUnloaded) {
-    OdbcLibrary odbc({TARVO_ODBC_STUB_PARTIAL});
-    EXPECT_EQ(BindOdbc(odbc), EntryPointMissing);
-    EXPECT_FALSE(odbc.loaded());
-    EXPECT_EQ(bindFailureText(EntryPointMissing),
-              "Couldn't find all required functions within DLL");
-    // Nothing stays behind: the next attempt loads it again and fails again.
-    EXPECT_EQ(BindOdbc(odbc), EntryPointMissing);
-}
-
-TEST(BindOdbc, LaterNamesAreTriedWhenTheFirstIsMissing) {
-    OdbcLibrary odbc({"/nonexistent/libodbc.so.2", TARVO_ODBC_STUB});
-    EXPECT_EQ(BindOdbc(odbc), Bound);
-    EXPECT_NE(odbc.api().SQLSetStmtOption, nullptr);
-}
-
-TEST(BindOdbc, SystemDriverManagerBindsTwiceInARow) {
+TEST(BindOdbc, SystemDriverManagerBindsTwiceWithOneEnvironment) {
     OdbcLibrary odbc;
     ASSERT_EQ(BindOdbc(odbc), Bound) << "unixODBC (libodbc.so.2) is installed by scripts/setup";
     const auto firstConnect = odbc.api().SQLConnect;
     EXPECT_EQ(BindOdbc(odbc), Bound);
     EXPECT_EQ(odbc.api().SQLConnect, firstConnect);
-    EXPECT_TRUE(odbc.ensureEnvironment());
+    ASSERT_TRUE(odbc.ensureEnvironment());
     const SQLHENV environment = odbc.environment();
     EXPECT_TRUE(odbc.ensureEnvironment());
     EXPECT_EQ(odbc.environment(), environment) << "one environment for the whole run";
-}
 
-TEST(BindOdbc, EnvironmentThatCannotBeAllocatedIsReported) {
-    OdbcLibrary odbc({TARVO_ODBC_STUB});
-    ASSERT_EQ(BindOdbc(odbc), Bound);
-    EXPECT_FALSE(odbc.ensureEnvironment());
-    EXPECT_FALSE(odbc.hasEnvironment());
-}
-
-TEST(ListDataSources, NamesEveryDefinedSource) {
-    OdbcLibrary odbc;
-    ASSERT_EQ(BindOdbc(odbc), Bound);
-    ASSERT_TRUE(odbc.ensureEnvironment());
     RecordingOperator op;
     const std::vector<std::string> names = ListDataSources(odbc, op);
     EXPECT_NE(std::find(names.begin(), names.end(), "tarvo_first"), names.end());
     EXPECT_NE(std::find(names.begin(), names.end(), "tarvo_second"), names.end());
     EXPECT_TRUE(op.messages.empty());
+
+    EXPECT_EQ(OdbcSession::open(odbc, op, "tarvo_no_such_source", "", ""), nullptr);
+    ASSERT_EQ(op.messages.size(), 1u);
+    EXPECT_EQ(op.messages[0].text,
+              "Can't connect to this database, Data source not found, no default is available");
 }
 
 TEST(ListDataSources, NoSourceAtAllTellsHowToAddOne) {
-    // The stand-in driver manager knows no data source.
-    OdbcLibrary odbc({TARVO_ODBC_STUB});
+    OdbcLibrary odbc({TARVO_ODBC_STUB}); // knows no data source
     ASSERT_EQ(BindOdbc(odbc), Bound);
     RecordingOperator op;
     EXPECT_TRUE(ListDataSources(odbc, op).empty());
@@ -81,70 +86,50 @@ TEST(ListDataSources, NoSourceAtAllTellsHowToAddOne) {
                                    "added with the \"32bit ODBC\" Control Panel");
 }
 
-TEST(ConnectFailureText, UnknownDataSourceIsIM002) {
-    OdbcLibrary odbc;
-    ASSERT_EQ(BindOdbc(odbc), Bound);
-    ASSERT_TRUE(odbc.ensureEnvironment());
-    RecordingOperator op;
-    EXPECT_EQ(OdbcSession::open(odbc, op, "tarvo_no_such_source", "", ""), nullptr);
-    ASSERT_EQ(op.messages.size(), 1u);
-    EXPECT_EQ(op.messages[0].text,
-              "Can't connect to this database, Data source not found, no default is available");
-}
-
-// Each row: the SQLSTATE the driver manager reports for a failed SQLConnect
-// (-1) and the text the operator must see.
+// Each row: what SQLConnect returned, the SQLSTATE the driver manager
+// reports, and the text the operator must see.
 struct StateCase {
+    int rc;
     const char* state;
     const char* text;
 };
 const StateCase kStates[] = {
-    {"08001", "Can't connect to this database, Unable to make a connection to the data source"},
-    {"08002", "Can't connect to this database, Connection is in use"},
-    {"08004", "Can't connect to this database, Data source rejected the connection"},
-    {"08S01", "Can't connect to this database, Communication link failure"},
-    {"28000", "Can't connect to this database, Invalid Username and/or Password"},
-    {"IM001", "Can't connect to this database, This driver does not support connections (so what "
-              "good is that?)"},
-    {"IM002", "Can't connect to this database, Data source not found, no default is available"},
-    {"IM003", "Can't connect to this database, Could not load the database's ODBC driver"},
-    {"IM004", "Can't connect to this database, The Database driver couldn't allocate an "
-              "environment"},
-    {"IM005", "Can't connect to this database, The Database driver couldn't allocate a connection"},
-    {"IM009", "Can't connect to this database, Unable to load a translation DLL"},
-    {"S1000",
-     "Can't connect to this database, \"General Error\".\nIs this DSN configured correctly "
-     "for the database it is supposed to access?\nDSN's are typically configured for a "
-     "particular database with the \"32-bit ODBC\" Control Panel"},
-    {"S1001", "Can't connect to this database, Unable to allocate memory"},
-    {"S1090", "Can't connect to this database, Invalid database name, user name and/or password"},
-    {"S1T00", "Can't connect to this database, Time-out waiting for connection (no response from "
-              "database)"},
-    // ODBC 3 codes are not in the table: they fall through.
-    {"HY000", "Can't connect to this database, Unknown reason"},
-    {"HYT00", "Can't connect to this database, Unknown reason"},
-    // Compared exactly, letter case included.
-    {"s1000", "Can't connect to this database, Unknown reason"},
+    {SQL_ERROR, "08001", "Unable to make a connection to the data source"},
+    {SQL_ERROR, "08002", "Connection is in use"},
+    {SQL_ERROR, "08004", "Data source rejected the connection"},
+    {SQL_ERROR, "08S01", "Communication link failure"},
+    {SQL_ERROR, "28000", "Invalid Username and/or Password"},
+    {SQL_ERROR, "IM001", "This driver does not support connections (so what good is that?)"},
+    {SQL_ERROR, "IM002", "Data source not found, no default is available"},
+    {SQL_ERROR, "IM003", "Could not load the database's ODBC driver"},
+    {SQL_ERROR, "IM004", "The Database driver couldn't allocate an environment"},
+    {SQL_ERROR, "IM005", "The Database driver couldn't allocate a connection"},
+    {SQL_ERROR, "IM009", "Unable to load a translation DLL"},
+    {SQL_ERROR, "S1000",
+     "\"General Error\".\nIs this DSN configured correctly for the database it is supposed to "
+     "access?\nDSN's are typically configured for a particular database with the \"32-bit ODBC\" "
+     "Control Panel"},
+    {SQL_ERROR, "S1001", "Unable to allocate memory"},
+    {SQL_ERROR, "S1090", "Invalid database name, user name and/or password"},
+    {SQL_ERROR, "S1T00", "Time-out waiting for connection (no response from database)"},
+    // ODBC 3 codes are not in the table; codes are compared exactly.
+    {SQL_ERROR, "HY000", "Unknown reason"},
+    {SQL_ERROR, "HYT00", "Unknown reason"},
+    {SQL_ERROR, "s1000", "Unknown reason"},
+    // Other return codes do not look at the SQLSTATE.
+    {SQL_INVALID_HANDLE, "28000", "ODBC environment handle is invalid... possibly a bug?"},
+    {SQL_NO_DATA, "28000", "Unknown reason"},
 };
 
-TEST(ConnectFailureText, EverySqlStateOfAFailedConnectHasItsText) {
+TEST(ConnectFailureText, EveryFailedConnectHasItsText) {
     OdbcLibrary odbc({TARVO_ODBC_STUB});
     ASSERT_EQ(BindOdbc(odbc), Bound);
     for (const StateCase& c : kStates) {
         setenv("TARVO_STUB_SQLSTATE", c.state, 1);
-        EXPECT_EQ(ConnectFailureText(odbc, nullptr, SQL_ERROR), c.text) << c.state;
+        EXPECT_EQ(ConnectFailureText(odbc, nullptr, static_cast<SQLRETURN>(c.rc)),
+                  std::string("Can't connect to this database, ") + c.text)
+            << c.state << " " << c.rc;
     }
-}
-
-TEST(ConnectFailureText, OtherReturnCodesDoNotLookAtTheSqlState) {
-    OdbcLibrary odbc({TARVO_ODBC_STUB});
-    ASSERT_EQ(BindOdbc(odbc), Bound);
-    setenv("TARVO_STUB_SQLSTATE", "28000", 1);
-    EXPECT_EQ(ConnectFailureText(odbc, nullptr, SQL_INVALID_HANDLE),
-              "Can't connect to this database, ODBC environment handle is invalid... possibly a "
-              "bug?");
-    EXPECT_EQ(ConnectFailureText(odbc, nullptr, SQL_NO_DATA),
-              "Can't connect to this database, Unknown reason");
 }
 
 // Each row: variable index, SQL type code, whether the variable may be
@@ -195,59 +180,25 @@ const NameCase kNames[] = {
 TEST(NameMatches, CaseAndSpaceForUnderscoreOnly) {
     for (const NameCase& c : kNames)
         EXPECT_EQ(NameMatches(c.variable, c.column), c.matches) << c.variable << " / " << c.column;
-}
-
-TEST(LogVariables, TableOrderAndNames) {
-    EXPECT_EQ(logVariableName(0), "Meter");
-    EXPECT_EQ(logVariableName(1), "Location");
-    EXPECT_EQ(logVariableName(2), "Date_Time");
-    EXPECT_EQ(logVariableName(3), "Amps1");
-    EXPECT_EQ(logVariableName(44), "Amps42");
-    EXPECT_EQ(logVariableName(45), "");
-    EXPECT_EQ(logVariableIndex("Amps42"), 44);
     EXPECT_EQ(logVariableIndex("amps42"), -1) << "stored names are compared exactly";
 }
 
-TEST(BracketQuote, OnlyForAccessTypeSources) {
-    EXPECT_EQ(BracketQuote("Samples", 5), "[Samples]");
-    EXPECT_EQ(BracketQuote("Samples", 0), "Samples");
-    EXPECT_EQ(BracketQuote("Samples", 4), "Samples");
-}
-
-struct IdentifierCase {
-    const char* name;
-    bool safe;
-};
-const IdentifierCase kIdentifiers[] = {
-    {"Samples", true},
-    {"log_2024", true},
-    {"public.samples", true},
-    {"[Date Time]", true},
-    {"Zähler", true},
-    {"", false},
-    {"t; DROP TABLE x", false},
-    {"t (a) VALUES (1); --", false},
-    {"\"quoted\"", false},
-    {"a'b", false},
-    {"Date Time", false},
-    {"[a]; DROP TABLE x; --[b]", false},
-    {"[]", false},
-    {"[open", false},
-    {"x--", false},
-    {"x/*", false},
-    {"[tab\there]", false},
-};
-
 TEST(IdentifierIsSafe, NamesThatWouldEndTheirIdentifierAreRefused) {
-    for (const IdentifierCase& c : kIdentifiers)
-        EXPECT_EQ(identifierIsSafe(c.name), c.safe) << c.name;
+    for (const char* name : {"Samples", "log_2024", "public.samples", "[Date Time]", "Zähler"})
+        EXPECT_TRUE(identifierIsSafe(name)) << name;
+    for (const char* name :
+         {"", "t; DROP TABLE x", "t (a) VALUES (1); --", "\"quoted\"", "a'b", "Date Time",
+          "[a]; DROP TABLE x; --[b]", "[]", "[open", "x--", "x/*", "[tab\there]"})
+        EXPECT_FALSE(identifierIsSafe(name)) << name;
 }
 
-TEST(QuoteString, SingleQuotesAreDoubled) {
+TEST(QuoteString, SingleQuotesAreDoubledAndBracketsOnlyForAccess) {
     EXPECT_EQ(quoteString("Here"), "'Here'");
     EXPECT_EQ(quoteString("O'Brien's"), "'O''Brien''s'");
     EXPECT_EQ(quoteString("'); DROP TABLE t; --"), "'''); DROP TABLE t; --'");
     EXPECT_EQ(quoteString(""), "''");
+    EXPECT_EQ(BracketQuote("Samples", 5), "[Samples]");
+    EXPECT_EQ(BracketQuote("Samples", 4), "Samples");
 }
 
 } // namespace

@@ -22,6 +22,17 @@ namespace fs = std::filesystem;
 
 namespace tarvo::test {
 
+SampleRecord makeSample(int address, float firstAmps, DeviceKind kind) {
+    auto sample = std::make_shared<LogSample>();
+    sample->kind = kind;
+    sample->address = address;
+    sample->time = kPassTime;
+    for (std::size_t i = 0; i < sample->currents.size(); ++i)
+        sample->currents[i] = firstAmps + static_cast<float>(i);
+    sample->meterValues.fill(230.5f);
+    return sample;
+}
+
 TempDir::TempDir(const std::string& prefix) {
     std::string pattern = (fs::temp_directory_path() / (prefix + ".XXXXXX")).string();
     if (!mkdtemp(pattern.data()))
@@ -249,8 +260,8 @@ std::string SqlClient::exec(const std::string& sql) {
     return error;
 }
 
-std::vector<std::vector<std::optional<std::string>>> SqlClient::query(const std::string& sql) {
-    std::vector<std::vector<std::optional<std::string>>> rows;
+Rows SqlClient::query(const std::string& sql) {
+    Rows rows;
     SQLHSTMT stmt = SQL_NULL_HSTMT;
     SQLAllocHandle(SQL_HANDLE_STMT, m_dbc, &stmt);
     if (SQL_SUCCEEDED(SQLExecDirect(stmt, (SQLCHAR*)sql.c_str(), SQL_NTS))) {

@@ -9,7 +9,16 @@
 
 #include <gtest/gtest.h>
 
+#include "logging/sample_queue.h"
+
 namespace tarvo::test {
+
+/// 2024-03-05 10:15:00 UTC, the pass time of the records below.
+inline constexpr std::time_t kPassTime = 1709633700;
+
+/// A record of `kind` from `address`: breaker i (from 0) carries
+/// `firstAmps` + i, every circuit-meter value 230.5.
+SampleRecord makeSample(int address, float firstAmps = 1.0f, DeviceKind kind = BranchMonitor);
 
 /// A temporary folder, removed with everything in it.
 class TempDir {
@@ -100,6 +109,9 @@ private:
     gid_t m_gid = 0;
 };
 
+/// Rows of a query, each column as text or nullopt for NULL.
+using Rows = std::vector<std::vector<std::optional<std::string>>>;
+
 /// Plain SQL over a connection of the test's own (linked directly to the
 /// driver manager), to prepare tables and read back what the program wrote.
 class SqlClient {
@@ -113,8 +125,7 @@ public:
     bool connected() const { return m_connected; }
     /// Runs `sql`; the driver's message on failure, empty on success.
     std::string exec(const std::string& sql);
-    /// The rows of a query, each column as text or nullopt for NULL.
-    std::vector<std::vector<std::optional<std::string>>> query(const std::string& sql);
+    Rows query(const std::string& sql);
 
 private:
     void* m_env = nullptr;
