@@ -19,6 +19,7 @@
 #include "support/local_zone.h"
 #include "support/qt_application.h"
 #include "support/recording_operator.h"
+#include "support/temp_dir.h"
 
 namespace tarvo {
 namespace {
@@ -60,13 +61,7 @@ protected:
     void TearDown() override { fs::remove_all(dir); }
 
     QAction* action(const char* name) { return window.findChild<QAction*>(name); }
-    std::vector<std::string> logLines() const {
-        std::ifstream in(dir / "DATA.TXT");
-        std::vector<std::string> lines;
-        for (std::string l; std::getline(in, l);)
-            lines.push_back(l);
-        return lines;
-    }
+    std::vector<std::string> logLines() const { return test::readLines(dir / "DATA.TXT"); }
 
     test::LocalZone zone{"UTC0"};
     sim::PtyServer sim;

@@ -18,6 +18,7 @@
 #include "link/trace_window.h"
 #include "sim/server.h"
 #include "support/qt_application.h"
+#include "support/temp_dir.h"
 #include "support/recording_operator.h"
 
 namespace tarvo {
@@ -26,19 +27,6 @@ namespace {
 namespace fs = std::filesystem;
 
 [[maybe_unused]] auto* const kQt = ::testing::AddGlobalTestEnvironment(new test::QtApplication);
-
-class TempDir {
-public:
-    TempDir() {
-        char pattern[] = "/tmp/tarvo-mw-XXXXXX";
-        m_path = ::mkdtemp(pattern);
-    }
-    ~TempDir() { fs::remove_all(m_path); }
-    fs::path path() const { return m_path; }
-
-private:
-    fs::path m_path;
-};
 
 class MainWindowTest : public ::testing::Test {
 protected:
@@ -56,7 +44,7 @@ protected:
         return lines;
     }
 
-    TempDir dir;
+    test::TempDir dir{"tarvo-mw"};
     AppState state;
     test::RecordingOperator op;
     MainWindow window{state, state.port, &op};

@@ -14,6 +14,7 @@
 #include "sim/server.h"
 #include "support/local_zone.h"
 #include "support/recording_operator.h"
+#include "support/temp_dir.h"
 
 namespace tarvo {
 namespace {
@@ -57,13 +58,7 @@ protected:
         return records;
     }
 
-    std::vector<std::string> fileLines() const {
-        std::ifstream in(state.settings.saveFile);
-        std::vector<std::string> lines;
-        for (std::string l; std::getline(in, l);)
-            lines.push_back(l);
-        return lines;
-    }
+    std::vector<std::string> fileLines() const { return test::readLines(state.settings.saveFile); }
 
     test::LocalZone zone{"UTC0"};
     sim::PtyServer sim;

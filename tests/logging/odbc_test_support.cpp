@@ -33,18 +33,6 @@ SampleRecord makeSample(int address, float firstAmps, DeviceKind kind) {
     return sample;
 }
 
-TempDir::TempDir(const std::string& prefix) {
-    std::string pattern = (fs::temp_directory_path() / (prefix + ".XXXXXX")).string();
-    if (!mkdtemp(pattern.data()))
-        throw std::runtime_error("mkdtemp failed");
-    m_path = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(m_path, ignored);
-}
-
 OdbcConfig::OdbcConfig() : m_dir("tarvo-odbcini") {
     std::ofstream inst(m_dir.path() / "odbcinst.ini");
     inst << "[SQLite3]\nDescription=SQLite3 ODBC Driver\nDriver=" << kOdbcDriverDir

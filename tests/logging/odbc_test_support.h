@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/temp_dir.h"
+
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -19,19 +21,6 @@ inline constexpr std::time_t kPassTime = 1709633700;
 /// A record of `kind` from `address`: breaker i (from 0) carries
 /// `firstAmps` + i, every circuit-meter value 230.5.
 SampleRecord makeSample(int address, float firstAmps = 1.0f, DeviceKind kind = BranchMonitor);
-
-/// A temporary folder, removed with everything in it.
-class TempDir {
-public:
-    explicit TempDir(const std::string& prefix = "tarvo-odbc");
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-};
 
 inline constexpr const char* kOdbcDriverDir = "/usr/lib/x86_64-linux-gnu/odbc";
 

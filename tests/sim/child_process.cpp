@@ -96,16 +96,4 @@ int runProgram(const std::vector<std::string>& argv, std::string& output,
     return status;
 }
 
-TempDir::TempDir() {
-    char pattern[] = "/tmp/tarvo-sim-test-XXXXXX";
-    if (::mkdtemp(pattern) != nullptr)
-        m_path = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    if (!m_path.empty())
-        std::filesystem::remove_all(m_path, ec);
-}
-
 } // namespace tarvo::test

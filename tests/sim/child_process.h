@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/temp_dir.h"
+
 #include <chrono>
 #include <string>
 #include <vector>
@@ -40,17 +42,5 @@ private:
 /// (-1 if it had to be killed) and its output in `output`.
 int runProgram(const std::vector<std::string>& argv, std::string& output,
                std::chrono::milliseconds timeout = std::chrono::seconds(20));
-
-/// A fresh temporary directory removed with its contents by the destructor.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    const std::string& path() const { return m_path; }
-    std::string file(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
 
 } // namespace tarvo::test

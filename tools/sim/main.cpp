@@ -93,10 +93,10 @@ int parseArguments(int argc, char** argv, Options& opt) {
         } else if (!value(v)) {
             return fail(arg + " needs a value (see --help)");
         } else if (arg == "--device") {
-            const auto spec = parseDeviceSpec(v, why);
-            if (!spec)
+            const auto device = parseDeviceSpec(v, why);
+            if (!device)
                 return fail(why);
-            opt.devices.push_back(*spec);
+            opt.devices.push_back(*device);
         } else if (arg == "--bus") {
             std::ifstream in(v);
             if (!in)
