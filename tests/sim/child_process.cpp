@@ -42,8 +42,7 @@ ChildProcess::~ChildProcess() {
     ::kill(m_pid, SIGTERM);
     if (wait(std::chrono::seconds(2)) == -1 && !m_reaped) {
         ::kill(m_pid, SIGKILL);
-        int status = 0;
-        ::waitpid(m_pid, &status, 0);
+        ::waitpid(m_pid, nullptr, 0);
     }
 }
 
@@ -54,27 +53,25 @@ std::string ChildProcess::output() const {
     return text.str();
 }
 
+bool ChildProcess::reaped() {
+    if (!m_reaped && m_pid > 0 && ::waitpid(m_pid, &m_status, WNOHANG) == m_pid)
+        m_reaped = true;
+    return m_reaped;
+}
+
 bool ChildProcess::waitForOutput(const std::string& text, std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
-    while (Clock::now() < deadline) {
-        if (output().find(text) != std::string::npos)
-            return true;
-        if (m_reaped || ::waitpid(m_pid, &m_status, WNOHANG) == m_pid) {
-            m_reaped = true;
+    while (output().find(text) == std::string::npos) {
+        if (reaped() || Clock::now() >= deadline)
             return output().find(text) != std::string::npos;
-        }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    return false;
+    return true;
 }
 
 int ChildProcess::wait(std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
-    while (!m_reaped) {
-        if (::waitpid(m_pid, &m_status, WNOHANG) == m_pid) {
-            m_reaped = true;
-            break;
-        }
+    while (!reaped()) {
         if (Clock::now() >= deadline)
             return -1;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -18,8 +18,6 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    bool started() const { return m_pid > 0; }
-    int pid() const { return m_pid; }
     /// Everything the child wrote so far.
     std::string output() const;
     /// Waits until the output contains `text`; false after `timeout` or when
@@ -32,6 +30,8 @@ public:
     void signal(int sig);
 
 private:
+    bool reaped(); // true once the child has ended and been waited for
+
     int m_pid = -1;
     bool m_reaped = false;
     int m_status = 0;
