@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstring>
 #include <ctime>
 
 #include "app/operator.h"
@@ -179,14 +178,7 @@ void InsertSamples(OdbcLibrary& odbc, Settings& settings, SampleQueue& databaseQ
             databaseQueue.popFront();
             continue;
         }
-        SQLCHAR state[6] = {};
-        SQLINTEGER nativeError = 0;
-        SQLCHAR message[256] = {};
-        SQLSMALLINT messageLength = 0;
-        api.SQLError(odbc.environment(), connection, statement, state, &nativeError, message,
-                     sizeof message, &messageLength);
-        const auto* chars = reinterpret_cast<const char*>(message);
-        failure = statementErrorText(rc, std::string_view(chars, strnlen(chars, sizeof message)));
+        failure = statementErrorText(rc, ReadOdbcError(odbc, connection, statement).message);
         break;
     }
     api.SQLFreeStmt(statement, SQL_DROP);

@@ -194,20 +194,25 @@ std::vector<std::string> ListDataSources(OdbcLibrary& odbc, Operator& op) {
     return names;
 }
 
-std::string ConnectFailureText(OdbcLibrary& odbc, SQLHDBC connection, SQLRETURN rc) {
+OdbcError ReadOdbcError(OdbcLibrary& odbc, SQLHDBC connection, SQLHSTMT statement) {
     SQLCHAR state[6] = {};
     SQLINTEGER nativeError = 0;
     SQLCHAR message[256] = {};
     SQLSMALLINT messageLength = 0;
-    odbc.api().SQLError(odbc.environment(), connection, SQL_NULL_HSTMT, state, &nativeError,
-                        message, sizeof message, &messageLength);
+    odbc.api().SQLError(odbc.environment(), connection, statement, state, &nativeError, message,
+                        sizeof message, &messageLength);
+    return {fromBuffer(state, sizeof state), fromBuffer(message, sizeof message)};
+}
+
+std::string ConnectFailureText(OdbcLibrary& odbc, SQLHDBC connection, SQLRETURN rc) {
+    // Read before anything else touches the connection, whatever rc is.
+    const std::string code = ReadOdbcError(odbc, connection, SQL_NULL_HSTMT).state;
     if (rc != SQL_ERROR) {
         if (rc == SQL_INVALID_HANDLE)
             return "Can't connect to this database, ODBC environment handle is invalid... "
                    "possibly a bug?";
         return kUnknownReason;
     }
-    const std::string code = fromBuffer(state, sizeof state);
     for (const ConnectFailure& failure : kConnectFailures)
         if (code == failure.state)
             return failure.text;
@@ -253,13 +258,7 @@ OdbcSession::~OdbcSession() {
 }
 
 std::string OdbcSession::errorText() {
-    SQLCHAR state[6] = {};
-    SQLINTEGER nativeError = 0;
-    SQLCHAR message[256] = {};
-    SQLSMALLINT messageLength = 0;
-    m_odbc.api().SQLError(m_odbc.environment(), m_connection, m_statement, state, &nativeError,
-                          message, sizeof message, &messageLength);
-    return fromBuffer(message, sizeof message);
+    return ReadOdbcError(m_odbc, m_connection, m_statement).message;
 }
 
 std::string DbmsName(OdbcLibrary& odbc, SQLHDBC connection) {
@@ -306,9 +305,8 @@ namespace {
 // `typeColumn` hold a name and an SQL type code (the column list and the
 // type list have that shape), once the catalogue call has succeeded.
 template <typename Row>
-std::optional<std::vector<Row>> fetchNamesAndTypes(const OdbcLibrary::Api& api,
-                                                   SQLHSTMT statement, Operator& op,
-                                                   SQLUSMALLINT nameColumn,
+std::optional<std::vector<Row>> fetchNamesAndTypes(const OdbcLibrary::Api& api, SQLHSTMT statement,
+                                                   Operator& op, SQLUSMALLINT nameColumn,
                                                    SQLUSMALLINT typeColumn) {
     const StatementReset reset(api, statement);
     SQLCHAR name[128] = {};

@@ -112,6 +112,14 @@ std::vector<std::string> ListDataSources(OdbcLibrary& odbc, Operator& op);
 
 /// The operator's text for a failed SQLConnect on `connection`, which
 /// returned `rc`: the SQLSTATE of the failure picks the text.
+/// The SQLSTATE and the driver's message of the last failure on a connection
+/// or statement (SQLError on the process's environment).
+struct OdbcError {
+    std::string state;
+    std::string message;
+};
+OdbcError ReadOdbcError(OdbcLibrary& odbc, SQLHDBC connection, SQLHSTMT statement);
+
 std::string ConnectFailureText(OdbcLibrary& odbc, SQLHDBC connection, SQLRETURN rc);
 
 /// The connect sequence of the setup dialogs: one connection and one

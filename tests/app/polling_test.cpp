@@ -13,6 +13,7 @@ namespace {
 
 using test::Bytes;
 using test::fromHex;
+using test::readReply;
 using test::withCrc;
 
 struct NullScanView : ScanView {
@@ -32,17 +33,6 @@ struct RecordingPollView : PollView {
     Display shown;
     int transfers = 0;
 };
-
-// A function-3 reply from `address` carrying `registers`.
-Bytes readReply(int address, const std::vector<int>& registers) {
-    Bytes frame{static_cast<std::uint8_t>(address), 3,
-                static_cast<std::uint8_t>(2 * registers.size())};
-    for (int r : registers) {
-        frame.push_back(static_cast<std::uint8_t>(r >> 8));
-        frame.push_back(static_cast<std::uint8_t>(r));
-    }
-    return withCrc(frame);
-}
 
 // A poll reply of the right length whose CRC is broken: result 5.
 Bytes brokenReply() {

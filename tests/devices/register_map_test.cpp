@@ -162,7 +162,7 @@ TEST_F(RegisterReadTest, FailedReadsLeaveAllZero) {
 }
 
 TEST_F(RegisterReadTest, PollOfFullDataMeter) {
-    std::vector<std::uint16_t> regs(52, 0);
+    std::vector<int> regs(52, 0);
     regs[0] = 0x4148;
     regs[48] = 0x3F80;
     port.script(readReply(9, regs));

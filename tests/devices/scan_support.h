@@ -9,16 +9,6 @@
 
 namespace tarvo::test {
 
-/// A function-3 reply carrying these register values.
-inline Bytes readReply(int slave, const std::vector<std::uint16_t>& regs) {
-    Bytes b{static_cast<std::uint8_t>(slave), 0x03, static_cast<std::uint8_t>(regs.size() * 2)};
-    for (auto r : regs) {
-        b.push_back(static_cast<std::uint8_t>(r >> 8));
-        b.push_back(static_cast<std::uint8_t>(r & 0xFF));
-    }
-    return withCrc(b);
-}
-
 /// Records what the scan asks of the main window.
 class RecordingView : public ScanView {
 public:

@@ -52,4 +52,14 @@ Bytes withCrc(Bytes frame) {
     return frame;
 }
 
+Bytes readReply(int slave, const std::vector<int>& registers) {
+    Bytes frame{static_cast<std::uint8_t>(slave), 0x03,
+                static_cast<std::uint8_t>(2 * registers.size())};
+    for (int r : registers) {
+        frame.push_back(static_cast<std::uint8_t>(r >> 8));
+        frame.push_back(static_cast<std::uint8_t>(r));
+    }
+    return withCrc(frame);
+}
+
 } // namespace tarvo::test

@@ -18,4 +18,7 @@ std::string toHex(const Bytes& bytes);
 /// The frame with its Modbus CRC appended, low byte first.
 Bytes withCrc(Bytes frame);
 
+/// A function-3 reply from `slave` carrying these register values.
+Bytes readReply(int slave, const std::vector<int>& registers);
+
 } // namespace tarvo::test
