@@ -39,7 +39,9 @@ struct NullView : tarvo::ScanView, tarvo::PollView {
     void showBranchLayout() override {}
     void showCircuitLayout() override {}
     void namesChanged() override {}
-    void transfer(const tarvo::Display&) override {}
+    void transfer(const tarvo::Display& display) override { shown = display; }
+    const tarvo::Display& currentDisplay() const override { return shown; }
+    tarvo::Display shown;
 };
 
 double threadCpuSeconds() {

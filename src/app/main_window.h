@@ -92,7 +92,7 @@ public:
     OdbcCommand& odbcCommand() { return *m_odbcCommand; }
 
     /// The current display (texts and lamps), as last transferred.
-    const Display& display() const { return m_display; }
+    const Display& currentDisplay() const override { return m_display; }
 
     Operator& op() { return m_operator; }
     TraceWindow* traceWindow() const;

@@ -27,9 +27,12 @@ void PollingCycle::onTimer() {
     const Selection& sel = m_state.selection;
     const DeviceKind kind = sel.selectedKind;
     switch (kind) {
-    case NoDevice:
-        resetIndicators(m_display.lamps);
+    case NoDevice: {
+        Display next = m_view.currentDisplay();
+        resetIndicators(next.lamps);
+        m_view.transfer(next);
         break;
+    }
     case BranchMonitor:
     case BranchMonitor100A:
     case CircuitMeter8:
@@ -51,9 +54,10 @@ void PollingCycle::onTimer() {
         const MeterReading reading =
             readMeter(m_state.master, m_bus, kind, sel.selectedAddress);
         countPlainRead(reading.result);
+        Display next = m_view.currentDisplay();
         if (kind != EnergyOnlyMeter)
-            resetIndicators(m_display.lamps);
-        m_view.transfer(m_display);
+            resetIndicators(next.lamps);
+        m_view.transfer(next);
         break;
     }
     }
@@ -97,7 +101,7 @@ void PollingCycle::countPlainRead(int result) {
 void PollingCycle::showBranchMonitor(const MeterReading& reading) {
     // Texts are prepared in a copy and transferred in one step, so the
     // fields of one reading appear together.
-    Display next = m_display;
+    Display next = m_view.currentDisplay();
     for (int i = 0; i < kBreakerCount; ++i)
         next.texts.breakers[static_cast<std::size_t>(i)] = breakerText(reading.kind, reading.reg(i));
     if (reading.reg(kRegAlarmSummary) != 0)
@@ -105,12 +109,11 @@ void PollingCycle::showBranchMonitor(const MeterReading& reading) {
     else
         resetIndicators(next.lamps);
     readNamesInto(next.texts, reading.address);
-    m_display = next;
-    m_view.transfer(m_display);
+    m_view.transfer(next);
 }
 
 void PollingCycle::showCircuitMeter(const MeterReading& reading) {
-    Display next = m_display;
+    Display next = m_view.currentDisplay();
     auto& t = next.texts.circuit;
     auto set = [&](CircuitText field, int reg, float factor) {
         t[field] = circuitText(reading.reg(reg), factor);
@@ -140,8 +143,7 @@ void PollingCycle::showCircuitMeter(const MeterReading& reading) {
 
     showAlarms(next.lamps, reading.kind, reading.registers);
     readNamesInto(next.texts, reading.address);
-    m_display = next;
-    m_view.transfer(m_display);
+    m_view.transfer(next);
 }
 
 void PollingCycle::readNamesInto(DisplayTexts& texts, int address) {

@@ -18,6 +18,8 @@ public:
     virtual ~PollView() = default;
     /// Takes every text and lamp into the form in one step.
     virtual void transfer(const Display& display) = 0;
+    /// What the form shows now, as last transferred: a tick starts from it.
+    virtual const Display& currentDisplay() const = 0;
 };
 
 /// The one-second tick of the main window: reopens the port when the
@@ -43,8 +45,6 @@ public:
     /// last successful one.
     int consecutiveFailures() const { return m_consecutiveFailures; }
 
-    const Display& display() const { return m_display; }
-
 private:
     // Returns false when the fifth-failure message was shown, which leaves
     // the display of this tick as it was.
@@ -60,7 +60,6 @@ private:
     BusScan& m_scan;
     PollView& m_view;
     std::function<void()> m_takeSamples;
-    Display m_display;
     int m_consecutiveFailures = 0;
 };
 

@@ -30,6 +30,7 @@ struct RecordingPollView : PollView {
         shown = display;
         ++transfers;
     }
+    const Display& currentDisplay() const override { return shown; }
     Display shown;
     int transfers = 0;
 };
@@ -237,8 +238,10 @@ TEST_F(PollingTest, PlainKindsCountEveryReadAndNeverWarn) {
 }
 
 TEST_F(PollingTest, NothingIsReadWithoutADeviceOrAPort) {
+    view.shown.lamps.breakers[0] = Lamp::Alarm; // left by an earlier device
     polling.onTimer();
     EXPECT_TRUE(bus.writes.empty()) << "no device selected";
+    EXPECT_EQ(view.shown.lamps.breakers[0], Lamp::Normal) << "the form's lamps are reset";
 
     select(3, BranchMonitor);
     state.selection.scanInProgress = true;
