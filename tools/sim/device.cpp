@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <bit>
-#include <cmath>
+#include <span>
 
 #include "sim/frame.h"
 
@@ -10,103 +10,13 @@ namespace tarvo::sim {
 
 namespace {
 
-struct ModelInfo {
-    Model model;
-    const char* name;
-    DeviceKind kind;
-    std::uint8_t slaveId;
-    const char* text;
-};
-
-// The texts are tested by the program's classification in the order
-// Energy-Only, Temperature, Full-Data, Branch + 100A, Branch, Circuit +
-// "Meter 6,", Circuit + "Meter 8,". So no text carries a word that an earlier
-// test looks for: the branch texts say "Circuit" too, which is harmless
-// because "Branch" is tested first, but the circuit meter texts must never say
-// "Branch".
-constexpr ModelInfo kModels[] = {
-    {Model::Branch, "branch", BranchMonitor, 230, "Kyrel Branch Circuit Monitor, 42 Breakers"},
-    {Model::Branch100A, "branch100a", BranchMonitor100A, 231,
-     "Kyrel Branch Circuit Monitor 100A, 42 Breakers"},
-    {Model::Circuit8, "circuit8", CircuitMeter8, 235, "Kyrel Circuit Meter 8, 3-Phase Power Meter"},
-    {Model::Circuit6, "circuit6", CircuitMeter6, 236, "Kyrel Circuit Meter 6, 3-Phase Power Meter"},
-    {Model::Energy, "energy", EnergyOnlyMeter, 240, "Kyrel Energy-Only Meter"},
-    {Model::Temperature, "temperature", TemperatureDevice, 241, "Kyrel Temperature Sensor"},
-    {Model::FullData, "fulldata", FullDataMeter, 242, "Kyrel Full-Data Meter"},
-    // A device of another make on the same bus.
-    {Model::Foreign, "foreign", NoDevice, 17, "Northwind RTU Power Monitor PM-20"},
-};
-
-const ModelInfo& info(Model model) {
-    for (const ModelInfo& m : kModels)
-        if (m.model == model)
-            return m;
-    return kModels[0];
-}
-
 constexpr std::size_t kMaxIdText = 93;
 
-// Branch monitor registers.
-constexpr int kBranchSummary = 42;
-constexpr int kBranchFlagsFirst = 43;
-constexpr int kBranchFlagsLast = 48;
-constexpr int kRatingFirst = 51;
-constexpr int kWarnLevelFirst = 93;
-constexpr int kAlarmLevelFirst = 135;
-constexpr int kWarnDelayFirst = 177;
-constexpr int kAlarmDelayFirst = 219;
-constexpr int kGlobalRating = 267;
-constexpr int kGlobalWarnLimit = 268;
-constexpr int kGlobalAlarmLimit = 269;
-constexpr int kGlobalWarnHoldoff = 270;
-constexpr int kGlobalAlarmHoldoff = 271;
-constexpr int kBranchName = 273;
-constexpr int kBranchLast = 274;
+// A register change that is not one register (a live step).
+constexpr int kManyRegisters = -1;
 
-// Circuit meter registers.
-constexpr int kCtSize = 29;
-constexpr int kAlarmFlags = 36;
-constexpr int kPhaseLoss = 37;
-constexpr int kPanelName = 38;
-constexpr int kBoardName = 40;
-constexpr int kMeterEnable = 72;
-constexpr int kCriticalMask = 73;
-constexpr std::uint16_t kEditLock = 0x8000;
-constexpr int kFloatBlockFirst = 256;
-constexpr int kFloatBlockLast = 313;
-
-std::uint16_t clampReg(double value) {
-    if (!(value > 0))
-        return 0;
-    return static_cast<std::uint16_t>(std::min(65535.0, std::lround(value) * 1.0));
-}
-
-} // namespace
-
-std::optional<Model> modelFromName(std::string_view name) {
-    for (const ModelInfo& m : kModels)
-        if (name == m.name)
-            return m.model;
-    return std::nullopt;
-}
-
-const char* modelName(Model model) {
-    return info(model).name;
-}
-DeviceKind deviceKind(Model model) {
-    return info(model).kind;
-}
-std::uint8_t defaultSlaveIdByte(Model model) {
-    return info(model).slaveId;
-}
-std::string defaultIdentificationText(Model model) {
-    return info(model).text;
-}
-
-Device::Device(Model model, int address, std::string_view name)
-    : m_model(model), m_address(address), m_slaveIdByte(defaultSlaveIdByte(model)),
-      m_idText(defaultIdentificationText(model)) {
-    initialise(name);
+std::string twoDigits(int address) {
+    return (address < 10 ? "0" : "") + std::to_string(address % 100);
 }
 
 // Fixed values. Tests may rely on every number here.
@@ -132,112 +42,318 @@ Device::Device(Model model, int address, std::string_view name)
 // 21.5 in 256/257. Full-data: float j (1 to 28) at 256+2j = 200 + j. These
 // three carry firmware 1.0 in 42/43 and serial number 65536 + 3000 + address
 // in 44/45. Foreign: registers 0 to 9 hold 11 * n.
-void Device::initialise(std::string_view name) {
-    const std::string addr2 = (m_address < 10 ? "0" : "") + std::to_string(m_address % 100);
-    switch (m_model) {
-    case Model::Branch:
-    case Model::Branch100A: {
-        const bool hundred = m_model == Model::Branch100A;
-        for (int n = 0; n < 42; ++n)
-            m_regs[n] = static_cast<std::uint16_t>(hundred ? 100 + 25 * n : 1000 + 250 * n);
-        m_regs[49] = 2;
-        m_regs[50] = 5;
-        for (int k = 0; k < 42; ++k) {
-            m_regs[kRatingFirst + k] = hundred ? 60 : 20;
-            m_regs[kWarnLevelFirst + k] = 70;
-            m_regs[kAlarmLevelFirst + k] = 80;
-            m_regs[kWarnDelayFirst + k] = 5;
-            m_regs[kAlarmDelayFirst + k] = 10;
+
+class BranchRules final : public RegisterRules {
+public:
+    constexpr BranchRules(int countsPerAmp, std::uint16_t rating)
+        : m_countsPerAmp(countsPerAmp), m_rating(rating) {}
+
+    void initialise(RegisterFile& regs, int address, std::string_view name) const override {
+        using namespace branch;
+        for (int k = 0; k < kBreakers; ++k) {
+            regs.set(kCurrentFirst + k,
+                     static_cast<std::uint16_t>(m_countsPerAmp + m_countsPerAmp / 4 * k));
+            regs.set(kRatingFirst + k, m_rating);
+            regs.set(kWarningLevelFirst + k, 70);
+            regs.set(kAlarmLevelFirst + k, 80);
+            regs.set(kWarningDelayFirst + k, 5);
+            regs.set(kAlarmDelayFirst + k, 10);
         }
-        const std::uint32_t serial = 65536u + 1000u + static_cast<std::uint32_t>(m_address);
-        m_regs[261] = static_cast<std::uint16_t>(serial >> 16);
-        m_regs[262] = static_cast<std::uint16_t>(serial & 0xFFFF);
-        setName(kBranchName, name.empty() ? "BR" + addr2 : std::string(name));
-        break;
+        regs.set(kFirmwareMajor, 2);
+        regs.set(kFirmwareMinor, 5);
+        regs.setLong(kSerialNumber, 65536u + 1000u + static_cast<std::uint32_t>(address));
+        regs.setName(kPanelName, name.empty() ? "BR" + twoDigits(address) : std::string(name));
     }
-    case Model::Circuit8:
-    case Model::Circuit6: {
-        const std::uint16_t fixed[] = {
-            0, 0, 4500, 1200,  4700,  9500,  48000, 27713, 5500,  6000, 0,    0,    0,
-            0, 0, 0,    48000, 48100, 47900, 27710, 27720, 27700, 5400, 5500, 5600, 150,
-            0, 0, 0,    100,   52800, 43200, 8000,  0,     6000,  0,    0,    20000};
-        for (std::size_t r = 0; r < std::size(fixed); ++r)
-            m_regs[r] = fixed[r];
-        if (m_model == Model::Circuit8)
-            m_regs[25] = 0;
-        setName(kPanelName, name.empty() ? "CM" + addr2 : std::string(name));
-        setName(kBoardName, "BD" + addr2);
-        m_regs[42] = 3;
-        m_regs[43] = 1;
-        const std::uint32_t serial = 65536u + 2000u + static_cast<std::uint32_t>(m_address);
-        m_regs[44] = static_cast<std::uint16_t>(serial >> 16);
-        m_regs[45] = static_cast<std::uint16_t>(serial & 0xFFFF);
-        m_regs[kMeterEnable] = m_model == Model::Circuit8 ? 0x00FF : 0x003F;
-        m_regs[kCriticalMask] = 0x0001;
-        for (int j = 1; j <= 28; ++j)
-            setFloat(256 + 2 * j, 100.0f + static_cast<float>(j));
-        break;
+
+    // The unused registers 263 to 266 and 272 read 0, as the global settings
+    // 267 to 271 read back their last written value.
+    bool readable(int reg) const override { return reg <= branch::kLast; }
+
+    bool writable(int reg) const override {
+        using namespace branch;
+        return isFlag(reg) || (reg >= kRatingFirst && reg <= kSettingsLast) ||
+               (reg >= kGlobalFirst && reg <= kGlobalLast) || reg == kPanelName ||
+               reg == kPanelName + 1;
     }
-    case Model::Energy:
-    case Model::Temperature:
-    case Model::FullData: {
-        m_regs[42] = 1;
-        m_regs[43] = 0;
-        const std::uint32_t serial = 65536u + 3000u + static_cast<std::uint32_t>(m_address);
-        m_regs[44] = static_cast<std::uint16_t>(serial >> 16);
-        m_regs[45] = static_cast<std::uint16_t>(serial & 0xFFFF);
-        if (m_model == Model::Energy) {
-            setFloat(258, 12345.5f);
-            setFloat(260, 321.25f);
-        } else if (m_model == Model::Temperature) {
-            setFloat(256, 21.5f);
-        } else {
-            for (int j = 1; j <= 28; ++j)
-                setFloat(256 + 2 * j, 200.0f + static_cast<float>(j));
+
+    std::uint8_t write(RegisterFile& regs, int reg, std::uint16_t value) const override {
+        using namespace branch;
+        // Warning and alarm levels, per breaker (93 to 176) or global.
+        const bool percent = (reg >= kWarningLevelFirst && reg < kWarningDelayFirst) ||
+                             reg == kGlobalWarningLevel || reg == kGlobalAlarmLevel;
+        if (percent && value > kMaxPercent)
+            return IllegalDataValue;
+        if (isFlag(reg)) {
+            // Flags latch: a write can only clear bits, and 0 clears them all.
+            regs.set(reg, regs.get(reg) & value);
+            updateSummary(regs);
+            return 0;
         }
-        break;
+        regs.set(reg, value);
+        for (const GlobalSetting& g : kGlobalSettings)
+            if (reg == g.global)
+                for (int k = 0; k < kBreakers; ++k)
+                    regs.set(g.perBreakerFirst + k, value);
+        return 0;
     }
-    case Model::Foreign:
-        for (int r = 0; r < 10; ++r)
-            m_regs[r] = static_cast<std::uint16_t>(11 * r);
-        break;
+
+    void follow(RegisterFile& regs, int reg) const override {
+        if (reg == kManyRegisters || isFlag(reg))
+            updateSummary(regs);
     }
+
+private:
+    // A global setting sets the same value for every breaker.
+    struct GlobalSetting {
+        int global;
+        int perBreakerFirst;
+    };
+    static constexpr GlobalSetting kGlobalSettings[] = {
+        {branch::kGlobalRating, branch::kRatingFirst},
+        {branch::kGlobalWarningLevel, branch::kWarningLevelFirst},
+        {branch::kGlobalAlarmLevel, branch::kAlarmLevelFirst},
+        {branch::kGlobalWarningDelay, branch::kWarningDelayFirst},
+        {branch::kGlobalAlarmDelay, branch::kAlarmDelayFirst},
+    };
+
+    static bool isFlag(int reg) { return reg >= branch::kFlagsFirst && reg <= branch::kFlagsLast; }
+
+    static void updateSummary(RegisterFile& regs) {
+        using namespace branch;
+        std::uint16_t summary = 0;
+        for (int r = kFlagsFirst; r <= kFlagsLast; ++r)
+            if (regs.get(r) != 0)
+                summary |= static_cast<std::uint16_t>(1u << (r - kFlagsFirst));
+        regs.set(kAlarmSummary, summary);
+    }
+
+    int m_countsPerAmp;
+    std::uint16_t m_rating;
+};
+
+class CircuitRules final : public RegisterRules {
+public:
+    constexpr CircuitRules(std::uint16_t meters, std::uint16_t neutralCurrent)
+        : m_meters(meters), m_neutralCurrent(neutralCurrent) {}
+
+    void initialise(RegisterFile& regs, int address, std::string_view name) const override {
+        using namespace circuit;
+        struct Fixed {
+            int reg;
+            std::uint16_t value;
+        };
+        static constexpr Fixed kFixed[] = {
+            {kRealPower, 4500},         {kReactivePower, 1200},       {kApparentPower, 4700},
+            {kPowerFactor, 9500},       {kVoltsLlAverage, 48000},     {kVoltsLnAverage, 27713},
+            {kCurrentAverage, 5500},    {kFrequency, 6000},           {kVoltsLlFirst, 48000},
+            {kVoltsLlFirst + 1, 48100}, {kVoltsLlFirst + 2, 47900},   {kVoltsLnFirst, 27710},
+            {kVoltsLnFirst + 1, 27720}, {kVoltsLnFirst + 2, 27700},   {kCurrentFirst, 5400},
+            {kCurrentFirst + 1, 5500},  {kCurrentFirst + 2, 5600},    {kCtSize, 100},
+            {kVoltsOver, 52800},        {kVoltsUnder, 43200},         {kAmpsOver, 8000},
+            {kKvaOver, 6000},           {kPhaseLossThreshold, 20000},
+        };
+        for (const Fixed& f : kFixed)
+            regs.set(f.reg, f.value);
+        regs.set(kCurrentNeutral, m_neutralCurrent);
+        regs.setName(kPanelName, name.empty() ? "CM" + twoDigits(address) : std::string(name));
+        regs.setName(kBoardName, "BD" + twoDigits(address));
+        regs.set(kFirmwareMajor, 3);
+        regs.set(kFirmwareMinor, 1);
+        regs.setLong(kSerialNumber, 65536u + 2000u + static_cast<std::uint32_t>(address));
+        regs.set(kMeterEnable, m_meters);
+        regs.set(kCriticalMask, 0x0001);
+        for (int j = 1; j <= kFloatValues; ++j)
+            regs.setFloat(kFloatBlockFirst + 2 * j, 100.0f + static_cast<float>(j));
+    }
+
+    bool readable(int reg) const override {
+        using namespace circuit;
+        return reg <= kCriticalMask || (reg >= kFloatBlockFirst && reg <= kFloatBlockLast);
+    }
+
+    bool writable(int reg) const override {
+        using namespace circuit;
+        return (reg >= kCtSize && reg <= kBoardName + 1) || reg == kMeterEnable ||
+               reg == kCriticalMask;
+    }
+
+    std::uint8_t write(RegisterFile& regs, int reg, std::uint16_t value) const override {
+        using namespace circuit;
+        const bool locked = (regs.get(kMeterEnable) & kEditLock) != 0;
+        if (reg == kCtSize && (value < kCtSizeMin || value > kCtSizeMax))
+            return IllegalDataValue;
+        if (locked && (reg == kBoardName || reg == kBoardName + 1 || reg == kMeterEnable))
+            return IllegalDataValue;
+        if (reg == kAlarmFlags) {
+            regs.set(reg, regs.get(reg) & value); // flags only clear
+            return 0;
+        }
+        if (reg == kMeterEnable) {
+            // Meter 1 is always on, bits 8 to 14 do not exist, the lock bit is the
+            // device's own, and a six-meter board has no meters 7 and 8.
+            const auto enable =
+                static_cast<std::uint16_t>(((value & kEightMeters) | kMeterOne) & m_meters);
+            regs.set(reg, static_cast<std::uint16_t>(enable | (regs.get(reg) & kEditLock)));
+            return 0;
+        }
+        regs.set(reg, value);
+        return 0;
+    }
+
+private:
+    std::uint16_t m_meters;
+    std::uint16_t m_neutralCurrent;
+};
+
+// Energy-only, temperature and full-data meters: identity registers and a
+// run of floats, nothing writable.
+class PlainMeterRules final : public RegisterRules {
+public:
+    constexpr PlainMeterRules(int floatFirst, std::span<const float> fixed)
+        : m_floatFirst(floatFirst), m_fixed(fixed) {}
+
+    void initialise(RegisterFile& regs, int address, std::string_view) const override {
+        using namespace plain;
+        regs.set(kFirmwareMajor, 1);
+        regs.set(kFirmwareMinor, 0);
+        regs.setLong(kSerialNumber, 65536u + 3000u + static_cast<std::uint32_t>(address));
+        for (std::size_t j = 0; j < m_fixed.size(); ++j)
+            regs.setFloat(m_floatFirst + 2 * static_cast<int>(j), m_fixed[j]);
+    }
+
+    bool readable(int reg) const override {
+        const int floatLast = m_floatFirst + 2 * static_cast<int>(m_fixed.size()) - 1;
+        return (reg >= plain::kFirmwareMajor && reg <= plain::kIdentityLast) ||
+               (reg >= m_floatFirst && reg <= floatLast);
+    }
+    bool writable(int) const override { return false; }
+    std::uint8_t write(RegisterFile&, int, std::uint16_t) const override {
+        return IllegalDataAddress;
+    }
+
+private:
+    int m_floatFirst;
+    std::span<const float> m_fixed;
+};
+
+// A device of another make: a few registers and no function 6.
+class ForeignRules final : public RegisterRules {
+public:
+    void initialise(RegisterFile& regs, int, std::string_view) const override {
+        for (int r = 0; r <= foreign::kLast; ++r)
+            regs.set(r, static_cast<std::uint16_t>(11 * r));
+    }
+    bool readable(int reg) const override { return reg <= foreign::kLast; }
+    bool writable(int) const override { return false; }
+    bool takesWrites() const override { return false; }
+    std::uint8_t write(RegisterFile&, int, std::uint16_t) const override { return IllegalFunction; }
+};
+
+constexpr float kEnergyFixed[] = {12345.5f, 321.25f};
+constexpr float kTemperatureFixed[] = {21.5f};
+constexpr auto kFullDataFixed = [] {
+    std::array<float, plain::kFullDataValues> values{};
+    for (int j = 1; j <= plain::kFullDataValues; ++j)
+        values[static_cast<std::size_t>(j - 1)] =
+            static_cast<float>(plain::kFullDataFixedBase) + static_cast<float>(j);
+    return values;
+}();
+
+constexpr BranchRules kBranchRules{branch::kCountsPerAmp, 20};
+constexpr BranchRules kBranch100ARules{branch::kCountsPerAmp100A, 60};
+constexpr CircuitRules kCircuit8Rules{circuit::kEightMeters, 0};
+constexpr CircuitRules kCircuit6Rules{circuit::kSixMeters, 150};
+constexpr PlainMeterRules kEnergyRules{plain::kRealEnergy, kEnergyFixed};
+constexpr PlainMeterRules kTemperatureRules{plain::kTemperature, kTemperatureFixed};
+constexpr PlainMeterRules kFullDataRules{plain::kFullDataFirst, kFullDataFixed};
+constexpr ForeignRules kForeignRules;
+
+using MakeLive = std::unique_ptr<LiveBehaviour> (*)();
+
+template <typename Live, auto... arguments>
+std::unique_ptr<LiveBehaviour> makeLive() {
+    return std::make_unique<Live>(arguments...);
+}
+
+struct ModelInfo {
+    Model model;
+    const char* name;
+    DeviceKind kind;
+    std::uint8_t slaveId;
+    const char* text;
+    const RegisterRules& rules;
+    MakeLive makeLive; ///< nullptr: the values never move
+};
+
+// The texts are tested by the program's classification in the order
+// Energy-Only, Temperature, Full-Data, Branch + 100A, Branch, Circuit +
+// "Meter 6,", Circuit + "Meter 8,". So no text carries a word that an earlier
+// test looks for: the branch texts say "Circuit" too, which is harmless
+// because "Branch" is tested first, but the circuit meter texts must never say
+// "Branch".
+constexpr ModelInfo kModels[] = {
+    {Model::Branch, "branch", BranchMonitor, 230, "Kyrel Branch Circuit Monitor, 42 Breakers",
+     kBranchRules, makeLive<BranchLive, branch::kCountsPerAmp>},
+    {Model::Branch100A, "branch100a", BranchMonitor100A, 231,
+     "Kyrel Branch Circuit Monitor 100A, 42 Breakers", kBranch100ARules,
+     makeLive<BranchLive, branch::kCountsPerAmp100A>},
+    {Model::Circuit8, "circuit8", CircuitMeter8, 235, "Kyrel Circuit Meter 8, 3-Phase Power Meter",
+     kCircuit8Rules, makeLive<CircuitLive>},
+    {Model::Circuit6, "circuit6", CircuitMeter6, 236, "Kyrel Circuit Meter 6, 3-Phase Power Meter",
+     kCircuit6Rules, makeLive<CircuitLive>},
+    {Model::Energy, "energy", EnergyOnlyMeter, 240, "Kyrel Energy-Only Meter", kEnergyRules,
+     makeLive<EnergyLive>},
+    {Model::Temperature, "temperature", TemperatureDevice, 241, "Kyrel Temperature Sensor",
+     kTemperatureRules, makeLive<TemperatureLive>},
+    {Model::FullData, "fulldata", FullDataMeter, 242, "Kyrel Full-Data Meter", kFullDataRules,
+     makeLive<FullDataLive>},
+    // A device of another make on the same bus.
+    {Model::Foreign, "foreign", NoDevice, 17, "Northwind RTU Power Monitor PM-20", kForeignRules,
+     nullptr},
+};
+
+const ModelInfo& info(Model model) {
+    for (const ModelInfo& m : kModels)
+        if (m.model == model)
+            return m;
+    return kModels[0];
+}
+
+} // namespace
+
+std::optional<Model> modelFromName(std::string_view name) {
+    for (const ModelInfo& m : kModels)
+        if (name == m.name)
+            return m.model;
+    return std::nullopt;
+}
+
+const char* modelName(Model model) {
+    return info(model).name;
+}
+DeviceKind deviceKind(Model model) {
+    return info(model).kind;
+}
+std::uint8_t defaultSlaveIdByte(Model model) {
+    return info(model).slaveId;
+}
+std::string defaultIdentificationText(Model model) {
+    return info(model).text;
+}
+
+Device::Device(Model model, int address, std::string_view name)
+    : m_model(model), m_address(address), m_rules(info(model).rules),
+      m_live(info(model).makeLive ? info(model).makeLive() : nullptr),
+      m_slaveIdByte(defaultSlaveIdByte(model)), m_idText(defaultIdentificationText(model)) {
+    m_rules.initialise(m_regs, address, name);
 }
 
 bool Device::readable(int reg) const {
-    if (reg < 0 || reg >= kRegisterCount)
-        return false;
-    switch (m_model) {
-    case Model::Branch:
-    case Model::Branch100A:
-        // The unused registers 263 to 266 and 272 read 0, as the global
-        // settings 267 to 271 read back their last written value.
-        return reg <= kBranchLast;
-    case Model::Circuit8:
-    case Model::Circuit6:
-        return reg <= kCriticalMask || (reg >= kFloatBlockFirst && reg <= kFloatBlockLast);
-    case Model::Energy:
-        return (reg >= 42 && reg <= 45) || (reg >= 258 && reg <= 261);
-    case Model::Temperature:
-        return (reg >= 42 && reg <= 45) || (reg >= 256 && reg <= 257);
-    case Model::FullData:
-        return (reg >= 42 && reg <= 45) || (reg >= 258 && reg <= kFloatBlockLast);
-    case Model::Foreign:
-        return reg <= 9;
-    }
-    return false;
+    return reg >= 0 && reg < kRegisterCount && m_rules.readable(reg);
 }
 
 bool Device::writable(int reg) const {
-    if (isBranch())
-        return (reg >= kBranchFlagsFirst && reg <= kBranchFlagsLast) ||
-               (reg >= kRatingFirst && reg <= kAlarmDelayFirst + 41) ||
-               (reg >= kGlobalRating && reg <= kGlobalAlarmHoldoff) || reg == kBranchName ||
-               reg == kBranchName + 1;
-    if (isCircuit())
-        return (reg >= kCtSize && reg <= kBoardName + 1) || reg == kMeterEnable ||
-               reg == kCriticalMask;
-    return false;
+    return reg >= 0 && reg < kRegisterCount && m_rules.writable(reg);
 }
 
 std::uint8_t Device::readRegisters(int first, int count, std::vector<std::uint16_t>& out) const {
@@ -246,277 +362,94 @@ std::uint8_t Device::readRegisters(int first, int count, std::vector<std::uint16
     for (int r = first; r < first + count; ++r)
         if (!readable(r))
             return IllegalDataAddress;
-    out.assign(m_regs.begin() + first, m_regs.begin() + first + count);
+    out.clear();
+    for (int r = first; r < first + count; ++r)
+        out.push_back(m_regs.get(r));
     return 0;
 }
 
 std::uint8_t Device::writeRegister(int reg, int value) {
-    if (m_model == Model::Foreign)
+    if (!m_rules.takesWrites())
         return IllegalFunction;
     if (!writable(reg))
         return IllegalDataAddress;
-    const auto v = static_cast<std::uint16_t>(value);
-    if (isBranch()) {
-        const bool percent = (reg >= kWarnLevelFirst && reg < kWarnDelayFirst) ||
-                             reg == kGlobalWarnLimit || reg == kGlobalAlarmLimit;
-        if (percent && v > 100)
-            return IllegalDataValue;
-        if (reg >= kBranchFlagsFirst && reg <= kBranchFlagsLast) {
-            // Flags latch: a write can only clear bits, and 0 clears them all.
-            m_regs[reg] &= v;
-            updateBranchSummary();
-            return 0;
-        }
-        m_regs[reg] = v;
-        // A global setting sets the same value for every breaker.
-        int spreadFirst = -1;
-        switch (reg) {
-        case kGlobalRating:
-            spreadFirst = kRatingFirst;
-            break;
-        case kGlobalWarnLimit:
-            spreadFirst = kWarnLevelFirst;
-            break;
-        case kGlobalAlarmLimit:
-            spreadFirst = kAlarmLevelFirst;
-            break;
-        case kGlobalWarnHoldoff:
-            spreadFirst = kWarnDelayFirst;
-            break;
-        case kGlobalAlarmHoldoff:
-            spreadFirst = kAlarmDelayFirst;
-            break;
-        default:
-            break;
-        }
-        if (spreadFirst >= 0)
-            for (int k = 0; k < 42; ++k)
-                m_regs[spreadFirst + k] = v;
-        return 0;
-    }
-    // Circuit meters.
-    const bool locked = (m_regs[kMeterEnable] & kEditLock) != 0;
-    if (reg == kCtSize && (v < 1 || v > 5999))
-        return IllegalDataValue;
-    if (locked && (reg == kBoardName || reg == kBoardName + 1 || reg == kMeterEnable))
-        return IllegalDataValue;
-    if (reg == kAlarmFlags) {
-        m_regs[reg] &= v;
-        return 0;
-    }
-    if (reg == kMeterEnable) {
-        // Meter 1 is always on, bits 8 to 14 do not exist, the lock bit is the
-        // device's own, and a six-meter board has no meters 7 and 8.
-        std::uint16_t enable = static_cast<std::uint16_t>((v & 0x00FF) | 0x0001);
-        if (m_model == Model::Circuit6)
-            enable &= 0x003F;
-        m_regs[reg] = static_cast<std::uint16_t>(enable | (m_regs[reg] & kEditLock));
-        return 0;
-    }
-    m_regs[reg] = v;
-    return 0;
+    return m_rules.write(m_regs, reg, static_cast<std::uint16_t>(value));
 }
 
 std::uint16_t Device::reg(int r) const {
-    return r >= 0 && r < kRegisterCount ? m_regs[r] : 0;
+    return m_regs.get(r);
 }
 
 void Device::setReg(int r, std::uint16_t value) {
-    if (r < 0 || r >= kRegisterCount)
-        return;
-    m_regs[r] = value;
-    if (isBranch() && r >= kBranchFlagsFirst && r <= kBranchFlagsLast)
-        updateBranchSummary();
+    m_regs.set(r, value);
+    m_rules.follow(m_regs, r);
 }
 
 void Device::setFloat(int r, float value) {
-    const auto bits = std::bit_cast<std::uint32_t>(value);
-    setReg(r, static_cast<std::uint16_t>(bits >> 16));
-    setReg(r + 1, static_cast<std::uint16_t>(bits & 0xFFFF));
+    m_regs.setFloat(r, value);
+    m_rules.follow(m_regs, r);
+    m_rules.follow(m_regs, r + 1);
 }
 
 float Device::floatAt(int r) const {
-    const std::uint32_t bits = (static_cast<std::uint32_t>(reg(r)) << 16) | reg(r + 1);
-    return std::bit_cast<float>(bits);
+    return m_regs.floatAt(r);
 }
 
 void Device::setName(int firstReg, std::string_view name) {
-    std::string text(name.substr(0, 4));
-    text.resize(4, ' ');
-    const auto byte = [&](int i) { return static_cast<std::uint8_t>(text[i]); };
-    setReg(firstReg, static_cast<std::uint16_t>(byte(0) << 8 | byte(1)));
-    setReg(firstReg + 1, static_cast<std::uint16_t>(byte(2) << 8 | byte(3)));
+    m_regs.setName(firstReg, name);
+    m_rules.follow(m_regs, firstReg);
+    m_rules.follow(m_regs, firstReg + 1);
 }
 
 std::string Device::name(int firstReg) const {
-    std::string text;
-    for (int i = 0; i < 4; ++i) {
-        const std::uint16_t r = reg(firstReg + i / 2);
-        const char c = static_cast<char>(i % 2 == 0 ? r >> 8 : r & 0xFF);
-        if (c == 0)
-            break;
-        text.push_back(c);
-    }
-    return text;
+    return m_regs.name(firstReg);
 }
 
 void Device::setIdentificationText(std::string_view text) {
     m_idText = std::string(text.substr(0, kMaxIdText));
 }
 
-void Device::updateBranchSummary() {
-    std::uint16_t summary = 0;
-    for (int i = 0; i < 6; ++i)
-        if (m_regs[kBranchFlagsFirst + i] != 0)
-            summary |= static_cast<std::uint16_t>(1u << i);
-    m_regs[kBranchSummary] = summary;
-}
-
 void Device::advance(double seconds, std::mt19937& random) {
-    if (seconds <= 0)
+    if (seconds <= 0 || !m_live)
         return;
-    if (isBranch())
-        advanceBranch(seconds, random);
-    else if (isCircuit())
-        advanceCircuit(seconds, random);
-    else if (m_model != Model::Foreign)
-        advanceFloats(seconds, random);
-    m_liveStarted = true;
+    m_live->advance(m_regs, seconds, random);
+    m_rules.follow(m_regs, kManyRegisters);
 }
 
-void Device::advanceBranch(double seconds, std::mt19937& random) {
-    const double unit = m_model == Model::Branch100A ? 100.0 : 1000.0;
-    std::uniform_real_distribution<double> uniform(0.0, 1.0);
-    if (!m_liveStarted)
-        for (int k = 0; k < 42; ++k)
-            m_baseAmps[k] = m_regs[kRatingFirst + k] * (0.2 + 0.35 * uniform(random));
-    // Roughly one overload a minute: one breaker runs at 85 to 100 % of its
-    // rating for 20 to 40 s, long enough to pass the default warning and alarm
-    // delays.
-    if (m_overloadBreaker < 0 && uniform(random) < seconds / 60.0) {
-        m_overloadBreaker = std::uniform_int_distribution<int>(0, 41)(random);
-        m_overloadLeft = 20.0 + 20.0 * uniform(random);
-    }
-    std::normal_distribution<double> noise(0.0, 0.01);
-    for (int k = 0; k < 42; ++k) {
-        const double rating = m_regs[kRatingFirst + k];
-        m_baseAmps[k] = std::clamp(m_baseAmps[k] + rating * noise(random) * std::sqrt(seconds),
-                                   0.05 * rating, 0.6 * rating);
-        double amps = m_baseAmps[k] * (1.0 + noise(random));
-        if (k == m_overloadBreaker)
-            amps = rating * (0.85 + 0.15 * uniform(random));
-        m_regs[k] = clampReg(amps * unit);
-
-        const double percent = rating > 0 ? 100.0 * amps / rating : 0.0;
-        const int word = k / 16;
-        const auto bit = static_cast<std::uint16_t>(1u << (k % 16));
-        m_warnSeconds[k] = percent >= m_regs[kWarnLevelFirst + k] ? m_warnSeconds[k] + seconds : 0;
-        m_alarmSeconds[k] =
-            percent >= m_regs[kAlarmLevelFirst + k] ? m_alarmSeconds[k] + seconds : 0;
-        if (m_warnSeconds[k] > 0 && m_warnSeconds[k] >= m_regs[kWarnDelayFirst + k])
-            m_regs[kBranchFlagsFirst + word] |= bit;
-        if (m_alarmSeconds[k] > 0 && m_alarmSeconds[k] >= m_regs[kAlarmDelayFirst + k])
-            m_regs[kBranchFlagsFirst + 3 + word] |= bit;
-    }
-    if (m_overloadBreaker >= 0 && (m_overloadLeft -= seconds) <= 0)
-        m_overloadBreaker = -1;
-    updateBranchSummary();
+void RegisterFile::setFloat(int r, float value) {
+    const auto bits = std::bit_cast<std::uint32_t>(value);
+    set(r, static_cast<std::uint16_t>(bits >> 16));
+    set(r + 1, static_cast<std::uint16_t>(bits & 0xFFFF));
 }
 
-void Device::advanceCircuit(double seconds, std::mt19937& random) {
-    std::uniform_real_distribution<double> uniform(0.0, 1.0);
-    std::normal_distribution<double> noise(0.0, 0.005);
-    const std::uint16_t ct = m_regs[kCtSize];
-    // Registers hold amperes divided by the scale the CT size chooses.
-    const double scale = ct <= 5 ? 0.0001 : ct <= 59 ? 0.001 : ct <= 599 ? 0.01 : 0.1;
-    if (!m_liveStarted)
-        for (int p = 0; p < 3; ++p)
-            m_basePhaseAmps[p] = m_regs[22 + p] * scale;
-    // Roughly every 90 s one phase drops for 10 to 20 s.
-    if (m_droppedPhase < 0 && uniform(random) < seconds / 90.0) {
-        m_droppedPhase = std::uniform_int_distribution<int>(0, 2)(random);
-        m_dropLeft = 10.0 + 10.0 * uniform(random);
-    }
-    double sumAmps = 0, sumLn = 0, sumLl = 0;
-    for (int p = 0; p < 3; ++p) {
-        m_basePhaseAmps[p] = std::max(0.0, m_basePhaseAmps[p] * (1.0 + noise(random)));
-        const bool dropped = p == m_droppedPhase;
-        const double amps = dropped ? 0.0 : m_basePhaseAmps[p];
-        const double ln = dropped ? 0.0 : 277.1 * (1.0 + noise(random) * 0.2);
-        m_regs[22 + p] = clampReg(amps / scale);
-        m_regs[19 + p] = clampReg(ln * 100.0);
-        sumAmps += amps;
-        sumLn += ln;
-    }
-    for (int p = 0; p < 3; ++p) {
-        const double a = m_regs[19 + p] / 100.0, b = m_regs[19 + (p + 1) % 3] / 100.0;
-        // Line-to-line voltage of two phases 120 degrees apart.
-        const double ll = std::sqrt(a * a + b * b + a * b);
-        m_regs[16 + p] = clampReg(ll * 100.0);
-        sumLl += ll;
-    }
-    const double pf = m_regs[5] / 10000.0;
-    const double kva = sumLn * sumAmps / 3.0 / 1000.0 * 1.0;
-    m_regs[8] = clampReg(sumAmps / 3.0 / scale);
-    m_regs[7] = clampReg(sumLn / 3.0 * 100.0);
-    m_regs[6] = clampReg(sumLl / 3.0 * 100.0);
-    m_regs[4] = clampReg(kva / scale);
-    m_regs[2] = clampReg(kva * pf / scale);
-    m_regs[3] = clampReg(kva * std::sqrt(std::max(0.0, 1.0 - pf * pf)) / scale);
-
-    // Alarm flags latch until a master writes them with 0.
-    std::uint16_t flags = 0;
-    const auto maxAmps = std::max({m_regs[22], m_regs[23], m_regs[24]});
-    const auto minAmps = std::min({m_regs[22], m_regs[23], m_regs[24]});
-    if (m_regs[32] > 0 && maxAmps > m_regs[32])
-        flags |= 0x01;
-    if (m_regs[33] > 0 && minAmps < m_regs[33])
-        flags |= 0x02;
-    if (m_regs[34] > 0 && m_regs[4] > m_regs[34])
-        flags |= 0x04;
-    if (m_regs[35] > 0 && m_regs[4] < m_regs[35])
-        flags |= 0x08;
-    if (m_regs[30] > 0 && m_regs[6] > m_regs[30])
-        flags |= 0x10;
-    if (m_regs[31] > 0 && m_regs[6] < m_regs[31])
-        flags |= 0x20;
-    for (int p = 0; p < 3; ++p)
-        if (m_regs[19 + p] < m_regs[kPhaseLoss])
-            flags |= static_cast<std::uint16_t>(0x40u << p);
-    m_regs[kAlarmFlags] |= flags;
-
-    // The float block: energy counters run on, the rest follow the readings.
-    setFloat(258, floatAt(258) + static_cast<float>(kva * pf * seconds / 3600.0));
-    setFloat(260, floatAt(260) + static_cast<float>(kva * seconds / 3600.0));
-    for (int p = 0; p < 3; ++p) {
-        setFloat(262 + 2 * p, static_cast<float>(m_regs[22 + p] * scale));
-        setFloat(268 + 2 * p, static_cast<float>(m_regs[19 + p] / 100.0));
-    }
-    if (m_droppedPhase >= 0 && (m_dropLeft -= seconds) <= 0)
-        m_droppedPhase = -1;
+float RegisterFile::floatAt(int r) const {
+    const std::uint32_t bits = (static_cast<std::uint32_t>(get(r)) << 16) | get(r + 1);
+    return std::bit_cast<float>(bits);
 }
 
-void Device::advanceFloats(double seconds, std::mt19937& random) {
-    std::normal_distribution<double> noise(0.0, 1.0);
-    switch (m_model) {
-    case Model::Energy:
-        setFloat(258, floatAt(258) + static_cast<float>(12.0 * seconds / 3600.0));
-        setFloat(260, floatAt(260) + static_cast<float>(3.0 * seconds / 3600.0));
-        break;
-    case Model::Temperature:
-        setFloat(256, static_cast<float>(std::clamp(
-                          floatAt(256) + 0.05 * noise(random) * std::sqrt(seconds), 15.0, 35.0)));
-        break;
-    case Model::FullData:
-        for (int j = 1; j <= 28; ++j) {
-            const double base = 200.0 + j;
-            const double v = floatAt(256 + 2 * j) + 0.1 * noise(random);
-            setFloat(256 + 2 * j, static_cast<float>(std::clamp(v, base * 0.95, base * 1.05)));
-        }
-        break;
-    default:
-        break;
+void RegisterFile::setLong(int r, std::uint32_t value) {
+    set(r, static_cast<std::uint16_t>(value >> 16));
+    set(r + 1, static_cast<std::uint16_t>(value & 0xFFFF));
+}
+
+void RegisterFile::setName(int firstReg, std::string_view name) {
+    std::string text(name.substr(0, 4));
+    text.resize(4, ' ');
+    const auto byte = [&](int i) { return static_cast<std::uint8_t>(text[i]); };
+    set(firstReg, static_cast<std::uint16_t>(byte(0) << 8 | byte(1)));
+    set(firstReg + 1, static_cast<std::uint16_t>(byte(2) << 8 | byte(3)));
+}
+
+std::string RegisterFile::name(int firstReg) const {
+    std::string text;
+    for (int i = 0; i < 4; ++i) {
+        const std::uint16_t r = get(firstReg + i / 2);
+        const char c = static_cast<char>(i % 2 == 0 ? r >> 8 : r & 0xFF);
+        if (c == 0)
+            break;
+        text.push_back(c);
     }
+    return text;
 }
 
 } // namespace tarvo::sim

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <random>
 #include <string>
@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "devices/device_kind.h"
+#include "sim/live.h"
+#include "sim/registers.h"
 
 namespace tarvo::sim {
 
@@ -32,14 +34,36 @@ std::uint8_t defaultSlaveIdByte(Model model);
 /// contains "Kyrel" and exactly the words that classify it as its kind.
 std::string defaultIdentificationText(Model model);
 
-/// One simulated device: its holding registers, what it lets a master read and
-/// write, and (in live mode) how its readings move.
+/// The register rules of one device family: the fixed values a new device
+/// holds, which registers a master may read and write, and what a write does.
+/// One constant object per model, chosen when the device is made.
+class RegisterRules {
+public:
+    virtual void initialise(RegisterFile& regs, int address, std::string_view name) const = 0;
+    /// Asked only for registers 0 to 1023.
+    virtual bool readable(int reg) const = 0;
+    virtual bool writable(int reg) const = 0;
+    /// False for a device without function 6.
+    virtual bool takesWrites() const { return true; }
+    /// Function 6 on a writable register: 0 or an exception code.
+    virtual std::uint8_t write(RegisterFile& regs, int reg, std::uint16_t value) const = 0;
+    /// Registers derived from others follow a change made without the rules
+    /// (raw access, live mode); `reg` is the register changed, -1 for many.
+    virtual void follow(RegisterFile& /*regs*/, int /*reg*/) const {}
+
+protected:
+    // Rules are constants that live as long as the program; nobody deletes one.
+    ~RegisterRules() = default;
+};
+
+/// One simulated device: its holding registers under its family's register
+/// rules, and (in live mode) its family's live behaviour.
 ///
 /// Registers start with fixed values that tests can rely on (see the .cpp for
 /// each model's table). Not thread-safe: the Bus owning it serialises access.
 class Device {
 public:
-    static constexpr int kRegisterCount = 1024;
+    static constexpr int kRegisterCount = RegisterFile::kCount;
     /// The largest count a function-3 request may ask for, as in the Modbus
     /// application protocol.
     static constexpr int kMaxReadCount = 125;
@@ -89,31 +113,14 @@ public:
     void advance(double seconds, std::mt19937& random);
 
 private:
-    void initialise(std::string_view name);
-    void updateBranchSummary();
-    void advanceBranch(double seconds, std::mt19937& random);
-    void advanceCircuit(double seconds, std::mt19937& random);
-    void advanceFloats(double seconds, std::mt19937& random);
-    bool isBranch() const { return m_model == Model::Branch || m_model == Model::Branch100A; }
-    bool isCircuit() const { return m_model == Model::Circuit8 || m_model == Model::Circuit6; }
-
     Model m_model;
     int m_address;
-    std::array<std::uint16_t, kRegisterCount> m_regs{};
+    const RegisterRules& m_rules;
+    std::unique_ptr<LiveBehaviour> m_live; ///< none for the foreign device
+    RegisterFile m_regs;
     std::uint8_t m_slaveIdByte;
     std::string m_idText;
     bool m_answersSlaveId = true;
-
-    // Live state.
-    bool m_liveStarted = false;
-    std::array<double, 42> m_baseAmps{};
-    std::array<double, 42> m_warnSeconds{};
-    std::array<double, 42> m_alarmSeconds{};
-    int m_overloadBreaker = -1;
-    double m_overloadLeft = 0;
-    int m_droppedPhase = -1;
-    double m_dropLeft = 0;
-    std::array<double, 3> m_basePhaseAmps{};
 };
 
 } // namespace tarvo::sim
