@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -101,6 +102,13 @@ public:
     }
     bool connected() const { return m_fd >= 0; }
 
+    // Sends text without reading any answer; true once the first answer
+    // byte is waiting unread.
+    bool sendUnread(const std::string& text) {
+        pollfd p{m_fd, POLLIN, 0};
+        return ::send(m_fd, text.data(), text.size(), MSG_NOSIGNAL) > 0 && ::poll(&p, 1, 10000) > 0;
+    }
+
     // Sends one command; returns the whole answer up to its "ok" or "error" line.
     std::string command(const std::string& line) {
         const std::string text = line + "\n";
@@ -175,6 +183,54 @@ TEST(SimProgram, ServesALinkTakesControlCommandsAndCleansUpOnSigterm) {
     EXPECT_EQ(sim.wait(10s), 0);
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(control)));
+}
+
+// A termination signal ends the program and removes its link and socket while
+// a master polls the line and a control client is connected.
+struct StopCase {
+    const char* fault;
+    int signal;
+    int unreadCommands; ///< "help" commands whose answers the client never reads
+};
+const StopCase kStops[] = {
+    {"unread answers block the program in a send and it outlives SIGTERM", SIGTERM, 2000},
+    {"SIGINT not taken as a stop: killed, link and socket left behind", SIGINT, 0},
+};
+
+TEST(SimProgram, TerminationSignalsEndItWhileAMasterPollsAndAClientIsAttached) {
+    for (const StopCase& c : kStops) {
+        TempDir dir;
+        const std::string link = dir.file("bus"), control = dir.file("control");
+        ChildProcess sim({kProgram, "--device", "2:branch", "--link", link, "--control", control},
+                         dir.file("output"));
+        ASSERT_TRUE(sim.waitForOutput("tarvo-sim: control", 10s)) << sim.output();
+        std::atomic<bool> stop{false};
+        std::atomic<int> polls{0};
+        std::thread poller([&] {
+            SerialPort port;
+            CommTrace trace;
+            DeviceTable devices;
+            ModbusMaster master(trace, devices);
+            std::array<std::int32_t, 49> block{};
+            if (port.openDevice(link))
+                while (!stop && master.readHoldingRegisters(port, 2, 0, 49, block) == Ok)
+                    ++polls;
+        });
+        ControlClient client(control);
+        std::string commands;
+        for (int i = 0; i < c.unreadCommands; ++i)
+            commands += "help\n";
+        EXPECT_TRUE(client.sendUnread(commands.empty() ? "devices\n" : commands)) << c.fault;
+        for (int waits = 0; waits < 500 && polls < 3; ++waits)
+            std::this_thread::sleep_for(20ms);
+        EXPECT_GE(polls, 3) << c.fault;
+        sim.signal(c.signal);
+        EXPECT_EQ(sim.wait(10s), 0) << c.fault;
+        stop = true;
+        poller.join();
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link))) << c.fault;
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(control))) << c.fault;
+    }
 }
 
 } // namespace

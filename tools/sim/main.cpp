@@ -178,7 +178,7 @@ int openControl(const std::string& path) {
         return -1;
     addr.sun_family = AF_UNIX;
     std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         return -1;
     struct stat st {};
@@ -193,12 +193,57 @@ int openControl(const std::string& path) {
     return fd;
 }
 
+// One connection to the control socket. Its descriptor does not block: a
+// client that stops reading its answers must never hold up the program, which
+// has to stay ready for a termination signal.
 struct Client {
     int fd;
-    std::string pending;
+    std::string input;  ///< received text not yet run
+    std::string output; ///< answer text not yet sent
 };
 
-// Serves the control socket until a termination signal arrives.
+// A client that never ends a line cannot make us hold unbounded text.
+constexpr std::size_t kMaxLine = 4096;
+
+// Sends as much of the answer as the client takes now. False when the client
+// is gone.
+bool flush(Client& client) {
+    while (!client.output.empty()) {
+        const ssize_t n = ::send(client.fd, client.output.data(), client.output.size(),
+                                 MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0)
+            client.output.erase(0, static_cast<std::size_t>(n));
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else
+            return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    }
+    return true;
+}
+
+// Runs the client's complete lines, one answer at a time: while an answer
+// waits for the client to read it, its next commands wait too, so a client
+// that sends a thousand "log" commands and reads nothing costs one answer's
+// memory. False when the client is gone.
+bool serve(Bus& bus, Client& client) {
+    std::size_t eol;
+    while (client.output.empty() && (eol = client.input.find('\n')) != std::string::npos) {
+        std::string line = client.input.substr(0, eol);
+        client.input.erase(0, eol + 1);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        client.output = runControlCommand(bus, line);
+        if (!flush(client))
+            return false;
+    }
+    if (client.input.find('\n') == std::string::npos && client.input.size() > kMaxLine)
+        client.input.clear();
+    return true;
+}
+
+// Serves the control socket until a termination signal arrives. Every
+// descriptor is waited on here and none blocks, so the signal is seen at once
+// whatever the clients do.
 void runUntilSignal(Bus& bus, int signalFd, int controlFd) {
     std::vector<Client> clients;
     for (;;) {
@@ -206,7 +251,7 @@ void runUntilSignal(Bus& bus, int signalFd, int controlFd) {
         if (controlFd >= 0)
             fds.push_back({controlFd, POLLIN, 0});
         for (const Client& c : clients)
-            fds.push_back({c.fd, POLLIN, 0});
+            fds.push_back({c.fd, static_cast<short>(c.output.empty() ? POLLIN : POLLOUT), 0});
         if (::poll(fds.data(), fds.size(), -1) < 0) {
             if (errno == EINTR)
                 continue;
@@ -215,35 +260,28 @@ void runUntilSignal(Bus& bus, int signalFd, int controlFd) {
         if (fds[0].revents & POLLIN)
             break;
         if (controlFd >= 0 && (fds[1].revents & POLLIN)) {
-            const int c = ::accept4(controlFd, nullptr, nullptr, SOCK_CLOEXEC);
+            const int c = ::accept4(controlFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
             if (c >= 0)
-                clients.push_back({c, {}});
+                clients.push_back({c, {}, {}});
         }
         const std::size_t firstClient = controlFd >= 0 ? 2 : 1;
         for (std::size_t i = firstClient; i < fds.size(); ++i) {
-            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
+            if (fds[i].revents == 0)
                 continue;
             Client& client = clients[i - firstClient];
-            char buf[1024];
-            const ssize_t n = ::read(client.fd, buf, sizeof buf);
-            if (n <= 0) {
+            bool alive = true;
+            if (client.output.empty()) {
+                char buf[1024];
+                const ssize_t n = ::read(client.fd, buf, sizeof buf);
+                if (n > 0)
+                    client.input.append(buf, static_cast<std::size_t>(n));
+                else
+                    alive = n < 0 && (errno == EAGAIN || errno == EINTR);
+            }
+            if (!alive || !flush(client) || !serve(bus, client)) {
                 ::close(client.fd);
                 client.fd = -1;
-                continue;
             }
-            client.pending.append(buf, static_cast<std::size_t>(n));
-            std::size_t eol;
-            while ((eol = client.pending.find('\n')) != std::string::npos) {
-                std::string line = client.pending.substr(0, eol);
-                client.pending.erase(0, eol + 1);
-                if (!line.empty() && line.back() == '\r')
-                    line.pop_back();
-                const std::string answer = runControlCommand(bus, line);
-                (void)!::send(client.fd, answer.data(), answer.size(), MSG_NOSIGNAL);
-            }
-            // A client that never ends a line cannot make us hold unbounded text.
-            if (client.pending.size() > 4096)
-                client.pending.clear();
         }
         std::erase_if(clients, [](const Client& c) { return c.fd < 0; });
     }
