@@ -126,7 +126,6 @@ TEST_F(SimLink, WritesChangeTheDeviceAndTheLogShowsTheExactTraffic) {
     for (std::size_t i = 0; i < 2; ++i)
         EXPECT_EQ(std::tie(writes[i].address, writes[i].reg, writes[i].value, writes[i].accepted),
                   i == 0 ? std::tuple(2, 43, 0, true) : std::tuple(3, 29, 200, true));
-    EXPECT_TRUE(writes[1].accepted);
 }
 
 TEST_F(SimLink, UnsupportedThingsGetExceptionReplies) {
