@@ -200,32 +200,34 @@ struct Client {
     int fd;
     std::string input;  ///< received text not yet run
     std::string output; ///< answer text not yet sent
+    /// It hung up on its answers; its commands still run, as a client that
+    /// writes and leaves expects, and their answers are dropped.
+    bool deaf = false;
 };
 
 // A client that never ends a line cannot make us hold unbounded text.
 constexpr std::size_t kMaxLine = 4096;
 
-// Sends as much of the answer as the client takes now. False when the client
-// is gone.
-bool flush(Client& client) {
-    while (!client.output.empty()) {
+// Sends as much of the answer as the client takes now.
+void flush(Client& client) {
+    while (!client.output.empty() && !client.deaf) {
         const ssize_t n = ::send(client.fd, client.output.data(), client.output.size(),
                                  MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0)
             client.output.erase(0, static_cast<std::size_t>(n));
-        else if (n < 0 && errno == EINTR)
-            continue;
-        else
-            return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+        else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return;
+        else if (!(n < 0 && errno == EINTR))
+            client.deaf = true;
     }
-    return true;
+    client.output.clear();
 }
 
 // Runs the client's complete lines, one answer at a time: while an answer
 // waits for the client to read it, its next commands wait too, so a client
 // that sends a thousand "log" commands and reads nothing costs one answer's
-// memory. False when the client is gone.
-bool serve(Bus& bus, Client& client) {
+// memory.
+void serve(Bus& bus, Client& client) {
     std::size_t eol;
     while (client.output.empty() && (eol = client.input.find('\n')) != std::string::npos) {
         std::string line = client.input.substr(0, eol);
@@ -233,12 +235,10 @@ bool serve(Bus& bus, Client& client) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         client.output = runControlCommand(bus, line);
-        if (!flush(client))
-            return false;
+        flush(client);
     }
     if (client.input.find('\n') == std::string::npos && client.input.size() > kMaxLine)
         client.input.clear();
-    return true;
 }
 
 // Serves the control socket until a termination signal arrives. Every
@@ -269,16 +269,19 @@ void runUntilSignal(Bus& bus, int signalFd, int controlFd) {
             if (fds[i].revents == 0)
                 continue;
             Client& client = clients[i - firstClient];
-            bool alive = true;
+            bool ended = false;
             if (client.output.empty()) {
                 char buf[1024];
                 const ssize_t n = ::read(client.fd, buf, sizeof buf);
                 if (n > 0)
                     client.input.append(buf, static_cast<std::size_t>(n));
                 else
-                    alive = n < 0 && (errno == EAGAIN || errno == EINTR);
+                    ended = !(n < 0 && (errno == EAGAIN || errno == EINTR));
+            } else {
+                flush(client);
             }
-            if (!alive || !flush(client) || !serve(bus, client)) {
+            serve(bus, client);
+            if (ended) {
                 ::close(client.fd);
                 client.fd = -1;
             }
