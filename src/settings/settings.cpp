@@ -372,6 +372,20 @@ SettingsLoadReport Settings::load(const std::filesystem::path& file, SerialPort&
     bool tableSeen = false;
     bool linkSeen = false;
     int lineNumber = 0;
+    // A text value that does not fit its field, or would not survive
+    // being written back, refuses the line as a whole.
+    auto fits = [&](std::string_view key, std::string_view value, std::size_t capacity) {
+        std::string why;
+        if (value.size() > capacity)
+            why = "longer than " + std::to_string(capacity) + " characters";
+        else if (hasControlCharacter(value))
+            why = "holds a control character";
+        if (!why.empty())
+            report.refusedLines.push_back("line " + std::to_string(lineNumber) + " (" +
+                                          std::string(key) + "): " + why);
+        return why.empty();
+    };
+
     // Only lines that end in a line feed count: a last line without one is
     // not handled.
     for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
@@ -389,20 +403,6 @@ SettingsLoadReport Settings::load(const std::filesystem::path& file, SerialPort&
             line.remove_suffix(1);
         if (line.empty())
             continue;
-        // A text value that does not fit its field, or would not survive
-        // being written back, refuses the line as a whole.
-        auto fits = [&](std::string_view key, std::string_view value, std::size_t capacity) {
-            std::string why;
-            if (value.size() > capacity)
-                why = "longer than " + std::to_string(capacity) + " characters";
-            else if (hasControlCharacter(value))
-                why = "holds a control character";
-            if (!why.empty())
-                report.refusedLines.push_back("line " + std::to_string(lineNumber) + " (" +
-                                              std::string(key) + "): " + why);
-            return why.empty();
-        };
-
         for (const KeyName& k : kKeys) {
             if (!line.starts_with(k.name))
                 continue;
