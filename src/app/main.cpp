@@ -2,8 +2,10 @@
 
 #include "app/app_state.h"
 #include "app/main_window.h"
+#include "logging/log_file.h"
 
 int main(int argc, char** argv) {
+    tarvo::ignoreFileSizeSignal();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarvo"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/tarvo_large.png")));

@@ -187,7 +187,11 @@ void MainWindow::start(const std::string& settingsFile) {
     tzset(); // local-time conversions of the sampling and the log file
     m_state.devices.clear();
     m_settingsFile = settingsFile;
-    m_state.settings.load(settingsFile, m_state.port);
+    // Whatever the file held that could not be taken is said once, before
+    // the timer starts.
+    if (const std::string problem = m_state.settings.load(settingsFile, m_state.port).message();
+        !problem.empty())
+        m_operator.showMessage(problem);
     m_timerId = startTimer(kTimerPeriodMs);
     if (m_timerId == 0)
         m_operator.showMessage("Error: couldn't set up timer, try closing other programs");

@@ -1,6 +1,7 @@
 #include "logging/log_file.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -116,6 +117,12 @@ LogFileResult WriteLogFile(const Settings& settings, SampleQueue& fileQueue) {
     }
     ::close(fd);
     return result;
+}
+
+void ignoreFileSizeSignal() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGXFSZ, &ignore, nullptr);
 }
 
 } // namespace tarvo

@@ -47,4 +47,10 @@ struct LogFileResult {
 /// drop count report a writer that stays stuck.
 LogFileResult WriteLogFile(const Settings& settings, SampleQueue& fileQueue);
 
+/// Called once at program start. A write past the file size limit (ulimit
+/// -f) raises SIGXFSZ, which by default ends the process with half a row in
+/// the log file and every queued record lost; ignored, the write fails with
+/// EFBIG and WriteLogFile treats it like a full disk.
+void ignoreFileSizeSignal();
+
 } // namespace tarvo

@@ -1,12 +1,13 @@
 #include "settings/settings.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
-#include <cstdio>
-#include <cstring>
 #include <limits>
-#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -23,6 +24,10 @@ constexpr std::string_view kSaved =
     "Current settings saved to \"Tarvo.cfg\"\nThis file will be read when the program is "
     "restarted";
 
+bool isControl(char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+}
+
 bool isSpace(char c) {
     return std::isspace(static_cast<unsigned char>(c)) != 0;
 }
@@ -33,8 +38,53 @@ std::string_view skipSpace(std::string_view s) {
     return s;
 }
 
-std::string cut(std::string_view value, std::size_t capacity) {
-    return std::string(value.substr(0, capacity));
+const std::string kStartsWithDefaults = "\nThe program starts with default settings.";
+
+enum class ReadOutcome { Read, Missing, NotRegular, TooLarge, Unreadable };
+
+std::string readProblemText(ReadOutcome r) {
+    switch (r) {
+    case ReadOutcome::NotRegular:
+        return "\"Tarvo.cfg\" was not read: it is not a regular file." + kStartsWithDefaults;
+    case ReadOutcome::TooLarge:
+        return "\"Tarvo.cfg\" was not read: it is larger than 4 MB." + kStartsWithDefaults;
+    default:
+        return "Couldn't read file \"Tarvo.cfg\"" + kStartsWithDefaults;
+    }
+}
+
+// Reads the whole file into `text`, or nothing. Opening without blocking
+// keeps a FIFO from stalling the start; only a regular file is read, so a
+// link to /dev/zero cannot spin the reader; the size is checked again while
+// reading, for a file that grows meanwhile.
+ReadOutcome readSettingsFile(const std::filesystem::path& file, std::string& text) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT ? ReadOutcome::Missing : ReadOutcome::Unreadable;
+    struct stat st {};
+    ReadOutcome outcome = ReadOutcome::Read;
+    if (::fstat(fd, &st) != 0)
+        outcome = ReadOutcome::Unreadable;
+    else if (!S_ISREG(st.st_mode))
+        outcome = ReadOutcome::NotRegular;
+    else if (static_cast<std::uintmax_t>(st.st_size) > Settings::kMaxFileSize)
+        outcome = ReadOutcome::TooLarge;
+    char buf[8192];
+    while (outcome == ReadOutcome::Read) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            outcome = ReadOutcome::Unreadable;
+        else if (n == 0)
+            break;
+        else if (text.size() + static_cast<std::size_t>(n) > Settings::kMaxFileSize)
+            outcome = ReadOutcome::TooLarge;
+        else
+            text.append(buf, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return outcome;
 }
 
 // Reads a decimal integer as the C library's "%d" would: leading white space
@@ -82,11 +132,22 @@ bool readLink(std::string_view value, ColumnLink& link) {
         ++length;
     if (length == 0)
         return false;
+    // Bracket quoting lets a column name hold blanks ("[Amps 1]"): a name
+    // that opens a bracket and meets a blank before closing it runs to the
+    // closing bracket, over printable characters only. Any other name ends
+    // at its first blank, as it always did.
+    if (value.front() == '[' && value.substr(0, length).find(']') == std::string_view::npos) {
+        std::size_t close = length;
+        while (close < value.size() && value[close] != ']' && !isControl(value[close]))
+            ++close;
+        if (close < value.size() && value[close] == ']')
+            length = close + 1;
+    }
     link.variableIndex = index;
     // The type code is a signed 16-bit value; a file may carry it as its
     // unsigned form (65535 for -1), so only its low 16 bits count.
     link.sqlType = static_cast<std::int16_t>(static_cast<std::uint16_t>(type & 0xFFFF));
-    link.columnName = cut(value.substr(0, length), Settings::kColumnNameCapacity);
+    link.columnName = value.substr(0, length);
     return true;
 }
 
@@ -152,11 +213,142 @@ void appendIntLine(std::string& out, std::string_view key, int value) {
     out += '\n';
 }
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
+// Follows symbolic links to the file they name; a relative link is taken
+// from the link's own folder. After 40 links (the kernel's own limit) the
+// chain is taken as a loop and the last link is written over.
+std::filesystem::path followLinks(std::filesystem::path file) {
+    for (int i = 0; i < 40; ++i) {
+        std::error_code ec;
+        if (!std::filesystem::is_symlink(std::filesystem::symlink_status(file, ec)))
+            break;
+        const std::filesystem::path to = std::filesystem::read_symlink(file, ec);
+        if (ec)
+            break;
+        file = to.is_absolute() ? to : file.parent_path() / to;
+    }
+    return file;
+}
+
+std::filesystem::path folderOf(const std::filesystem::path& file) {
+    return file.parent_path().empty() ? std::filesystem::path(".") : file.parent_path();
+}
+
+constexpr std::string_view kFirstLine = "# Dodizorari Vavizevi Configuration setup file\n";
+
+// A save killed between creating its temporary file and renaming it leaves
+// "Tarvo.cfg.XXXXXX" behind, holding the password. Removed are only files
+// that look like exactly that: named as mkstemp names them (six letters or
+// digits after the dot), regular, ours, readable by us only, and holding
+// the start of what save writes (or nothing, when killed before writing).
+void removeStaleTemporaries(const std::filesystem::path& file) {
+    const std::string prefix = file.filename().string() + ".";
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folderOf(file), ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() != prefix.size() + 6 || !name.starts_with(prefix) ||
+            !std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                         [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }))
+            continue;
+        const int fd = ::open(entry.path().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat st {};
+        char head[kFirstLine.size()];
+        ssize_t n = -1;
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+            (st.st_mode & 0777) == (S_IRUSR | S_IWUSR))
+            n = ::read(fd, head, sizeof head);
+        ::close(fd);
+        if (n >= 0 && kFirstLine.starts_with(std::string_view(head, static_cast<std::size_t>(n))))
+            ::unlink(entry.path().c_str());
+    }
+}
+
+enum class WriteOutcome { Written, NoTemporary, Failed };
+
+bool writeAll(int fd, const std::string& text) {
+    std::size_t written = 0;
+    while (written < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        written += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// The new text goes to a temporary file in the same folder, which is renamed
+// over the old file only once it is completely on disk: a crash or a full
+// disk mid-write leaves the previous settings in place. NoTemporary: the
+// folder took no new file, and nothing was changed.
+WriteOutcome writeReplacing(const std::filesystem::path& file, const std::string& text) {
+    const std::filesystem::path dir = folderOf(file);
+    std::string temp = (dir / (file.filename().string() + ".XXXXXX")).string();
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0)
+        return WriteOutcome::NoTemporary;
+    // mkstemp already creates the file for its owner only; say so explicitly,
+    // since the file holds the database password in clear.
+    bool ok = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 && writeAll(fd, text) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    ok = ok && ::rename(temp.c_str(), file.c_str()) == 0;
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return WriteOutcome::Failed;
+    }
+    // Make the rename itself durable; a failure here loses nothing that the
+    // old file did not already hold.
+    if (const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    return WriteOutcome::Written;
+}
+
+// For a writable settings file in a folder the user may not add files to
+// (one an administrator set up): the file is rewritten where it is. The new
+// text is written over the old before the rest is cut off, so a failure
+// part-way can leave a mix of both; that is the price of keeping the file
+// savable at all.
+bool writeInPlace(const std::filesystem::path& file, const std::string& text) {
+    const int fd = ::open(file.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    // The password inside is for the owner's eyes, as with a replaced file.
+    if (ok && st.st_uid == ::geteuid())
+        ok = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0;
+    ok = ok && writeAll(fd, text) && ::ftruncate(fd, static_cast<off_t>(text.size())) == 0 &&
+         ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    return ok;
+}
 
 } // namespace
+
+bool hasControlCharacter(std::string_view text) {
+    return std::any_of(text.begin(), text.end(), isControl);
+}
+
+std::string SettingsLoadReport::message() const {
+    if (!fileProblem.empty())
+        return fileProblem;
+    if (refusedLines.empty())
+        return {};
+    // A hostile file may refuse thousands of lines; the first few tell the
+    // operator what to look at.
+    constexpr std::size_t kListed = 5;
+    std::string text = "These lines of \"Tarvo.cfg\" were not read; their settings keep the "
+                       "values they had:";
+    for (std::size_t i = 0; i < refusedLines.size() && i < kListed; ++i)
+        text += "\n" + refusedLines[i];
+    if (refusedLines.size() > kListed)
+        text += "\nand " + std::to_string(refusedLines.size() - kListed) + " more";
+    return text;
+}
 
 void Settings::clearDatabaseSettings() {
     dsn.clear();
@@ -167,30 +359,50 @@ void Settings::clearDatabaseSettings() {
     links.clear();
 }
 
-void Settings::load(const std::filesystem::path& file, SerialPort& port) {
-    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(file.c_str(), "r"));
-    if (!f)
-        return;
+SettingsLoadReport Settings::load(const std::filesystem::path& file, SerialPort& port) {
+    SettingsLoadReport report;
+    std::string text;
+    if (const ReadOutcome r = readSettingsFile(file, text); r != ReadOutcome::Read) {
+        if (r != ReadOutcome::Missing)
+            report.fileProblem = readProblemText(r);
+        return report;
+    }
 
     bool dsnSeen = false;
     bool tableSeen = false;
     bool linkSeen = false;
-    char buf[kLinePiece + 1];
-    for (;;) {
-        // A longer line comes in pieces of 511 characters, each handled as a
-        // line. What the read that reaches the end of the file returns is a
-        // last line without a line end, which is not handled.
-        if (!std::fgets(buf, sizeof buf, f.get()) || std::feof(f.get()))
-            break;
+    int lineNumber = 0;
+    // A text value that does not fit its field, or would not survive
+    // being written back, refuses the line as a whole.
+    auto fits = [&](std::string_view key, std::string_view value, std::size_t capacity) {
+        std::string why;
+        if (value.size() > capacity)
+            why = "longer than " + std::to_string(capacity) + " characters";
+        else if (hasControlCharacter(value))
+            why = "holds a control character";
+        if (!why.empty())
+            report.refusedLines.push_back("line " + std::to_string(lineNumber) + " (" +
+                                          std::string(key) + "): " + why);
+        return why.empty();
+    };
+
+    // Only lines that end in a line feed count: a last line without one is
+    // not handled.
+    for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
+         start = end + 1) {
+        ++lineNumber;
+        std::string_view line(text.data() + start, end - start);
         // Bytes after a zero byte in a line are not part of its text.
-        std::string_view line(buf, std::strlen(buf));
+        line = line.substr(0, line.find('\0'));
         if (line.empty() || line.front() == '#')
             continue;
-        for (int i = 0; i < 2 && !line.empty() && (line.back() == '\r' || line.back() == '\n'); ++i)
+        // The carriage returns of a "\r\n" file end the line too, so none
+        // stays at the end of a value that save would write and the next
+        // read take off again.
+        while (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
         if (line.empty())
             continue;
-
         for (const KeyName& k : kKeys) {
             if (!line.starts_with(k.name))
                 continue;
@@ -200,29 +412,40 @@ void Settings::load(const std::filesystem::path& file, SerialPort& port) {
             int number = 0;
             switch (k.key) {
             case Key::Location:
-                location = cut(value, kLocationCapacity);
+                if (fits(k.name, value, kLocationCapacity))
+                    location = value;
                 break;
             case Key::Port:
-                port.setPortName(cut(value, kPortNameCapacity));
-                port.setPortReopenRequested(true);
+                if (fits(k.name, value, kPortNameCapacity)) {
+                    port.setPortName(std::string(value));
+                    port.setPortReopenRequested(true);
+                }
                 break;
             case Key::SaveFile:
-                saveFile = cut(value, kSaveFileCapacity);
-                fileLoggingActive = true;
+                if (fits(k.name, value, kSaveFileCapacity)) {
+                    saveFile = value;
+                    fileLoggingActive = true;
+                }
                 break;
             case Key::Dsn:
-                dsn = cut(value, kDsnCapacity);
-                dsnSeen = true;
+                if (fits(k.name, value, kDsnCapacity)) {
+                    dsn = value;
+                    dsnSeen = true;
+                }
                 break;
             case Key::Table:
-                table = cut(value, kTableCapacity);
-                tableSeen = true;
+                if (fits(k.name, value, kTableCapacity)) {
+                    table = value;
+                    tableSeen = true;
+                }
                 break;
             case Key::User:
-                user = cut(value, kUserCapacity);
+                if (fits(k.name, value, kUserCapacity))
+                    user = value;
                 break;
             case Key::Passwd:
-                passwd = cut(value, kPasswdCapacity);
+                if (fits(k.name, value, kPasswdCapacity))
+                    passwd = value;
                 break;
             case Key::Interval:
                 if (readInt(value, number))
@@ -250,7 +473,7 @@ void Settings::load(const std::filesystem::path& file, SerialPort& port) {
                 break;
             case Key::Link: {
                 ColumnLink link;
-                if (readLink(value, link)) {
+                if (readLink(value, link) && fits(k.name, link.columnName, kColumnNameCapacity)) {
                     links.push_back(std::move(link));
                     linkSeen = true;
                 }
@@ -267,6 +490,7 @@ void Settings::load(const std::filesystem::path& file, SerialPort& port) {
         databaseLogState = Off;
         clearDatabaseSettings();
     }
+    return report;
 }
 
 std::string Settings::fileText(std::string_view locationShown, int intervalShown,
@@ -312,45 +536,38 @@ std::string Settings::fileText(std::string_view locationShown, int intervalShown
 
 bool Settings::save(const std::filesystem::path& file, std::string_view locationShown,
                     int intervalShown, const SerialPort& port, Operator& op) const {
+    // A line feed in a value would start a line of its own at the next read
+    // (a `save_file` line the operator never chose); no such value is
+    // written, and the operator learns which one.
+    std::vector<std::pair<std::string_view, std::string_view>> texts = {{"location", locationShown},
+                                                                        {"port", port.portName()},
+                                                                        {"save_file", saveFile},
+                                                                        {"dsn", dsn},
+                                                                        {"table", table},
+                                                                        {"user", user},
+                                                                        {"passwd", passwd}};
+    for (const ColumnLink& link : links)
+        texts.emplace_back("link", link.columnName);
+    for (const auto& [key, value] : texts) {
+        if (hasControlCharacter(value)) {
+            op.showMessage(std::string(kSaveFailed) + "\nThe value of " + std::string(key) +
+                           " holds a control character, such as a line break, that would "
+                           "break it into further lines.");
+            return false;
+        }
+    }
     const std::string text = fileText(locationShown, intervalShown, port);
 
-    // The new text goes to a temporary file in the same directory, which is
-    // renamed over the old file only once it is completely on disk: a crash
-    // or a full disk mid-write leaves the previous settings in place.
-    std::filesystem::path dir = file.parent_path();
-    if (dir.empty())
-        dir = ".";
-    std::string temp = (dir / (file.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
+    // A symbolic link keeps pointing at the file it names, which gets the text.
+    const std::filesystem::path target = followLinks(file);
+    removeStaleTemporaries(file);
+    if (target != file)
+        removeStaleTemporaries(target);
+    const WriteOutcome written = writeReplacing(target, text);
+    if (written == WriteOutcome::Failed ||
+        (written == WriteOutcome::NoTemporary && !writeInPlace(target, text))) {
         op.showMessage(kSaveFailed);
         return false;
-    }
-    // mkstemp already creates the file for its owner only; say so explicitly,
-    // since the file holds the database password in clear.
-    bool ok = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0;
-    std::size_t written = 0;
-    while (ok && written < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        if (ok)
-            written += static_cast<std::size_t>(n);
-    }
-    ok = ok && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(temp.c_str(), file.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        op.showMessage(kSaveFailed);
-        return false;
-    }
-    // Make the rename itself durable; a failure here loses nothing that the
-    // old file did not already hold.
-    if (const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY); dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
     }
     op.showMessage(kSaved);
     return true;

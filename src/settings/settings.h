@@ -33,14 +33,34 @@ struct ColumnLink {
     bool operator==(const ColumnLink&) const = default;
 };
 
+/// What Settings::load could not take from the file, for the one message the
+/// operator sees at start-up.
+struct SettingsLoadReport {
+    /// Why the file was not read at all (not a regular file, too large,
+    /// unreadable); empty when it was read or does not exist.
+    std::string fileProblem;
+    /// One entry per refused line, e.g. "line 7 (save_file): longer than
+    /// 1023 characters"; the field keeps the value it had.
+    std::vector<std::string> refusedLines;
+
+    /// The message for the operator, or an empty text when all went well.
+    std::string message() const;
+};
+
+/// True when `text` holds a byte below 32 or 127 (line feed, carriage
+/// return, tab, ...). No value stored in "Tarvo.cfg" may hold one: a line
+/// feed would start a line of its own when the file is read again.
+bool hasControlCharacter(std::string_view text);
+
 /// The persisted configuration, kept in "Tarvo.cfg" as lines of key, blank,
 /// value. The port name, speed code and parity code are kept by the
 /// SerialPort, which load fills and save reads.
 ///
-/// Text fields hold at most the capacity below (bytes, as read and written).
-/// A longer value, from a hand-edited file or a dialog, is cut at the
-/// capacity, so every field keeps the size the rest of the program (dialog
-/// limits, SQL statements, the log file path) was made for.
+/// Text fields hold at most the capacity below (bytes, as read and written),
+/// the size the rest of the program (dialog limits, SQL statements, the log
+/// file path) was made for. Save cuts a longer value at the capacity; load
+/// refuses a line whose value does not fit rather than cut it, since a cut
+/// log file path would send the rows to a file nobody chose.
 struct Settings {
     static constexpr std::string_view kFileName = "Tarvo.cfg";
 
@@ -53,9 +73,9 @@ struct Settings {
     static constexpr std::size_t kPasswdCapacity = 127;
     static constexpr std::size_t kColumnNameCapacity = 255;
 
-    /// Reads of a line stop after this many characters; the rest of a longer
-    /// line is read as further lines.
-    static constexpr std::size_t kLinePiece = 511;
+    /// A settings file holds a few hundred bytes, a few kilobytes with many
+    /// links; a larger file is not a settings file and is not read.
+    static constexpr std::size_t kMaxFileSize = 4 << 20; // 4 MB
 
     std::string location = "Here"; ///< `location`
     int interval = 5;              ///< `interval`, minutes between samples
@@ -75,21 +95,37 @@ struct Settings {
 
     /// Reads `file` into this record and into `port` (name, speed and parity
     /// codes; a `port` line also sets portReopenRequested, so the next timer
-    /// tick opens it). A missing or unreadable file changes nothing.
-    /// Malformed lines are skipped one by one. At the end the database
-    /// settings are kept only when `dsn`, `table` and a `link` were all read.
-    void load(const std::filesystem::path& file, SerialPort& port);
+    /// tick opens it). A missing file changes nothing and reports nothing.
+    /// Anything but a regular file of at most kMaxFileSize bytes (a FIFO, a
+    /// device, a directory) is not read and changes nothing; the report says
+    /// why. The file is opened without blocking, so a FIFO cannot stall the
+    /// start.
+    ///
+    /// Each line is read whole. Malformed lines are skipped one by one; a
+    /// text value longer than its field's capacity, or holding a control
+    /// character, refuses its line as a whole and the report names it. One
+    /// trailing line feed and every carriage return before it end a line.
+    /// At the end the database settings are kept only when `dsn`, `table`
+    /// and a `link` were all read.
+    SettingsLoadReport load(const std::filesystem::path& file, SerialPort& port);
 
     /// The file text as save writes it, with the location and interval the
     /// Configuration dialog shows and the port's name, speed and parity.
     std::string fileText(std::string_view location, int interval, const SerialPort& port) const;
 
     /// Writes the file text to `file` and tells the operator the outcome.
-    /// The text goes to a temporary file beside `file` (readable by its owner
-    /// only, since it holds the password), which then replaces `file`, so
-    /// the previous settings survive a failure or a crash mid-write. On
-    /// failure shows "Couldn't write file \"Tarvo.cfg\"" and leaves `file`
-    /// as it was. Returns whether the file was written.
+    /// A value holding a control character is refused with a message naming
+    /// its key, and nothing is written.
+    ///
+    /// When `file` is a symbolic link the text goes to the file it names.
+    /// The text goes to a temporary file beside that file (readable by its
+    /// owner only, since it holds the password), which then replaces it, so
+    /// the previous settings survive a failure or a crash mid-write.
+    /// Temporaries left by a save that was killed are removed first. When
+    /// the folder takes no new file but the file itself is writable, the
+    /// file is rewritten in place instead (not proof against a crash
+    /// mid-write). On failure shows "Couldn't write file \"Tarvo.cfg\"" and
+    /// leaves the file as it was. Returns whether the file was written.
     bool save(const std::filesystem::path& file, std::string_view location, int interval,
               const SerialPort& port, Operator& op) const;
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <clocale>
@@ -193,39 +194,36 @@ TEST_F(LogFileTest, UnopenableFileKeepsRecordsForTheNextPassOldestFirst) {
               branchRow(',', 3) + branchRow(',', 7) + branchRow(',', 3, "07/04/2026 14:06:09"));
 }
 
-// A disk that fills in the middle of a row: the file size limit stands in
-// for it. The half row must go and its record must stay, so the next pass
-// writes it once, whole.
-TEST_F(LogFileTest, RowCutShortByAFullDiskIsRemovedAndWrittenWholeLater) {
-    struct sigaction ignore {
-    }, old{};
-    ignore.sa_handler = SIG_IGN;
-    ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &old), 0);
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-
+// A file size limit (ulimit -f) reached in the middle of a row, in a child
+// process set up as main() sets up the program: it must live on, the half
+// row must go and its record stay, so the next pass writes it once, whole.
+TEST_F(LogFileTest, FileSizeLimitMidRowKillsNothingAndLosesNothing) {
     const std::string row3 = branchRow(',', 3);
-    rlimit limited = saved;
-    limited.rlim_cur = row3.size() + 100; // the second row stops 100 bytes in
-    if (saved.rlim_max != RLIM_INFINITY && saved.rlim_max < limited.rlim_cur)
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::signal(SIGXFSZ, SIG_DFL); // as a shell starts a program, whatever ours inherited
+        ignoreFileSizeSignal();
+        rlimit limit{};
+        ::getrlimit(RLIMIT_FSIZE, &limit);
+        const rlimit saved = limit;
+        limit.rlim_cur = row3.size() + 100; // the second row stops 100 bytes in
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            ::_exit(99);
+        for (int address : {3, 7, 9})
+            queue.push(record(address));
+        const LogFileResult first = WriteLogFile(settings, queue);
+        const bool kept = first.writeFailed && first.written == 1 && queue.size() == 2;
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        const LogFileResult second = WriteLogFile(settings, queue);
+        ::_exit(kept && !second.writeFailed && queue.empty() ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 99)
         GTEST_SKIP() << "the file size limit is already lower than this test needs";
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-
-    for (int address : {3, 7, 9})
-        queue.push(record(address));
-    const LogFileResult first = WriteLogFile(settings, queue);
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    ::sigaction(SIGXFSZ, &old, nullptr);
-
-    EXPECT_TRUE(first.opened);
-    EXPECT_TRUE(first.writeFailed);
-    EXPECT_EQ(first.written, 1u);
-    EXPECT_EQ(file(), row3) << "no half row left behind";
-    ASSERT_EQ(queue.size(), 2u);
-    EXPECT_EQ(queue.front()->address, 7);
-
-    const LogFileResult second = WriteLogFile(settings, queue);
-    EXPECT_FALSE(second.writeFailed);
+    ASSERT_FALSE(WIFSIGNALED(status)) << "killed by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the record cut short was not kept queued";
     EXPECT_EQ(file(), row3 + branchRow(',', 7) + branchRow(',', 9)) << "each row exactly once";
 }
 

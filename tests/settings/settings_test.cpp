@@ -2,11 +2,13 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sstream>
 #include <utility>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "link/serial_port.h"
@@ -26,6 +28,9 @@ const char* const kHeader = "# Dodizorari Vavizevi Configuration setup file\n"
 const char* const kSavedText = "Current settings saved to \"Tarvo.cfg\"\n"
                                "This file will be read when the program is restarted";
 const char* const kFailedText = "Couldn't write file \"Tarvo.cfg\"";
+const std::string kRefused = "These lines of \"Tarvo.cfg\" were not read; their settings keep the "
+                             "values they had:\n";
+const std::string kDefaultsFollow = "\nThe program starts with default settings.";
 
 // What load left, as "|key=value|key=value|", so that a table row can name
 // the fields it expects in one line.
@@ -81,12 +86,15 @@ protected:
     }
     // Loads `text` into a fresh record and port and checks the fields.
     void expectLoad(const std::string& text, const std::string& expected) {
+        write(text);
+        expectLoaded(expected);
+    }
+    std::string expectLoaded(const std::string& expected) {
         Settings s;
         SerialPort p;
-        write(text);
-        s.load(file, p);
+        const std::string message = s.load(file, p).message();
         expectFields(s, p, expected);
-        EXPECT_LE(p.portName().size(), Settings::kPortNameCapacity);
+        return message;
     }
 
     fs::path dir;
@@ -95,14 +103,6 @@ protected:
     SerialPort port;
     RecordingOperator op;
 };
-
-TEST_F(SettingsTest, NoFileOrADirectoryInItsPlaceLeavesDefaults) {
-    settings.load(file, port);
-    expectFields(settings, port, kDefaults);
-    fs::create_directory(file);
-    settings.load(file, port);
-    expectFields(settings, port, kDefaults);
-}
 
 TEST_F(SettingsTest, EveryKeyWrittenInLayoutOrderAndReadBack) {
     settings.scan = 16;
@@ -195,13 +195,13 @@ TEST_F(SettingsTest, ReaderRules) {
          "scan=247"},
         {"largest int is read", "scan 2147483647\ninterval -2147483648\n",
          "scan=2147483647|interval=-2147483648"},
-        {"overlong values cut at capacity",
-         "location " + std::string(100, 'L') + "\nport " + std::string(40, 'P') + "\n",
-         "location=" + std::string(63, 'L') + "|port=" + std::string(31, 'P')},
-        // A 511-character piece is handled as a line, and so is the rest: the
-        // second piece here begins with a key.
-        {"long line read in pieces of 511", "location " + std::string(502, 'x') + "scan 33\n",
-         "location=" + std::string(63, 'x') + "|scan=33"},
+        {"overlong values refuse their lines, not cut",
+         "location " + std::string(64, 'L') + "\nport " + std::string(32, 'P') + "\n",
+         "location=Here|port=|reopen=0"},
+        {"values at capacity are read", "location " + std::string(63, 'L') + "\n",
+         "location=" + std::string(63, 'L')},
+        {"bracket without a blank before it closes ends at a blank as before",
+         db + "link 4 12 [a]b c\nlink 5 12 [Amps 1\n", "links=4 12 [a]b;5 12 [Amps;"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -223,8 +223,6 @@ TEST_F(SettingsTest, OverlongValuesCutWhenWritten) {
     const std::string text = read();
     EXPECT_NE(text.find("location " + std::string(63, 'l') + "\n"), std::string::npos);
     EXPECT_NE(text.find("port " + std::string(31, 'p') + "\n"), std::string::npos);
-    // 1033 characters: longer than a 511-character piece, so a reread takes
-    // the tail as further lines, none of which begins with a key.
     EXPECT_NE(text.find("save_file " + std::string(1023, 'f') + "\n"), std::string::npos);
 }
 
@@ -240,16 +238,81 @@ TEST_F(SettingsTest, SaveReplacesReadableByOwnerOnlyWithoutLeftovers) {
     EXPECT_EQ(entries(), 1) << "no temporary file left behind";
 }
 
-TEST_F(SettingsTest, FailedSaveKeepsOldFileAndSaysSo) {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "running as root: a read-only directory does not stop root";
-    write("scan 3\n");
-    ASSERT_EQ(::chmod(dir.c_str(), 0500), 0);
+// Runs `body` where folder permissions hold: as root, in a child process
+// that has become "nobody". False when the body or the child failed.
+bool runUnprivileged(const std::function<bool()>& body) {
+    if (::geteuid() != 0)
+        return body();
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        ::_exit(::setgid(65534) == 0 && ::setuid(65534) == 0 && body() ? 0 : 1);
+    int status = 0;
+    return ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// A folder that takes no new file: a writable file in it is saved in place;
+// a read-only one is left as it was, and the operator told.
+TEST_F(SettingsTest, UnwritableFolderSavesAWritableFileInPlace) {
+    for (const bool writable : {true, false}) {
+        SCOPED_TRACE(writable ? "writable file" : "read-only file");
+        write(std::string(5000, '#') + "\n");
+        ASSERT_EQ(::chmod(file.c_str(), writable ? 0666 : 0444), 0);
+        ASSERT_EQ(::chmod(dir.c_str(), 0555), 0);
+        const bool done = runUnprivileged([&] {
+            RecordingOperator childOp;
+            return settings.save(file, "Here", 5, port, childOp) == writable &&
+                   childOp.messages == std::vector<RecordingOperator::Message>{
+                                           {writable ? kSavedText : kFailedText, ""}};
+        });
+        ::chmod(dir.c_str(), 0700);
+        EXPECT_TRUE(done);
+        EXPECT_EQ(read(),
+                  writable ? settings.fileText("Here", 5, port) : std::string(5000, '#') + "\n");
+        EXPECT_EQ(entries(), 1) << "no temporary file left behind";
+    }
+}
+
+TEST_F(SettingsTest, SymlinkKeepsPointingAtItsUpdatedTarget) {
+    fs::create_directory(dir / "real");
+    std::ofstream(dir / "real" / "panel.cfg") << "scan 3\n";
+    fs::create_symlink("real/panel.cfg", file);
+    ASSERT_TRUE(settings.save(file, "Here", 5, port, op));
+    EXPECT_TRUE(fs::is_symlink(file));
+    EXPECT_EQ(read(), settings.fileText("Here", 5, port));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "real"), fs::directory_iterator{}), 1);
+}
+
+// Temporaries of a killed save hold the password: the next save removes
+// them, and only them.
+TEST_F(SettingsTest, SaveRemovesTemporariesOfAKilledSave) {
+    const struct {
+        const char* name;
+        std::string text;
+        mode_t mode;
+        bool removed;
+    } files[] = {
+        {"Tarvo.cfg.a1B2c3", "# Dodizorari Vavizevi Configuration setup file\nscan 3\n", 0600,
+         true},
+        {"Tarvo.cfg.backup", "# Dodizorari", 0644, false},
+        {"Tarvo.cfg.x1y2z3", "scan 3\n", 0600, false},
+    };
+    for (const auto& f : files) {
+        std::ofstream(dir / f.name) << f.text;
+        ::chmod((dir / f.name).c_str(), f.mode);
+    }
+    ASSERT_TRUE(settings.save(file, "Here", 5, port, op));
+    for (const auto& f : files)
+        EXPECT_EQ(fs::exists(dir / f.name), !f.removed) << f.name;
+}
+
+// A line feed in a value would come back as a line of its own.
+TEST_F(SettingsTest, SaveRefusesAControlCharacterNamingItsKey) {
+    settings.saveFile = "/tmp/a.csv\nport /dev/ttyS9";
     EXPECT_FALSE(settings.save(file, "Here", 5, port, op));
-    ::chmod(dir.c_str(), 0700);
-    EXPECT_EQ(read(), "scan 3\n");
-    EXPECT_EQ(op.messages, (std::vector<RecordingOperator::Message>{{kFailedText, ""}}));
-    EXPECT_EQ(entries(), 1) << "no temporary file left behind";
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_EQ(op.messages[0].text, std::string(kFailedText) +
+                                       "\nThe value of save_file holds a control character, such "
+                                       "as a line break, that would break it into further lines.");
 }
 
 TEST_F(SettingsTest, FailedRenameKeepsOldContentAndSaysSo) {
@@ -267,8 +330,9 @@ TEST_F(SettingsTest, SaveIntoMissingDirectorySaysSo) {
     EXPECT_EQ(op.messages, (std::vector<RecordingOperator::Message>{{kFailedText, ""}}));
 }
 
-// Hostile files: none may crash the reader (the sanitizer build runs this).
-TEST_F(SettingsTest, HostileFilesLoadWithoutHarm) {
+// Hostile files: what the program does with each (the sanitizer build runs
+// this). A file that was read must come back the same from save and reload.
+TEST_F(SettingsTest, HostileFiles) {
     std::mt19937 rng(7);
     std::string binary;
     for (int i = 0; i < 200000; ++i)
@@ -282,23 +346,70 @@ TEST_F(SettingsTest, HostileFilesLoadWithoutHarm) {
                       " -9999999999999999999999999999999999999999\n";
     bigNumbers += "dsn D\ntable T\nlink 99999999999999999999999999999999999999999 1 C\n"
                   "link 1 99999999999999999999999999999999999999999 C\n";
+    // The tail of a 511-character piece, once read as a line of its own.
+    const std::string path = "/" + std::string(500, 'd') + "port /dev/ttyS9";
 
+    enum Kind { Text, Missing, Directory, Fifo, ZeroDevice, Oversized };
+    const char* const notRegular = "\"Tarvo.cfg\" was not read: it is not a regular file.";
     const struct {
         const char* name;
+        Kind kind;
         std::string text;
         std::string expected;
+        const char* message; // nullptr: not checked
     } cases[] = {
-        {"random binary bytes", binary + "\nscan 9\n", "scan=9"},
-        {"1 MB line", "location " + std::string(1 << 20, 'A') + "\nscan 10\n",
-         "location=" + std::string(63, 'A') + "|scan=10"},
-        {"100,000 link lines", manyLinks, "link count=100000|db=2"},
-        {"40-digit numbers", bigNumbers, "interval=5|scan=247|kludge_flags=0|links="},
-        {"zero bytes", std::string("scan 1\0 2\n", 10) + std::string(600, '\0') + "\ninterval 8\n",
-         "scan=1|interval=8"},
+        {"missing file: defaults, silently", Missing, "", kDefaults, ""},
+        {"directory in its place", Directory, "", kDefaults, notRegular},
+        {"FIFO does not block the start", Fifo, "", kDefaults, notRegular},
+        {"link to /dev/zero does not spin", ZeroDevice, "", kDefaults, notRegular},
+        {"file over 4 MB is not read", Oversized, "scan 9\n", kDefaults,
+         "\"Tarvo.cfg\" was not read: it is larger than 4 MB."},
+        {"1 MB line refused whole, reported once", Text,
+         "location " + std::string(1 << 20, 'A') + "\nscan 10\n", "location=Here|scan=10",
+         "line 1 (location): longer than 63 characters"},
+        {"long path read whole, its tail no line of its own", Text, "save_file " + path + "\n",
+         "save_file=" + path + "|port=|logging=1", ""},
+        {"carriage return inside a value refused", Text, "location a\rsave_file /etc/x\n",
+         "location=Here|save_file=", "line 1 (location): holds a control character"},
+        {"bracketed column name with a blank", Text, "dsn D\ntable T\nlink 4 12 [Amps 1]\n",
+         "links=4 12 [Amps 1];|db=2", ""},
+        {"CR LF endings leave no CR on a value", Text, "location North\r\r\nscan 4\r\n",
+         "location=North|scan=4", ""},
+        {"random binary bytes", Text, binary + "\nscan 9\n", "scan=9", nullptr},
+        {"100,000 link lines", Text, manyLinks, "link count=100000|db=2", ""},
+        {"40-digit numbers", Text, bigNumbers, "interval=5|scan=247|kludge_flags=0|links=", ""},
+        {"zero bytes", Text,
+         std::string("scan 1\0 2\n", 10) + std::string(600, '\0') + "\ninterval 8\n",
+         "scan=1|interval=8", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        expectLoad(c.text, c.expected);
+        fs::remove_all(file);
+        if (c.kind == Text || c.kind == Oversized)
+            write(c.text);
+        if (c.kind == Oversized)
+            fs::resize_file(file, Settings::kMaxFileSize + 1);
+        if (c.kind == Directory)
+            fs::create_directory(file);
+        if (c.kind == Fifo)
+            ::mkfifo(file.c_str(), 0600);
+        if (c.kind == ZeroDevice)
+            fs::create_symlink("/dev/zero", file);
+        const std::string message = expectLoaded(c.expected);
+        std::string expected;
+        if (c.message && *c.message)
+            expected = c.kind == Text ? kRefused + c.message : c.message + kDefaultsFollow;
+        EXPECT_TRUE(!c.message || message == expected) << message;
+        if (c.kind != Text)
+            continue;
+        Settings s;
+        SerialPort p;
+        s.load(file, p);
+        ASSERT_TRUE(s.save(file, s.location, s.interval, p, op));
+        Settings back;
+        SerialPort backPort;
+        EXPECT_EQ(back.load(file, backPort).message(), "");
+        EXPECT_EQ(fields(back, backPort), fields(s, p));
     }
 }
 
