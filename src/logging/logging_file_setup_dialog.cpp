@@ -87,6 +87,7 @@ void LoggingFileSetupDialog::onSelectFile() {
     if (chosen->size() > Settings::kSaveFileCapacity) {
         m_op.showMessage("The file name is too long: at most " +
                          std::to_string(Settings::kSaveFileCapacity) + " characters.");
+        m_ui->fileNameEdit->setFocus();
         return;
     }
     // A Linux file name may hold a line feed, which would end the settings

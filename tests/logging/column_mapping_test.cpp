@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+
+#include "logging/column_mapping.h"
+#include "logging/log_variables.h"
+#include "settings/settings.h"
+
+namespace tarvo {
+namespace {
+
+std::vector<std::string> texts(const ColumnMapping& mapping) {
+    std::vector<std::string> out;
+    for (const ColumnMapping::Row& row : mapping.rows())
+        out.push_back(ColumnMapping::rowText(row));
+    return out;
+}
+
+TEST(ColumnMappingTest, ColumnsNamedLikeFittingVariablesAreLinkedInFetchOrder) {
+    ColumnMapping mapping;
+    mapping.setColumns({{"meter", SqlInteger},
+                        {"LOCATION", SqlVarChar},
+                        {"Date Time", SqlTimestamp},
+                        {"Amps1", SqlFloat},
+                        {"Date_Time", SqlInteger}, // the name matches, the type does not fit
+                        {"Amps", SqlVarChar},      // a prefix of Amps1 is no match
+                        {"amps10", SqlReal}});     // nor is Amps1 a prefix of it
+    EXPECT_EQ(texts(mapping),
+              (std::vector<std::string>{"Meter\t->\tmeter", "Location\t->\tLOCATION",
+                                        "Date_Time\t->\tDate Time", "Amps1\t->\tAmps1",
+                                        "\t\tDate_Time", "\t\tAmps", "Amps10\t->\tamps10"}));
+    EXPECT_EQ(mapping.linkCount(), 5);
+}
+
+// One hand edit after another on the rows (INTEGER "Date_Time", VARCHAR
+// "Notes"), with its result and the mapping after it.
+struct EditCase {
+    const char* fault;
+    bool link; // false: unlink
+    int row;
+    int variable;
+    bool done;
+    const char* rowText;
+    int linkCount;
+};
+
+TEST(ColumnMappingTest, LinkAndUnlinkFollowTheTypesAndKeepTheCount) {
+    ColumnMapping mapping;
+    mapping.setColumns({{"Date_Time", SqlInteger}, {"Notes", SqlVarChar}});
+    const int amps7 = kFirstAmpsVariable + 6;
+    const EditCase edits[] = {
+        {"Date_Time does not fit an INTEGER column", true, 0, kDateTimeVariable, false,
+         "\t\tDate_Time", 0},
+        {"Meter does", true, 0, kMeterVariable, true, "Meter\t->\tDate_Time", 1},
+        {"a text column takes any variable", true, 1, amps7, true, "Amps7\t->\tNotes", 2},
+        {"relinking replaces the variable, not the count", true, 1, kLocationVariable, true,
+         "Location\t->\tNotes", 2},
+        {"no row selected", true, -1, kMeterVariable, false, "Location\t->\tNotes", 2},
+        {"no variable selected", true, 1, -1, false, "Location\t->\tNotes", 2},
+        {"unlink", false, 1, 0, true, "\t\tNotes", 1},
+        {"unlink an unlinked row", false, 1, 0, false, "\t\tNotes", 1},
+        {"unlink past the last row", false, 2, 0, false, "\t\tNotes", 1},
+    };
+    for (const EditCase& e : edits) {
+        SCOPED_TRACE(e.fault);
+        const bool allowed = e.link ? mapping.canLink(e.row, e.variable) : mapping.canUnlink(e.row);
+        EXPECT_EQ(allowed, e.done) << "the button must be enabled exactly when the edit is done";
+        EXPECT_EQ(e.link ? mapping.link(e.row, e.variable) : mapping.unlink(e.row), e.done);
+        EXPECT_EQ(ColumnMapping::rowText(mapping.rows()[e.row == 0 ? 0 : 1]), e.rowText);
+        EXPECT_EQ(mapping.linkCount(), e.linkCount);
+    }
+    mapping.unlink(0);
+    EXPECT_FALSE(mapping.canStore()) << "unlinking the last link disables OK";
+}
+
+// OK on the mapping "meter" INTEGER, "Date Time" TIMESTAMP (both linked).
+struct StoreCase {
+    const char* fault;
+    ColumnMapping::Choice choice;
+    int kludgeFlags;
+    const char* refusal; // nullptr: stored
+    ColumnMapping::Refusal::Field field;
+    std::string storedTable;
+};
+
+TEST(ColumnMappingTest, OkChecksTheChoiceAndStoresTheLinks) {
+    const auto quoted = [](const char* name) {
+        return std::string("The name \"") + name +
+               "\" can't be used in the statements that store the samples: names may hold only "
+               "letters, digits, '_', '$' and '.'.\nPlease rename it in the database or leave "
+               "that column unlinked.";
+    };
+    const std::string dateTime = quoted("Date Time");
+    const StoreCase cases[] = {
+        {"no data source", {"", "Samples", "", ""}, 0, "Error storing DSN", {}, ""},
+        {"no table", {"plant", "", "", ""}, 0, "Error storing table name", {}, ""},
+        {"a line feed in the user name",
+         {"plant", "Samples", "sc\nott", ""},
+         5,
+         "The user name may not contain control characters",
+         ColumnMapping::Refusal::User,
+         ""},
+        {"a carriage return in the password",
+         {"plant", "Samples", "scott", "ti\rger"},
+         5,
+         "The password may not contain control characters",
+         ColumnMapping::Refusal::Password,
+         ""},
+        {"a column name with a blank is no identifier",
+         {"plant", "Samples", "", ""},
+         0,
+         dateTime.c_str(),
+         {},
+         "Samples"},
+        {"brackets make it one for an Access source",
+         {"plant", "Samples", "scott", "ti'ger"},
+         5,
+         nullptr,
+         {},
+         "[Samples]"},
+    };
+    for (const StoreCase& c : cases) {
+        SCOPED_TRACE(c.fault);
+        ColumnMapping mapping;
+        mapping.setColumns({{"meter", SqlInteger}, {"Date Time", SqlTimestamp}});
+        Settings settings;
+        settings.kludgeFlags = c.kludgeFlags;
+        settings.links = {{0, SqlInteger, "old"}};
+        settings.databaseLogState = SetupOpen;
+        const auto refusal = mapping.store(c.choice, settings);
+        EXPECT_EQ(refusal ? refusal->message : "", c.refusal ? c.refusal : "");
+        EXPECT_EQ(refusal ? refusal->field : ColumnMapping::Refusal::None, c.field);
+        EXPECT_EQ(settings.table, c.storedTable);
+        EXPECT_EQ(settings.databaseLogState, c.refusal ? SetupOpen : Active);
+        if (c.field != ColumnMapping::Refusal::None) {
+            EXPECT_EQ(settings.links.size(), 1u) << "a refused credential changes nothing";
+            EXPECT_TRUE(settings.user.empty());
+        } else if (c.refusal) {
+            EXPECT_TRUE(settings.links.empty());
+        } else {
+            EXPECT_EQ(settings.links,
+                      (std::vector<ColumnLink>{{kMeterVariable, SqlInteger, "[meter]"},
+                                               {kDateTimeVariable, SqlTimestamp, "[Date Time]"}}));
+            EXPECT_EQ(settings.user, "scott");
+            EXPECT_EQ(settings.passwd, "ti'ger");
+        }
+    }
+}
+
+TEST(ColumnMappingTest, NamesSortWithoutRegardToCase) {
+    EXPECT_EQ(sortIgnoringCase({"b_table", "Zeta", "a2", "A_table", "alpha", "Alpha"}),
+              (std::vector<std::string>{"a2", "A_table", "Alpha", "alpha", "b_table", "Zeta"}));
+}
+
+} // namespace
+} // namespace tarvo
