@@ -31,7 +31,7 @@ TEST(ColumnMappingTest, ColumnsNamedLikeFittingVariablesAreLinkedInFetchOrder) {
 }
 
 // One hand edit after another on the rows (INTEGER "Date_Time", VARCHAR
-// "Notes"), with its result and the mapping after it.
+// "Notes"), with its result and the edited row (row 1 for a row outside).
 struct EditCase {
     const char* fault;
     bool link; // false: unlink
@@ -54,7 +54,6 @@ TEST(ColumnMappingTest, LinkAndUnlinkFollowTheTypesAndKeepTheCount) {
         {"relinking replaces the variable, not the count", true, 1, kLocationVariable, true,
          "Location\t->\tNotes", 2},
         {"no row selected", true, -1, kMeterVariable, false, "Location\t->\tNotes", 2},
-        {"no variable selected", true, 1, -1, false, "Location\t->\tNotes", 2},
         {"unlink", false, 1, 0, true, "\t\tNotes", 1},
         {"unlink an unlinked row", false, 1, 0, false, "\t\tNotes", 1},
         {"unlink past the last row", false, 2, 0, false, "\t\tNotes", 1},
@@ -64,58 +63,56 @@ TEST(ColumnMappingTest, LinkAndUnlinkFollowTheTypesAndKeepTheCount) {
         const bool allowed = e.link ? mapping.canLink(e.row, e.variable) : mapping.canUnlink(e.row);
         EXPECT_EQ(allowed, e.done) << "the button must be enabled exactly when the edit is done";
         EXPECT_EQ(e.link ? mapping.link(e.row, e.variable) : mapping.unlink(e.row), e.done);
-        EXPECT_EQ(ColumnMapping::rowText(mapping.rows()[e.row == 0 ? 0 : 1]), e.rowText);
+        EXPECT_EQ(ColumnMapping::rowText(mapping.rows()[e.row == 0 ? 0u : 1u]), e.rowText);
         EXPECT_EQ(mapping.linkCount(), e.linkCount);
     }
     mapping.unlink(0);
     EXPECT_FALSE(mapping.canStore()) << "unlinking the last link disables OK";
 }
 
-// OK on the mapping "meter" INTEGER, "Date Time" TIMESTAMP (both linked).
+// OK on the mapping "meter" INTEGER, "Date Time" TIMESTAMP (both linked),
+// over settings holding one old link: the refusal, and the settings after it
+// as "table|variable:type:column,...|state|user".
 struct StoreCase {
     const char* fault;
     ColumnMapping::Choice choice;
     int kludgeFlags;
-    const char* refusal; // nullptr: stored
+    std::string refusal;
     ColumnMapping::Refusal::Field field;
-    std::string storedTable;
+    const char* after;
 };
 
 TEST(ColumnMappingTest, OkChecksTheChoiceAndStoresTheLinks) {
-    const auto quoted = [](const char* name) {
-        return std::string("The name \"") + name +
-               "\" can't be used in the statements that store the samples: names may hold only "
-               "letters, digits, '_', '$' and '.'.\nPlease rename it in the database or leave "
-               "that column unlinked.";
-    };
-    const std::string dateTime = quoted("Date Time");
+    using enum ColumnMapping::Refusal::Field;
     const StoreCase cases[] = {
-        {"no data source", {"", "Samples", "", ""}, 0, "Error storing DSN", {}, ""},
-        {"no table", {"plant", "", "", ""}, 0, "Error storing table name", {}, ""},
+        {"no data source", {"", "T", "", ""}, 0, "Error storing DSN", None, "||1|"},
+        {"no table", {"plant", "", "", ""}, 0, "Error storing table name", None, "||1|"},
         {"a line feed in the user name",
-         {"plant", "Samples", "sc\nott", ""},
+         {"plant", "T", "sc\nott", ""},
          5,
          "The user name may not contain control characters",
-         ColumnMapping::Refusal::User,
-         ""},
+         User,
+         "|0:4:old,|1|"},
         {"a carriage return in the password",
-         {"plant", "Samples", "scott", "ti\rger"},
+         {"plant", "T", "scott", "ti\rger"},
          5,
          "The password may not contain control characters",
-         ColumnMapping::Refusal::Password,
-         ""},
+         Password,
+         "|0:4:old,|1|"},
         {"a column name with a blank is no identifier",
-         {"plant", "Samples", "", ""},
+         {"plant", "T", "", ""},
          0,
-         dateTime.c_str(),
-         {},
-         "Samples"},
+         "The name \"Date Time\" can't be used in the statements that store the samples: names "
+         "may hold only letters, digits, '_', '$' and '.'.\nPlease rename it in the database or "
+         "leave that column unlinked.",
+         None,
+         "T||1|"},
         {"brackets make it one for an Access source",
-         {"plant", "Samples", "scott", "ti'ger"},
+         {"plant", "T", "scott", "ti'ger"},
          5,
-         nullptr,
-         {},
-         "[Samples]"},
+         "",
+         None,
+         "[T]|0:4:[meter],2:11:[Date Time],|2|scott"},
     };
     for (const StoreCase& c : cases) {
         SCOPED_TRACE(c.fault);
@@ -126,22 +123,15 @@ TEST(ColumnMappingTest, OkChecksTheChoiceAndStoresTheLinks) {
         settings.links = {{0, SqlInteger, "old"}};
         settings.databaseLogState = SetupOpen;
         const auto refusal = mapping.store(c.choice, settings);
-        EXPECT_EQ(refusal ? refusal->message : "", c.refusal ? c.refusal : "");
-        EXPECT_EQ(refusal ? refusal->field : ColumnMapping::Refusal::None, c.field);
-        EXPECT_EQ(settings.table, c.storedTable);
-        EXPECT_EQ(settings.databaseLogState, c.refusal ? SetupOpen : Active);
-        if (c.field != ColumnMapping::Refusal::None) {
-            EXPECT_EQ(settings.links.size(), 1u) << "a refused credential changes nothing";
-            EXPECT_TRUE(settings.user.empty());
-        } else if (c.refusal) {
-            EXPECT_TRUE(settings.links.empty());
-        } else {
-            EXPECT_EQ(settings.links,
-                      (std::vector<ColumnLink>{{kMeterVariable, SqlInteger, "[meter]"},
-                                               {kDateTimeVariable, SqlTimestamp, "[Date Time]"}}));
-            EXPECT_EQ(settings.user, "scott");
-            EXPECT_EQ(settings.passwd, "ti'ger");
-        }
+        EXPECT_EQ(refusal ? refusal->message : "", c.refusal);
+        EXPECT_EQ(refusal ? refusal->field : None, c.field);
+        std::string links;
+        for (const ColumnLink& l : settings.links)
+            links += std::to_string(l.variableIndex) + ":" + std::to_string(l.sqlType) + ":" +
+                     l.columnName + ",";
+        EXPECT_EQ(settings.table + "|" + links + "|" + std::to_string(settings.databaseLogState) +
+                      "|" + settings.user,
+                  c.after);
     }
 }
 

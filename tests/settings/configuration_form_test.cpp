@@ -23,16 +23,13 @@ TEST(ConfigurationFormTest, IntervalTakesTheNearestEntryAndWraps) {
         {"7 opens as 6", 7, nullptr, "6 min"},
         {"a midpoint goes to the longer: 8 is 10", 7, "8", "10 min"},
         {"1.5 is the midpoint of 1 and 2", 5, "1.5", "2 min"},
-        {"0 becomes 1", 7, "0", "1 min"},
         {"100 becomes 60", 7, "100", "60 min"},
         {"45 is the midpoint of 30 and 60", 5, "45", "60 min"},
-        {"fractions count: 44.9 is nearer 30", 5, "44.9", "30 min"},
         {"letters keep the previous choice", 7, "abc", "6 min"},
         {"the field's own text reads back", 5, "12 min", "12 min"},
         {"a negative interval from the file opens as 1", -3, nullptr, "1 min"},
         {"up at 60 wraps to 1", 60, "+", "1 min"},
         {"down at 1 wraps to 60", 1, "-", "60 min"},
-        {"up steps through the list", 6, "+", "10 min"},
     };
     for (const IntervalCase& c : cases) {
         SCOPED_TRACE(c.fault);
@@ -63,7 +60,6 @@ TEST(ConfigurationFormTest, ScanDepthArrowsWrapWithoutOverflow) {
         {"2147483647 from the file steps up to 1, not past INT_MAX", INT_MAX, 1, 1},
         {"INT_MIN from the file steps down to 247, not past INT_MIN", INT_MIN, -1, 247},
         {"below 1 from the file steps up to 247 while still below 1", -5, 1, 247},
-        {"0 steps up to 1", 0, 1, 1},
         {"248 steps down to 247", 248, -1, 247},
         {"249 steps down past 247 to 1", 249, -1, 1},
     };
@@ -92,12 +88,8 @@ TEST(ConfigurationFormTest, OkKeepsAnUneditedLocationAsItsBytesAndChecksWhatIsTy
          "Please enter no more than 32 characters.", "Here"},
         {"an apostrophe", "Here", "Bob's", "The Location name may not contain quote characters",
          "Here"},
-        {"a double quote", "Here", "the \"main\"",
-         "The Location name may not contain quote characters", "Here"},
         {"a line feed would start a settings line", "Here", "a\nscan 1",
          "The Location name may not contain control characters", "Here"},
-        {"a carriage return", "Here", "a\r", "The Location name may not contain control characters",
-         "Here"},
         {"DEL", "Here", "a\x7F", "The Location name may not contain control characters", "Here"},
     };
     for (const LocationCase& c : cases) {
@@ -112,30 +104,6 @@ TEST(ConfigurationFormTest, OkKeepsAnUneditedLocationAsItsBytesAndChecksWhatIsTy
             form.store(settings);
         EXPECT_EQ(settings.location, c.kept);
     }
-}
-
-TEST(ConfigurationFormTest, CancelPutsBackAllButTheScanDepth) {
-    Settings settings;
-    settings.interval = 15;
-    settings.saveFile = "/data/DATA.TXT";
-    SerialPort port;
-    port.setPortName("COM2:");
-    const ConfigurationForm form(settings, port);
-    settings.interval = 1;
-    settings.location = "Elsewhere";
-    settings.saveFile = "/elsewhere.txt";
-    settings.scan = 16;
-    port.setPortName("COM3:");
-    port.setSpeedCode(SerialPort::kSpeed19200);
-    port.setParityCode(SerialPort::kParityOdd);
-    form.restore(settings, port);
-    EXPECT_EQ(settings.interval, 15);
-    EXPECT_EQ(settings.location, "Here");
-    EXPECT_EQ(settings.saveFile, "/data/DATA.TXT");
-    EXPECT_EQ(settings.scan, 16) << "the scan depth is not put back";
-    EXPECT_EQ(port.portName(), "COM2:");
-    EXPECT_EQ(port.speedCode(), SerialPort::kSpeed9600);
-    EXPECT_EQ(port.parityCode(), SerialPort::kParityNone);
 }
 
 } // namespace
