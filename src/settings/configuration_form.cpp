@@ -1,5 +1,6 @@
 #include "settings/configuration_form.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "link/serial_port.h"
@@ -155,8 +156,16 @@ std::optional<std::string> ConfigurationForm::checkOk() const {
         return "The Location name may not contain quote characters";
     if (auto refusal = refuseControlCharacters("Location name", m_location))
         return refusal;
-    if (m_locationTyped && m_location.size() > kLocationLength)
+    if (!m_locationTyped)
+        return std::nullopt;
+    // Characters of UTF-8 are the bytes that do not continue one.
+    const auto characters = std::ranges::count_if(
+        m_location, [](char c) { return (static_cast<unsigned char>(c) & 0xC0u) != 0x80u; });
+    if (static_cast<std::size_t>(characters) > kLocationLength)
         return "Please enter no more than " + std::to_string(kLocationLength) + " characters.";
+    if (m_location.size() > Settings::kLocationCapacity)
+        return "The Location name is too long to be stored: at most " +
+               std::to_string(Settings::kLocationCapacity) + " bytes.";
     return std::nullopt;
 }
 

@@ -30,8 +30,9 @@ public:
     /// The logging intervals offered, in minutes; all divide the hour.
     static constexpr std::array<int, 12> kIntervals = {1, 2, 3, 4, 5, 6, 10, 12, 15, 20, 30, 60};
     static constexpr int kMaxScanDepth = 247;
-    /// What the operator may type as a location, in bytes. The settings keep
-    /// up to 63, so a 32-byte limit leaves room for every typed text.
+    /// What the operator may type as a location, in characters. The
+    /// settings keep 63 bytes, which a typed text must fit as well: 32
+    /// characters of UTF-8 can take up to 128.
     static constexpr std::size_t kLocationLength = 32;
 
     /// Opening: the Cancel snapshot of Settings and the port, the interval

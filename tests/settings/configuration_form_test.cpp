@@ -79,6 +79,10 @@ struct LocationCase {
 
 TEST(ConfigurationFormTest, OkKeepsAnUneditedLocationAsItsBytesAndChecksWhatIsTyped) {
     const std::string long50(50, 'L');
+    std::string tooWide;
+    for (int i = 0; i < 32; ++i)
+        tooWide += "\xC3\xA9"; // é in UTF-8
+    const std::string fits = tooWide.substr(2) + "x";
     const LocationCase cases[] = {
         {"a 50-character location from the file is not cut to 32", long50, nullptr, nullptr,
          long50},
@@ -86,6 +90,9 @@ TEST(ConfigurationFormTest, OkKeepsAnUneditedLocationAsItsBytesAndChecksWhatIsTy
         {"a typed location replaces it", "Here", "Plant 4", nullptr, "Plant 4"},
         {"33 typed characters are refused", "Here", "123456789012345678901234567890123",
          "Please enter no more than 32 characters.", "Here"},
+        {"32 characters count as 32, not as their 63 bytes", "Here", fits.c_str(), nullptr, fits},
+        {"32 characters of 64 bytes would be cut in the settings", "Here", tooWide.c_str(),
+         "The Location name is too long to be stored: at most 63 bytes.", "Here"},
         {"an apostrophe", "Here", "Bob's", "The Location name may not contain quote characters",
          "Here"},
         {"a line feed would start a settings line", "Here", "a\nscan 1",
