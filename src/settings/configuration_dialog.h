@@ -1,15 +1,12 @@
 #pragma once
 
 #include <QDialog>
-#include <array>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "settings/configuration_form.h"
-
-class QRadioButton;
 
 namespace Ui {
 class ConfigurationDialog;
