@@ -46,47 +46,32 @@ ConfigurationDialog::ConfigurationDialog(Settings& settings, SerialPort& port, O
     m_ui->locationEdit->setMaxLength(std::max(
         m_ui->locationEdit->maxLength(), static_cast<int>(utf8(m_form.locationText()).size())));
 
+    const ConfigurationForm::CheckedButtons checked = ConfigurationForm::checkedButtons(port);
     const std::array<QRadioButton*, 4> ports = {m_ui->com1Radio, m_ui->com2Radio, m_ui->com3Radio,
                                                 m_ui->com4Radio};
-    int portIndex = -1;
-    for (int n = 1; n <= 4; ++n) {
-        const std::string name = "COM" + std::to_string(n) + ":";
-        QRadioButton* button = ports[static_cast<std::size_t>(n - 1)];
+    for (int i = 0; i < 4; ++i) {
+        const std::string name = ConfigurationForm::portButtonName(i);
         // What the name stands for here, since a Linux machine has no COM1.
-        button->setToolTip(QStringLiteral("%1 opens %2")
-                               .arg(QString::fromStdString(name),
-                                    QString::fromStdString(SerialPort::devicePath(name))));
-        if (port.portName() == name)
-            portIndex = n - 1;
-        connect(button, &QRadioButton::clicked, this, [this, n] { onPortButton(n); });
+        ports[static_cast<std::size_t>(i)]->setToolTip(
+            QStringLiteral("%1 opens %2").arg(utf8(name), utf8(SerialPort::devicePath(name))));
+        connect(ports[static_cast<std::size_t>(i)], &QRadioButton::clicked, this,
+                [this, name] { onPortButton(name); });
     }
-    checkOnly(ports, portIndex);
-
-    const std::array<QRadioButton*, 3> parities = {m_ui->parityNoneRadio, m_ui->parityEvenRadio,
-                                                   m_ui->parityOddRadio};
-    const std::array<int, 3> parityCodes = {SerialPort::kParityNone, SerialPort::kParityEven,
-                                            SerialPort::kParityOdd};
-    int parityIndex = -1;
-    for (std::size_t i = 0; i < parities.size(); ++i) {
-        if (port.parityCode() == parityCodes[i])
-            parityIndex = static_cast<int>(i);
-        connect(parities[i], &QRadioButton::clicked, this,
-                [this, code = parityCodes[i]] { m_port.setParityCode(code); });
-    }
-    checkOnly(parities, parityIndex);
+    checkOnly(ports, checked.port);
 
     const std::array<QRadioButton*, 4> speeds = {m_ui->speed2400Radio, m_ui->speed4800Radio,
                                                  m_ui->speed9600Radio, m_ui->speed19200Radio};
-    const std::array<int, 4> speedCodes = {SerialPort::kSpeed2400, SerialPort::kSpeed4800,
-                                           SerialPort::kSpeed9600, SerialPort::kSpeed19200};
-    int speedIndex = -1;
-    for (std::size_t i = 0; i < speeds.size(); ++i) {
-        if (port.speedCode() == speedCodes[i])
-            speedIndex = static_cast<int>(i);
-        connect(speeds[i], &QRadioButton::clicked, this,
-                [this, code = speedCodes[i]] { m_port.setSpeedCode(code); });
-    }
-    checkOnly(speeds, speedIndex);
+    for (int i = 0; i < 4; ++i)
+        connect(speeds[static_cast<std::size_t>(i)], &QRadioButton::clicked, this,
+                [this, i] { m_port.setSpeedCode(ConfigurationForm::speedCode(i)); });
+    checkOnly(speeds, checked.speed);
+
+    const std::array<QRadioButton*, 3> parities = {m_ui->parityNoneRadio, m_ui->parityEvenRadio,
+                                                   m_ui->parityOddRadio};
+    for (int i = 0; i < 3; ++i)
+        connect(parities[static_cast<std::size_t>(i)], &QRadioButton::clicked, this,
+                [this, i] { m_port.setParityCode(ConfigurationForm::parityCode(i)); });
+    checkOnly(parities, checked.parity);
 
     const auto stepInterval = [this](int step) {
         takeFields();
@@ -152,8 +137,7 @@ bool ConfigurationDialog::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
-void ConfigurationDialog::onPortButton(int number) {
-    const std::string name = "COM" + std::to_string(number) + ":";
+void ConfigurationDialog::onPortButton(const std::string& name) {
     if (m_actions.openPort && m_actions.openPort(name))
         showValues();
 }

@@ -58,7 +58,7 @@ protected:
 private:
     void takeFields();
     void showValues();
-    void onPortButton(int number);
+    void onPortButton(const std::string& name);
     void onSave();
 
     std::unique_ptr<Ui::ConfigurationDialog> m_ui;

@@ -62,6 +62,17 @@ bool isUtf8(std::string_view text) {
     return true;
 }
 
+constexpr std::array<int, 4> kSpeedCodes = {SerialPort::kSpeed2400, SerialPort::kSpeed4800,
+                                            SerialPort::kSpeed9600, SerialPort::kSpeed19200};
+constexpr std::array<int, 3> kParityCodes = {SerialPort::kParityNone, SerialPort::kParityEven,
+                                             SerialPort::kParityOdd};
+
+template <std::size_t N>
+int indexOf(const std::array<int, N>& codes, int code) {
+    const auto found = std::ranges::find(codes, code);
+    return found == codes.end() ? -1 : static_cast<int>(found - codes.begin());
+}
+
 std::string latin1ToUtf8(std::string_view text) {
     std::string out;
     for (char ch : text) {
@@ -96,6 +107,28 @@ ConfigurationForm::ConfigurationForm(const Settings& settings, const SerialPort&
       m_savedInterval(settings.interval), m_savedPortName(port.portName()),
       m_savedSpeed(port.speedCode()), m_savedParity(port.parityCode()),
       m_savedFile(settings.saveFile), m_savedLocation(settings.location) {}
+
+ConfigurationForm::CheckedButtons ConfigurationForm::checkedButtons(const SerialPort& port) {
+    CheckedButtons checked{-1, indexOf(kSpeedCodes, port.speedCode()),
+                           indexOf(kParityCodes, port.parityCode())};
+    // The name must match exactly: "COM1" and "com1:" are other names.
+    for (int button = 0; button < 4; ++button)
+        if (port.portName() == portButtonName(button))
+            checked.port = button;
+    return checked;
+}
+
+std::string ConfigurationForm::portButtonName(int button) {
+    return "COM" + std::to_string(button + 1) + ":";
+}
+
+int ConfigurationForm::speedCode(int button) {
+    return kSpeedCodes.at(static_cast<std::size_t>(button));
+}
+
+int ConfigurationForm::parityCode(int button) {
+    return kParityCodes.at(static_cast<std::size_t>(button));
+}
 
 int ConfigurationForm::nearestIntervalIndex(double minutes) {
     const int last = static_cast<int>(kIntervals.size()) - 1;

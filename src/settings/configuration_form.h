@@ -35,6 +35,21 @@ public:
     /// characters of UTF-8 can take up to 128.
     static constexpr std::size_t kLocationLength = 32;
 
+    /// The port, speed and parity buttons checked at opening, each an index
+    /// in the form's order (COM1 to COM4; 2400, 4800, 9600, 19.2K; None,
+    /// Even, Odd), -1 where the setting matches no button exactly.
+    struct CheckedButtons {
+        int port = -1;
+        int speed = -1;
+        int parity = -1;
+        bool operator==(const CheckedButtons&) const = default;
+    };
+    static CheckedButtons checkedButtons(const SerialPort& port);
+    /// What the buttons stand for: "COM1:" to "COM4:", speed and parity codes.
+    static std::string portButtonName(int button);
+    static int speedCode(int button);
+    static int parityCode(int button);
+
     /// Opening: the Cancel snapshot of Settings and the port, the interval
     /// entry nearest to Settings' interval, and the location.
     ConfigurationForm(const Settings& settings, const SerialPort& port);

@@ -67,6 +67,30 @@ TEST(ConfigurationFormTest, ScanDepthArrowsWrapWithoutOverflow) {
         EXPECT_EQ(ConfigurationForm::stepScanDepth(c.depth, c.step), c.expected) << c.fault;
 }
 
+struct ButtonCase {
+    const char* fault;
+    const char* portName;
+    int speed;
+    int parity;
+    ConfigurationForm::CheckedButtons checked;
+};
+
+TEST(ConfigurationFormTest, RadioButtonsMatchTheSettingsExactlyOrNotAtAll) {
+    const ButtonCase cases[] = {
+        {"COM5: selects no port button", "COM5:", 2048, 0, {-1, 2, 0}},
+        {"the name without its colon is another name", "COM1", 256, 2, {-1, 0, 1}},
+        {"lower case is another name", "com3:", 8192, 1, {-1, 3, 2}},
+        {"unknown speed and parity codes select nothing", "COM4:", 9600, 7, {3, -1, -1}},
+    };
+    for (const ButtonCase& c : cases) {
+        SerialPort port;
+        port.setPortName(c.portName);
+        port.setSpeedCode(c.speed);
+        port.setParityCode(c.parity);
+        EXPECT_EQ(ConfigurationForm::checkedButtons(port), c.checked) << c.fault;
+    }
+}
+
 // A location from the file, what the operator does to the field, and what
 // OK says and stores.
 struct LocationCase {
