@@ -4,6 +4,7 @@
 
 #include "app/operator.h"
 #include "logging/sample_queue.h"
+#include "settings/configuration_form.h"
 #include "settings/settings.h"
 #include "ui_logging_file_setup_dialog.h"
 
@@ -86,6 +87,14 @@ void LoggingFileSetupDialog::onSelectFile() {
     if (chosen->size() > Settings::kSaveFileCapacity) {
         m_op.showMessage("The file name is too long: at most " +
                          std::to_string(Settings::kSaveFileCapacity) + " characters.");
+        m_ui->fileNameEdit->setFocus();
+        return;
+    }
+    // A Linux file name may hold a line feed, which would end the settings
+    // line early and start a line of its own at the next start.
+    if (const auto refusal = refuseControlCharacters("file name", *chosen)) {
+        m_op.showMessage(*refusal);
+        m_ui->fileNameEdit->setFocus();
         return;
     }
     m_settings.saveFile = *chosen;

@@ -6,6 +6,7 @@
 #include "logging/database_setup_dialogs.h"
 #include "logging/log_variables.h"
 #include "logging/odbc_library.h"
+#include "settings/configuration_form.h"
 #include "settings/settings.h"
 #include "ui_save_to_database_setup_dialog.h"
 
@@ -14,6 +15,12 @@ namespace {
 
 QString qtext(std::string_view s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+// The selected row of a single-selection list; -1 for none.
+int selectedRow(QListWidget* list) {
+    const QList<QListWidgetItem*> selected = list->selectedItems();
+    return selected.isEmpty() ? -1 : list->row(selected.first());
 }
 
 } // namespace
@@ -79,7 +86,9 @@ bool SaveToDatabaseSetupDialog::start() {
         m_ui->variableList->clear();
         m_ui->mappingList->clear();
     }
-    m_columnTypes.clear();
+    m_dataSources.clear();
+    m_tables.clear();
+    m_mapping.clear();
     m_user.clear();
     m_passwd.clear();
     if (!m_odbc.ensureEnvironment()) {
@@ -87,26 +96,53 @@ bool SaveToDatabaseSetupDialog::start() {
         reject();
         return false;
     }
-    {
-        const QSignalBlocker block(m_ui->dsnList);
-        for (const std::string& name : ListDataSources(m_odbc, m_op))
-            m_ui->dsnList->addItem(qtext(name));
-        m_ui->dsnList->clearSelection();
-    }
+    fillList(m_ui->dsnList, m_dataSources, ListDataSources(m_odbc, m_op));
     {
         const QSignalBlocker block(m_ui->variableList);
         for (int i = 0; i < kLogVariableCount; ++i)
             m_ui->variableList->addItem(qtext(logVariableName(i)));
         m_ui->variableList->setCurrentRow(0);
     }
-    m_linkCount = 0;
     disableActions();
     return true;
 }
 
-std::string SaveToDatabaseSetupDialog::selectedText(QListWidget* list) const {
-    const QList<QListWidgetItem*> selected = list->selectedItems();
-    return selected.isEmpty() ? std::string() : selected.first()->text().toStdString();
+void SaveToDatabaseSetupDialog::fillList(QListWidget* list, std::vector<std::string>& store,
+                                         std::vector<std::string> names) {
+    store = sortIgnoringCase(std::move(names));
+    const QSignalBlocker block(list);
+    list->clear();
+    for (const std::string& name : store)
+        list->addItem(qtext(name));
+    list->clearSelection();
+}
+
+std::string SaveToDatabaseSetupDialog::selectedName(QListWidget* list,
+                                                    const std::vector<std::string>& names) {
+    const int row = selectedRow(list);
+    return row < 0 || row >= static_cast<int>(names.size()) ? std::string()
+                                                            : names[static_cast<std::size_t>(row)];
+}
+
+bool SaveToDatabaseSetupDialog::refuseChosenName(QListWidget* list, std::string_view what,
+                                                 const std::string& name) {
+    const std::optional<std::string> refusal = refuseControlCharacters(what, name);
+    if (!refusal)
+        return false;
+    m_op.showMessage(*refusal);
+    const QSignalBlocker block(list);
+    list->clearSelection();
+    return true;
+}
+
+void SaveToDatabaseSetupDialog::showMapping() {
+    const QSignalBlocker block(m_ui->mappingList);
+    const int current = m_ui->mappingList->currentRow();
+    m_ui->mappingList->clear();
+    for (const ColumnMapping::Row& row : m_mapping.rows())
+        m_ui->mappingList->addItem(qtext(ColumnMapping::rowText(row)));
+    if (current >= 0 && current < m_ui->mappingList->count())
+        m_ui->mappingList->setCurrentRow(current);
 }
 
 void SaveToDatabaseSetupDialog::disableActions() {
@@ -124,11 +160,11 @@ void SaveToDatabaseSetupDialog::onDataSourceSelected() {
         m_ui->tableList->clear();
         m_ui->mappingList->clear();
     }
-    m_columnTypes.clear();
+    m_tables.clear();
+    m_mapping.clear();
     disableActions();
-    m_linkCount = 0;
-    const std::string dsn = selectedText(m_ui->dsnList);
-    if (dsn.empty())
+    const std::string dsn = selectedName(m_ui->dsnList, m_dataSources);
+    if (dsn.empty() || refuseChosenName(m_ui->dsnList, "data source name", dsn))
         return;
     const BusyCursor busy(m_op);
     auto session = OdbcSession::open(m_odbc, m_op, dsn, m_user, m_passwd, [this](SQLHDBC c) {
@@ -142,29 +178,23 @@ void SaveToDatabaseSetupDialog::onDataSourceSelected() {
     const std::optional<std::vector<std::string>> tables = ReadTables(*session, m_op);
     if (!tables)
         return;
-    {
-        const QSignalBlocker block(m_ui->tableList);
-        for (const std::string& table : *tables)
-            m_ui->tableList->addItem(qtext(table));
-        m_ui->tableList->clearSelection();
-    }
+    fillList(m_ui->tableList, m_tables, *tables);
     m_ui->addTableButton->setEnabled(true);
 }
 
 void SaveToDatabaseSetupDialog::onTableSelected() {
+    m_mapping.clear();
     {
         const QSignalBlocker block(m_ui->mappingList);
         m_ui->mappingList->clear();
     }
-    m_columnTypes.clear();
     m_ui->okButton->setEnabled(false);
     m_ui->addColumnButton->setEnabled(false);
     m_ui->linkButton->setEnabled(false);
     m_ui->unlinkButton->setEnabled(false);
-    m_linkCount = 0;
-    const std::string dsn = selectedText(m_ui->dsnList);
-    const std::string table = selectedText(m_ui->tableList);
-    if (dsn.empty() || table.empty())
+    const std::string dsn = selectedName(m_ui->dsnList, m_dataSources);
+    const std::string table = selectedName(m_ui->tableList, m_tables);
+    if (dsn.empty() || table.empty() || refuseChosenName(m_ui->tableList, "table name", table))
         return;
     const BusyCursor busy(m_op);
     auto session = OdbcSession::open(m_odbc, m_op, dsn, m_user, m_passwd);
@@ -173,39 +203,19 @@ void SaveToDatabaseSetupDialog::onTableSelected() {
     const std::optional<std::vector<ColumnInfo>> columns = ReadColumns(*session, m_op, table);
     if (!columns)
         return;
-    {
-        const QSignalBlocker block(m_ui->mappingList);
-        for (const ColumnInfo& column : *columns) {
-            std::string row;
-            for (int v = 0; v < kLogVariableCount; ++v) {
-                if (VariableFitsColumnType(v, column.sqlType) &&
-                    NameMatches(logVariableName(v), column.name)) {
-                    row = std::string(logVariableName(v)) + kLinkMark;
-                    ++m_linkCount;
-                }
-            }
-            if (row.empty())
-                row = "\t\t";
-            row += column.name;
-            m_columnTypes.push_back(column.sqlType);
-            m_ui->mappingList->addItem(qtext(row));
-        }
-    }
+    m_mapping.setColumns(*columns);
+    showMapping();
     m_ui->addColumnButton->setEnabled(true);
-    m_ui->okButton->setEnabled(m_linkCount > 0);
+    m_ui->okButton->setEnabled(m_mapping.canStore());
 }
 
 void SaveToDatabaseSetupDialog::updateRowButtons() {
-    const int row = m_ui->mappingList->currentRow();
-    if (row < 0 || m_ui->mappingList->selectedItems().isEmpty())
+    const int row = selectedRow(m_ui->mappingList);
+    if (row < 0)
         return;
-    const std::string text = m_ui->mappingList->item(row)->text().toStdString();
-    m_ui->unlinkButton->setEnabled(text.find(kLinkMark) != std::string::npos);
-    const int variable = m_ui->variableList->currentRow();
-    m_ui->linkButton->setEnabled(
-        !m_ui->variableList->selectedItems().isEmpty() &&
-        VariableFitsColumnType(variable, m_columnTypes[static_cast<std::size_t>(row)]));
-    m_ui->okButton->setEnabled(m_linkCount > 0);
+    m_ui->unlinkButton->setEnabled(m_mapping.canUnlink(row));
+    m_ui->linkButton->setEnabled(m_mapping.canLink(row, selectedRow(m_ui->variableList)));
+    m_ui->okButton->setEnabled(m_mapping.canStore());
 }
 
 void SaveToDatabaseSetupDialog::onMappingSelected() {
@@ -213,54 +223,21 @@ void SaveToDatabaseSetupDialog::onMappingSelected() {
 }
 
 void SaveToDatabaseSetupDialog::onVariableSelected() {
-    const int row = m_ui->mappingList->currentRow();
-    const int variable = m_ui->variableList->currentRow();
-    const bool rowSelected = row >= 0 && !m_ui->mappingList->selectedItems().isEmpty();
-    const bool variableSelected = !m_ui->variableList->selectedItems().isEmpty();
     m_ui->linkButton->setEnabled(
-        rowSelected && variableSelected &&
-        VariableFitsColumnType(variable, m_columnTypes[static_cast<std::size_t>(row)]));
+        m_mapping.canLink(selectedRow(m_ui->mappingList), selectedRow(m_ui->variableList)));
 }
 
 void SaveToDatabaseSetupDialog::onLink() {
-    const int row = m_ui->mappingList->currentRow();
-    const int variable = m_ui->variableList->currentRow();
-    if (row < 0 || m_ui->mappingList->selectedItems().isEmpty() ||
-        m_ui->variableList->selectedItems().isEmpty() ||
-        !VariableFitsColumnType(variable, m_columnTypes[static_cast<std::size_t>(row)]))
+    if (!m_mapping.link(selectedRow(m_ui->mappingList), selectedRow(m_ui->variableList)))
         return;
-    const std::string text = m_ui->mappingList->item(row)->text().toStdString();
-    std::string column;
-    if (const std::size_t mark = text.find(kLinkMark); mark != std::string::npos) {
-        column = text.substr(mark + std::string_view(kLinkMark).size());
-    } else {
-        column = text.substr(2);
-        ++m_linkCount;
-    }
-    m_ui->mappingList->item(row)->setText(
-        qtext(std::string(logVariableName(variable)) + kLinkMark + column));
-    {
-        const QSignalBlocker block(m_ui->mappingList);
-        m_ui->mappingList->setCurrentRow(row);
-    }
+    showMapping();
     updateRowButtons();
 }
 
 void SaveToDatabaseSetupDialog::onUnlink() {
-    const int row = m_ui->mappingList->currentRow();
-    if (row < 0 || m_ui->mappingList->selectedItems().isEmpty())
+    if (!m_mapping.unlink(selectedRow(m_ui->mappingList)))
         return;
-    const std::string text = m_ui->mappingList->item(row)->text().toStdString();
-    const std::size_t mark = text.find(kLinkMark);
-    if (mark == std::string::npos)
-        return;
-    m_ui->mappingList->item(row)->setText(
-        qtext("\t\t" + text.substr(mark + std::string_view(kLinkMark).size())));
-    {
-        const QSignalBlocker block(m_ui->mappingList);
-        m_ui->mappingList->setCurrentRow(row);
-    }
-    --m_linkCount;
+    showMapping();
     updateRowButtons();
 }
 
@@ -280,7 +257,7 @@ void SaveToDatabaseSetupDialog::onAddTable() {
     const std::optional<NewTable> table = askNewTable ? askNewTable() : std::nullopt;
     if (!table)
         return;
-    const std::string dsn = selectedText(m_ui->dsnList);
+    const std::string dsn = selectedName(m_ui->dsnList, m_dataSources);
     if (dsn.empty())
         return;
     bool created = false;
@@ -297,51 +274,16 @@ void SaveToDatabaseSetupDialog::onAddTable() {
 }
 
 void SaveToDatabaseSetupDialog::onOk() {
-    m_settings.links.clear();
-    m_settings.user = m_user;
-    m_settings.passwd = m_passwd;
-    const std::string dsn = selectedText(m_ui->dsnList);
-    if (dsn.empty()) {
-        m_op.showMessage("Error storing DSN");
+    const ColumnMapping::Choice choice{selectedName(m_ui->dsnList, m_dataSources),
+                                       selectedName(m_ui->tableList, m_tables), m_user, m_passwd};
+    if (const auto refusal = m_mapping.store(choice, m_settings)) {
+        m_op.showMessage(refusal->message);
+        if (refusal->field == ColumnMapping::Refusal::User)
+            m_ui->usernameField->setFocus();
+        else if (refusal->field == ColumnMapping::Refusal::Password)
+            m_ui->passwordField->setFocus();
         return;
     }
-    m_settings.dsn = dsn;
-    const std::string table = selectedText(m_ui->tableList);
-    if (table.empty()) {
-        m_op.showMessage("Error storing table name");
-        return;
-    }
-    m_settings.table = BracketQuote(table, m_settings.kludgeFlags);
-    std::vector<ColumnLink> links;
-    for (int row = 0; row < m_ui->mappingList->count(); ++row) {
-        const std::string text = m_ui->mappingList->item(row)->text().toStdString();
-        const std::size_t mark = text.find(kLinkMark);
-        if (mark == std::string::npos)
-            continue;
-        const int variable = logVariableIndex(std::string_view(text).substr(0, mark));
-        if (variable < 0)
-            continue;
-        links.push_back({variable, m_columnTypes[static_cast<std::size_t>(row)],
-                         BracketQuote(text.substr(mark + std::string_view(kLinkMark).size()),
-                                      m_settings.kludgeFlags)});
-    }
-    // The names go into every INSERT as they are; a name that would not
-    // stay one identifier there (a space, a quote, a semicolon) is refused
-    // now rather than failing, or worse, at every sampling pass.
-    std::vector<std::string> names{m_settings.table};
-    for (const ColumnLink& link : links)
-        names.push_back(link.columnName);
-    for (const std::string& name : names) {
-        if (!identifierIsSafe(name)) {
-            m_op.showMessage("The name \"" + name +
-                             "\" can't be used in the statements that store the samples: "
-                             "names may hold only letters, digits, '_', '$' and '.'.\nPlease "
-                             "rename it in the database or leave that column unlinked.");
-            return;
-        }
-    }
-    m_settings.links = std::move(links);
-    m_settings.databaseLogState = Active;
     accept();
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/qt_operator.h"
+#include "logging/column_mapping.h"
 
 class QListWidget;
 
@@ -50,11 +51,7 @@ public:
     /// returns whether the dialog stays open.
     bool start();
 
-    /// The rows of the mapping list: "Variable\t->\tcolumn" when linked,
-    /// "\t\tcolumn" when not.
-    static constexpr const char* kLinkMark = "\t->\t";
-
-    int linkCount() const { return m_linkCount; }
+    const ColumnMapping& mapping() const { return m_mapping; }
 
     /// Asks for the new table's name and column set; nothing for Cancel. The
     /// "Add Database Table" dialog by default; tests put their answer here.
@@ -80,9 +77,17 @@ protected:
     void done(int result) override;
 
 private:
-    std::string selectedText(QListWidget* list) const;
     void disableActions();
     void updateRowButtons();
+    void showMapping();
+    /// Fills `list` with `names` (kept in `store`), none selected.
+    static void fillList(QListWidget* list, std::vector<std::string>& store,
+                         std::vector<std::string> names);
+    /// The name behind the list's selected row; empty for none.
+    static std::string selectedName(QListWidget* list, const std::vector<std::string>& names);
+    /// A chosen name the settings could not hold is refused: its message,
+    /// and the selection cleared. Returns whether it was.
+    bool refuseChosenName(QListWidget* list, std::string_view what, const std::string& name);
     std::optional<NewTable> runAddTableDialog();
 
     std::unique_ptr<Ui::SaveToDatabaseSetupDialog> m_ui;
@@ -92,10 +97,13 @@ private:
     Operator& m_op;
     std::string m_user;
     std::string m_passwd;
-    int m_linkCount = 0;
-    /// The SQL type of each mapping row, in row order. A vector rather than
-    /// a fixed store, so a table of any width can be mapped.
-    std::vector<std::int16_t> m_columnTypes;
+    /// The names behind the rows of the data source and table lists. The
+    /// lists show them; the names themselves go to the driver and the
+    /// settings as the driver gave them.
+    std::vector<std::string> m_dataSources;
+    std::vector<std::string> m_tables;
+    /// The rows behind the mapping list, of any width.
+    ColumnMapping m_mapping;
 };
 
 } // namespace tarvo

@@ -2,7 +2,7 @@
 
 #include <QEvent>
 #include <QRadioButton>
-#include <charconv>
+#include <algorithm>
 #include <optional>
 
 #include "app/operator.h"
@@ -13,8 +13,6 @@
 namespace tarvo {
 
 namespace {
-
-constexpr int kMaxScanDepth = 247;
 
 // Checks radios[index] and clears the others; -1 clears them all, which
 // auto-exclusive buttons do not allow while one of them is checked.
@@ -30,106 +28,65 @@ void checkOnly(const std::array<QRadioButton*, N>& radios, int index) {
         r->setAutoExclusive(true);
 }
 
-// The decimal number at the start of `text` (blanks and a sign allowed,
-// fractions too), read with "." whatever the locale.
-std::optional<double> leadingDecimal(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        negative = text[i++] == '-';
-    double value = 0;
-    const auto r = std::from_chars(text.data() + i, text.data() + text.size(), value,
-                                   std::chars_format::fixed);
-    if (r.ec != std::errc())
-        return std::nullopt;
-    return negative ? -value : value;
-}
-
-QString minutesText(int minutes) {
-    return QStringLiteral("%1 min").arg(minutes);
-}
-QString devicesText(int depth) {
-    return QStringLiteral("%1 devices").arg(depth);
+QString utf8(const std::string& text) {
+    return QString::fromStdString(text);
 }
 
 } // namespace
-
-int ConfigurationDialog::nearestIntervalIndex(double minutes) {
-    const int last = static_cast<int>(kIntervals.size()) - 1;
-    for (int i = 0; i < last; ++i) {
-        const double midpoint = (kIntervals[static_cast<std::size_t>(i)] +
-                                 kIntervals[static_cast<std::size_t>(i + 1)]) /
-                                2.0;
-        if (minutes < midpoint)
-            return i;
-    }
-    return last;
-}
 
 ConfigurationDialog::ConfigurationDialog(Settings& settings, SerialPort& port, Operator& op,
                                          std::filesystem::path settingsFile, Actions actions,
                                          QWidget* parent)
     : QDialog(parent), m_ui(std::make_unique<Ui::ConfigurationDialog>()), m_settings(settings),
       m_port(port), m_op(op), m_settingsFile(std::move(settingsFile)),
-      m_actions(std::move(actions)), m_savedInterval(settings.interval),
-      m_savedPortName(port.portName()), m_savedSpeed(port.speedCode()),
-      m_savedParity(port.parityCode()), m_savedFile(settings.saveFile),
-      m_savedLocation(settings.location) {
+      m_actions(std::move(actions)), m_form(settings, port) {
     m_ui->setupUi(this);
+    // The 32-character limit is for typing: a longer location from the file
+    // is shown whole, and stays so unless the operator edits it.
+    m_ui->locationEdit->setMaxLength(std::max(
+        m_ui->locationEdit->maxLength(), static_cast<int>(utf8(m_form.locationText()).size())));
 
-    m_intervalIndex = nearestIntervalIndex(settings.interval);
-    m_intervalText =
-        minutesText(kIntervals[static_cast<std::size_t>(m_intervalIndex)]).toStdString();
-    m_location = settings.location;
-
+    const ConfigurationForm::CheckedButtons checked = ConfigurationForm::checkedButtons(port);
     const std::array<QRadioButton*, 4> ports = {m_ui->com1Radio, m_ui->com2Radio, m_ui->com3Radio,
                                                 m_ui->com4Radio};
-    int portIndex = -1;
-    for (int n = 1; n <= 4; ++n) {
-        const std::string name = "COM" + std::to_string(n) + ":";
-        QRadioButton* button = ports[static_cast<std::size_t>(n - 1)];
+    for (int i = 0; i < 4; ++i) {
+        const std::string name = ConfigurationForm::portButtonName(i);
         // What the name stands for here, since a Linux machine has no COM1.
-        button->setToolTip(QStringLiteral("%1 opens %2")
-                               .arg(QString::fromStdString(name),
-                                    QString::fromStdString(SerialPort::devicePath(name))));
-        if (port.portName() == name)
-            portIndex = n - 1;
-        connect(button, &QRadioButton::clicked, this, [this, n] { onPortButton(n); });
+        ports[static_cast<std::size_t>(i)]->setToolTip(
+            QStringLiteral("%1 opens %2").arg(utf8(name), utf8(SerialPort::devicePath(name))));
+        connect(ports[static_cast<std::size_t>(i)], &QRadioButton::clicked, this,
+                [this, name] { onPortButton(name); });
     }
-    checkOnly(ports, portIndex);
-
-    const std::array<QRadioButton*, 3> parities = {m_ui->parityNoneRadio, m_ui->parityEvenRadio,
-                                                   m_ui->parityOddRadio};
-    const std::array<int, 3> parityCodes = {SerialPort::kParityNone, SerialPort::kParityEven,
-                                            SerialPort::kParityOdd};
-    int parityIndex = -1;
-    for (std::size_t i = 0; i < parities.size(); ++i) {
-        if (port.parityCode() == parityCodes[i])
-            parityIndex = static_cast<int>(i);
-        connect(parities[i], &QRadioButton::clicked, this,
-                [this, code = parityCodes[i]] { m_port.setParityCode(code); });
-    }
-    checkOnly(parities, parityIndex);
+    checkOnly(ports, checked.port);
 
     const std::array<QRadioButton*, 4> speeds = {m_ui->speed2400Radio, m_ui->speed4800Radio,
                                                  m_ui->speed9600Radio, m_ui->speed19200Radio};
-    const std::array<int, 4> speedCodes = {SerialPort::kSpeed2400, SerialPort::kSpeed4800,
-                                           SerialPort::kSpeed9600, SerialPort::kSpeed19200};
-    int speedIndex = -1;
-    for (std::size_t i = 0; i < speeds.size(); ++i) {
-        if (port.speedCode() == speedCodes[i])
-            speedIndex = static_cast<int>(i);
-        connect(speeds[i], &QRadioButton::clicked, this,
-                [this, code = speedCodes[i]] { m_port.setSpeedCode(code); });
-    }
-    checkOnly(speeds, speedIndex);
+    for (int i = 0; i < 4; ++i)
+        connect(speeds[static_cast<std::size_t>(i)], &QRadioButton::clicked, this,
+                [this, i] { m_port.setSpeedCode(ConfigurationForm::speedCode(i)); });
+    checkOnly(speeds, checked.speed);
 
-    connect(m_ui->intervalUpButton, &QToolButton::clicked, this, [this] { stepInterval(1); });
-    connect(m_ui->intervalDownButton, &QToolButton::clicked, this, [this] { stepInterval(-1); });
-    connect(m_ui->scanDepthUpButton, &QToolButton::clicked, this, [this] { stepScanDepth(1); });
-    connect(m_ui->scanDepthDownButton, &QToolButton::clicked, this, [this] { stepScanDepth(-1); });
+    const std::array<QRadioButton*, 3> parities = {m_ui->parityNoneRadio, m_ui->parityEvenRadio,
+                                                   m_ui->parityOddRadio};
+    for (int i = 0; i < 3; ++i)
+        connect(parities[static_cast<std::size_t>(i)], &QRadioButton::clicked, this,
+                [this, i] { m_port.setParityCode(ConfigurationForm::parityCode(i)); });
+    checkOnly(parities, checked.parity);
+
+    const auto stepInterval = [this](int step) {
+        takeFields();
+        m_form.stepInterval(step);
+        showValues();
+    };
+    const auto stepScanDepth = [this](int step) {
+        takeFields();
+        m_settings.scan = ConfigurationForm::stepScanDepth(m_settings.scan, step);
+        showValues();
+    };
+    connect(m_ui->intervalUpButton, &QToolButton::clicked, this, [=] { stepInterval(1); });
+    connect(m_ui->intervalDownButton, &QToolButton::clicked, this, [=] { stepInterval(-1); });
+    connect(m_ui->scanDepthUpButton, &QToolButton::clicked, this, [=] { stepScanDepth(1); });
+    connect(m_ui->scanDepthDownButton, &QToolButton::clicked, this, [=] { stepScanDepth(-1); });
     m_ui->intervalEdit->installEventFilter(this);
     m_ui->scanDepthEdit->installEventFilter(this);
 
@@ -150,54 +107,28 @@ bool ConfigurationDialog::run() {
     return exec() == QDialog::Accepted;
 }
 
+// Taking the fields reads the location only: the interval field's text
+// counts when the field is left, and an arrow click replaces it.
 void ConfigurationDialog::takeFields() {
-    m_location = m_ui->locationEdit->text().toStdString();
-    m_intervalText = m_ui->intervalEdit->text().toStdString();
+    m_form.takeLocation(m_ui->locationEdit->text().toStdString());
 }
 
 void ConfigurationDialog::showValues() {
-    m_ui->locationEdit->setText(QString::fromStdString(m_location));
-    m_ui->intervalEdit->setText(QString::fromStdString(m_intervalText));
-    m_ui->portEdit->setText(QString::fromStdString(m_port.portName()));
-    m_ui->scanDepthEdit->setText(devicesText(m_settings.scan));
-    m_ui->saveFileEdit->setText(QString::fromStdString(m_settings.saveFile));
-    m_ui->dsnEdit->setText(QString::fromStdString(m_settings.dsn));
-    m_ui->tableEdit->setText(QString::fromStdString(m_settings.table));
-}
-
-void ConfigurationDialog::stepInterval(int step) {
-    takeFields();
-    const int n = static_cast<int>(kIntervals.size());
-    m_intervalIndex = ((m_intervalIndex + step) % n + n) % n;
-    m_intervalText =
-        minutesText(kIntervals[static_cast<std::size_t>(m_intervalIndex)]).toStdString();
-    showValues();
-}
-
-void ConfigurationDialog::intervalFieldLeft() {
-    takeFields();
-    if (const std::optional<double> minutes = leadingDecimal(m_intervalText))
-        m_intervalIndex = nearestIntervalIndex(*minutes);
-    m_intervalText =
-        minutesText(kIntervals[static_cast<std::size_t>(m_intervalIndex)]).toStdString();
-    showValues();
-}
-
-void ConfigurationDialog::stepScanDepth(int step) {
-    takeFields();
-    int depth = m_settings.scan + step;
-    if (depth < 1)
-        depth = kMaxScanDepth;
-    else if (depth > kMaxScanDepth)
-        depth = 1;
-    m_settings.scan = depth;
-    showValues();
+    m_ui->locationEdit->setText(utf8(m_form.locationText()));
+    m_ui->intervalEdit->setText(utf8(m_form.intervalText()));
+    m_ui->portEdit->setText(utf8(m_port.portName()));
+    m_ui->scanDepthEdit->setText(utf8(ConfigurationForm::scanDepthText(m_settings.scan)));
+    m_ui->saveFileEdit->setText(utf8(m_settings.saveFile));
+    m_ui->dsnEdit->setText(utf8(m_settings.dsn));
+    m_ui->tableEdit->setText(utf8(m_settings.table));
 }
 
 bool ConfigurationDialog::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::FocusOut) {
         if (watched == m_ui->intervalEdit) {
-            intervalFieldLeft();
+            takeFields();
+            m_form.leaveInterval(m_ui->intervalEdit->text().toStdString());
+            showValues();
         } else if (watched == m_ui->scanDepthEdit) {
             takeFields();
             showValues();
@@ -206,8 +137,7 @@ bool ConfigurationDialog::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
-void ConfigurationDialog::onPortButton(int number) {
-    const std::string name = "COM" + std::to_string(number) + ":";
+void ConfigurationDialog::onPortButton(const std::string& name) {
     if (m_actions.openPort && m_actions.openPort(name))
         showValues();
 }
@@ -215,30 +145,24 @@ void ConfigurationDialog::onPortButton(int number) {
 void ConfigurationDialog::onSave() {
     // Deliberately the dialog's values as they stand, not the fields' texts:
     // a location typed but not yet taken is not what the operator confirmed.
-    m_settings.save(m_settingsFile, m_location,
-                    kIntervals[static_cast<std::size_t>(m_intervalIndex)], m_port, m_op);
+    m_settings.save(m_settingsFile, m_form.location(), m_form.intervalMinutes(), m_port, m_op);
 }
 
 void ConfigurationDialog::accept() {
     takeFields();
-    if (m_location.find_first_of("'\"") != std::string::npos) {
-        m_op.showMessage("The Location name may not contain quote characters");
+    if (const std::optional<std::string> refusal = m_form.checkOk()) {
+        m_op.showMessage(*refusal);
+        m_ui->locationEdit->setFocus();
         return;
     }
-    m_settings.location = m_location;
-    m_settings.interval = kIntervals[static_cast<std::size_t>(m_intervalIndex)];
+    m_form.store(m_settings);
     if (m_actions.scheduleNextSample)
         m_actions.scheduleNextSample();
     QDialog::accept();
 }
 
 void ConfigurationDialog::reject() {
-    m_settings.interval = m_savedInterval;
-    m_port.setPortName(m_savedPortName);
-    m_port.setSpeedCode(m_savedSpeed);
-    m_port.setParityCode(m_savedParity);
-    m_settings.saveFile = m_savedFile;
-    m_settings.location = m_savedLocation;
+    m_form.restore(m_settings, m_port);
     QDialog::reject();
 }
 

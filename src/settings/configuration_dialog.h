@@ -1,13 +1,12 @@
 #pragma once
 
 #include <QDialog>
-#include <array>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
 
-class QRadioButton;
+#include "settings/configuration_form.h"
 
 namespace Ui {
 class ConfigurationDialog;
@@ -32,9 +31,6 @@ class ConfigurationDialog : public QDialog {
     Q_OBJECT
 
 public:
-    /// The logging intervals offered, in minutes; all divide the hour.
-    static constexpr std::array<int, 12> kIntervals = {1, 2, 3, 4, 5, 6, 10, 12, 15, 20, 30, 60};
-
     /// What the dialog asks of the program.
     struct Actions {
         /// A port button: close the port and open `portName` (showing "Unable
@@ -53,10 +49,6 @@ public:
     /// Runs the dialog modally; true when it closed with OK.
     bool run();
 
-    /// Index of the interval list entry nearest to `minutes`: a value on the
-    /// midpoint of two entries goes to the longer one.
-    static int nearestIntervalIndex(double minutes);
-
     void accept() override;
     void reject() override;
 
@@ -66,10 +58,7 @@ protected:
 private:
     void takeFields();
     void showValues();
-    void stepInterval(int step);
-    void stepScanDepth(int step);
-    void intervalFieldLeft();
-    void onPortButton(int number);
+    void onPortButton(const std::string& name);
     void onSave();
 
     std::unique_ptr<Ui::ConfigurationDialog> m_ui;
@@ -79,18 +68,7 @@ private:
     std::filesystem::path m_settingsFile;
     Actions m_actions;
 
-    // The dialog's values.
-    std::string m_location;
-    std::string m_intervalText;
-    int m_intervalIndex = 4;
-
-    // Remembered for Cancel.
-    int m_savedInterval;
-    std::string m_savedPortName;
-    int m_savedSpeed;
-    int m_savedParity;
-    std::string m_savedFile;
-    std::string m_savedLocation;
+    ConfigurationForm m_form;
 };
 
 } // namespace tarvo

@@ -121,12 +121,26 @@ TEST_F(LoggingFileSetupDialogTest, FormatRadiosActAtOnceAndCancelRestoresAllThre
     EXPECT_TRUE(settings.fileLoggingActive);
 }
 
-TEST_F(LoggingFileSetupDialogTest, OverlongPathIsRefusedRatherThanCut) {
-    open();
-    chooserAnswer = "/" + std::string(Settings::kSaveFileCapacity, 'x');
-    click("selectFileButton");
-    EXPECT_TRUE(settings.saveFile.empty());
-    EXPECT_EQ(op.messages.size(), 1u);
+// Chosen paths the settings could not keep as they are.
+TEST_F(LoggingFileSetupDialogTest, UnstorablePathIsRefusedRatherThanCutOrSplit) {
+    const struct {
+        std::string path;
+        const char* message;
+    } cases[] = {
+        {"/" + std::string(Settings::kSaveFileCapacity, 'x'),
+         "The file name is too long: at most 1023 characters."},
+        {"/tmp/a\nsave_file /etc/passwd", "The file name may not contain control characters"},
+    };
+    for (const auto& c : cases) {
+        op.messages.clear();
+        open();
+        chooserAnswer = c.path;
+        click("selectFileButton");
+        EXPECT_TRUE(settings.saveFile.empty());
+        ASSERT_EQ(op.messages.size(), 1u);
+        EXPECT_EQ(op.messages[0].text, c.message);
+        EXPECT_EQ(dialog->focusWidget(), child<QLineEdit>("fileNameEdit"));
+    }
 }
 
 TEST_F(LoggingFileSetupDialogTest, FileChooserOffersTheThreeFiltersAndTheDefaults) {
