@@ -89,13 +89,6 @@ std::string latin1ToUtf8(std::string_view text) {
 
 } // namespace
 
-bool hasControlCharacter(std::string_view text) {
-    for (char c : text)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-            return true;
-    return false;
-}
-
 std::optional<std::string> refuseControlCharacters(std::string_view what, std::string_view text) {
     if (!hasControlCharacter(text))
         return std::nullopt;

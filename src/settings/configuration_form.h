@@ -10,11 +10,6 @@ namespace tarvo {
 class SerialPort;
 struct Settings;
 
-/// Whether `text` holds a control character (below 0x20, or 0x7F). Such a
-/// character in a stored text field would break its settings line: a line
-/// feed there starts a line of its own at the next start.
-bool hasControlCharacter(std::string_view text);
-
 /// "The <what> may not contain control characters" when `text` holds one.
 std::optional<std::string> refuseControlCharacters(std::string_view what, std::string_view text);
 
