@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QAccessible>
-#include <QLineEdit>
+#include <QPushButton>
 #include <functional>
 #include <map>
 
@@ -60,16 +60,15 @@ bool needsOwnName(QAccessible::Role role) {
     }
 }
 
-// Name and object name of every control below `node`. The rows of a list
-// are its data, so the walk does not enter lists.
-void collect(QAccessibleInterface* node, std::vector<std::pair<QString, QString>>& controls) {
+// Name and object of every control below `node`. The rows of a list are
+// its data, so the walk does not enter lists.
+void collect(QAccessibleInterface* node, std::vector<std::pair<QString, QObject*>>& controls) {
     for (int i = 0; i < node->childCount(); ++i) {
         QAccessibleInterface* child = node->child(i);
         if (child == nullptr)
             continue;
         if (needsOwnName(child->role()))
-            controls.emplace_back(child->text(QAccessible::Name),
-                                  child->object() ? child->object()->objectName() : QString());
+            controls.emplace_back(child->text(QAccessible::Name), child->object());
         if (child->role() != QAccessible::List)
             collect(child, controls);
     }
@@ -101,16 +100,20 @@ TEST(Accessibility, EveryControlOfEveryWindowHasANameOfItsOwn) {
         SCOPED_TRACE(c.window);
         QWidget* window = c.open(w);
         ASSERT_NE(window, nullptr);
-        std::vector<std::pair<QString, QString>> controls;
+        std::vector<std::pair<QString, QObject*>> controls;
         collect(QAccessible::queryAccessibleInterface(window), controls);
         EXPECT_GE(controls.size(), c.atLeast);
-        std::map<QString, QString> seen;
+        std::map<QString, std::string> seen;
         for (const auto& [name, object] : controls) {
-            EXPECT_FALSE(name.trimmed().isEmpty()) << object.toStdString() << " has no name";
-            const auto [at, added] = seen.emplace(name, object);
+            const std::string id = object ? object->objectName().toStdString() : "?";
+            EXPECT_FALSE(name.trimmed().isEmpty()) << id << " has no name";
+            const auto [at, added] = seen.emplace(name, id);
             EXPECT_TRUE(added || name.isEmpty())
-                << object.toStdString() << " and " << at->second.toStdString() << " are both \""
-                << name.toStdString() << "\"";
+                << id << " and " << at->second << " are both \"" << name.toStdString() << "\"";
+            // Enter on a button that has the focus must press it, not OK.
+            if (const auto* button = qobject_cast<const QPushButton*>(object)) {
+                EXPECT_TRUE(button->autoDefault()) << id << " hands Enter to the default button";
+            }
         }
     }
 }
