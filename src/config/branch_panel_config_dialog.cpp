@@ -15,6 +15,7 @@ BranchPanelConfigDialog::BranchPanelConfigDialog(ConfigDialogContext& context, Q
                                  m_ui->maxLine, m_ui->minLine});
     setFields(std::move(fields));
     connectButtons(m_ui->okButton, m_ui->cancelButton, m_ui->helpButton);
+    nameBreakerFields(breakers.first, QStringLiteral("rating"));
     connect(m_ui->setGlobalRating, &QPushButton::clicked, this, [this] {
         if (!takeForm())
             return;

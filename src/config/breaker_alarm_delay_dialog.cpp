@@ -15,6 +15,8 @@ BreakerAlarmDelayDialog::BreakerAlarmDelayDialog(ConfigDialogContext& context, Q
     fields.push_back(m_ui->panelName);
     setFields(std::move(fields));
     connectButtons(m_ui->okButton, m_ui->cancelButton, m_ui->helpButton);
+    nameBreakerFields(breakers.first, QStringLiteral("alarm delay"));
+    nameBreakerFields(breakers.second, QStringLiteral("warning delay"));
 }
 
 BreakerAlarmDelayDialog::~BreakerAlarmDelayDialog() = default;

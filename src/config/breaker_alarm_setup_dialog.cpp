@@ -17,6 +17,8 @@ BreakerAlarmSetupDialog::BreakerAlarmSetupDialog(ConfigDialogContext& context, Q
                                  m_ui->globalAlarmHoldoff, m_ui->globalWarningHoldoff});
     setFields(std::move(fields));
     connectButtons(m_ui->okButton, m_ui->cancelButton, m_ui->helpButton);
+    nameBreakerFields(breakers.first, QStringLiteral("alarm level"));
+    nameBreakerFields(breakers.second, QStringLiteral("warning level"));
     using Global = BreakerSetpointForm::Global;
     connect(m_ui->setGlobalWarningLimit, &QPushButton::clicked, this,
             [this] { set(Global::WarningLimit); });

@@ -24,6 +24,8 @@ void ConfigDialog::beginOpening(int address, DeviceKind kind) {
     m_address = address;
     m_kind = kind;
     m_closing = false;
+    if (m_firstField != nullptr)
+        m_firstField->setFocus(Qt::OtherFocusReason);
 }
 
 ConfigRegisters ConfigDialog::registers() const {
@@ -83,6 +85,7 @@ ConfigDialog::buildBreakerGrid(QGridLayout* grid, const QString& firstHead,
         number->setAlignment(Qt::AlignCenter);
         QLineEdit* first = makeField(firstName, breaker);
         fields.first.push_back(first);
+        number->setBuddy(first);
         if (pair) {
             QLineEdit* second = makeField(secondName, breaker);
             fields.second.push_back(second);
@@ -94,7 +97,17 @@ ConfigDialog::buildBreakerGrid(QGridLayout* grid, const QString& firstHead,
             grid->addWidget(first, row, column + 1);
         }
     }
+    // Made after the controls of the .ui, the fields follow them in the tab
+    // ring in the order made: breakers 1, 2, 3 ... (row by row, left to
+    // right), each breaker's fields left to right. The ring is then in the
+    // order seen; the form opens with breaker 1 focused, where it starts.
+    m_firstField = fields.first.front();
     return fields;
+}
+
+void ConfigDialog::nameBreakerFields(const std::vector<QLineEdit*>& fields, const QString& what) {
+    for (std::size_t i = 0; i < fields.size(); ++i)
+        fields[i]->setAccessibleName(QStringLiteral("Breaker %1 %2").arg(i + 1).arg(what));
 }
 
 QString ConfigDialog::toText(const std::string& bytes) {

@@ -91,6 +91,10 @@ protected:
                                    const QString& firstName, const QString& secondHead,
                                    const QString& secondName, int maxLength);
 
+    /// Gives breaker k's field the accessible name "Breaker k " + `what`
+    /// ("Breaker 7 alarm level"), for screen readers.
+    static void nameBreakerFields(const std::vector<QLineEdit*>& fields, const QString& what);
+
     static QString toText(const std::string& bytes);
     static std::string fromText(const QString& text);
 
@@ -106,6 +110,8 @@ private:
     std::vector<QLineEdit*> m_fields;
     bool m_taking = false;
     bool m_closing = false;
+    /// Where the form opens: breaker 1's first field when it has a grid.
+    QWidget* m_firstField = nullptr;
 };
 
 } // namespace tarvo

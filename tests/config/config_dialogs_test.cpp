@@ -47,6 +47,7 @@ protected:
                     const char* next = nullptr) {
         QLineEdit* field = child(dialog, name);
         field->setFocus(Qt::TabFocusReason);
+        QCoreApplication::processEvents(); // leaving the field before, as between key presses
         field->selectAll();
         QTest::keyClicks(field, text);
         if (next != nullptr)

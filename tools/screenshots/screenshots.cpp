@@ -1,5 +1,6 @@
-// Renders the main window in both layouts and the trace window to PNG files,
-// with sample values, for the README and for checking the forms by eye.
+// Renders the main window in both layouts, the trace window and the lamp
+// legend of the help to PNG files, with sample values, for the README and
+// for checking the forms by eye.
 // Usage: tarvo-screenshots OUTPUT_DIR
 
 #include <QApplication>
@@ -7,6 +8,7 @@
 #include <cstdio>
 
 #include "app/app_state.h"
+#include "app/help_viewer.h"
 #include "app/main_window.h"
 #include "link/trace_window.h"
 
@@ -79,5 +81,11 @@ int main(int argc, char** argv) {
     state.counters = {1200, 7, tarvo::ExceptionResponse};
     tarvo::TraceWindow trace(state.trace, state.counters);
     ok = save(trace, dir, "trace_window.png") && ok;
+
+    // The lamp states by shape as well as colour, as the help shows them.
+    tarvo::HelpViewer help;
+    help.showTopic(QStringLiteral("lamps"));
+    help.resize(640, 420);
+    ok = save(help, dir, "lamp_legend.png") && ok;
     return ok ? 0 : 1;
 }

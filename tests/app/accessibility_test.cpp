@@ -1,0 +1,157 @@
+// Every window Tarvo opens, walked as a screen reader walks it: through the
+// accessibility interfaces Qt builds for the widgets, no AT-SPI bus needed.
+
+#include <gtest/gtest.h>
+
+#include <QAccessible>
+#include <QPushButton>
+#include <functional>
+#include <map>
+
+#include "app/main_window.h"
+#include "config/config_dialogs.h"
+#include "link/trace_window.h"
+#include "logging/database_setup_dialogs.h"
+#include "logging/logging_file_setup_dialog.h"
+#include "logging/odbc_library.h"
+#include "logging/save_to_database_setup_dialog.h"
+#include "settings/configuration_dialog.h"
+#include "support/qt_application.h"
+#include "support/recording_operator.h"
+
+namespace tarvo {
+namespace {
+
+[[maybe_unused]] auto* const kQt = ::testing::AddGlobalTestEnvironment(new test::QtApplication);
+
+// Each window once, as the program makes it; the forms and the trace window
+// come from the main window that opens them.
+struct Windows {
+    Windows() { main.onDisplayComms(); }
+    QWidget* form(ConfigFormKind kind) { return &main.configDialogs().dialog(kind); }
+
+    AppState state;
+    test::RecordingOperator op;
+    MainWindow main{state, state.port, &op};
+    ConfigurationDialog configuration{state.settings, state.port, op, "Tarvo.cfg", {}};
+    LoggingFileSetupDialog loggingFile{state.settings, op, {}};
+    OdbcLibrary odbc;
+    SaveToDatabaseSetupDialog saveToDatabase{odbc, state.settings, &op};
+    DatabaseSetupDialog databaseSetup{"Panels", "samples"};
+    AddDatabaseTableDialog addTable{op};
+};
+
+// What the operator types into, presses or reads a value from. Labels are
+// not among them: they are the names, and "Warning" may stand twice.
+bool needsOwnName(QAccessible::Role role) {
+    switch (role) {
+    case QAccessible::EditableText:
+    case QAccessible::PushButton:
+    case QAccessible::ButtonMenu:
+    case QAccessible::CheckBox:
+    case QAccessible::RadioButton:
+    case QAccessible::ComboBox:
+    case QAccessible::SpinBox:
+    case QAccessible::List:
+    case QAccessible::Graphic: // the lamps
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Name and object of every control below `node`. The rows of a list are
+// its data, so the walk does not enter lists.
+void collect(QAccessibleInterface* node, std::vector<std::pair<QString, QObject*>>& controls) {
+    for (int i = 0; i < node->childCount(); ++i) {
+        QAccessibleInterface* child = node->child(i);
+        if (child == nullptr)
+            continue;
+        if (needsOwnName(child->role()))
+            controls.emplace_back(child->text(QAccessible::Name), child->object());
+        if (child->role() != QAccessible::List)
+            collect(child, controls);
+    }
+}
+
+TEST(Accessibility, EveryControlOfEveryWindowHasANameOfItsOwn) {
+    Windows w;
+    using enum ConfigFormKind;
+    const struct {
+        const char* window; // the fault: a control there that a reader cannot tell apart
+        std::function<QWidget*(Windows&)> open;
+        std::size_t atLeast; // controls the walk must find, so an empty walk cannot pass
+    } kWindows[] = {
+        {"Alarm Setup (breakers)", [](Windows& w) { return w.form(BreakerAlarmSetup); }, 96},
+        {"Alarm Delay Setup", [](Windows& w) { return w.form(BreakerAlarmDelay); }, 88},
+        {"Alarm Setup (circuit)", [](Windows& w) { return w.form(CircuitAlarmSetup); }, 19},
+        {"Panel Configuration (branch)", [](Windows& w) { return w.form(BranchPanelConfig); }, 52},
+        {"Panel Configuration (circuit)", [](Windows& w) { return w.form(CircuitPanelConfig); },
+         20},
+        {"Configuration", [](Windows& w) { return &w.configuration; }, 26},
+        {"Logging File Setup", [](Windows& w) { return &w.loggingFile; }, 9},
+        {"Save-to-Database Setup", [](Windows& w) { return &w.saveToDatabase; }, 13},
+        {"Database Setup", [](Windows& w) { return &w.databaseSetup; }, 4},
+        {"Add Database Table", [](Windows& w) { return &w.addTable; }, 5},
+        {"Modbus Protocol Communication", [](Windows& w) { return w.main.traceWindow(); }, 7},
+        {"main window", [](Windows& w) { return &w.main; }, 114},
+    };
+    for (const auto& c : kWindows) {
+        SCOPED_TRACE(c.window);
+        QWidget* window = c.open(w);
+        ASSERT_NE(window, nullptr);
+        std::vector<std::pair<QString, QObject*>> controls;
+        collect(QAccessible::queryAccessibleInterface(window), controls);
+        EXPECT_GE(controls.size(), c.atLeast);
+        std::map<QString, std::string> seen;
+        for (const auto& [name, object] : controls) {
+            const std::string id = object ? object->objectName().toStdString() : "?";
+            EXPECT_FALSE(name.trimmed().isEmpty()) << id << " has no name";
+            const auto [at, added] = seen.emplace(name, id);
+            EXPECT_TRUE(added || name.isEmpty())
+                << id << " and " << at->second << " are both \"" << name.toStdString() << "\"";
+            // Enter on a button that has the focus must press it, not OK.
+            if (const auto* button = qobject_cast<const QPushButton*>(object)) {
+                EXPECT_TRUE(button->autoDefault()) << id << " hands Enter to the default button";
+            }
+        }
+    }
+}
+
+// A form opens in breaker 1, and Tab walks the breakers as they are
+// numbered on the panel (1, 2, 3 ..., which in these forms is also row by
+// row, left to right) before the controls beside the grid.
+TEST(Accessibility, FormsOpenInBreakerOneAndTabThroughTheBreakersInPanelOrder) {
+    Windows w;
+    const struct {
+        ConfigFormKind form;
+        std::vector<QString> fieldsOfBreaker; // object names without the number
+    } kForms[] = {
+        {ConfigFormKind::BreakerAlarmSetup, {"alarmLevel", "warningLevel"}},
+        {ConfigFormKind::BreakerAlarmDelay, {"alarmDelay", "warningDelay"}},
+        {ConfigFormKind::BranchPanelConfig, {"rating"}},
+    };
+    for (const auto& c : kForms) {
+        ConfigDialog& form = w.main.configDialogs().dialog(c.form);
+        SCOPED_TRACE(form.objectName().toStdString());
+        form.load(1, BranchMonitor); // the port is closed: every read fails at once
+        QStringList expected;
+        for (int breaker = 1; breaker <= 42; ++breaker)
+            for (const QString& field : c.fieldsOfBreaker)
+                expected << field + QString::number(breaker);
+        QWidget* const start = form.focusWidget();
+        ASSERT_NE(start, nullptr);
+        QStringList tabStops;
+        QWidget* next = start;
+        do {
+            if ((next->focusPolicy() & Qt::TabFocus) != 0 && next->isEnabled())
+                tabStops << next->objectName();
+            next = next->nextInFocusChain();
+        } while (next != start);
+        EXPECT_EQ(tabStops.mid(0, expected.size()).join(' ').toStdString(),
+                  expected.join(' ').toStdString());
+    }
+}
+
+} // namespace
+} // namespace tarvo
