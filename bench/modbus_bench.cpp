@@ -16,8 +16,8 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "devices/device_table.h"
 #include "link/comm_trace.h"
+#include "link/device_table.h"
 #include "link/modbus_master.h"
 #include "link/serial_port.h"
 

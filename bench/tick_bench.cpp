@@ -16,10 +16,10 @@
 
 #include <sys/resource.h>
 
-#include "app/app_state.h"
-#include "app/operator.h"
-#include "app/polling.h"
-#include "devices/bus_scan.h"
+#include "core/operator.h"
+#include "session/app_state.h"
+#include "session/bus_scan.h"
+#include "session/polling.h"
 #include "sim/server.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include <QApplication>
 
-#include "app/app_state.h"
 #include "app/main_window.h"
+#include "session/app_state.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);

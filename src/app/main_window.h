@@ -5,13 +5,13 @@
 #include <array>
 #include <memory>
 
-#include "app/app_state.h"
-#include "app/display.h"
-#include "app/polling.h"
-#include "app/sampling.h"
-#include "app/qt_operator.h"
 #include "config/config_commands.h"
-#include "devices/bus_scan.h"
+#include "core/qt_operator.h"
+#include "session/app_state.h"
+#include "session/bus_scan.h"
+#include "session/display.h"
+#include "session/polling.h"
+#include "session/sampling.h"
 
 class QAction;
 class QLabel;

@@ -5,7 +5,7 @@
 #include <charconv>
 #include <optional>
 
-#include "app/operator.h"
+#include "core/operator.h"
 #include "link/serial_port.h"
 #include "settings/settings.h"
 #include "ui_configuration_dialog.h"

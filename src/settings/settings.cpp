@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/operator.h"
+#include "core/operator.h"
 #include "link/serial_port.h"
 
 namespace tarvo {

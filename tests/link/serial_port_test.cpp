@@ -8,8 +8,8 @@
 #include <thread>
 #include <unistd.h>
 
-#include "devices/device_table.h"
 #include "link/comm_trace.h"
+#include "link/device_table.h"
 #include "link/modbus_master.h"
 #include "link/serial_port.h"
 #include "support/hex.h"
@@ -154,9 +154,9 @@ struct LineCase {
 };
 
 const LineCase kLineCases[] = {
-    {256, 0, B2400, 2400, false, false},   {512, 1, B4800, 4800, true, true},
-    {2048, 2, B9600, 9600, true, false},   {8192, 0, B19200, 19200, false, false},
-    {4096, 3, B9600, 9600, false, false},  {0, -1, B9600, 9600, false, false},
+    {256, 0, B2400, 2400, false, false},  {512, 1, B4800, 4800, true, true},
+    {2048, 2, B9600, 9600, true, false},  {8192, 0, B19200, 19200, false, false},
+    {4096, 3, B9600, 9600, false, false}, {0, -1, B9600, 9600, false, false},
 };
 
 TEST(SerialPortLine, SettingsFromTheCodes) {

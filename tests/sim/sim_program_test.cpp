@@ -14,8 +14,8 @@
 #include <unistd.h>
 
 #include "child_process.h"
-#include "devices/device_table.h"
 #include "link/comm_trace.h"
+#include "link/device_table.h"
 #include "link/modbus_master.h"
 #include "link/serial_port.h"
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "app/app_state.h"
-#include "devices/bus_scan.h"
 #include "scan_support.h"
+#include "session/app_state.h"
+#include "session/bus_scan.h"
 #include "support/fake_transport.h"
 #include "support/pty_pair.h"
 #include "support/recording_operator.h"

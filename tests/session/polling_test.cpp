@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "app/app_state.h"
-#include "app/polling.h"
-#include "devices/bus_scan.h"
 #include "devices/meter_list.h"
+#include "session/app_state.h"
+#include "session/bus_scan.h"
+#include "session/polling.h"
 #include "support/fake_transport.h"
 #include "support/pty_pair.h"
 #include "support/recording_operator.h"

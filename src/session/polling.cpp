@@ -1,11 +1,11 @@
-#include "app/polling.h"
+#include "session/polling.h"
 
 #include <cstdio>
 
-#include "app/app_state.h"
-#include "app/operator.h"
-#include "devices/bus_scan.h"
+#include "core/operator.h"
 #include "devices/register_map.h"
+#include "session/app_state.h"
+#include "session/bus_scan.h"
 
 namespace tarvo {
 
@@ -51,8 +51,7 @@ void PollingCycle::onTimer() {
     case EnergyOnlyMeter:
     case FullDataMeter: {
         // The window has no fields for these values; the read only counts.
-        const MeterReading reading =
-            readMeter(m_state.master, m_bus, kind, sel.selectedAddress);
+        const MeterReading reading = readMeter(m_state.master, m_bus, kind, sel.selectedAddress);
         countPlainRead(reading.result);
         Display next = m_view.currentDisplay();
         if (kind != EnergyOnlyMeter)
@@ -103,7 +102,8 @@ void PollingCycle::showBranchMonitor(const MeterReading& reading) {
     // fields of one reading appear together.
     Display next = m_view.currentDisplay();
     for (int i = 0; i < kBreakerCount; ++i)
-        next.texts.breakers[static_cast<std::size_t>(i)] = breakerText(reading.kind, reading.reg(i));
+        next.texts.breakers[static_cast<std::size_t>(i)] =
+            breakerText(reading.kind, reading.reg(i));
     if (reading.reg(kRegAlarmSummary) != 0)
         showAlarms(next.lamps, reading.kind, reading.registers);
     else

@@ -3,9 +3,10 @@
 #include <string>
 
 #include "devices/device_kind.h"
-#include "devices/device_table.h"
 #include "devices/meter_list.h"
 #include "link/comm_trace.h"
+#include "link/counters.h"
+#include "link/device_table.h"
 #include "link/modbus_master.h"
 #include "link/serial_port.h"
 #include "logging/sample_queue.h"
@@ -22,16 +23,6 @@ struct Selection {
     /// Limits for breaker ratings entered in the branch panel configuration.
     int ratingMin = 10;
     int ratingMax = 50;
-};
-
-/// Device reads counted for the trace window.
-struct Counters {
-    long goodCount = 0;
-    long badCount = 0;
-    int lastError = Ok;
-    /// Sampled records dropped by the bound of the file and database queues
-    /// because their sink did not take them; shown as "Dropped".
-    unsigned long droppedCount = 0;
 };
 
 /// The process-wide state: one instance, owned by main() and passed by

@@ -1,11 +1,11 @@
-#include "app/sampling.h"
+#include "session/sampling.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "session/app_state.h"
 #include "support/fake_transport.h"
 #include "support/local_zone.h"
 #include "support/recording_operator.h"

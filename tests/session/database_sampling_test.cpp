@@ -2,11 +2,11 @@
 // a pseudo-terminal, stored by InsertSamples through the SQLite ODBC driver.
 #include <gtest/gtest.h>
 
-#include "app/app_state.h"
-#include "app/sampling.h"
 #include "logging/database_logger.h"
 #include "logging/log_variables.h"
-#include "odbc_test_support.h"
+#include "logging/odbc_test_support.h"
+#include "session/app_state.h"
+#include "session/sampling.h"
 #include "sim/server.h"
 #include "support/local_zone.h"
 #include "support/recording_operator.h"

@@ -1,4 +1,4 @@
-#include "devices/bus_scan.h"
+#include "session/bus_scan.h"
 
 #include <algorithm>
 #include <array>
@@ -6,9 +6,9 @@
 #include <string_view>
 #include <thread>
 
-#include "app/app_state.h"
-#include "app/operator.h"
+#include "core/operator.h"
 #include "devices/register_map.h"
+#include "session/app_state.h"
 
 namespace tarvo {
 namespace {

@@ -3,6 +3,7 @@
 #include <ctime>
 #include <functional>
 
+#include "core/clock.h"
 #include "logging/sample_queue.h"
 
 namespace tarvo {
@@ -10,20 +11,6 @@ namespace tarvo {
 struct AppState;
 class Operator;
 class Transport;
-
-/// Where the sampling pass gets the time. The program uses the system
-/// clock; tests step a fake one through the hour.
-class Clock {
-public:
-    virtual ~Clock() = default;
-    /// The current calendar time, seconds since 1970-01-01 00:00:00 UTC.
-    virtual std::time_t now() const = 0;
-};
-
-class SystemClock : public Clock {
-public:
-    std::time_t now() const override { return std::time(nullptr); }
-};
 
 /// The periodic sampling of every device in the "Available Meters" list:
 /// the main window's takeSamples and scheduleNextSample over the

@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "app/display.h"
+#include "session/display.h"
 
 namespace tarvo {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
-#include "app/sampling.h"
+#include "session/app_state.h"
+#include "session/sampling.h"
 #include "sim/server.h"
 #include "support/local_zone.h"
 #include "support/recording_operator.h"

@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "app/app_state.h"
-#include "devices/bus_scan.h"
 #include "scan_support.h"
+#include "session/app_state.h"
+#include "session/bus_scan.h"
 #include "sim/server.h"
 #include "support/recording_operator.h"
 

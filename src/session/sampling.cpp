@@ -1,4 +1,4 @@
-#include "app/sampling.h"
+#include "session/sampling.h"
 
 #include <algorithm>
 #include <array>
@@ -7,12 +7,12 @@
 #include <string>
 #include <string_view>
 
-#include "app/app_state.h"
-#include "app/operator.h"
+#include "core/operator.h"
 #include "devices/device_kind.h"
 #include "devices/register_map.h"
 #include "logging/log_file.h"
 #include "logging/sample_queue.h"
+#include "session/app_state.h"
 
 namespace tarvo {
 
