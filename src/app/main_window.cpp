@@ -67,9 +67,8 @@ MainWindow::MainWindow(AppState& state, Transport& bus, Operator* op, QWidget* p
         state.selection, this);
     m_configCommands = std::make_unique<ConfigCommands>(state.master, bus, state.devices,
                                                         m_operator, *m_configDialogs, *this);
-    m_odbcCommand = new OdbcCommand(state.settings, state.databaseQueue, m_operator, this);
+    m_odbcCommand = new OdbcCommand(state.odbc, state.settings, state.databaseQueue, this);
     m_odbcCommand->showHelp = [this](const QString& topic) { showHelpTopic(topic); };
-    m_sampler.setDatabaseSink([this] { m_odbcCommand->insertSamples(); });
     buildBreakerGrid();
     buildMenus();
     connect(m_ui->meterList, &QListWidget::itemSelectionChanged, this,

@@ -9,6 +9,7 @@
 #include "link/device_table.h"
 #include "link/modbus_master.h"
 #include "link/serial_port.h"
+#include "logging/odbc_library.h"
 #include "logging/sample_queue.h"
 #include "settings/settings.h"
 
@@ -42,6 +43,10 @@ struct AppState {
     /// inserter. A record taken while both sinks are on sits in both.
     SampleQueue fileQueue;
     SampleQueue databaseQueue;
+    /// The one ODBC driver manager of the run, loaded on first use and kept
+    /// to the end: the sampling pass inserts through it, the database
+    /// dialogs list data sources and tables through it.
+    OdbcLibrary odbc;
 
     /// Names of the selected device as the last name read left them (up to
     /// 4 characters each; the board name only for circuit meters).

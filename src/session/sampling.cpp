@@ -10,6 +10,7 @@
 #include "core/operator.h"
 #include "devices/device_kind.h"
 #include "devices/register_map.h"
+#include "logging/database_logger.h"
 #include "logging/log_file.h"
 #include "logging/sample_queue.h"
 #include "session/app_state.h"
@@ -122,8 +123,8 @@ void Sampler::takeSamples() {
 
     if (m_state.settings.fileLoggingActive)
         WriteLogFile(m_state.settings, m_state.fileQueue);
-    if (m_state.settings.databaseLogState == Active && m_insertSamples)
-        m_insertSamples();
+    if (m_state.settings.databaseLogState == Active)
+        InsertSamples(m_state.odbc, m_state.settings, m_state.databaseQueue, m_op);
 }
 
 } // namespace tarvo

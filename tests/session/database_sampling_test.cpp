@@ -2,7 +2,6 @@
 // a pseudo-terminal, stored by InsertSamples through the SQLite ODBC driver.
 #include <gtest/gtest.h>
 
-#include "logging/database_logger.h"
 #include "logging/log_variables.h"
 #include "logging/odbc_test_support.h"
 #include "session/app_state.h"
@@ -64,9 +63,7 @@ TEST(DatabaseSampling, RowsOfAPassReadBackWithTheDevicesValues) {
 
     test::RecordingOperator op;
     FakeClock clock;
-    OdbcLibrary odbc;
     Sampler sampler(state, state.port, op, clock);
-    sampler.setDatabaseSink([&] { InsertSamples(odbc, state.settings, state.databaseQueue, op); });
     sampler.takeSamples();
 
     EXPECT_TRUE(op.messages.empty()) << op.messages[0].text;
