@@ -82,7 +82,7 @@ int main(int argc, char** argv) {
     tarvo::CommTrace trace;
     tarvo::DeviceTable devices;
     tarvo::ModbusMaster modbus(trace, devices);
-    if (!port.openDevice(name)) {
+    if (!port.open(name)) {
         std::fprintf(stderr, "cannot open %s\n", name);
         return 1;
     }

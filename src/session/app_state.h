@@ -26,10 +26,20 @@ struct Selection {
     int ratingMax = 50;
 };
 
+/// What the opening policy keeps about the port between ticks.
+struct LinkState {
+    /// Failed opens in a row; a scan stops asking after two.
+    int openFailures = 0;
+    /// Set by reading a `port` line from the settings: the next timer tick
+    /// opens that port.
+    bool portReopenRequested = false;
+};
+
 /// The process-wide state: one instance, owned by main() and passed by
 /// reference to whatever needs it. Nothing here is a global.
 struct AppState {
     SerialPort port;
+    LinkState link;
     DeviceTable devices;
     CommTrace trace;
     ModbusMaster master{trace, devices};

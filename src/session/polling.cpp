@@ -14,14 +14,14 @@ PollingCycle::PollingCycle(AppState& state, Transport& bus, Operator& op, BusSca
     : m_state(state), m_bus(bus), m_op(op), m_scan(scan), m_view(view) {}
 
 void PollingCycle::onTimer() {
-    SerialPort& port = m_state.port;
-    if (port.portReopenRequested()) {
-        port.setPortReopenRequested(false);
-        m_scan.openPort(port.portName());
-        if (!port.portOpen())
+    LinkState& link = m_state.link;
+    if (link.portReopenRequested) {
+        link.portReopenRequested = false;
+        m_scan.openPort(m_state.settings.portName);
+        if (!m_bus.isOpen())
             return;
     }
-    if (!port.portOpen() || m_state.selection.scanInProgress)
+    if (!m_bus.isOpen() || m_state.selection.scanInProgress)
         return;
 
     const Selection& sel = m_state.selection;

@@ -68,15 +68,14 @@ int ConfigurationDialog::nearestIntervalIndex(double minutes) {
     return last;
 }
 
-ConfigurationDialog::ConfigurationDialog(Settings& settings, SerialPort& port, Operator& op,
+ConfigurationDialog::ConfigurationDialog(Settings& settings, Operator& op,
                                          std::filesystem::path settingsFile, Actions actions,
                                          QWidget* parent)
     : QDialog(parent), m_ui(std::make_unique<Ui::ConfigurationDialog>()), m_settings(settings),
-      m_port(port), m_op(op), m_settingsFile(std::move(settingsFile)),
-      m_actions(std::move(actions)), m_savedInterval(settings.interval),
-      m_savedPortName(port.portName()), m_savedSpeed(port.speedCode()),
-      m_savedParity(port.parityCode()), m_savedFile(settings.saveFile),
-      m_savedLocation(settings.location) {
+      m_op(op), m_settingsFile(std::move(settingsFile)), m_actions(std::move(actions)),
+      m_savedInterval(settings.interval), m_savedPortName(settings.portName),
+      m_savedSpeed(settings.speedCode), m_savedParity(settings.parityCode),
+      m_savedFile(settings.saveFile), m_savedLocation(settings.location) {
     m_ui->setupUi(this);
 
     m_intervalIndex = nearestIntervalIndex(settings.interval);
@@ -94,7 +93,7 @@ ConfigurationDialog::ConfigurationDialog(Settings& settings, SerialPort& port, O
         button->setToolTip(QStringLiteral("%1 opens %2")
                                .arg(QString::fromStdString(name),
                                     QString::fromStdString(SerialPort::devicePath(name))));
-        if (port.portName() == name)
+        if (settings.portName == name)
             portIndex = n - 1;
         connect(button, &QRadioButton::clicked, this, [this, n] { onPortButton(n); });
     }
@@ -106,10 +105,10 @@ ConfigurationDialog::ConfigurationDialog(Settings& settings, SerialPort& port, O
                                             SerialPort::kParityOdd};
     int parityIndex = -1;
     for (std::size_t i = 0; i < parities.size(); ++i) {
-        if (port.parityCode() == parityCodes[i])
+        if (settings.parityCode == parityCodes[i])
             parityIndex = static_cast<int>(i);
         connect(parities[i], &QRadioButton::clicked, this,
-                [this, code = parityCodes[i]] { m_port.setParityCode(code); });
+                [this, code = parityCodes[i]] { m_settings.parityCode = code; });
     }
     checkOnly(parities, parityIndex);
 
@@ -119,10 +118,10 @@ ConfigurationDialog::ConfigurationDialog(Settings& settings, SerialPort& port, O
                                            SerialPort::kSpeed9600, SerialPort::kSpeed19200};
     int speedIndex = -1;
     for (std::size_t i = 0; i < speeds.size(); ++i) {
-        if (port.speedCode() == speedCodes[i])
+        if (settings.speedCode == speedCodes[i])
             speedIndex = static_cast<int>(i);
         connect(speeds[i], &QRadioButton::clicked, this,
-                [this, code = speedCodes[i]] { m_port.setSpeedCode(code); });
+                [this, code = speedCodes[i]] { m_settings.speedCode = code; });
     }
     checkOnly(speeds, speedIndex);
 
@@ -158,7 +157,7 @@ void ConfigurationDialog::takeFields() {
 void ConfigurationDialog::showValues() {
     m_ui->locationEdit->setText(QString::fromStdString(m_location));
     m_ui->intervalEdit->setText(QString::fromStdString(m_intervalText));
-    m_ui->portEdit->setText(QString::fromStdString(m_port.portName()));
+    m_ui->portEdit->setText(QString::fromStdString(m_settings.portName));
     m_ui->scanDepthEdit->setText(devicesText(m_settings.scan));
     m_ui->saveFileEdit->setText(QString::fromStdString(m_settings.saveFile));
     m_ui->dsnEdit->setText(QString::fromStdString(m_settings.dsn));
@@ -216,7 +215,7 @@ void ConfigurationDialog::onSave() {
     // Deliberately the dialog's values as they stand, not the fields' texts:
     // a location typed but not yet taken is not what the operator confirmed.
     m_settings.save(m_settingsFile, m_location,
-                    kIntervals[static_cast<std::size_t>(m_intervalIndex)], m_port, m_op);
+                    kIntervals[static_cast<std::size_t>(m_intervalIndex)], m_op);
 }
 
 void ConfigurationDialog::accept() {
@@ -234,9 +233,9 @@ void ConfigurationDialog::accept() {
 
 void ConfigurationDialog::reject() {
     m_settings.interval = m_savedInterval;
-    m_port.setPortName(m_savedPortName);
-    m_port.setSpeedCode(m_savedSpeed);
-    m_port.setParityCode(m_savedParity);
+    m_settings.portName = m_savedPortName;
+    m_settings.speedCode = m_savedSpeed;
+    m_settings.parityCode = m_savedParity;
     m_settings.saveFile = m_savedFile;
     m_settings.location = m_savedLocation;
     QDialog::reject();

@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 #include "core/operator.h"
-#include "link/serial_port.h"
+#include "link/link.h"
 
 namespace tarvo {
 namespace {
@@ -167,11 +167,12 @@ void Settings::clearDatabaseSettings() {
     links.clear();
 }
 
-void Settings::load(const std::filesystem::path& file, SerialPort& port) {
+bool Settings::load(const std::filesystem::path& file) {
     std::unique_ptr<std::FILE, FileCloser> f(std::fopen(file.c_str(), "r"));
     if (!f)
-        return;
+        return false;
 
+    bool portSeen = false;
     bool dsnSeen = false;
     bool tableSeen = false;
     bool linkSeen = false;
@@ -203,8 +204,8 @@ void Settings::load(const std::filesystem::path& file, SerialPort& port) {
                 location = cut(value, kLocationCapacity);
                 break;
             case Key::Port:
-                port.setPortName(cut(value, kPortNameCapacity));
-                port.setPortReopenRequested(true);
+                portName = cut(value, kPortNameCapacity);
+                portSeen = true;
                 break;
             case Key::SaveFile:
                 saveFile = cut(value, kSaveFileCapacity);
@@ -230,11 +231,11 @@ void Settings::load(const std::filesystem::path& file, SerialPort& port) {
                 break;
             case Key::Speed:
                 if (readInt(value, number))
-                    port.setSpeedCode(number);
+                    speedCode = number;
                 break;
             case Key::Parity:
                 if (readInt(value, number))
-                    port.setParityCode(number);
+                    parityCode = number;
                 break;
             case Key::Scan:
                 if (readInt(value, number))
@@ -267,10 +268,10 @@ void Settings::load(const std::filesystem::path& file, SerialPort& port) {
         databaseLogState = Off;
         clearDatabaseSettings();
     }
+    return portSeen;
 }
 
-std::string Settings::fileText(std::string_view locationShown, int intervalShown,
-                               const SerialPort& port) const {
+std::string Settings::fileText(std::string_view locationShown, int intervalShown) const {
     std::string out;
     out += "# Dodizorari Vavizevi Configuration setup file\n";
     out += "# This file is generated automatically\n";
@@ -279,10 +280,10 @@ std::string Settings::fileText(std::string_view locationShown, int intervalShown
     if (!locationShown.empty())
         appendTextLine(out, "location", locationShown, kLocationCapacity);
     appendIntLine(out, "interval", intervalShown);
-    if (!port.portName().empty())
-        appendTextLine(out, "port", port.portName(), kPortNameCapacity);
-    appendIntLine(out, "speed", port.speedCode());
-    appendIntLine(out, "parity", port.parityCode());
+    if (!portName.empty())
+        appendTextLine(out, "port", portName, kPortNameCapacity);
+    appendIntLine(out, "speed", speedCode);
+    appendIntLine(out, "parity", parityCode);
     appendIntLine(out, "scan", scan);
     if (!saveFile.empty()) {
         appendTextLine(out, "save_file", saveFile, kSaveFileCapacity);
@@ -311,8 +312,8 @@ std::string Settings::fileText(std::string_view locationShown, int intervalShown
 }
 
 bool Settings::save(const std::filesystem::path& file, std::string_view locationShown,
-                    int intervalShown, const SerialPort& port, Operator& op) const {
-    const std::string text = fileText(locationShown, intervalShown, port);
+                    int intervalShown, Operator& op) const {
+    const std::string text = fileText(locationShown, intervalShown);
 
     // The new text goes to a temporary file in the same directory, which is
     // renamed over the old file only once it is completely on disk: a crash

@@ -6,10 +6,11 @@
 #include <string_view>
 #include <vector>
 
+#include "link/link.h"
+
 namespace tarvo {
 
 class Operator;
-class SerialPort;
 
 /// Delimiter of the log file.
 enum LogFormat : int {
@@ -34,8 +35,7 @@ struct ColumnLink {
 };
 
 /// The persisted configuration, kept in "Tarvo.cfg" as lines of key, blank,
-/// value. The port name, speed code and parity code are kept by the
-/// SerialPort, which load fills and save reads.
+/// value.
 ///
 /// Text fields hold at most the capacity below (bytes, as read and written).
 /// A longer value, from a hand-edited file or a dialog, is cut at the
@@ -69,20 +69,27 @@ struct Settings {
     int kludgeFlags = 0;           ///< `kludge_flags`; 5 asks for bracket quoting
     std::vector<ColumnLink> links; ///< `link`, in file order
 
+    /// `port`, `speed` and `parity`: the port opened at start and by the
+    /// Configuration dialog (a successful open stores the name it opened)
+    /// and its line settings.
+    std::string portName;
+    int speedCode = Link::kSpeed9600;
+    int parityCode = Link::kParityNone;
+
     /// Run-time states derived while reading; not written to the file.
     bool fileLoggingActive = false;
     DatabaseLogState databaseLogState = Off;
 
-    /// Reads `file` into this record and into `port` (name, speed and parity
-    /// codes; a `port` line also sets portReopenRequested, so the next timer
-    /// tick opens it). A missing or unreadable file changes nothing.
-    /// Malformed lines are skipped one by one. At the end the database
-    /// settings are kept only when `dsn`, `table` and a `link` were all read.
-    void load(const std::filesystem::path& file, SerialPort& port);
+    /// Reads `file` into this record. A missing or unreadable file changes
+    /// nothing. Malformed lines are skipped one by one. At the end the
+    /// database settings are kept only when `dsn`, `table` and a `link` were
+    /// all read. Returns whether a `port` line was read: the caller then asks
+    /// for the port to be opened at the next timer tick.
+    bool load(const std::filesystem::path& file);
 
     /// The file text as save writes it, with the location and interval the
-    /// Configuration dialog shows and the port's name, speed and parity.
-    std::string fileText(std::string_view location, int interval, const SerialPort& port) const;
+    /// Configuration dialog shows.
+    std::string fileText(std::string_view location, int interval) const;
 
     /// Writes the file text to `file` and tells the operator the outcome.
     /// The text goes to a temporary file beside `file` (readable by its owner
@@ -91,7 +98,7 @@ struct Settings {
     /// failure shows "Couldn't write file \"Tarvo.cfg\"" and leaves `file`
     /// as it was. Returns whether the file was written.
     bool save(const std::filesystem::path& file, std::string_view location, int interval,
-              const SerialPort& port, Operator& op) const;
+              Operator& op) const;
 
     /// Empties dsn, table, user and passwd, zeroes kludge_flags and the links.
     void clearDatabaseSettings();

@@ -26,7 +26,7 @@ protected:
         } catch (const std::exception& e) {
             GTEST_SKIP() << "no pseudo-terminal here: " << e.what();
         }
-        ASSERT_TRUE(port.openDevice(m_sim->slavePath()));
+        ASSERT_TRUE(port.open(m_sim->slavePath()));
     }
 
     sim::Bus& bus() { return m_sim->bus(); }

@@ -44,7 +44,7 @@ TEST(DatabaseSampling, RowsOfAPassReadBackWithTheDevicesValues) {
     sim.bus().setRegister(7, 41, 2049); // 20.49 A
 
     AppState state;
-    ASSERT_TRUE(state.port.openDevice(sim.slavePath()));
+    ASSERT_TRUE(state.port.open(sim.slavePath()));
     state.meters.addDevice("03 - PNL3 [Kyrel Branch Circuit Monitor, 42 Breakers]");
     state.meters.addDevice("07 - BIG [Kyrel Branch Circuit Monitor 100A, 42 Breakers]");
     state.meters.addDevice("20 - CM [Kyrel Circuit Meter 8, 3-Phase Power Meter]");

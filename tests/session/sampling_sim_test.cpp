@@ -37,7 +37,7 @@ std::string line(int address, const char* name, const char* text) {
 class SamplingSimTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(state.port.openDevice(sim.slavePath()));
+        ASSERT_TRUE(state.port.open(sim.slavePath()));
         dir = fs::temp_directory_path() /
               ("tarvo-sampling-" + std::to_string(::getpid()) + "-" +
                ::testing::UnitTest::GetInstance()->current_test_info()->name());

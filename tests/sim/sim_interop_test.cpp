@@ -124,7 +124,7 @@ TEST(PymodbusInterop, TheMasterReadsWritesAndIdentifiesAPymodbusSlave) {
     ASSERT_TRUE(peer.waitForOutput("ready", 20s)) << peer.output();
 
     SerialPort port;
-    ASSERT_TRUE(port.openDevice(cable.endB()));
+    ASSERT_TRUE(port.open(cable.endB()));
     CommTrace trace;
     DeviceTable devices;
     ModbusMaster master(trace, devices);

@@ -140,7 +140,7 @@ TEST(SimProgram, ServesALinkTakesControlCommandsAndCleansUpOnSigterm) {
     ASSERT_TRUE(std::filesystem::is_symlink(link));
 
     SerialPort port;
-    ASSERT_TRUE(port.openDevice(link));
+    ASSERT_TRUE(port.open(link));
     CommTrace trace;
     DeviceTable devices;
     ModbusMaster master(trace, devices);
