@@ -16,8 +16,8 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "devices/device_table.h"
 #include "link/comm_trace.h"
+#include "link/device_table.h"
 #include "link/modbus_master.h"
 #include "link/serial_port.h"
 
@@ -82,7 +82,7 @@ int main(int argc, char** argv) {
     tarvo::CommTrace trace;
     tarvo::DeviceTable devices;
     tarvo::ModbusMaster modbus(trace, devices);
-    if (!port.openDevice(name)) {
+    if (!port.open(name)) {
         std::fprintf(stderr, "cannot open %s\n", name);
         return 1;
     }

@@ -16,10 +16,10 @@
 
 #include <sys/resource.h>
 
-#include "app/app_state.h"
-#include "app/operator.h"
-#include "app/polling.h"
-#include "devices/bus_scan.h"
+#include "core/operator.h"
+#include "session/app_state.h"
+#include "session/bus_scan.h"
+#include "session/polling.h"
 #include "sim/server.h"
 
 namespace {
@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
     NullView view;
     tarvo::BusScan scan(state, state.port, op, view, [](std::chrono::milliseconds) {});
     tarvo::PollingCycle polling(state, state.port, op, scan, view);
-    if (!state.port.openDevice(sim.slavePath())) {
+    if (!state.port.open(sim.slavePath())) {
         std::fprintf(stderr, "cannot open %s\n", sim.slavePath().c_str());
         return 1;
     }

@@ -1,8 +1,8 @@
 #include <QApplication>
 
-#include "app/app_state.h"
 #include "app/main_window.h"
 #include "logging/log_file.h"
+#include "session/app_state.h"
 
 int main(int argc, char** argv) {
     tarvo::ignoreFileSizeSignal();

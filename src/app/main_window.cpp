@@ -42,8 +42,8 @@ QString text(const std::string& s) { return QString::fromStdString(s); }
 
 } // namespace
 
-MainWindow::MainWindow(AppState& state, Transport& bus, Operator* op, QWidget* parent)
-    : QDialog(parent), m_state(state), m_ui(std::make_unique<Ui::MainWindow>()),
+MainWindow::MainWindow(AppState& state, Link& bus, Operator* op, QWidget* parent)
+    : QDialog(parent), m_state(state), m_bus(bus), m_ui(std::make_unique<Ui::MainWindow>()),
       m_qtOperator(this), m_operator(op ? *op : m_qtOperator),
       m_scan(state, bus, m_operator, *this),
       m_polling(state, bus, m_operator, m_scan, *this),
@@ -67,9 +67,8 @@ MainWindow::MainWindow(AppState& state, Transport& bus, Operator* op, QWidget* p
         state.selection, this);
     m_configCommands = std::make_unique<ConfigCommands>(state.master, bus, state.devices,
                                                         m_operator, *m_configDialogs, *this);
-    m_odbcCommand = new OdbcCommand(state.settings, state.databaseQueue, m_operator, this);
+    m_odbcCommand = new OdbcCommand(state.odbc, state.settings, state.databaseQueue, this);
     m_odbcCommand->showHelp = [this](const QString& topic) { showHelpTopic(topic); };
-    m_sampler.setDatabaseSink([this] { m_odbcCommand->insertSamples(); });
     buildBreakerGrid();
     buildMenus();
     connect(m_ui->meterList, &QListWidget::itemSelectionChanged, this,
@@ -80,8 +79,8 @@ MainWindow::MainWindow(AppState& state, Transport& bus, Operator* op, QWidget* p
 MainWindow::~MainWindow() {
     if (m_timerId != 0)
         killTimer(m_timerId);
-    if (m_state.port.portOpen())
-        m_state.port.close();
+    if (m_bus.isOpen())
+        m_bus.close();
 }
 
 void MainWindow::buildBreakerGrid() {
@@ -189,8 +188,10 @@ void MainWindow::start(const std::string& settingsFile) {
     m_settingsFile = settingsFile;
     // Whatever the file held that could not be taken is said once, before
     // the timer starts.
-    if (const std::string problem = m_state.settings.load(settingsFile, m_state.port).message();
-        !problem.empty())
+    const SettingsLoadReport report = m_state.settings.load(settingsFile);
+    if (report.portRead)
+        m_state.link.portReopenRequested = true;
+    if (const std::string problem = report.message(); !problem.empty())
         m_operator.showMessage(problem);
     m_timerId = startTimer(kTimerPeriodMs);
     if (m_timerId == 0)
@@ -335,21 +336,24 @@ void MainWindow::onHelp() {
 }
 
 void MainWindow::onComms() {
-    const std::string before = m_state.port.portName();
-    ConfigurationDialog dialog(
-        m_state.settings, m_state.port, m_operator, m_settingsFile,
-        {[this](const std::string& name) { return openFromDialog(m_state.port, m_operator, name); },
-         [this] { scheduleNextSample(); },
-         [this] { showHelpTopic(QStringLiteral("configuration_dialog")); }},
-        this);
+    Settings& settings = m_state.settings;
+    const std::string before = settings.portName;
+    ConfigurationDialog dialog(settings, m_operator, m_settingsFile,
+                               {[this](const std::string& name) {
+                                    return openFromDialog(m_bus, m_state.settings, m_operator,
+                                                          name);
+                                },
+                                [this] { scheduleNextSample(); },
+                                [this] { showHelpTopic(QStringLiteral("configuration_dialog")); }},
+                               this);
     const bool ok = dialog.run();
-    if (ok && m_state.port.portName() != before) {
+    if (ok && settings.portName != before) {
         // The open scans the bus when it succeeds; the second scan is the
         // Comms command's own, and after a failed open it asks for a port.
-        m_scan.openPort(m_state.port.portName());
+        m_scan.openPort(settings.portName);
         m_scan.scanBus();
     } else {
-        m_state.port.setPortName(before);
+        settings.portName = before;
     }
 }
 

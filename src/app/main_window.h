@@ -5,13 +5,13 @@
 #include <array>
 #include <memory>
 
-#include "app/app_state.h"
-#include "app/display.h"
-#include "app/polling.h"
-#include "app/sampling.h"
-#include "app/qt_operator.h"
 #include "config/config_commands.h"
-#include "devices/bus_scan.h"
+#include "core/qt_operator.h"
+#include "session/app_state.h"
+#include "session/bus_scan.h"
+#include "session/display.h"
+#include "session/polling.h"
+#include "session/sampling.h"
 
 class QAction;
 class QLabel;
@@ -41,10 +41,11 @@ class MainWindow : public QDialog,
 public:
     static constexpr int kTimerPeriodMs = 1000;
 
-    /// `bus` carries the transactions; the program passes state.port.
+    /// `bus` carries the transactions and is the port the window opens and
+    /// closes; the program passes state.port.
     /// Messages and the wait cursor go to `op` when given (tests record
     /// them), else to message boxes owned by the window.
-    MainWindow(AppState& state, Transport& bus, Operator* op = nullptr, QWidget* parent = nullptr);
+    MainWindow(AppState& state, Link& bus, Operator* op = nullptr, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     /// Start-up after the controls exist: clears the device table, reads the
@@ -123,6 +124,7 @@ private:
     void runConfigCommand(Command command);
 
     AppState& m_state;
+    Link& m_bus;
     std::unique_ptr<Ui::MainWindow> m_ui;
     QtOperator m_qtOperator;
     Operator& m_operator;

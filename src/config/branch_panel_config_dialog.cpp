@@ -1,6 +1,6 @@
 #include "config/branch_panel_config_dialog.h"
 
-#include "app/operator.h"
+#include "core/operator.h"
 #include "ui_branch_panel_config_dialog.h"
 
 namespace tarvo {

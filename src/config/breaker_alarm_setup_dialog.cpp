@@ -1,6 +1,6 @@
 #include "config/breaker_alarm_setup_dialog.h"
 
-#include "app/operator.h"
+#include "core/operator.h"
 #include "ui_breaker_alarm_setup_dialog.h"
 
 namespace tarvo {

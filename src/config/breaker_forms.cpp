@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "app/operator.h"
+#include "core/operator.h"
 
 namespace tarvo {
 

@@ -1,6 +1,6 @@
 #include "config/circuit_alarm_setup_dialog.h"
 
-#include "app/operator.h"
+#include "core/operator.h"
 #include "ui_circuit_alarm_setup_dialog.h"
 
 namespace tarvo {

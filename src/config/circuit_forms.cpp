@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "app/operator.h"
 #include "config/breaker_forms.h"
+#include "core/operator.h"
 
 namespace tarvo {
 namespace {

@@ -2,10 +2,10 @@
 
 #include <array>
 
-#include "app/operator.h"
 #include "config/config_registers.h"
+#include "core/operator.h"
 #include "devices/device_kind.h"
-#include "devices/device_table.h"
+#include "link/device_table.h"
 #include "link/modbus_master.h"
 
 namespace tarvo {

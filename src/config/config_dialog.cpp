@@ -7,8 +7,8 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "app/operator.h"
 #include "config/config_form.h"
+#include "core/operator.h"
 
 namespace tarvo {
 

@@ -1,11 +1,11 @@
 #include "config/config_dialogs.h"
 
-#include "app/app_state.h"
 #include "config/branch_panel_config_dialog.h"
 #include "config/breaker_alarm_delay_dialog.h"
 #include "config/breaker_alarm_setup_dialog.h"
 #include "config/circuit_alarm_setup_dialog.h"
 #include "config/circuit_panel_config_dialog.h"
+#include "session/app_state.h"
 
 namespace tarvo {
 namespace {

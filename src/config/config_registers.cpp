@@ -1,7 +1,7 @@
 #include "config/config_registers.h"
 
 #include "devices/device_kind.h"
-#include "devices/device_table.h"
+#include "link/device_table.h"
 
 namespace tarvo {
 

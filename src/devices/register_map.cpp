@@ -4,7 +4,7 @@
 #include <bit>
 #include <charconv>
 
-#include "devices/device_table.h"
+#include "link/device_table.h"
 
 namespace tarvo {
 namespace {

@@ -1,7 +1,7 @@
 #include "link/modbus_master.h"
 
-#include "devices/device_table.h"
 #include "link/comm_trace.h"
+#include "link/device_table.h"
 
 namespace tarvo {
 namespace {

@@ -107,29 +107,28 @@ std::string SerialPort::devicePath(const std::string& portName) {
     return "/dev/" + portName;
 }
 
-bool SerialPort::openDevice(const std::string& portName) {
+OpenResult SerialPort::open(const std::string& portName, int speedCode, int parityCode) {
     close();
     const std::string path = devicePath(portName);
     // No O_CREAT: only an existing device is opened. O_NOCTTY keeps a
     // terminal from becoming the program's controlling terminal.
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return false;
-    if (!::isatty(fd)) {
+        return {false, errno};
+    const auto fail = [fd](int error) {
         ::close(fd);
-        return false;
-    }
+        return OpenResult{false, error};
+    };
+    if (!::isatty(fd))
+        return fail(ENOTTY);
     // Exclusive use: TIOCEXCL stops other programs opening the line (root
     // excepted), and the advisory lock stops a second Tarvo even as root.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
-        return false;
-    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return fail(errno);
     (void)::ioctl(fd, TIOCEXCL);
     m_fd = fd;
-    m_portName = portName;
-    configure(m_speedCode, m_parityCode);
-    return true;
+    configure(speedCode, parityCode);
+    return {true, 0};
 }
 
 termios SerialPort::lineSettings(const termios& current, int speedCode, int parityCode) {

@@ -5,7 +5,7 @@
 
 #include <termios.h>
 
-#include "link/transport.h"
+#include "link/link.h"
 
 namespace tarvo {
 
@@ -19,19 +19,8 @@ namespace tarvo {
 /// a write and dropping it once the transmitter has drained. A configuration
 /// step the device refuses (a pseudo-terminal refuses most) is ignored and the
 /// port stays usable.
-class SerialPort : public Transport {
+class SerialPort : public Link {
 public:
-    /// Speed codes are the bit values of the settable-baud-rate mask, which is
-    /// what the settings file stores under `speed`.
-    static constexpr int kSpeed2400 = 256;
-    static constexpr int kSpeed4800 = 512;
-    static constexpr int kSpeed9600 = 2048;
-    static constexpr int kSpeed19200 = 8192;
-
-    static constexpr int kParityNone = 0;
-    static constexpr int kParityOdd = 1;
-    static constexpr int kParityEven = 2;
-
     /// Reply time-outs: 35 ms between two bytes once the first has arrived,
     /// and 800 ms + 1 ms per requested byte for the whole read.
     static constexpr std::chrono::milliseconds kInterByteTimeout{35};
@@ -55,13 +44,15 @@ public:
     /// /dev/ttyS(n-1). Any other name is looked up under /dev.
     static std::string devicePath(const std::string& portName);
 
-    /// Closes the open port, if any, then opens `portName` for exclusive
-    /// read/write access and applies the line settings with the current speed
-    /// and parity codes. On success `portOpen` is set and the name stored;
-    /// on failure no port is open. Returns `portOpen`. Shows nothing: the
-    /// operator-facing policy (messages, scan after opening, suppression
-    /// during a scan) is the caller's.
-    bool openDevice(const std::string& portName);
+    /// Closes the open port, if any, then opens the device `portName` stands
+    /// for with exclusive read/write access and applies the line settings
+    /// with the speed and parity codes. On failure no port is open and the
+    /// result keeps the errno: of open(2), ENOTTY for a file that is no
+    /// terminal, or of the exclusive lock (EWOULDBLOCK while another program
+    /// holds the line). Shows nothing: the operator-facing policy (messages,
+    /// scan after opening, suppression during a scan) is the caller's.
+    OpenResult open(const std::string& portName, int speedCode = kSpeed9600,
+                    int parityCode = kParityNone) override;
 
     /// The port's current settings with the line settings applied; every
     /// other setting is kept as it was.
@@ -74,23 +65,10 @@ public:
     std::size_t write(std::span<const std::uint8_t> bytes) override;
     ReadResult read(std::span<std::uint8_t> buffer, std::size_t& received) override;
 
-    /// Closes the open port and clears `portOpen`.
-    void close();
+    /// Closes the open port.
+    void close() override;
 
-    bool portOpen() const { return m_fd >= 0; }
-    const std::string& portName() const { return m_portName; }
-    void setPortName(const std::string& name) { m_portName = name; }
-
-    bool portReopenRequested() const { return m_portReopenRequested; }
-    void setPortReopenRequested(bool requested) { m_portReopenRequested = requested; }
-
-    int openFailures() const { return m_openFailures; }
-    void setOpenFailures(int failures) { m_openFailures = failures; }
-
-    int speedCode() const { return m_speedCode; }
-    void setSpeedCode(int code) { m_speedCode = code; }
-    int parityCode() const { return m_parityCode; }
-    void setParityCode(int code) { m_parityCode = code; }
+    bool isOpen() const override { return m_fd >= 0; }
 
     /// True when RTS is raised by hand around each write because the driver
     /// has no RS-485 mode.
@@ -98,11 +76,6 @@ public:
 
 private:
     int m_fd = -1;
-    std::string m_portName;
-    bool m_portReopenRequested = false;
-    int m_openFailures = 0;
-    int m_speedCode = kSpeed9600;
-    int m_parityCode = kParityNone;
     bool m_rtsByHand = false;
 };
 

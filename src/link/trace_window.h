@@ -3,7 +3,8 @@
 #include <QDialog>
 #include <memory>
 
-#include "app/app_state.h"
+#include "link/comm_trace.h"
+#include "link/counters.h"
 
 namespace Ui {
 class TraceWindow;

@@ -33,6 +33,11 @@ public:
     /// 800 ms + 1 ms per requested byte after the call began. `received` is
     /// the number stored (0 on failure).
     virtual ReadResult read(std::span<std::uint8_t> buffer, std::size_t& received) = 0;
+
+    /// Whether bytes can be carried now. A link is open from a successful
+    /// open to its close; a transport with nothing to open (a test's register
+    /// bank) always is.
+    virtual bool isOpen() const { return true; }
 };
 
 } // namespace tarvo

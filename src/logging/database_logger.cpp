@@ -4,7 +4,7 @@
 #include <cmath>
 #include <ctime>
 
-#include "app/operator.h"
+#include "core/operator.h"
 #include "devices/device_kind.h"
 #include "logging/log_variables.h"
 

@@ -1,6 +1,6 @@
 #include "logging/database_setup_dialogs.h"
 
-#include "app/operator.h"
+#include "core/operator.h"
 #include "logging/database_logger.h"
 #include "ui_add_database_table_dialog.h"
 #include "ui_database_setup_dialog.h"

@@ -2,7 +2,7 @@
 
 #include <QFileDialog>
 
-#include "app/operator.h"
+#include "core/operator.h"
 #include "logging/sample_queue.h"
 #include "settings/configuration_form.h"
 #include "settings/settings.h"

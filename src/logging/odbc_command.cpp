@@ -8,19 +8,14 @@
 
 namespace tarvo {
 
-OdbcCommand::OdbcCommand(Settings& settings, SampleQueue& databaseQueue, Operator& op,
-                         QWidget* window, std::vector<std::string> libraryNames)
-    : QObject(window), m_settings(settings), m_databaseQueue(databaseQueue), m_op(op),
-      m_window(window), m_odbc(std::move(libraryNames)) {
+OdbcCommand::OdbcCommand(OdbcLibrary& odbc, Settings& settings, SampleQueue& databaseQueue,
+                         QWidget* window)
+    : QObject(window), m_settings(settings), m_databaseQueue(databaseQueue), m_window(window),
+      m_odbc(odbc) {
     confirmNewDatabase = [this](const std::string& dsn, const std::string& table) {
         DatabaseSetupDialog dialog(dsn, table, m_window);
         return dialog.exec() == QDialog::Accepted;
     };
-}
-
-OdbcCommand::~OdbcCommand() {
-    // The setup dialog refers to the driver manager held here.
-    delete m_setupDialog.data();
 }
 
 SaveToDatabaseSetupDialog* OdbcCommand::setupDialog() const {
@@ -45,10 +40,6 @@ void OdbcCommand::run() {
     dialog->show();
     // start() closes the dialog itself (state Off) when ODBC cannot be used.
     dialog->start();
-}
-
-void OdbcCommand::insertSamples() {
-    InsertSamples(m_odbc, m_settings, m_databaseQueue, m_op);
 }
 
 } // namespace tarvo

@@ -16,17 +16,16 @@ class SampleQueue;
 class SaveToDatabaseSetupDialog;
 struct Settings;
 
-/// Logging > ODBC and the database sink of the sampling pass, around the one
-/// ODBC driver manager of the run (loaded on first use, kept to the end).
+/// Logging > ODBC: opens the database dialogs over the program's one ODBC
+/// driver manager. The sampling pass inserts without it.
 class OdbcCommand : public QObject {
     Q_OBJECT
 
 public:
-    /// `op` shows the row insert's messages (the main window's); `window`
-    /// owns the dialogs.
-    OdbcCommand(Settings& settings, SampleQueue& databaseQueue, Operator& op, QWidget* window,
-                std::vector<std::string> libraryNames = OdbcLibrary::defaultLibraryNames());
-    ~OdbcCommand() override;
+    /// `odbc`, `settings` and `databaseQueue` must outlive the command;
+    /// `window` owns the dialogs.
+    OdbcCommand(OdbcLibrary& odbc, Settings& settings, SampleQueue& databaseQueue,
+                QWidget* window);
 
     /// Logging > ODBC. While database logging is Active: "Database Setup"
     /// with the data source and table; "New Database" turns logging Off,
@@ -34,9 +33,6 @@ public:
     /// when logging is Off: SetupOpen and the modeless "Save-to-Database
     /// Setup" dialog. While that dialog is open: nothing.
     void run();
-
-    /// InsertSamples for the sampling pass.
-    void insertSamples();
 
     OdbcLibrary& odbc() { return m_odbc; }
     SaveToDatabaseSetupDialog* setupDialog() const;
@@ -51,9 +47,8 @@ public:
 private:
     Settings& m_settings;
     SampleQueue& m_databaseQueue;
-    Operator& m_op;
     QWidget* m_window;
-    OdbcLibrary m_odbc;
+    OdbcLibrary& m_odbc;
     QPointer<SaveToDatabaseSetupDialog> m_setupDialog;
 };
 

@@ -6,7 +6,7 @@
 
 #include <dlfcn.h>
 
-#include "app/operator.h"
+#include "core/operator.h"
 
 namespace tarvo {
 namespace {

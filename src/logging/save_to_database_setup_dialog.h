@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/qt_operator.h"
+#include "core/qt_operator.h"
 #include "logging/column_mapping.h"
 
 class QListWidget;

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <optional>
 
-#include "app/operator.h"
+#include "core/operator.h"
 #include "link/serial_port.h"
 #include "settings/settings.h"
 #include "ui_configuration_dialog.h"
@@ -34,19 +34,19 @@ QString utf8(const std::string& text) {
 
 } // namespace
 
-ConfigurationDialog::ConfigurationDialog(Settings& settings, SerialPort& port, Operator& op,
+ConfigurationDialog::ConfigurationDialog(Settings& settings, Operator& op,
                                          std::filesystem::path settingsFile, Actions actions,
                                          QWidget* parent)
     : QDialog(parent), m_ui(std::make_unique<Ui::ConfigurationDialog>()), m_settings(settings),
-      m_port(port), m_op(op), m_settingsFile(std::move(settingsFile)),
-      m_actions(std::move(actions)), m_form(settings, port) {
+      m_op(op), m_settingsFile(std::move(settingsFile)), m_actions(std::move(actions)),
+      m_form(settings) {
     m_ui->setupUi(this);
     // The 32-character limit is for typing: a longer location from the file
     // is shown whole, and stays so unless the operator edits it.
     m_ui->locationEdit->setMaxLength(std::max(
         m_ui->locationEdit->maxLength(), static_cast<int>(utf8(m_form.locationText()).size())));
 
-    const ConfigurationForm::CheckedButtons checked = ConfigurationForm::checkedButtons(port);
+    const ConfigurationForm::CheckedButtons checked = ConfigurationForm::checkedButtons(settings);
     const std::array<QRadioButton*, 4> ports = {m_ui->com1Radio, m_ui->com2Radio, m_ui->com3Radio,
                                                 m_ui->com4Radio};
     for (int i = 0; i < 4; ++i) {
@@ -63,14 +63,14 @@ ConfigurationDialog::ConfigurationDialog(Settings& settings, SerialPort& port, O
                                                  m_ui->speed9600Radio, m_ui->speed19200Radio};
     for (int i = 0; i < 4; ++i)
         connect(speeds[static_cast<std::size_t>(i)], &QRadioButton::clicked, this,
-                [this, i] { m_port.setSpeedCode(ConfigurationForm::speedCode(i)); });
+                [this, i] { m_settings.speedCode = ConfigurationForm::speedCode(i); });
     checkOnly(speeds, checked.speed);
 
     const std::array<QRadioButton*, 3> parities = {m_ui->parityNoneRadio, m_ui->parityEvenRadio,
                                                    m_ui->parityOddRadio};
     for (int i = 0; i < 3; ++i)
         connect(parities[static_cast<std::size_t>(i)], &QRadioButton::clicked, this,
-                [this, i] { m_port.setParityCode(ConfigurationForm::parityCode(i)); });
+                [this, i] { m_settings.parityCode = ConfigurationForm::parityCode(i); });
     checkOnly(parities, checked.parity);
 
     const auto stepInterval = [this](int step) {
@@ -116,7 +116,7 @@ void ConfigurationDialog::takeFields() {
 void ConfigurationDialog::showValues() {
     m_ui->locationEdit->setText(utf8(m_form.locationText()));
     m_ui->intervalEdit->setText(utf8(m_form.intervalText()));
-    m_ui->portEdit->setText(utf8(m_port.portName()));
+    m_ui->portEdit->setText(utf8(m_settings.portName));
     m_ui->scanDepthEdit->setText(utf8(ConfigurationForm::scanDepthText(m_settings.scan)));
     m_ui->saveFileEdit->setText(utf8(m_settings.saveFile));
     m_ui->dsnEdit->setText(utf8(m_settings.dsn));
@@ -145,7 +145,7 @@ void ConfigurationDialog::onPortButton(const std::string& name) {
 void ConfigurationDialog::onSave() {
     // Deliberately the dialog's values as they stand, not the fields' texts:
     // a location typed but not yet taken is not what the operator confirmed.
-    m_settings.save(m_settingsFile, m_form.location(), m_form.intervalMinutes(), m_port, m_op);
+    m_settings.save(m_settingsFile, m_form.location(), m_form.intervalMinutes(), m_op);
 }
 
 void ConfigurationDialog::accept() {
@@ -162,7 +162,7 @@ void ConfigurationDialog::accept() {
 }
 
 void ConfigurationDialog::reject() {
-    m_form.restore(m_settings, m_port);
+    m_form.restore(m_settings);
     QDialog::reject();
 }
 

@@ -15,7 +15,6 @@ class ConfigurationDialog;
 namespace tarvo {
 
 class Operator;
-class SerialPort;
 struct Settings;
 
 /// "Configuration": location, logging interval, port, speed, parity, scan
@@ -25,8 +24,8 @@ struct Settings;
 /// speed, parity and scan depth change at the click; location and interval
 /// only on OK. Cancel (or closing the window) puts back the interval, port
 /// name, speed, parity, log file path and location it opened with, but not
-/// the scan depth. The dialog reads and sets the port's name and codes as
-/// plain values; it never opens or closes the line itself.
+/// the scan depth. The dialog reads and sets the port's name and codes in
+/// the settings as plain values; it never opens or closes the line itself.
 class ConfigurationDialog : public QDialog {
     Q_OBJECT
 
@@ -41,9 +40,8 @@ public:
         std::function<void()> help;
     };
 
-    ConfigurationDialog(Settings& settings, SerialPort& port, Operator& op,
-                        std::filesystem::path settingsFile, Actions actions,
-                        QWidget* parent = nullptr);
+    ConfigurationDialog(Settings& settings, Operator& op, std::filesystem::path settingsFile,
+                        Actions actions, QWidget* parent = nullptr);
     ~ConfigurationDialog() override;
 
     /// Runs the dialog modally; true when it closed with OK.
@@ -63,7 +61,6 @@ private:
 
     std::unique_ptr<Ui::ConfigurationDialog> m_ui;
     Settings& m_settings;
-    SerialPort& m_port;
     Operator& m_op;
     std::filesystem::path m_settingsFile;
     Actions m_actions;

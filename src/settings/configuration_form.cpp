@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
-#include "link/serial_port.h"
+#include "link/link.h"
 #include "settings/settings.h"
 
 namespace tarvo {
@@ -62,10 +62,10 @@ bool isUtf8(std::string_view text) {
     return true;
 }
 
-constexpr std::array<int, 4> kSpeedCodes = {SerialPort::kSpeed2400, SerialPort::kSpeed4800,
-                                            SerialPort::kSpeed9600, SerialPort::kSpeed19200};
-constexpr std::array<int, 3> kParityCodes = {SerialPort::kParityNone, SerialPort::kParityEven,
-                                             SerialPort::kParityOdd};
+constexpr std::array<int, 4> kSpeedCodes = {Link::kSpeed2400, Link::kSpeed4800,
+                                            Link::kSpeed9600, Link::kSpeed19200};
+constexpr std::array<int, 3> kParityCodes = {Link::kParityNone, Link::kParityEven,
+                                             Link::kParityOdd};
 
 template <std::size_t N>
 int indexOf(const std::array<int, N>& codes, int code) {
@@ -95,18 +95,18 @@ std::optional<std::string> refuseControlCharacters(std::string_view what, std::s
     return "The " + std::string(what) + " may not contain control characters";
 }
 
-ConfigurationForm::ConfigurationForm(const Settings& settings, const SerialPort& port)
+ConfigurationForm::ConfigurationForm(const Settings& settings)
     : m_intervalIndex(nearestIntervalIndex(settings.interval)), m_location(settings.location),
-      m_savedInterval(settings.interval), m_savedPortName(port.portName()),
-      m_savedSpeed(port.speedCode()), m_savedParity(port.parityCode()),
+      m_savedInterval(settings.interval), m_savedPortName(settings.portName),
+      m_savedSpeed(settings.speedCode), m_savedParity(settings.parityCode),
       m_savedFile(settings.saveFile), m_savedLocation(settings.location) {}
 
-ConfigurationForm::CheckedButtons ConfigurationForm::checkedButtons(const SerialPort& port) {
-    CheckedButtons checked{-1, indexOf(kSpeedCodes, port.speedCode()),
-                           indexOf(kParityCodes, port.parityCode())};
+ConfigurationForm::CheckedButtons ConfigurationForm::checkedButtons(const Settings& settings) {
+    CheckedButtons checked{-1, indexOf(kSpeedCodes, settings.speedCode),
+                           indexOf(kParityCodes, settings.parityCode)};
     // The name must match exactly: "COM1" and "com1:" are other names.
     for (int button = 0; button < 4; ++button)
-        if (port.portName() == portButtonName(button))
+        if (settings.portName == portButtonName(button))
             checked.port = button;
     return checked;
 }
@@ -200,11 +200,11 @@ void ConfigurationForm::store(Settings& settings) const {
     settings.interval = intervalMinutes();
 }
 
-void ConfigurationForm::restore(Settings& settings, SerialPort& port) const {
+void ConfigurationForm::restore(Settings& settings) const {
     settings.interval = m_savedInterval;
-    port.setPortName(m_savedPortName);
-    port.setSpeedCode(m_savedSpeed);
-    port.setParityCode(m_savedParity);
+    settings.portName = m_savedPortName;
+    settings.speedCode = m_savedSpeed;
+    settings.parityCode = m_savedParity;
     settings.saveFile = m_savedFile;
     settings.location = m_savedLocation;
 }

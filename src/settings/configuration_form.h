@@ -7,7 +7,6 @@
 
 namespace tarvo {
 
-class SerialPort;
 struct Settings;
 
 /// "The <what> may not contain control characters" when `text` holds one.
@@ -39,15 +38,15 @@ public:
         int parity = -1;
         bool operator==(const CheckedButtons&) const = default;
     };
-    static CheckedButtons checkedButtons(const SerialPort& port);
+    static CheckedButtons checkedButtons(const Settings& settings);
     /// What the buttons stand for: "COM1:" to "COM4:", speed and parity codes.
     static std::string portButtonName(int button);
     static int speedCode(int button);
     static int parityCode(int button);
 
-    /// Opening: the Cancel snapshot of Settings and the port, the interval
+    /// Opening: the Cancel snapshot of Settings, the interval
     /// entry nearest to Settings' interval, and the location.
-    ConfigurationForm(const Settings& settings, const SerialPort& port);
+    explicit ConfigurationForm(const Settings& settings);
 
     /// Index of the interval list entry nearest to `minutes`: below 1.5 the
     /// first, from 45 on the last, a value on a midpoint the longer one.
@@ -90,7 +89,7 @@ public:
 
     /// Cancel: the interval, port name, speed, parity, log file path and
     /// location back as they were at opening; not the scan depth.
-    void restore(Settings& settings, SerialPort& port) const;
+    void restore(Settings& settings) const;
 
 private:
     int m_intervalIndex = 4;

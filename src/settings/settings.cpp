@@ -13,8 +13,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/operator.h"
-#include "link/serial_port.h"
+#include "core/operator.h"
+#include "link/link.h"
 
 namespace tarvo {
 namespace {
@@ -359,7 +359,7 @@ void Settings::clearDatabaseSettings() {
     links.clear();
 }
 
-SettingsLoadReport Settings::load(const std::filesystem::path& file, SerialPort& port) {
+SettingsLoadReport Settings::load(const std::filesystem::path& file) {
     SettingsLoadReport report;
     std::string text;
     if (const ReadOutcome r = readSettingsFile(file, text); r != ReadOutcome::Read) {
@@ -417,8 +417,8 @@ SettingsLoadReport Settings::load(const std::filesystem::path& file, SerialPort&
                 break;
             case Key::Port:
                 if (fits(k.name, value, kPortNameCapacity)) {
-                    port.setPortName(std::string(value));
-                    port.setPortReopenRequested(true);
+                    portName = std::string(value);
+                    report.portRead = true;
                 }
                 break;
             case Key::SaveFile:
@@ -453,11 +453,11 @@ SettingsLoadReport Settings::load(const std::filesystem::path& file, SerialPort&
                 break;
             case Key::Speed:
                 if (readInt(value, number))
-                    port.setSpeedCode(number);
+                    speedCode = number;
                 break;
             case Key::Parity:
                 if (readInt(value, number))
-                    port.setParityCode(number);
+                    parityCode = number;
                 break;
             case Key::Scan:
                 if (readInt(value, number))
@@ -493,8 +493,7 @@ SettingsLoadReport Settings::load(const std::filesystem::path& file, SerialPort&
     return report;
 }
 
-std::string Settings::fileText(std::string_view locationShown, int intervalShown,
-                               const SerialPort& port) const {
+std::string Settings::fileText(std::string_view locationShown, int intervalShown) const {
     std::string out;
     out += "# Dodizorari Vavizevi Configuration setup file\n";
     out += "# This file is generated automatically\n";
@@ -503,10 +502,10 @@ std::string Settings::fileText(std::string_view locationShown, int intervalShown
     if (!locationShown.empty())
         appendTextLine(out, "location", locationShown, kLocationCapacity);
     appendIntLine(out, "interval", intervalShown);
-    if (!port.portName().empty())
-        appendTextLine(out, "port", port.portName(), kPortNameCapacity);
-    appendIntLine(out, "speed", port.speedCode());
-    appendIntLine(out, "parity", port.parityCode());
+    if (!portName.empty())
+        appendTextLine(out, "port", portName, kPortNameCapacity);
+    appendIntLine(out, "speed", speedCode);
+    appendIntLine(out, "parity", parityCode);
     appendIntLine(out, "scan", scan);
     if (!saveFile.empty()) {
         appendTextLine(out, "save_file", saveFile, kSaveFileCapacity);
@@ -535,12 +534,12 @@ std::string Settings::fileText(std::string_view locationShown, int intervalShown
 }
 
 bool Settings::save(const std::filesystem::path& file, std::string_view locationShown,
-                    int intervalShown, const SerialPort& port, Operator& op) const {
+                    int intervalShown, Operator& op) const {
     // A line feed in a value would start a line of its own at the next read
     // (a `save_file` line the operator never chose); no such value is
     // written, and the operator learns which one.
     std::vector<std::pair<std::string_view, std::string_view>> texts = {{"location", locationShown},
-                                                                        {"port", port.portName()},
+                                                                        {"port", portName},
                                                                         {"save_file", saveFile},
                                                                         {"dsn", dsn},
                                                                         {"table", table},
@@ -556,7 +555,7 @@ bool Settings::save(const std::filesystem::path& file, std::string_view location
             return false;
         }
     }
-    const std::string text = fileText(locationShown, intervalShown, port);
+    const std::string text = fileText(locationShown, intervalShown);
 
     // A symbolic link keeps pointing at the file it names, which gets the text.
     const std::filesystem::path target = followLinks(file);

@@ -6,10 +6,11 @@
 #include <string_view>
 #include <vector>
 
+#include "link/link.h"
+
 namespace tarvo {
 
 class Operator;
-class SerialPort;
 
 /// Delimiter of the log file.
 enum LogFormat : int {
@@ -42,6 +43,9 @@ struct SettingsLoadReport {
     /// One entry per refused line, e.g. "line 7 (save_file): longer than
     /// 1023 characters"; the field keeps the value it had.
     std::vector<std::string> refusedLines;
+    /// A `port` line was read, so the port is to be opened at the first
+    /// timer tick.
+    bool portRead = false;
 
     /// The message for the operator, or an empty text when all went well.
     std::string message() const;
@@ -53,8 +57,7 @@ struct SettingsLoadReport {
 bool hasControlCharacter(std::string_view text);
 
 /// The persisted configuration, kept in "Tarvo.cfg" as lines of key, blank,
-/// value. The port name, speed code and parity code are kept by the
-/// SerialPort, which load fills and save reads.
+/// value.
 ///
 /// Text fields hold at most the capacity below (bytes, as read and written),
 /// the size the rest of the program (dialog limits, SQL statements, the log
@@ -89,29 +92,36 @@ struct Settings {
     int kludgeFlags = 0;           ///< `kludge_flags`; 5 asks for bracket quoting
     std::vector<ColumnLink> links; ///< `link`, in file order
 
+    /// `port`, `speed` and `parity`: the port opened at start and by the
+    /// Configuration dialog (a successful open stores the name it opened)
+    /// and its line settings.
+    std::string portName;
+    int speedCode = Link::kSpeed9600;
+    int parityCode = Link::kParityNone;
+
     /// Run-time states derived while reading; not written to the file.
     bool fileLoggingActive = false;
     DatabaseLogState databaseLogState = Off;
 
-    /// Reads `file` into this record and into `port` (name, speed and parity
-    /// codes; a `port` line also sets portReopenRequested, so the next timer
-    /// tick opens it). A missing file changes nothing and reports nothing.
-    /// Anything but a regular file of at most kMaxFileSize bytes (a FIFO, a
-    /// device, a directory) is not read and changes nothing; the report says
-    /// why. The file is opened without blocking, so a FIFO cannot stall the
-    /// start.
+    /// Reads `file` into this record. A missing file changes nothing and
+    /// reports nothing. Anything but a regular file of at most kMaxFileSize
+    /// bytes (a FIFO, a device, a directory) is not read and changes nothing;
+    /// the report says why. The file is opened without blocking, so a FIFO
+    /// cannot stall the start.
     ///
     /// Each line is read whole. Malformed lines are skipped one by one; a
     /// text value longer than its field's capacity, or holding a control
     /// character, refuses its line as a whole and the report names it. One
     /// trailing line feed and every carriage return before it end a line.
     /// At the end the database settings are kept only when `dsn`, `table`
-    /// and a `link` were all read.
-    SettingsLoadReport load(const std::filesystem::path& file, SerialPort& port);
+    /// and a `link` were all read. The report's portRead says whether a
+    /// `port` line was read: the caller then asks for the port to be opened
+    /// at the next timer tick.
+    SettingsLoadReport load(const std::filesystem::path& file);
 
     /// The file text as save writes it, with the location and interval the
-    /// Configuration dialog shows and the port's name, speed and parity.
-    std::string fileText(std::string_view location, int interval, const SerialPort& port) const;
+    /// Configuration dialog shows.
+    std::string fileText(std::string_view location, int interval) const;
 
     /// Writes the file text to `file` and tells the operator the outcome.
     /// A value holding a control character is refused with a message naming
@@ -127,7 +137,7 @@ struct Settings {
     /// mid-write). On failure shows "Couldn't write file \"Tarvo.cfg\"" and
     /// leaves the file as it was. Returns whether the file was written.
     bool save(const std::filesystem::path& file, std::string_view location, int interval,
-              const SerialPort& port, Operator& op) const;
+              Operator& op) const;
 
     /// Empties dsn, table, user and passwd, zeroes kludge_flags and the links.
     void clearDatabaseSettings();

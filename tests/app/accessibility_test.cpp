@@ -33,10 +33,9 @@ struct Windows {
     AppState state;
     test::RecordingOperator op;
     MainWindow main{state, state.port, &op};
-    ConfigurationDialog configuration{state.settings, state.port, op, "Tarvo.cfg", {}};
+    ConfigurationDialog configuration{state.settings, op, "Tarvo.cfg", {}};
     LoggingFileSetupDialog loggingFile{state.settings, op, {}};
-    OdbcLibrary odbc;
-    SaveToDatabaseSetupDialog saveToDatabase{odbc, state.settings, &op};
+    SaveToDatabaseSetupDialog saveToDatabase{state.odbc, state.settings, &op};
     DatabaseSetupDialog databaseSetup{"Panels", "samples"};
     AddDatabaseTableDialog addTable{op};
 };

@@ -54,7 +54,8 @@ protected:
         fs::create_directories(dir);
         sim.bus().addDevice(sim::Model::Branch, 3, "PNL3");
         sim.bus().setRegister(3, 0, 1500);
-        ASSERT_TRUE(state.port.openDevice(sim.slavePath()));
+        ASSERT_TRUE(state.port.open(sim.slavePath()));
+        state.settings.portName = sim.slavePath();
         state.meters.addDevice("03 - PNL3 [Kyrel Branch Circuit Monitor, 42 Breakers]");
         window.sampler().setClock(clock);
     }
@@ -92,11 +93,11 @@ TEST_F(MainWindowLoggingTest, TickSamplesWhileFileLoggingIsOnAndOnlyWhenDue) {
 }
 
 TEST_F(MainWindowLoggingTest, CommsOkWithTheSamePortNeitherReopensNorScans) {
-    const std::string before = state.port.portName();
+    const std::string before = state.settings.portName;
     answerNextDialog("okButton");
     action("commsAction")->trigger();
-    EXPECT_TRUE(state.port.portOpen());
-    EXPECT_EQ(state.port.portName(), before);
+    EXPECT_TRUE(state.port.isOpen());
+    EXPECT_EQ(state.settings.portName, before);
     EXPECT_TRUE(sim.bus().frames().empty()) << "no scan";
 }
 

@@ -59,10 +59,10 @@ TEST_F(MainWindowTest, FirstTickOpensTheSettingsPortScansAndPolls) {
     window.start((dir.path() / "Tarvo.cfg").string());
     EXPECT_EQ(field("breakerField1")->text(), "0.000") << "before the first tick";
     EXPECT_TRUE(listLines().isEmpty());
-    EXPECT_FALSE(state.port.portOpen()) << "the port waits for the first tick";
+    EXPECT_FALSE(state.port.isOpen()) << "the port waits for the first tick";
 
     window.onTimer();
-    ASSERT_TRUE(state.port.portOpen());
+    ASSERT_TRUE(state.port.isOpen());
     EXPECT_EQ(listLines(), (QStringList{
                                "02 - PNL1 [Kyrel Branch Circuit Monitor, 42 Breakers]",
                                "03 - MAIN [Kyrel Circuit Meter 8, 3-Phase Power Meter]",

@@ -7,10 +7,10 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "app/app_state.h"
 #include "config/circuit_forms.h"
 #include "config/config_dialogs.h"
 #include "config/register_bank.h"
+#include "session/app_state.h"
 #include "support/qt_application.h"
 
 namespace tarvo {

@@ -5,9 +5,9 @@
 #include "config/breaker_forms.h"
 #include "config/circuit_forms.h"
 #include "config/config_commands.h"
-#include "devices/device_table.h"
 #include "devices/register_map.h"
 #include "link/comm_trace.h"
+#include "link/device_table.h"
 #include "link/serial_port.h"
 #include "sim/server.h"
 #include "support/recording_operator.h"
@@ -26,7 +26,7 @@ protected:
         } catch (const std::exception& e) {
             GTEST_SKIP() << "no pseudo-terminal here: " << e.what();
         }
-        ASSERT_TRUE(port.openDevice(m_sim->slavePath()));
+        ASSERT_TRUE(port.open(m_sim->slavePath()));
     }
 
     sim::Bus& bus() { return m_sim->bus(); }

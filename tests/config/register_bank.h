@@ -10,8 +10,8 @@
 
 #include "config/config_registers.h"
 #include "devices/device_kind.h"
-#include "devices/device_table.h"
 #include "link/comm_trace.h"
+#include "link/device_table.h"
 #include "link/modbus_master.h"
 #include "link/transport.h"
 #include "support/hex.h"

@@ -4,13 +4,13 @@
 #include <cmath>
 
 #include "devices/device_kind.h"
-#include "devices/device_table.h"
 #include "devices/meter_list.h"
 #include "devices/register_map.h"
 #include "link/comm_trace.h"
+#include "link/device_table.h"
 #include "link/modbus_master.h"
-#include "scan_support.h"
 #include "support/fake_transport.h"
+#include "support/hex.h"
 
 namespace tarvo {
 namespace {

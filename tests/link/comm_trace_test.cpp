@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "devices/device_table.h"
 #include "link/comm_trace.h"
+#include "link/device_table.h"
 #include "link/modbus_master.h"
 #include "support/fake_transport.h"
 

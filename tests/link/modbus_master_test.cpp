@@ -2,8 +2,8 @@
 
 #include <random>
 
-#include "devices/device_table.h"
 #include "link/comm_trace.h"
+#include "link/device_table.h"
 #include "link/modbus_master.h"
 #include "support/fake_transport.h"
 
@@ -88,8 +88,7 @@ TEST_F(ModbusMasterTest, WriteSingleRegisterReplyChecksInOrder) {
         {"one byte long", withCrc(fromHex("05 06 01 02 03 04 00")), WrongByteCount},
         {"flipped bit", flipBit(echo, 5), CrcError},
         {"another slave", withCrc(fromHex("06 06 01 02 03 04")), WrongAddress},
-        {"exception code at full length", withCrc(fromHex("05 86 01 02 03 04")),
-         ExceptionResponse},
+        {"exception code at full length", withCrc(fromHex("05 86 01 02 03 04")), ExceptionResponse},
         {"wrong function", withCrc(fromHex("05 03 01 02 03 04")), WrongFunction},
         {"register high byte differs", withCrc(fromHex("05 06 00 02 03 04")), WriteNotConfirmed},
         {"register low byte differs", withCrc(fromHex("05 06 01 03 03 04")), WriteNotConfirmed},
@@ -116,8 +115,7 @@ TEST_F(ModbusMasterTest, ReportSlaveIdReplyChecksInOrder) {
         {"six bytes", withCrc(fromHex("01 11 01 E6")), WrongByteCount},
         {"flipped bit", flipBit(withCrc(fromHex("01 11 03 E6 FF 41")), 5), CrcError},
         {"another slave", withCrc(fromHex("02 11 03 E6 FF 41")), WrongAddress},
-        {"exception code at full length", withCrc(fromHex("01 91 03 E6 FF 41")),
-         ExceptionResponse},
+        {"exception code at full length", withCrc(fromHex("01 91 03 E6 FF 41")), ExceptionResponse},
         {"wrong function", withCrc(fromHex("01 03 03 E6 FF 41")), WrongFunction},
         {"byte count one too many", withCrc(fromHex("01 11 04 E6 FF 41")), WrongDataLength},
     };
@@ -179,8 +177,10 @@ TEST_F(ModbusMasterTest, InvalidArgumentsCauseNoTrafficAndNoTrace) {
     const Call calls[] = {
         {"count 0", [&] { return master.readHoldingRegisters(port, 1, 0, 0, values); }},
         {"count 510", [&] { return master.readHoldingRegisters(port, 1, 0, 510, values); }},
-        {"65500 + 36 registers", [&] { return master.readHoldingRegisters(port, 1, 65500, 36, values); }},
-        {"negative first register", [&] { return master.readHoldingRegisters(port, 1, -1, 2, values); }},
+        {"65500 + 36 registers",
+         [&] { return master.readHoldingRegisters(port, 1, 65500, 36, values); }},
+        {"negative first register",
+         [&] { return master.readHoldingRegisters(port, 1, -1, 2, values); }},
         {"read address 256", [&] { return master.readHoldingRegisters(port, 256, 0, 2, values); }},
         {"read address -1", [&] { return master.readHoldingRegisters(port, -1, 0, 2, values); }},
         {"values too small", [&] { return master.readHoldingRegisters(port, 1, 0, 4, small); }},
@@ -190,7 +190,8 @@ TEST_F(ModbusMasterTest, InvalidArgumentsCauseNoTrafficAndNoTrace) {
         {"write value -1", [&] { return master.writeSingleRegister(port, 1, 1, -1); }},
         {"write address 256", [&] { return master.writeSingleRegister(port, 256, 1, 1); }},
         {"slave id address 256", [&] { return master.reportSlaveId(port, 256, slaveId, text); }},
-        {"slave id text too small", [&] { return master.reportSlaveId(port, 1, slaveId, shortText); }},
+        {"slave id text too small",
+         [&] { return master.reportSlaveId(port, 1, slaveId, shortText); }},
     };
     for (const auto& c : calls) {
         SCOPED_TRACE(c.name);

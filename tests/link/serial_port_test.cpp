@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <fcntl.h>
 #include <poll.h>
@@ -8,8 +9,8 @@
 #include <thread>
 #include <unistd.h>
 
-#include "devices/device_table.h"
 #include "link/comm_trace.h"
+#include "link/device_table.h"
 #include "link/modbus_master.h"
 #include "link/serial_port.h"
 #include "support/hex.h"
@@ -54,7 +55,7 @@ double cpuSeconds() {
 
 class SerialPortPty : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(port.openDevice(pty.slavePath())); }
+    void SetUp() override { ASSERT_TRUE(port.open(pty.slavePath())); }
 
     test::PtyPair pty;
     SerialPort port;
@@ -154,9 +155,9 @@ struct LineCase {
 };
 
 const LineCase kLineCases[] = {
-    {256, 0, B2400, 2400, false, false},   {512, 1, B4800, 4800, true, true},
-    {2048, 2, B9600, 9600, true, false},   {8192, 0, B19200, 19200, false, false},
-    {4096, 3, B9600, 9600, false, false},  {0, -1, B9600, 9600, false, false},
+    {256, 0, B2400, 2400, false, false},  {512, 1, B4800, 4800, true, true},
+    {2048, 2, B9600, 9600, true, false},  {8192, 0, B19200, 19200, false, false},
+    {4096, 3, B9600, 9600, false, false}, {0, -1, B9600, 9600, false, false},
 };
 
 TEST(SerialPortLine, SettingsFromTheCodes) {
@@ -188,9 +189,7 @@ TEST_F(SerialPortPty, OpenAppliesSpeedAndParityChecking) {
     // so only those two are observable here.
     for (const auto& c : kLineCases) {
         SCOPED_TRACE(c.speedCode);
-        port.setSpeedCode(c.speedCode);
-        port.setParityCode(c.parityCode);
-        ASSERT_TRUE(port.openDevice(pty.slavePath()));
+        ASSERT_TRUE(port.open(pty.slavePath(), c.speedCode, c.parityCode));
         termios tio{};
         ASSERT_EQ(::tcgetattr(pty.slave(), &tio), 0);
         EXPECT_EQ(::cfgetospeed(&tio), c.speed);
@@ -201,11 +200,12 @@ TEST_F(SerialPortPty, OpenAppliesSpeedAndParityChecking) {
 TEST(SerialPort, FailedOpenLeavesNoPortOpen) {
     test::PtyPair pty;
     SerialPort port;
-    ASSERT_TRUE(port.openDevice(pty.slavePath()));
-    EXPECT_TRUE(port.portOpen());
-    EXPECT_EQ(port.portName(), pty.slavePath());
-    EXPECT_FALSE(port.openDevice("/dev/tarvo-no-such-port"));
-    EXPECT_FALSE(port.portOpen());
+    ASSERT_TRUE(port.open(pty.slavePath()));
+    EXPECT_TRUE(port.isOpen());
+    const OpenResult missing = port.open("/dev/tarvo-no-such-port");
+    EXPECT_FALSE(missing);
+    EXPECT_EQ(missing.error, ENOENT) << "the cause is kept for the message";
+    EXPECT_FALSE(port.isOpen());
     std::size_t n = 5;
     std::uint8_t buf[4];
     EXPECT_EQ(port.read(buf, n), ReadNothing);
@@ -214,18 +214,19 @@ TEST(SerialPort, FailedOpenLeavesNoPortOpen) {
 
 TEST(SerialPort, RefusesWhatIsNotATerminal) {
     SerialPort port;
-    EXPECT_FALSE(port.openDevice("/dev/null"));
-    EXPECT_FALSE(port.portOpen());
+    EXPECT_EQ(port.open("/dev/null").error, ENOTTY);
+    EXPECT_FALSE(port.isOpen());
 }
 
 TEST(SerialPort, SecondOpenOfTheSameLineIsRefused) {
     test::PtyPair pty;
     SerialPort first;
     SerialPort second;
-    ASSERT_TRUE(first.openDevice(pty.slavePath()));
-    EXPECT_FALSE(second.openDevice(pty.slavePath()));
+    ASSERT_TRUE(first.open(pty.slavePath()));
+    const int error = second.open(pty.slavePath()).error;
+    EXPECT_TRUE(error == EBUSY || error == EWOULDBLOCK) << "TIOCEXCL, or the lock for root";
     first.close();
-    EXPECT_TRUE(second.openDevice(pty.slavePath()));
+    EXPECT_TRUE(second.open(pty.slavePath()));
 }
 
 TEST(SerialPort, PortNamesMapToDevices) {

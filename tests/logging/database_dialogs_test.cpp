@@ -284,8 +284,9 @@ protected:
     SampleQueue m_fileQueue;
     SampleRecord m_record = std::make_shared<LogSample>();
     RecordingOperator m_op;
+    OdbcLibrary m_odbc;
     QWidget m_window;
-    OdbcCommand m_command{m_settings, m_queue, m_op, &m_window};
+    OdbcCommand m_command{m_odbc, m_settings, m_queue, &m_window};
     std::vector<std::string> m_shown;
     bool m_answer = false;
 };

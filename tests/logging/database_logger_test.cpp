@@ -4,7 +4,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 
-#include "app/operator.h"
+#include "core/operator.h"
 #include "logging/database_logger.h"
 #include "logging/log_variables.h"
 #include "odbc_test_support.h"

@@ -3,7 +3,7 @@
 // as one ctest test.
 #include <gtest/gtest.h>
 
-#include "app/operator.h"
+#include "core/operator.h"
 #include "logging/database_logger.h"
 #include "logging/log_variables.h"
 #include "odbc_test_support.h"

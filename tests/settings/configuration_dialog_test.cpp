@@ -31,9 +31,9 @@ protected:
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
-        port.setPortName("COM2:");
-        port.setSpeedCode(SerialPort::kSpeed9600);
-        port.setParityCode(SerialPort::kParityNone);
+        settings.portName = "COM2:";
+        settings.speedCode = SerialPort::kSpeed9600;
+        settings.parityCode = SerialPort::kParityNone;
         settings.saveFile = "/data/DATA.TXT";
         settings.dsn = "plant";
         settings.table = "samples";
@@ -45,11 +45,11 @@ protected:
 
     void open() {
         dialog = std::make_unique<ConfigurationDialog>(
-            settings, port, op, dir / "Tarvo.cfg",
+            settings, op, dir / "Tarvo.cfg",
             ConfigurationDialog::Actions{[this](const std::string& name) {
                                              opened.push_back(name);
                                              if (openSucceeds)
-                                                 port.setPortName(name);
+                                                 settings.portName = name;
                                              else
                                                  op.showMessage("Unable to open " + name);
                                              return openSucceeds;
@@ -84,7 +84,6 @@ protected:
     }
 
     Settings settings;
-    SerialPort port;
     test::RecordingOperator op;
     std::unique_ptr<ConfigurationDialog> dialog;
     std::vector<std::string> opened;
@@ -112,9 +111,9 @@ TEST_F(ConfigurationDialogTest, OpensWithTheCurrentValues) {
 }
 
 TEST_F(ConfigurationDialogTest, OpensWithTheMatchingRadioButtonsChecked) {
-    port.setPortName("COM4:");
-    port.setSpeedCode(SerialPort::kSpeed4800);
-    port.setParityCode(SerialPort::kParityEven);
+    settings.portName = "COM4:";
+    settings.speedCode = SerialPort::kSpeed4800;
+    settings.parityCode = SerialPort::kParityEven;
     open();
     for (const char* name : {"com1Radio", "com2Radio", "com3Radio", "com4Radio", "speed2400Radio",
                              "speed4800Radio", "speed9600Radio", "speed19200Radio",
@@ -148,8 +147,8 @@ TEST_F(ConfigurationDialogTest, ControlsActAtOnceAndCancelRestoresAllButTheScanD
     click("speed19200Radio");
     click("parityOddRadio");
     click("scanDepthDownButton");
-    EXPECT_EQ(port.speedCode(), SerialPort::kSpeed19200);
-    EXPECT_EQ(port.parityCode(), SerialPort::kParityOdd);
+    EXPECT_EQ(settings.speedCode, SerialPort::kSpeed19200);
+    EXPECT_EQ(settings.parityCode, SerialPort::kParityOdd);
     click("scanDepthUpButton");
     click("scanDepthUpButton");
     EXPECT_EQ(text("scanDepthEdit"), "1 devices");
@@ -159,9 +158,9 @@ TEST_F(ConfigurationDialogTest, ControlsActAtOnceAndCancelRestoresAllButTheScanD
     settings.saveFile = "/elsewhere.txt"; // as a logging dialog would
     click("cancelButton");
     EXPECT_EQ(dialog->result(), QDialog::Rejected);
-    EXPECT_EQ(port.portName(), "COM2:");
-    EXPECT_EQ(port.speedCode(), SerialPort::kSpeed9600);
-    EXPECT_EQ(port.parityCode(), SerialPort::kParityNone);
+    EXPECT_EQ(settings.portName, "COM2:");
+    EXPECT_EQ(settings.speedCode, SerialPort::kSpeed9600);
+    EXPECT_EQ(settings.parityCode, SerialPort::kParityNone);
     EXPECT_EQ(settings.interval, 15);
     EXPECT_EQ(settings.location, "Here");
     EXPECT_EQ(settings.saveFile, "/data/DATA.TXT");

@@ -2,7 +2,6 @@
 
 #include <climits>
 
-#include "link/serial_port.h"
 #include "settings/configuration_form.h"
 #include "settings/settings.h"
 
@@ -35,7 +34,7 @@ TEST(ConfigurationFormTest, IntervalTakesTheNearestEntryAndWraps) {
         SCOPED_TRACE(c.fault);
         Settings settings;
         settings.interval = c.settingsInterval;
-        ConfigurationForm form(settings, SerialPort{});
+        ConfigurationForm form(settings);
         const std::string action = c.action ? c.action : "";
         if (action == "+" || action == "-")
             form.stepInterval(action == "+" ? 1 : -1);
@@ -83,11 +82,11 @@ TEST(ConfigurationFormTest, RadioButtonsMatchTheSettingsExactlyOrNotAtAll) {
         {"unknown speed and parity codes select nothing", "COM4:", 9600, 7, {3, -1, -1}},
     };
     for (const ButtonCase& c : cases) {
-        SerialPort port;
-        port.setPortName(c.portName);
-        port.setSpeedCode(c.speed);
-        port.setParityCode(c.parity);
-        EXPECT_EQ(ConfigurationForm::checkedButtons(port), c.checked) << c.fault;
+        Settings settings;
+        settings.portName = c.portName;
+        settings.speedCode = c.speed;
+        settings.parityCode = c.parity;
+        EXPECT_EQ(ConfigurationForm::checkedButtons(settings), c.checked) << c.fault;
     }
 }
 
@@ -127,7 +126,7 @@ TEST(ConfigurationFormTest, OkKeepsAnUneditedLocationAsItsBytesAndChecksWhatIsTy
         SCOPED_TRACE(c.fault);
         Settings settings;
         settings.location = c.stored;
-        ConfigurationForm form(settings, SerialPort{});
+        ConfigurationForm form(settings);
         form.takeLocation(c.typed ? std::string(c.typed) : form.locationText());
         const std::optional<std::string> refusal = form.checkOk();
         EXPECT_EQ(refusal.value_or(""), c.refusal ? c.refusal : "");

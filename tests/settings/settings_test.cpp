@@ -11,7 +11,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "link/serial_port.h"
 #include "settings/settings.h"
 #include "support/recording_operator.h"
 
@@ -34,24 +33,24 @@ const std::string kDefaultsFollow = "\nThe program starts with default settings.
 
 // What load left, as "|key=value|key=value|", so that a table row can name
 // the fields it expects in one line.
-std::string fields(const Settings& s, const SerialPort& p) {
+std::string fields(const Settings& s, bool reopen) {
     using std::to_string;
     std::string links;
     for (const ColumnLink& l : s.links)
         links += to_string(l.variableIndex) + " " + to_string(l.sqlType) + " " + l.columnName + ";";
-    return "|location=" + s.location + "|port=" + p.portName() + "|save_file=" + s.saveFile +
+    return "|location=" + s.location + "|port=" + s.portName + "|save_file=" + s.saveFile +
            "|dsn=" + s.dsn + "|table=" + s.table + "|user=" + s.user + "|passwd=" + s.passwd +
            "|links=" + links + "|link count=" + to_string(s.links.size()) +
            "|interval=" + to_string(s.interval) + "|scan=" + to_string(s.scan) +
            "|format=" + to_string(s.format) + "|kludge_flags=" + to_string(s.kludgeFlags) +
-           "|speed=" + to_string(p.speedCode()) + "|parity=" + to_string(p.parityCode()) +
+           "|speed=" + to_string(s.speedCode) + "|parity=" + to_string(s.parityCode) +
            "|db=" + to_string(s.databaseLogState) + "|logging=" + to_string(s.fileLoggingActive) +
-           "|reopen=" + to_string(p.portReopenRequested()) + "|";
+           "|reopen=" + to_string(reopen) + "|";
 }
 
 // Checks fields named as "key=value|key=value".
-void expectFields(const Settings& s, const SerialPort& p, const std::string& expected) {
-    const std::string all = fields(s, p);
+void expectFields(const Settings& s, bool reopen, const std::string& expected) {
+    const std::string all = fields(s, reopen);
     std::istringstream in(expected);
     for (std::string item; std::getline(in, item, '|');)
         EXPECT_NE(all.find("|" + item + "|"), std::string::npos)
@@ -84,23 +83,21 @@ protected:
     long entries() const {
         return std::distance(fs::directory_iterator(dir), fs::directory_iterator{});
     }
-    // Loads `text` into a fresh record and port and checks the fields.
+    // Loads `text` into a fresh record and checks the fields.
     void expectLoad(const std::string& text, const std::string& expected) {
         write(text);
         expectLoaded(expected);
     }
     std::string expectLoaded(const std::string& expected) {
         Settings s;
-        SerialPort p;
-        const std::string message = s.load(file, p).message();
-        expectFields(s, p, expected);
-        return message;
+        const SettingsLoadReport report = s.load(file);
+        expectFields(s, report.portRead, expected);
+        return report.message();
     }
 
     fs::path dir;
     fs::path file;
     Settings settings;
-    SerialPort port;
     RecordingOperator op;
 };
 
@@ -114,11 +111,11 @@ TEST_F(SettingsTest, EveryKeyWrittenInLayoutOrderAndReadBack) {
     settings.passwd = "s3cret pass";
     settings.kludgeFlags = 5;
     settings.links = {{0, 11, "[Stamp]"}, {3, -1, "[Notes]"}, {44, 8, "[Neutral]"}};
-    port.setPortName("COM2:");
-    port.setSpeedCode(8192);
-    port.setParityCode(2);
+    settings.portName = "COM2:";
+    settings.speedCode = 8192;
+    settings.parityCode = 2;
 
-    ASSERT_TRUE(settings.save(file, "Plant 7", 15, port, op));
+    ASSERT_TRUE(settings.save(file, "Plant 7", 15, op));
     const std::string expected = std::string(kHeader) + "location Plant 7\n"
                                                         "interval 15\n"
                                                         "port COM2:\n"
@@ -140,16 +137,15 @@ TEST_F(SettingsTest, EveryKeyWrittenInLayoutOrderAndReadBack) {
 
     // Every key read back: what was read writes the same text again.
     Settings back;
-    SerialPort backPort;
-    back.load(file, backPort);
-    EXPECT_EQ(back.fileText(back.location, back.interval, backPort), expected);
-    expectFields(back, backPort, "logging=1|db=2|reopen=1");
+    const bool reopen = back.load(file).portRead;
+    EXPECT_EQ(back.fileText(back.location, back.interval), expected);
+    expectFields(back, reopen, "logging=1|db=2|reopen=1");
 }
 
 TEST_F(SettingsTest, ConditionalLinesLeftOutWhenEmpty) {
     // An empty port name must not be written, or the next start would try
     // to open a port with no name.
-    ASSERT_TRUE(settings.save(file, "", 5, port, op));
+    ASSERT_TRUE(settings.save(file, "", 5, op));
     EXPECT_EQ(read(), std::string(kHeader) + "interval 5\nspeed 2048\nparity 0\nscan 247\n");
     expectLoad(read(), "reopen=0|location=Here");
 }
@@ -211,15 +207,15 @@ TEST_F(SettingsTest, ReaderRules) {
 
 TEST_F(SettingsTest, LinkTypeCodeWrittenBackSigned) {
     write("dsn D\ntable T\nlink 4 65535 Notes\n");
-    settings.load(file, port);
-    ASSERT_TRUE(settings.save(file, "Here", 5, port, op));
+    settings.load(file);
+    ASSERT_TRUE(settings.save(file, "Here", 5, op));
     EXPECT_NE(read().find("\nlink 4 -1 Notes\n"), std::string::npos) << read();
 }
 
 TEST_F(SettingsTest, OverlongValuesCutWhenWritten) {
     settings.saveFile = std::string(2000, 'f');
-    port.setPortName(std::string(40, 'p'));
-    ASSERT_TRUE(settings.save(file, std::string(80, 'l'), 5, port, op));
+    settings.portName = std::string(40, 'p');
+    ASSERT_TRUE(settings.save(file, std::string(80, 'l'), 5, op));
     const std::string text = read();
     EXPECT_NE(text.find("location " + std::string(63, 'l') + "\n"), std::string::npos);
     EXPECT_NE(text.find("port " + std::string(31, 'p') + "\n"), std::string::npos);
@@ -230,7 +226,7 @@ TEST_F(SettingsTest, SaveReplacesReadableByOwnerOnlyWithoutLeftovers) {
     write(std::string(5000, '#') + "\n");
     ::chmod(file.c_str(), 0644);
     settings.passwd = "secret";
-    ASSERT_TRUE(settings.save(file, "Here", 5, port, op));
+    ASSERT_TRUE(settings.save(file, "Here", 5, op));
     EXPECT_EQ(read().substr(0, 12), "# Dodizorari");
     struct stat st {};
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
@@ -260,14 +256,14 @@ TEST_F(SettingsTest, UnwritableFolderSavesAWritableFileInPlace) {
         ASSERT_EQ(::chmod(dir.c_str(), 0555), 0);
         const bool done = runUnprivileged([&] {
             RecordingOperator childOp;
-            return settings.save(file, "Here", 5, port, childOp) == writable &&
+            return settings.save(file, "Here", 5, childOp) == writable &&
                    childOp.messages == std::vector<RecordingOperator::Message>{
                                            {writable ? kSavedText : kFailedText, ""}};
         });
         ::chmod(dir.c_str(), 0700);
         EXPECT_TRUE(done);
         EXPECT_EQ(read(),
-                  writable ? settings.fileText("Here", 5, port) : std::string(5000, '#') + "\n");
+                  writable ? settings.fileText("Here", 5) : std::string(5000, '#') + "\n");
         EXPECT_EQ(entries(), 1) << "no temporary file left behind";
     }
 }
@@ -276,9 +272,9 @@ TEST_F(SettingsTest, SymlinkKeepsPointingAtItsUpdatedTarget) {
     fs::create_directory(dir / "real");
     std::ofstream(dir / "real" / "panel.cfg") << "scan 3\n";
     fs::create_symlink("real/panel.cfg", file);
-    ASSERT_TRUE(settings.save(file, "Here", 5, port, op));
+    ASSERT_TRUE(settings.save(file, "Here", 5, op));
     EXPECT_TRUE(fs::is_symlink(file));
-    EXPECT_EQ(read(), settings.fileText("Here", 5, port));
+    EXPECT_EQ(read(), settings.fileText("Here", 5));
     EXPECT_EQ(std::distance(fs::directory_iterator(dir / "real"), fs::directory_iterator{}), 1);
 }
 
@@ -300,7 +296,7 @@ TEST_F(SettingsTest, SaveRemovesTemporariesOfAKilledSave) {
         std::ofstream(dir / f.name) << f.text;
         ::chmod((dir / f.name).c_str(), f.mode);
     }
-    ASSERT_TRUE(settings.save(file, "Here", 5, port, op));
+    ASSERT_TRUE(settings.save(file, "Here", 5, op));
     for (const auto& f : files)
         EXPECT_EQ(fs::exists(dir / f.name), !f.removed) << f.name;
 }
@@ -308,7 +304,7 @@ TEST_F(SettingsTest, SaveRemovesTemporariesOfAKilledSave) {
 // A line feed in a value would come back as a line of its own.
 TEST_F(SettingsTest, SaveRefusesAControlCharacterNamingItsKey) {
     settings.saveFile = "/tmp/a.csv\nport /dev/ttyS9";
-    EXPECT_FALSE(settings.save(file, "Here", 5, port, op));
+    EXPECT_FALSE(settings.save(file, "Here", 5, op));
     EXPECT_FALSE(fs::exists(file));
     EXPECT_EQ(op.messages[0].text, std::string(kFailedText) +
                                        "\nThe value of save_file holds a control character, such "
@@ -319,14 +315,14 @@ TEST_F(SettingsTest, FailedRenameKeepsOldContentAndSaysSo) {
     // Runs as root too: nothing can be renamed over a non-empty directory.
     fs::create_directory(file);
     std::ofstream(file / "keep") << "old";
-    EXPECT_FALSE(settings.save(file, "Here", 5, port, op));
+    EXPECT_FALSE(settings.save(file, "Here", 5, op));
     EXPECT_TRUE(fs::exists(file / "keep"));
     EXPECT_EQ(op.messages, (std::vector<RecordingOperator::Message>{{kFailedText, ""}}));
     EXPECT_EQ(entries(), 1) << "no temporary file left behind";
 }
 
 TEST_F(SettingsTest, SaveIntoMissingDirectorySaysSo) {
-    EXPECT_FALSE(settings.save(dir / "gone" / "Tarvo.cfg", "Here", 5, port, op));
+    EXPECT_FALSE(settings.save(dir / "gone" / "Tarvo.cfg", "Here", 5, op));
     EXPECT_EQ(op.messages, (std::vector<RecordingOperator::Message>{{kFailedText, ""}}));
 }
 
@@ -403,13 +399,12 @@ TEST_F(SettingsTest, HostileFiles) {
         if (c.kind != Text)
             continue;
         Settings s;
-        SerialPort p;
-        s.load(file, p);
-        ASSERT_TRUE(s.save(file, s.location, s.interval, p, op));
+        const bool reopen = s.load(file).portRead;
+        ASSERT_TRUE(s.save(file, s.location, s.interval, op));
         Settings back;
-        SerialPort backPort;
-        EXPECT_EQ(back.load(file, backPort).message(), "");
-        EXPECT_EQ(fields(back, backPort), fields(s, p));
+        const SettingsLoadReport report = back.load(file);
+        EXPECT_EQ(report.message(), "");
+        EXPECT_EQ(fields(back, report.portRead), fields(s, reopen));
     }
 }
 

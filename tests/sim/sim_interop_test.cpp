@@ -11,8 +11,8 @@
 #include <unistd.h>
 
 #include "child_process.h"
-#include "devices/device_table.h"
 #include "link/comm_trace.h"
+#include "link/device_table.h"
 #include "link/modbus_master.h"
 #include "link/serial_port.h"
 #include "sim/server.h"
@@ -124,7 +124,7 @@ TEST(PymodbusInterop, TheMasterReadsWritesAndIdentifiesAPymodbusSlave) {
     ASSERT_TRUE(peer.waitForOutput("ready", 20s)) << peer.output();
 
     SerialPort port;
-    ASSERT_TRUE(port.openDevice(cable.endB()));
+    ASSERT_TRUE(port.open(cable.endB()));
     CommTrace trace;
     DeviceTable devices;
     ModbusMaster master(trace, devices);

@@ -10,8 +10,8 @@
 #include <tuple>
 
 #include "devices/device_kind.h"
-#include "devices/device_table.h"
 #include "link/comm_trace.h"
+#include "link/device_table.h"
 #include "link/modbus_master.h"
 #include "link/serial_port.h"
 #include "sim/server.h"
@@ -54,7 +54,7 @@ protected:
     void SetUp() override {
         for (const KindCase& k : kKinds)
             ASSERT_TRUE(sim.bus().addDevice(*modelFromName(k.model), k.address, k.name));
-        ASSERT_TRUE(port.openDevice(sim.slavePath()));
+        ASSERT_TRUE(port.open(sim.slavePath()));
     }
 
     int read(int slave, int first, int count) {
@@ -283,7 +283,7 @@ TEST_F(SimLink, LiveValuesMoveOnTheLine) {
 TEST_F(SimLink, TheMasterClosingAndReopeningTheLineIsServedAgain) {
     port.close();
     std::this_thread::sleep_for(50ms);
-    ASSERT_TRUE(port.openDevice(sim.slavePath()));
+    ASSERT_TRUE(port.open(sim.slavePath()));
     EXPECT_EQ(read(2, 0, 1), Ok);
 }
 
@@ -295,7 +295,7 @@ TEST(SimPtyServer, StopsPromptlyWithALateReplyPending) {
         sim.bus().setFault(2, Fault::LateReply);
         sim.bus().setLateDelay(60s);
         SerialPort port;
-        ASSERT_TRUE(port.openDevice(sim.slavePath()));
+        ASSERT_TRUE(port.open(sim.slavePath()));
         port.write(withCrc(fromHex("02 03 00 00 00 01")));
         std::this_thread::sleep_for(100ms);
     }

@@ -15,8 +15,8 @@
 #include <unistd.h>
 
 #include "child_process.h"
-#include "devices/device_table.h"
 #include "link/comm_trace.h"
+#include "link/device_table.h"
 #include "link/modbus_master.h"
 #include "link/serial_port.h"
 
@@ -148,7 +148,7 @@ TEST(SimProgram, ServesALinkAndTakesControlCommands) {
     ASSERT_TRUE(std::filesystem::is_symlink(link));
 
     SerialPort port;
-    ASSERT_TRUE(port.openDevice(link));
+    ASSERT_TRUE(port.open(link));
     CommTrace trace;
     DeviceTable devices;
     ModbusMaster master(trace, devices);
@@ -206,7 +206,7 @@ TEST(SimProgram, TerminationSignalsEndItWhileAMasterPollsAndAClientIsAttached) {
             DeviceTable devices;
             ModbusMaster master(trace, devices);
             std::array<std::int32_t, 49> block{};
-            if (port.openDevice(link))
+            if (port.open(link))
                 while (!stop && master.readHoldingRegisters(port, 2, 0, 49, block) == Ok)
                     ++polls;
         });

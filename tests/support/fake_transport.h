@@ -1,16 +1,20 @@
 #pragma once
 
+#include <cerrno>
 #include <deque>
+#include <set>
+#include <string>
 #include <vector>
 
-#include "link/transport.h"
+#include "link/link.h"
 #include "support/hex.h"
 
 namespace tarvo::test {
 
-/// A transport that answers each write with the next scripted reply and
-/// records what the master did.
-class FakeTransport : public Transport {
+/// A link that answers each write with the next scripted reply and records
+/// what the master did. It starts open; every name opens except those in
+/// `unopenable`.
+class FakeTransport : public Link {
 public:
     struct Reply {
         Bytes bytes;
@@ -38,12 +42,23 @@ public:
         return received == 0 ? ReadNothing : r.result;
     }
 
+    OpenResult open(const std::string& name, int speedCode, int parityCode) override {
+        opens.push_back(name + " " + std::to_string(speedCode) + " " + std::to_string(parityCode));
+        m_open = !unopenable.contains(name);
+        return {m_open, m_open ? 0 : ENOENT};
+    }
+    void close() override { m_open = false; }
+    bool isOpen() const override { return m_open; }
+
+    std::set<std::string> unopenable;
+    std::vector<std::string> opens; ///< "name speed parity" of each open
     int drains = 0;
     std::vector<Bytes> writes;
     std::vector<std::size_t> readSizes;
 
 private:
     std::deque<Reply> m_replies;
+    bool m_open = true;
 };
 
 } // namespace tarvo::test

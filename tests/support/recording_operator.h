@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/operator.h"
+#include "core/operator.h"
 
 namespace tarvo::test {
 

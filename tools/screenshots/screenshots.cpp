@@ -7,10 +7,10 @@
 #include <QDir>
 #include <cstdio>
 
-#include "app/app_state.h"
 #include "app/help_viewer.h"
 #include "app/main_window.h"
 #include "link/trace_window.h"
+#include "session/app_state.h"
 
 namespace {
 

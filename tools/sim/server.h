@@ -11,7 +11,7 @@
 //     sim.bus().setFault(3, tarvo::sim::Fault::BadCrc, 1);   // spoil its next reply
 //
 //     tarvo::SerialPort port;
-//     port.openDevice(sim.slavePath());               // the program's side of the line
+//     port.open(sim.slavePath());               // the program's side of the line
 //     ... ModbusMaster transactions ...
 //
 //     sim.bus().frames();   // every frame received, with time and what became of it
@@ -67,7 +67,7 @@ private:
 
 /// A pseudo-terminal with a bus behind it, served from the moment it is
 /// constructed until it is destroyed. Open slavePath() with
-/// tarvo::SerialPort::openDevice (or any Modbus master). Both ends are in
+/// tarvo::SerialPort::open (or any Modbus master). Both ends are in
 /// raw mode. Throws std::system_error when no pseudo-terminal can be opened.
 class PtyServer {
 public:

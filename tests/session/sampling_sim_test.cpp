@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
-#include "app/sampling.h"
+#include "session/app_state.h"
+#include "session/sampling.h"
 #include "sim/server.h"
 #include "support/local_zone.h"
 #include "support/recording_operator.h"
@@ -37,7 +37,7 @@ std::string line(int address, const char* name, const char* text) {
 class SamplingSimTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(state.port.openDevice(sim.slavePath()));
+        ASSERT_TRUE(state.port.open(sim.slavePath()));
         dir = fs::temp_directory_path() /
               ("tarvo-sampling-" + std::to_string(::getpid()) + "-" +
                ::testing::UnitTest::GetInstance()->current_test_info()->name());

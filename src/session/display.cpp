@@ -1,4 +1,4 @@
-#include "app/display.h"
+#include "session/display.h"
 
 namespace tarvo {
 

@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "app/display.h"
+#include "session/display.h"
 
 namespace tarvo {
 
@@ -34,6 +34,8 @@ class PollingCycle {
 public:
     static constexpr int kFailuresBeforeMessage = 5;
 
+    /// `bus` carries the transactions and says whether the port is open;
+    /// `scan` opens it when the settings asked for that.
     PollingCycle(AppState& state, Transport& bus, Operator& op, BusScan& scan, PollView& view);
 
     /// Called by the sampling trigger while file or database logging is on.

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "app/display.h"
+#include "session/display.h"
 
 namespace tarvo {
 namespace {

@@ -1,10 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "app/app_state.h"
-#include "devices/bus_scan.h"
 #include "scan_support.h"
+#include "session/app_state.h"
+#include "session/bus_scan.h"
 #include "support/fake_transport.h"
-#include "support/pty_pair.h"
 #include "support/recording_operator.h"
 
 namespace tarvo {
@@ -31,13 +30,13 @@ Bytes slaveIdRequest(int slave) {
     return withCrc({static_cast<std::uint8_t>(slave), 0x11});
 }
 
-// The port is a real pseudo-terminal, so it counts as open; the transactions
-// go to the scripted fake.
+// The scripted fake is the port: open at the start, and every name but the
+// unopenable one opens.
 class BusScanTest : public ::testing::Test {
 public:
     void SetUp() override {
-        ASSERT_TRUE(state.port.openDevice(pty.slavePath()));
         state.settings.scan = 3;
+        bus.unopenable.insert(kMissing);
     }
 
     // Replies of a branch monitor at `slave` with the name "ABC".
@@ -50,7 +49,7 @@ public:
         bus.script(readReply(slave, {0x5041, 0x4E00, 0x4244, 0x3100}));
     }
 
-    test::PtyPair pty;
+    static constexpr const char* kMissing = "/dev/tarvo-no-such-port";
     AppState state;
     FakeTransport bus;
     test::RecordingOperator op;
@@ -117,7 +116,7 @@ TEST_F(BusScanTest, ThreeDigitAddressSortsByTextAndSelectionFollowsTheFirstFound
 
 TEST_F(BusScanTest, WrongLengthReplyEndsTheScanNamingThePort) {
     state.settings.scan = 5;
-    state.port.setPortName("COM1:"); // the name is shown as it is, colon and all
+    state.settings.portName = "COM1:"; // the name is shown as it is, colon and all
     scriptBranch(1);
     bus.script(withCrc({0x02, 0x11})); // 4 bytes: no Report Slave ID reply is that short
     scan.scanBus();
@@ -178,61 +177,66 @@ TEST_F(BusScanTest, TraceWindowRepaintedAfterEachAddress) {
 }
 
 TEST_F(BusScanTest, NoPortAsksForOneAndScansNothing) {
-    state.port.close();
-    state.port.setPortName("/dev/tarvo-no-such-port");
+    bus.close();
+    state.settings.portName = kMissing;
     scan.scanBus();
     EXPECT_EQ(op.messages, (std::vector<Message>{
                                {"Unable to open /dev/tarvo-no-such-port", "Comm Port Open Failure"},
                                {"Please select a COM port", ""}}));
     EXPECT_TRUE(bus.writes.empty());
-    EXPECT_EQ(state.port.openFailures(), 1);
+    EXPECT_EQ(state.link.openFailures, 1);
     EXPECT_FALSE(state.selection.scanInProgress);
     EXPECT_EQ(view.events, std::vector<std::string>{"refresh"});
 }
 
 TEST_F(BusScanTest, NoPortButOpenSucceedsStillScansNothing) {
-    state.port.close();
-    state.port.setPortName(pty.slavePath());
+    bus.close();
+    state.settings.portName = "COM2:";
     scan.scanBus();
     EXPECT_EQ(op.messages, (std::vector<Message>{{"Please select a COM port", ""}}));
-    EXPECT_TRUE(state.port.portOpen());
+    EXPECT_TRUE(bus.isOpen());
     EXPECT_TRUE(bus.writes.empty());
 }
 
 TEST_F(BusScanTest, OpenFailuresSilenceOpensDuringAScanOnly) {
-    state.port.close();
-    state.port.setPortName("/dev/tarvo-no-such-port");
-    state.port.setOpenFailures(2);
+    bus.close();
+    state.settings.portName = kMissing;
+    state.link.openFailures = 2;
     scan.scanBus();
     EXPECT_EQ(op.messages, (std::vector<Message>{{"Please select a COM port", ""}}))
         << "after two failures an open during a scan neither tries nor says anything";
-    EXPECT_EQ(state.port.openFailures(), 2);
+    EXPECT_EQ(state.link.openFailures, 2);
 
     op.messages.clear();
     scan.openPort("/dev/tarvo-no-such-port");
     EXPECT_EQ(op.messages, (std::vector<Message>{{"Unable to open /dev/tarvo-no-such-port",
                                                   "Comm Port Open Failure"}}))
         << "outside a scan it tries and says so again";
-    EXPECT_EQ(state.port.openFailures(), 3);
+    EXPECT_EQ(state.link.openFailures, 3);
 }
 
 TEST_F(BusScanTest, FailedOpenLeavesNoPortOpen) {
-    ASSERT_TRUE(state.port.portOpen());
-    scan.openPort("/dev/tarvo-no-such-port");
-    EXPECT_FALSE(state.port.portOpen());
-    EXPECT_EQ(state.port.openFailures(), 1);
+    ASSERT_TRUE(bus.isOpen());
+    scan.openPort(kMissing);
+    EXPECT_FALSE(bus.isOpen());
+    EXPECT_EQ(state.link.openFailures, 1);
 }
 
 TEST_F(BusScanTest, DialogOpenNeitherCountsNorScans) {
-    state.port.setOpenFailures(1);
-    EXPECT_FALSE(openFromDialog(state.port, op, "/dev/tarvo-no-such-port"));
+    state.link.openFailures = 1;
+    state.settings.portName = "COM1:";
+    EXPECT_FALSE(openFromDialog(bus, state.settings, op, kMissing));
     EXPECT_EQ(op.messages, (std::vector<Message>{{"Unable to open /dev/tarvo-no-such-port", ""}}));
-    EXPECT_FALSE(state.port.portOpen());
-    EXPECT_EQ(state.port.openFailures(), 1);
+    EXPECT_FALSE(bus.isOpen());
+    EXPECT_EQ(state.settings.portName, "COM1:") << "a failed open keeps the name";
+    EXPECT_EQ(state.link.openFailures, 1);
 
-    EXPECT_TRUE(openFromDialog(state.port, op, pty.slavePath()));
-    EXPECT_EQ(state.port.portName(), pty.slavePath());
-    EXPECT_EQ(state.port.openFailures(), 1);
+    state.settings.speedCode = SerialPort::kSpeed19200;
+    state.settings.parityCode = SerialPort::kParityEven;
+    EXPECT_TRUE(openFromDialog(bus, state.settings, op, "COM3:"));
+    EXPECT_EQ(bus.opens.back(), "COM3: 8192 2") << "with the settings' speed and parity";
+    EXPECT_EQ(state.settings.portName, "COM3:");
+    EXPECT_EQ(state.link.openFailures, 1);
     EXPECT_TRUE(bus.writes.empty());
 }
 

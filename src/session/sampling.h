@@ -3,6 +3,7 @@
 #include <ctime>
 #include <functional>
 
+#include "core/clock.h"
 #include "logging/sample_queue.h"
 
 namespace tarvo {
@@ -10,20 +11,6 @@ namespace tarvo {
 struct AppState;
 class Operator;
 class Transport;
-
-/// Where the sampling pass gets the time. The program uses the system
-/// clock; tests step a fake one through the hour.
-class Clock {
-public:
-    virtual ~Clock() = default;
-    /// The current calendar time, seconds since 1970-01-01 00:00:00 UTC.
-    virtual std::time_t now() const = 0;
-};
-
-class SystemClock : public Clock {
-public:
-    std::time_t now() const override { return std::time(nullptr); }
-};
 
 /// The periodic sampling of every device in the "Available Meters" list:
 /// the main window's takeSamples and scheduleNextSample over the
@@ -35,7 +22,9 @@ public:
 /// (AppState::databaseQueue, while the database logging state is Active).
 /// The same record object goes into both queues; each consumer pops it and
 /// it is freed by whichever lets go last. After the reads the pass calls
-/// WriteLogFile for the file queue and then the database sink.
+/// WriteLogFile for the file queue and then InsertSamples over AppState::odbc
+/// for the database queue, which inserts what it can and leaves the rest
+/// queued for the next pass, under the queue's bound.
 ///
 /// Everything runs on the user-interface thread inside a timer tick; a pass
 /// blocks it for one transaction per listed device. The next due time is set
@@ -43,17 +32,9 @@ public:
 /// pass finds nothing due.
 class Sampler {
 public:
-    /// The database inserter (InsertSamples): called at the end of every
-    /// pass while the database logging state is Active, after the log file
-    /// writer. It empties AppState::databaseQueue as far as it can, popping
-    /// each record it has inserted (or given up on); records it leaves stay
-    /// queued for the next pass, under the queue's bound.
-    using DatabaseSink = std::function<void()>;
-
     /// `clock` must outlive the sampler.
     Sampler(AppState& state, Transport& bus, Operator& op, const Clock& clock);
 
-    void setDatabaseSink(DatabaseSink insertSamples) { m_insertSamples = std::move(insertSamples); }
     void setClock(const Clock& clock) { m_clock = &clock; }
 
     /// Called by the timer tick while file logging or database logging is
@@ -80,7 +61,6 @@ private:
     Transport& m_bus;
     Operator& m_op;
     const Clock* m_clock;
-    DatabaseSink m_insertSamples;
     std::time_t m_passTime = 0;
     std::time_t m_nextSampleTime = 0;
 };

@@ -1,11 +1,11 @@
-#include "app/polling.h"
+#include "session/polling.h"
 
 #include <cstdio>
 
-#include "app/app_state.h"
-#include "app/operator.h"
-#include "devices/bus_scan.h"
+#include "core/operator.h"
 #include "devices/register_map.h"
+#include "session/app_state.h"
+#include "session/bus_scan.h"
 
 namespace tarvo {
 
@@ -14,14 +14,14 @@ PollingCycle::PollingCycle(AppState& state, Transport& bus, Operator& op, BusSca
     : m_state(state), m_bus(bus), m_op(op), m_scan(scan), m_view(view) {}
 
 void PollingCycle::onTimer() {
-    SerialPort& port = m_state.port;
-    if (port.portReopenRequested()) {
-        port.setPortReopenRequested(false);
-        m_scan.openPort(port.portName());
-        if (!port.portOpen())
+    LinkState& link = m_state.link;
+    if (link.portReopenRequested) {
+        link.portReopenRequested = false;
+        m_scan.openPort(m_state.settings.portName);
+        if (!m_bus.isOpen())
             return;
     }
-    if (!port.portOpen() || m_state.selection.scanInProgress)
+    if (!m_bus.isOpen() || m_state.selection.scanInProgress)
         return;
 
     const Selection& sel = m_state.selection;
@@ -51,8 +51,7 @@ void PollingCycle::onTimer() {
     case EnergyOnlyMeter:
     case FullDataMeter: {
         // The window has no fields for these values; the read only counts.
-        const MeterReading reading =
-            readMeter(m_state.master, m_bus, kind, sel.selectedAddress);
+        const MeterReading reading = readMeter(m_state.master, m_bus, kind, sel.selectedAddress);
         countPlainRead(reading.result);
         Display next = m_view.currentDisplay();
         if (kind != EnergyOnlyMeter)
@@ -103,7 +102,8 @@ void PollingCycle::showBranchMonitor(const MeterReading& reading) {
     // fields of one reading appear together.
     Display next = m_view.currentDisplay();
     for (int i = 0; i < kBreakerCount; ++i)
-        next.texts.breakers[static_cast<std::size_t>(i)] = breakerText(reading.kind, reading.reg(i));
+        next.texts.breakers[static_cast<std::size_t>(i)] =
+            breakerText(reading.kind, reading.reg(i));
     if (reading.reg(kRegAlarmSummary) != 0)
         showAlarms(next.lamps, reading.kind, reading.registers);
     else

@@ -3,11 +3,13 @@
 #include <string>
 
 #include "devices/device_kind.h"
-#include "devices/device_table.h"
 #include "devices/meter_list.h"
 #include "link/comm_trace.h"
+#include "link/counters.h"
+#include "link/device_table.h"
 #include "link/modbus_master.h"
 #include "link/serial_port.h"
+#include "logging/odbc_library.h"
 #include "logging/sample_queue.h"
 #include "settings/settings.h"
 
@@ -24,20 +26,20 @@ struct Selection {
     int ratingMax = 50;
 };
 
-/// Device reads counted for the trace window.
-struct Counters {
-    long goodCount = 0;
-    long badCount = 0;
-    int lastError = Ok;
-    /// Sampled records dropped by the bound of the file and database queues
-    /// because their sink did not take them; shown as "Dropped".
-    unsigned long droppedCount = 0;
+/// What the opening policy keeps about the port between ticks.
+struct LinkState {
+    /// Failed opens in a row; a scan stops asking after two.
+    int openFailures = 0;
+    /// Set by reading a `port` line from the settings: the next timer tick
+    /// opens that port.
+    bool portReopenRequested = false;
 };
 
 /// The process-wide state: one instance, owned by main() and passed by
 /// reference to whatever needs it. Nothing here is a global.
 struct AppState {
     SerialPort port;
+    LinkState link;
     DeviceTable devices;
     CommTrace trace;
     ModbusMaster master{trace, devices};
@@ -51,6 +53,10 @@ struct AppState {
     /// inserter. A record taken while both sinks are on sits in both.
     SampleQueue fileQueue;
     SampleQueue databaseQueue;
+    /// The one ODBC driver manager of the run, loaded on first use and kept
+    /// to the end: the sampling pass inserts through it, the database
+    /// dialogs list data sources and tables through it.
+    OdbcLibrary odbc;
 
     /// Names of the selected device as the last name read left them (up to
     /// 4 characters each; the board name only for circuit meters).

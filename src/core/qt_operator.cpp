@@ -1,4 +1,4 @@
-#include "app/qt_operator.h"
+#include "core/qt_operator.h"
 
 #include <QApplication>
 #include <QMessageBox>

@@ -2,11 +2,10 @@
 // a pseudo-terminal, stored by InsertSamples through the SQLite ODBC driver.
 #include <gtest/gtest.h>
 
-#include "app/app_state.h"
-#include "app/sampling.h"
-#include "logging/database_logger.h"
 #include "logging/log_variables.h"
-#include "odbc_test_support.h"
+#include "logging/odbc_test_support.h"
+#include "session/app_state.h"
+#include "session/sampling.h"
 #include "sim/server.h"
 #include "support/local_zone.h"
 #include "support/recording_operator.h"
@@ -45,7 +44,7 @@ TEST(DatabaseSampling, RowsOfAPassReadBackWithTheDevicesValues) {
     sim.bus().setRegister(7, 41, 2049); // 20.49 A
 
     AppState state;
-    ASSERT_TRUE(state.port.openDevice(sim.slavePath()));
+    ASSERT_TRUE(state.port.open(sim.slavePath()));
     state.meters.addDevice("03 - PNL3 [Kyrel Branch Circuit Monitor, 42 Breakers]");
     state.meters.addDevice("07 - BIG [Kyrel Branch Circuit Monitor 100A, 42 Breakers]");
     state.meters.addDevice("20 - CM [Kyrel Circuit Meter 8, 3-Phase Power Meter]");
@@ -64,9 +63,7 @@ TEST(DatabaseSampling, RowsOfAPassReadBackWithTheDevicesValues) {
 
     test::RecordingOperator op;
     FakeClock clock;
-    OdbcLibrary odbc;
     Sampler sampler(state, state.port, op, clock);
-    sampler.setDatabaseSink([&] { InsertSamples(odbc, state.settings, state.databaseQueue, op); });
     sampler.takeSamples();
 
     EXPECT_TRUE(op.messages.empty()) << op.messages[0].text;

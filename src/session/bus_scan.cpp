@@ -1,4 +1,4 @@
-#include "devices/bus_scan.h"
+#include "session/bus_scan.h"
 
 #include <algorithm>
 #include <array>
@@ -6,9 +6,9 @@
 #include <string_view>
 #include <thread>
 
-#include "app/app_state.h"
-#include "app/operator.h"
+#include "core/operator.h"
 #include "devices/register_map.h"
+#include "session/app_state.h"
 
 namespace tarvo {
 namespace {
@@ -26,7 +26,7 @@ std::string number(int value, std::size_t width = 0) {
 
 } // namespace
 
-BusScan::BusScan(AppState& state, Transport& bus, Operator& op, ScanView& view, Pause pause)
+BusScan::BusScan(AppState& state, Link& bus, Operator& op, ScanView& view, Pause pause)
     : m_state(state), m_bus(bus), m_op(op), m_view(view), m_pause(std::move(pause)) {}
 
 void BusScan::defaultPause(std::chrono::milliseconds d) {
@@ -34,29 +34,32 @@ void BusScan::defaultPause(std::chrono::milliseconds d) {
 }
 
 void BusScan::openPort(const std::string& portName) {
-    SerialPort& port = m_state.port;
-    if (port.portOpen())
-        port.close();
+    LinkState& link = m_state.link;
+    if (m_bus.isOpen())
+        m_bus.close();
     // A scan asks for an open at most once per pass; with two failures
     // behind it the operator has seen the message twice already.
-    if (port.openFailures() > 1 && m_state.selection.scanInProgress)
+    if (link.openFailures > 1 && m_state.selection.scanInProgress)
         return;
-    if (!port.openDevice(portName)) {
-        port.setOpenFailures(port.openFailures() + 1);
+    Settings& settings = m_state.settings;
+    if (!m_bus.open(portName, settings.speedCode, settings.parityCode)) {
+        ++link.openFailures;
         m_op.showMessage("Unable to open " + portName, kOpenFailureTitle);
         return;
     }
-    port.setOpenFailures(0);
+    settings.portName = portName;
+    link.openFailures = 0;
     scanBus();
 }
 
-bool openFromDialog(SerialPort& port, Operator& op, const std::string& portName) {
-    if (port.portOpen())
-        port.close();
-    if (!port.openDevice(portName)) {
+bool openFromDialog(Link& link, Settings& settings, Operator& op, const std::string& portName) {
+    if (link.isOpen())
+        link.close();
+    if (!link.open(portName, settings.speedCode, settings.parityCode)) {
         op.showMessage("Unable to open " + portName);
         return false;
     }
+    settings.portName = portName;
     return true;
 }
 
@@ -74,8 +77,8 @@ void BusScan::scanBus() {
         return;
     sel.scanInProgress = true;
 
-    if (!m_state.port.portOpen()) {
-        openPort(m_state.port.portName());
+    if (!m_bus.isOpen()) {
+        openPort(m_state.settings.portName);
         m_op.showMessage("Please select a COM port");
         m_view.refreshFields();
         sel.scanInProgress = false;
@@ -130,7 +133,7 @@ void BusScan::scanBus() {
                     m_view.repaint();
                 }
             } else if (r == WrongByteCount) {
-                m_op.showMessage("Comm port " + m_state.port.portName() + " not properly opened.",
+                m_op.showMessage("Comm port " + m_state.settings.portName + " not properly opened.",
                                  kComPortFailure);
                 stop = true;
             } else if (r != Timeout) {

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "devices/bus_scan.h"
 #include "devices/meter_list.h"
+#include "session/bus_scan.h"
 #include "support/hex.h"
 
 namespace tarvo::test {

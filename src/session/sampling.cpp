@@ -1,4 +1,4 @@
-#include "app/sampling.h"
+#include "session/sampling.h"
 
 #include <algorithm>
 #include <array>
@@ -7,12 +7,13 @@
 #include <string>
 #include <string_view>
 
-#include "app/app_state.h"
-#include "app/operator.h"
+#include "core/operator.h"
 #include "devices/device_kind.h"
 #include "devices/register_map.h"
+#include "logging/database_logger.h"
 #include "logging/log_file.h"
 #include "logging/sample_queue.h"
+#include "session/app_state.h"
 
 namespace tarvo {
 
@@ -122,8 +123,8 @@ void Sampler::takeSamples() {
 
     if (m_state.settings.fileLoggingActive)
         WriteLogFile(m_state.settings, m_state.fileQueue);
-    if (m_state.settings.databaseLogState == Active && m_insertSamples)
-        m_insertSamples();
+    if (m_state.settings.databaseLogState == Active)
+        InsertSamples(m_state.odbc, m_state.settings, m_state.databaseQueue, m_op);
 }
 
 } // namespace tarvo

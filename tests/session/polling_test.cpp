@@ -1,11 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "app/app_state.h"
-#include "app/polling.h"
-#include "devices/bus_scan.h"
 #include "devices/meter_list.h"
+#include "session/app_state.h"
+#include "session/bus_scan.h"
+#include "session/polling.h"
 #include "support/fake_transport.h"
-#include "support/pty_pair.h"
 #include "support/recording_operator.h"
 
 namespace tarvo {
@@ -42,13 +41,9 @@ Bytes brokenReply() {
     return frame;
 }
 
+// The scripted fake is the port, open from the start.
 class PollingTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        // The port only has to be open; the transactions go through `bus`.
-        ASSERT_TRUE(state.port.openDevice(pty.slavePath()));
-    }
-
     void select(int address, DeviceKind kind) {
         state.selection.selectedAddress = address;
         state.selection.selectedKind = kind;
@@ -73,7 +68,6 @@ protected:
         bus.script(readReply(address, {0x4D41, 0x494E, 0x4252, 0x4432}));
     }
 
-    test::PtyPair pty;
     AppState state;
     test::FakeTransport bus;
     test::RecordingOperator op;
@@ -249,7 +243,7 @@ TEST_F(PollingTest, NothingIsReadWithoutADeviceOrAPort) {
     EXPECT_TRUE(bus.writes.empty()) << "a scan is running";
 
     state.selection.scanInProgress = false;
-    state.port.close();
+    bus.close();
     int samples = 0;
     polling.setSampler([&] { ++samples; });
     state.settings.fileLoggingActive = true;
@@ -272,11 +266,12 @@ TEST_F(PollingTest, SamplingRunsWhileALogIsOnEvenAfterTheMessage) {
 }
 
 TEST_F(PollingTest, FirstTickOpensTheRequestedPort) {
-    state.port.close();
-    state.port.setPortName("/dev/tarvo-no-such-port");
-    state.port.setPortReopenRequested(true);
+    bus.close();
+    bus.unopenable.insert("/dev/tarvo-no-such-port");
+    state.settings.portName = "/dev/tarvo-no-such-port";
+    state.link.portReopenRequested = true;
     polling.onTimer();
-    EXPECT_FALSE(state.port.portReopenRequested());
+    EXPECT_FALSE(state.link.portReopenRequested);
     ASSERT_EQ(op.messages.size(), 1u);
     EXPECT_EQ(op.messages[0].text, "Unable to open /dev/tarvo-no-such-port");
     EXPECT_EQ(op.messages[0].title, "Comm Port Open Failure");

@@ -3,7 +3,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "app/operator.h"
+#include "core/operator.h"
 
 namespace tarvo {
 

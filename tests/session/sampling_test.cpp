@@ -1,11 +1,12 @@
-#include "app/sampling.h"
+#include "session/sampling.h"
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "session/app_state.h"
 #include "support/fake_transport.h"
 #include "support/local_zone.h"
 #include "support/recording_operator.h"
@@ -17,24 +18,35 @@ using test::clockText;
 using test::localTime;
 using test::LocalZone;
 
+// Passes with records reach InsertSamples, which loads the ODBC driver
+// manager; unixODBC keeps blocks it never frees. Kept mapped after AppState
+// unloads it, they stay held instead of being reported against the test.
+[[maybe_unused]] void* const kKeepOdbc = dlopen("libodbc.so.2", RTLD_NOW | RTLD_NODELETE);
+[[maybe_unused]] void* const kKeepOdbcInst = dlopen("libodbcinst.so.2", RTLD_NOW | RTLD_NODELETE);
+
 struct FakeClock : Clock {
     std::time_t t = 0;
     std::time_t now() const override { return t; }
 };
 
-// A sampler over an empty meter list with the database sink counting the
-// passes, so the schedule can be watched tick by tick without a bus.
+// A sampler over an empty meter list with database logging on, so the
+// schedule can be watched tick by tick without a bus. A pass is seen by the
+// due time it sets before its first read.
 class ScheduleTest : public ::testing::Test {
 protected:
-    ScheduleTest() {
-        state.settings.databaseLogState = Active;
-        sampler.setDatabaseSink([this] { passes.push_back(clock.t); });
+    ScheduleTest() { state.settings.databaseLogState = Active; }
+
+    void take(Sampler& s) {
+        const std::time_t due = s.nextSampleTime();
+        s.takeSamples();
+        if (s.nextSampleTime() != due)
+            passes.push_back(clock.t);
     }
 
     // Ticks once a second from `from` to `to` inclusive.
     void tick(std::time_t from, std::time_t to) {
         for (clock.t = from; clock.t <= to; ++clock.t)
-            sampler.takeSamples();
+            take(sampler);
     }
 
     std::vector<std::string> passTexts() const {
@@ -105,12 +117,11 @@ TEST_F(ScheduleTest, PassesRunAtOnceAndThenOnTheGridOfTheLocalHour) {
         SCOPED_TRACE(c.name);
         LocalZone zone(c.tz);
         Sampler s(state, bus, op, clock);
-        s.setDatabaseSink([this] { passes.push_back(clock.t); });
         passes.clear();
         state.settings.interval = c.interval;
         const std::time_t start = localTime(2026, 7, 4, 10, c.startMinute, c.startSecond);
         for (clock.t = start; clock.t <= start + c.ticks; ++clock.t)
-            s.takeSamples();
+            take(s);
         EXPECT_EQ(passTexts(), c.expected);
     }
 }
@@ -138,12 +149,11 @@ TEST_F(ScheduleTest, DaylightSavingChangesNeitherSkipNorRepeatPasses) {
     for (const DstCase& c : cases) {
         SCOPED_TRACE(c.name);
         Sampler s(state, bus, op, clock);
-        s.setDatabaseSink([this] { passes.push_back(clock.t); });
         passes.clear();
         state.settings.interval = c.interval;
         const std::time_t start = localTime(2026, c.month, c.day, c.hour, c.minute, 0);
         for (clock.t = start; clock.t <= start + c.hours * 3600; ++clock.t) {
-            s.takeSamples();
+            take(s);
             ASSERT_GT(s.nextSampleTime(), clock.t)
                 << "scheduled in the past at " << clockText(clock.t);
         }
@@ -184,7 +194,7 @@ TEST_F(ScheduleTest, TickNestedInAMessageOfThePassFindsNothingDue) {
     int nested = 0;
     op.onMessage = [&](const auto&) {
         ++nested;
-        sampler.takeSamples();
+        take(sampler);
     };
     tick(localTime(2026, 7, 4, 10, 0, 30), localTime(2026, 7, 4, 10, 0, 30));
     EXPECT_EQ(nested, 1);

@@ -7,10 +7,10 @@
 namespace tarvo {
 
 struct AppState;
+class Link;
 class MeterList;
 class Operator;
-class SerialPort;
-class Transport;
+struct Settings;
 
 /// What the scan needs of the main window. The window implements it with its
 /// widgets; tests record the calls.
@@ -45,17 +45,17 @@ public:
     /// The highest Modbus slave address; a scan depth above it scans up to it.
     static constexpr int kMaxAddress = 247;
 
-    /// `bus` carries the transactions (the application passes state.port);
-    /// whether a port is open is always state.port's. `pause` waits between
+    /// `bus` carries the transactions and is the port opened and closed
+    /// here (the application passes state.port). `pause` waits between
     /// addresses.
-    BusScan(AppState& state, Transport& bus, Operator& op, ScanView& view,
-            Pause pause = defaultPause);
+    BusScan(AppState& state, Link& bus, Operator& op, ScanView& view, Pause pause = defaultPause);
 
-    /// The main window's open: closes the open port, then opens `portName`.
-    /// During a scan, after two or more failures in a row, does nothing and
-    /// says nothing. A failure counts and shows "Unable to open <name>"
-    /// titled "Comm Port Open Failure"; a success resets the count and scans
-    /// the bus (which does nothing when the open came from a scan).
+    /// The main window's open: closes the open port, then opens `portName`
+    /// with the speed and parity of the settings. During a scan, after two or
+    /// more failures in a row, does nothing and says nothing. A failure
+    /// counts and shows "Unable to open <name>" titled "Comm Port Open
+    /// Failure"; a success stores the name in the settings, resets the count
+    /// and scans the bus (which does nothing when the open came from a scan).
     void openPort(const std::string& portName);
 
     /// The Scan command. Sends Report Slave ID to every address from 1 to the
@@ -78,16 +78,17 @@ public:
 
 private:
     AppState& m_state;
-    Transport& m_bus;
+    Link& m_bus;
     Operator& m_op;
     ScanView& m_view;
     Pause m_pause;
 };
 
 /// The Configuration dialog's open of `portName`: closes the open port and
-/// tries the new one, without counting failures or scanning. A failure shows
-/// "Unable to open <name>" with the program's own title. Returns whether the
-/// port is open; on success the dialog shows the name and refreshes.
-bool openFromDialog(SerialPort& port, Operator& op, const std::string& portName);
+/// tries the new one with the speed and parity of `settings`, without
+/// counting failures or scanning. A failure shows "Unable to open <name>"
+/// with the program's own title. Returns whether the port is open; on
+/// success the name is stored in `settings` and the dialog shows it.
+bool openFromDialog(Link& link, Settings& settings, Operator& op, const std::string& portName);
 
 } // namespace tarvo

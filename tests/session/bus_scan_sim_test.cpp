@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "app/app_state.h"
-#include "devices/bus_scan.h"
 #include "scan_support.h"
+#include "session/app_state.h"
+#include "session/bus_scan.h"
 #include "sim/server.h"
 #include "support/recording_operator.h"
 
@@ -26,7 +26,10 @@ std::string line(int address, const char* name, Model model) {
 
 class BusScanSimTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(state.port.openDevice(sim.slavePath())); }
+    void SetUp() override {
+        ASSERT_TRUE(state.port.open(sim.slavePath()));
+        state.settings.portName = sim.slavePath();
+    }
 
     // Addresses of the requests with this function code the simulator received.
     std::vector<int> asked(std::uint8_t function) {
@@ -172,10 +175,10 @@ TEST_F(BusScanSimTest, SuccessfulOpenResetsFailuresAndScans) {
     sim.bus().addDevice(Model::Branch, 1, "PNL1");
     state.settings.scan = 1;
     state.port.close();
-    state.port.setOpenFailures(4);
+    state.link.openFailures = 4;
     scan.openPort(sim.slavePath());
-    EXPECT_TRUE(state.port.portOpen());
-    EXPECT_EQ(state.port.openFailures(), 0);
+    EXPECT_TRUE(state.port.isOpen());
+    EXPECT_EQ(state.link.openFailures, 0);
     EXPECT_EQ(state.meters.lines(), std::vector<std::string>{line(1, "PNL1", Model::Branch)});
     EXPECT_EQ(state.selection.selectedAddress, 1);
 }
