@@ -13,15 +13,17 @@
 
 #include "app/help_viewer.h"
 #include "config/config_dialogs.h"
+#include "link/trace_window.h"
 #include "logging/logging_file_setup_dialog.h"
 #include "logging/odbc_command.h"
-#include "link/trace_window.h"
 #include "settings/configuration_dialog.h"
 #include "ui_main_window.h"
 
 // The images and help pages are compiled into the static widget library,
 // whose resource initialiser the linker would drop without this call.
-static void initResources() { Q_INIT_RESOURCE(tarvo); }
+static void initResources() {
+    Q_INIT_RESOURCE(tarvo);
+}
 
 namespace tarvo {
 namespace {
@@ -38,26 +40,26 @@ QPixmap lampPixmap(Lamp lamp) {
     return QPixmap(QStringLiteral(":/images/lamp_green.png"));
 }
 
-QString text(const std::string& s) { return QString::fromStdString(s); }
+QString text(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
 } // namespace
 
 MainWindow::MainWindow(AppState& state, Transport& bus, Operator* op, QWidget* parent)
-    : QDialog(parent), m_state(state), m_ui(std::make_unique<Ui::MainWindow>()),
-      m_qtOperator(this), m_operator(op ? *op : m_qtOperator),
-      m_scan(state, bus, m_operator, *this),
-      m_polling(state, bus, m_operator, m_scan, *this),
-      m_sampler(state, bus, m_operator, m_clock) {
+    : QDialog(parent), m_state(state), m_ui(std::make_unique<Ui::MainWindow>()), m_qtOperator(this),
+      m_operator(op ? *op : m_qtOperator), m_scan(state, bus, m_operator, *this),
+      m_polling(state, bus, m_operator, m_scan, *this), m_sampler(state, bus, m_operator, m_clock) {
     m_polling.setSampler([this] { takeSamples(); });
     initResources();
     m_ui->setupUi(this);
     setWindowIcon(QIcon(QStringLiteral(":/images/tarvo_large.png")));
     setWindowFlags(Qt::Window | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     m_circuitFields = {
-        m_ui->voltsAnField,   m_ui->voltsBnField,   m_ui->voltsCnField,   m_ui->voltsLnAvgField,
-        m_ui->voltsAbField,   m_ui->voltsBcField,   m_ui->voltsCaField,   m_ui->voltsLlAvgField,
-        m_ui->currentAField,  m_ui->currentBField,  m_ui->currentCField,  m_ui->currentAvgField,
-        m_ui->currentNField,  m_ui->powerKwField,   m_ui->powerKvarField, m_ui->powerKvaField,
+        m_ui->voltsAnField,  m_ui->voltsBnField,  m_ui->voltsCnField,   m_ui->voltsLnAvgField,
+        m_ui->voltsAbField,  m_ui->voltsBcField,  m_ui->voltsCaField,   m_ui->voltsLlAvgField,
+        m_ui->currentAField, m_ui->currentBField, m_ui->currentCField,  m_ui->currentAvgField,
+        m_ui->currentNField, m_ui->powerKwField,  m_ui->powerKvarField, m_ui->powerKvaField,
         m_ui->powerPfField,
     };
     m_configDialogs = std::make_unique<ConfigDialogs>(
@@ -134,8 +136,8 @@ void MainWindow::buildMenus() {
     file->setObjectName(QStringLiteral("fileMenu"));
     QAction* scan = file->addAction(QStringLiteral("&Scan"), this, [this] { m_scan.scanBus(); });
     scan->setObjectName(QStringLiteral("scanAction"));
-    QAction* comms = file->addAction(QStringLiteral("&Display Comms"), this,
-                                     &MainWindow::onDisplayComms);
+    QAction* comms =
+        file->addAction(QStringLiteral("&Display Comms"), this, &MainWindow::onDisplayComms);
     comms->setObjectName(QStringLiteral("displayCommsAction"));
     file->addSeparator();
     QAction* exit = file->addAction(QStringLiteral("E&xit"), this, &QDialog::close);
@@ -143,19 +145,31 @@ void MainWindow::buildMenus() {
 
     QMenu* config = m_menuBar->addMenu(QStringLiteral("&Config"));
     config->setObjectName(QStringLiteral("configMenu"));
-    config->addAction(QStringLiteral("&Panel"), this, [this] {
-        runConfigCommand([this](int address) { m_configCommands->onPanelConfig(address); });
-    })->setObjectName(QStringLiteral("panelAction"));
+    config
+        ->addAction(QStringLiteral("&Panel"), this,
+                    [this] {
+                        runConfigCommand(
+                            [this](int address) { m_configCommands->onPanelConfig(address); });
+                    })
+        ->setObjectName(QStringLiteral("panelAction"));
     config->addAction(QStringLiteral("&Comms"), this, &MainWindow::onComms)
         ->setObjectName(QStringLiteral("commsAction"));
     QMenu* alarms = config->addMenu(QStringLiteral("&Alarms"));
     alarms->setObjectName(QStringLiteral("alarmsMenu"));
-    alarms->addAction(QStringLiteral("&Reset"), this, [this] {
-        runConfigCommand([this](int address) { m_configCommands->onAlarmReset(address); });
-    })->setObjectName(QStringLiteral("resetAction"));
-    alarms->addAction(QStringLiteral("&Setpoints"), this, [this] {
-        runConfigCommand([this](int address) { m_configCommands->onAlarmSetpoints(address); });
-    })->setObjectName(QStringLiteral("setpointsAction"));
+    alarms
+        ->addAction(QStringLiteral("&Reset"), this,
+                    [this] {
+                        runConfigCommand(
+                            [this](int address) { m_configCommands->onAlarmReset(address); });
+                    })
+        ->setObjectName(QStringLiteral("resetAction"));
+    alarms
+        ->addAction(QStringLiteral("&Setpoints"), this,
+                    [this] {
+                        runConfigCommand(
+                            [this](int address) { m_configCommands->onAlarmSetpoints(address); });
+                    })
+        ->setObjectName(QStringLiteral("setpointsAction"));
     m_delaysAction = alarms->addAction(QStringLiteral("&Delays"), this, [this] {
         runConfigCommand([this](int address) { m_configCommands->onAlarmDelays(address); });
     });
@@ -192,6 +206,12 @@ void MainWindow::start(const std::string& settingsFile) {
     if (m_timerId == 0)
         m_operator.showMessage("Error: couldn't set up timer, try closing other programs");
     showBranchLayout();
+}
+
+void MainWindow::setTimerPeriod(int ms) {
+    if (m_timerId != 0)
+        killTimer(m_timerId);
+    m_timerId = startTimer(ms);
 }
 
 void MainWindow::moveListTo(bool bottomBand) {
@@ -284,7 +304,9 @@ void MainWindow::transfer(const Display& display) {
     }
 }
 
-TraceWindow* MainWindow::traceWindow() const { return m_traceWindow; }
+TraceWindow* MainWindow::traceWindow() const {
+    return m_traceWindow;
+}
 
 void MainWindow::onDisplayComms() {
     if (m_state.trace.traceLive())
@@ -350,11 +372,14 @@ void MainWindow::onComms() {
 }
 
 void MainWindow::onFileConfig() {
-    runFileConfig(m_state.settings, m_state.fileQueue, m_operator,
-                  [this] { showHelpTopic(QStringLiteral("logging")); }, this);
+    runFileConfig(
+        m_state.settings, m_state.fileQueue, m_operator,
+        [this] { showHelpTopic(QStringLiteral("logging")); }, this);
 }
 
-void MainWindow::onHelpIndex() { showHelpTopic(QStringLiteral("index")); }
+void MainWindow::onHelpIndex() {
+    showHelpTopic(QStringLiteral("index"));
+}
 
 void MainWindow::onAbout() {
     QMessageBox box(this);
@@ -368,8 +393,11 @@ void MainWindow::onAbout() {
 }
 
 void MainWindow::timerEvent(QTimerEvent* event) {
-    if (event->timerId() == m_timerId)
+    if (event->timerId() == m_timerId) {
+        // The tick's messages must not block: see QtOperator::TickScope.
+        const QtOperator::TickScope scope(m_qtOperator);
         onTimer();
+    }
     QDialog::timerEvent(event);
 }
 
@@ -398,7 +426,9 @@ void MainWindow::onListSelectionChanged() {
     m_scan.selectListedDevice();
 }
 
-void MainWindow::refreshFields() { transfer(m_display); }
+void MainWindow::refreshFields() {
+    transfer(m_display);
+}
 
 void MainWindow::namesChanged() {
     m_display.texts.panelName = m_state.panelName;

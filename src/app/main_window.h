@@ -8,8 +8,8 @@
 #include "app/app_state.h"
 #include "app/display.h"
 #include "app/polling.h"
-#include "app/sampling.h"
 #include "app/qt_operator.h"
+#include "app/sampling.h"
 #include "config/config_commands.h"
 #include "devices/bus_scan.h"
 
@@ -32,10 +32,7 @@ class TraceWindow;
 /// The program's one window: the live display of the selected device, the
 /// "Available Meters" list and the menus. A dialog-style window: Enter and
 /// Escape close it, like the OK and Cancel keys of a dialog.
-class MainWindow : public QDialog,
-                   public ScanView,
-                   public PollView,
-                   public AlarmLampDisplay {
+class MainWindow : public QDialog, public ScanView, public PollView, public AlarmLampDisplay {
     Q_OBJECT
 
 public:
@@ -51,6 +48,9 @@ public:
     /// settings file, starts the one-second timer and shows the branch
     /// layout.
     void start(const std::string& settingsFile);
+
+    /// Restarts the tick's timer with another period (tests).
+    void setTimerPeriod(int ms);
 
     bool branchLayoutShown() const { return m_branchLayout; }
 
