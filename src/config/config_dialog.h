@@ -83,6 +83,11 @@ protected:
     /// field (`firstHead` column, object name firstName + k), the breaker
     /// number and, when `secondHead` is not empty, a second field.
     /// Returns the fields by breaker: first[k - 1], second[k - 1].
+    /// The typing limit of a field that shows a register's value: six
+    /// characters hold every 16-bit value ("65535", "-32768"), so what a
+    /// device holds is shown whole and out-of-range values meet the range
+    /// check instead of being cut.
+    static constexpr int kRegisterFieldLength = 6;
     struct BreakerFields {
         std::vector<QLineEdit*> first;
         std::vector<QLineEdit*> second;
