@@ -335,8 +335,16 @@ void MainWindow::showAlarmsAfterReset(std::span<const std::int32_t> registers) {
 }
 
 void MainWindow::showHelpTopic(const QString& topic) {
+    // A modal form blocks the input of every window but its own and their
+    // children, so while one is open the page is a window of the form's (it
+    // goes with the form), else of this window.
+    QWidget* owner = QApplication::activeModalWidget();
+    if (!owner || owner == m_helpViewer)
+        owner = this;
     if (!m_helpViewer)
-        m_helpViewer = new HelpViewer(this);
+        m_helpViewer = new HelpViewer(owner);
+    else if (m_helpViewer->parentWidget() != owner)
+        m_helpViewer->setParent(owner, m_helpViewer->windowFlags() | Qt::Window);
     m_helpViewer->showTopic(topic);
 }
 

@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include <filesystem>
 #include <fstream>
@@ -18,8 +19,8 @@
 #include "link/trace_window.h"
 #include "sim/server.h"
 #include "support/qt_application.h"
-#include "support/temp_dir.h"
 #include "support/recording_operator.h"
+#include "support/temp_dir.h"
 
 namespace tarvo {
 namespace {
@@ -30,9 +31,7 @@ namespace fs = std::filesystem;
 
 class MainWindowTest : public ::testing::Test {
 protected:
-    void writeSettings(const std::string& body) {
-        std::ofstream(dir.path() / "Tarvo.cfg") << body;
-    }
+    void writeSettings(const std::string& body) { std::ofstream(dir.path() / "Tarvo.cfg") << body; }
 
     QLineEdit* field(const char* name) { return window.findChild<QLineEdit*>(name); }
     QAction* action(const char* name) { return window.findChild<QAction*>(name); }
@@ -221,6 +220,24 @@ TEST_F(MainWindowTest, HelpShowsTheTopicOfTheActiveWindowAndTheIndex) {
     EXPECT_EQ(viewer->currentTopic(), "index");
 }
 
+TEST_F(MainWindowTest, HelpFromAModalFormTakesInputWhileTheFormIsOpen) {
+    window.show();
+    bool closedByKey = false;
+    QTimer::singleShot(0, [&] {
+        QWidget* form = QApplication::activeModalWidget();
+        ASSERT_NE(form, nullptr);
+        QTest::mouseClick(form->findChild<QPushButton*>("helpButton"), Qt::LeftButton);
+        auto* viewer = window.findChild<HelpViewer*>();
+        ASSERT_TRUE(viewer && viewer->isVisible());
+        // Through the window system, where modality blocks input.
+        QTest::keyClick(viewer->windowHandle(), Qt::Key_Escape);
+        closedByKey = !viewer->isVisible();
+        form->close();
+    });
+    window.onFileConfig();
+    EXPECT_TRUE(closedByKey) << "the page ignored input while the form was open";
+}
+
 TEST_F(MainWindowTest, EveryWindowHasAHelpPage) {
     // F1 shows the page named after the active window, so each form needs one.
     for (const char* window :
@@ -269,7 +286,8 @@ TEST_F(MainWindowTest, ConfigCommandsWithoutASelectionSayWhy) {
     action("delaysAction")->trigger();
     action("resetAction")->trigger();
     ASSERT_EQ(op.messages.size(), 3u);
-    EXPECT_EQ(op.messages[0].text, "You must select a valid meter before attempting to configure it!");
+    EXPECT_EQ(op.messages[0].text,
+              "You must select a valid meter before attempting to configure it!");
     EXPECT_EQ(op.messages[1].text, "You must select a valid meter before configuring alarms!");
     EXPECT_EQ(op.messages[2].text, "There is no valid meter selected to reset!");
 }
