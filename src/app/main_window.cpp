@@ -12,6 +12,7 @@
 #include <QMessageBox>
 
 #include "app/help_viewer.h"
+#include "config/config_dialog.h"
 #include "config/config_dialogs.h"
 #include "link/trace_window.h"
 #include "logging/logging_file_setup_dialog.h"
@@ -40,8 +41,9 @@ QPixmap lampPixmap(Lamp lamp) {
     return QPixmap(QStringLiteral(":/images/lamp_green.png"));
 }
 
+// Device names reach the fields and the list as the forms show them.
 QString text(const std::string& s) {
-    return QString::fromStdString(s);
+    return deviceText(s);
 }
 
 } // namespace
@@ -418,10 +420,10 @@ void MainWindow::meterListChanged(const MeterList& list) {
     if (widget->count() != static_cast<int>(lines.size())) {
         widget->clear();
         for (const auto& line : lines)
-            widget->addItem(QString::fromStdString(line));
+            widget->addItem(text(line));
     } else {
         for (int i = 0; i < widget->count(); ++i)
-            widget->item(i)->setText(QString::fromStdString(lines[static_cast<std::size_t>(i)]));
+            widget->item(i)->setText(text(lines[static_cast<std::size_t>(i)]));
     }
     widget->setCurrentRow(list.selectedIndex());
     if (list.selectedIndex() < 0)

@@ -97,12 +97,11 @@ ConfigDialog::buildBreakerGrid(QGridLayout* grid, const QString& firstHead,
     return fields;
 }
 
-QString ConfigDialog::toText(const std::string& bytes) {
-    // Names are bytes 0 to 255, one character each.
+QString deviceText(std::string_view bytes) {
     return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
-std::string ConfigDialog::fromText(const QString& text) {
+std::string deviceBytes(const QString& text) {
     const QByteArray bytes = text.toLatin1();
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }

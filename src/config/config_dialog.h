@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <QDialog>
@@ -36,6 +37,13 @@ struct ConfigDialogContext {
     /// The application's help command with the form's topic.
     std::function<void(const QString& topic)> showHelp;
 };
+
+/// What a device holds as text (names, firmware and serial lines) is bytes
+/// 0 to 255, shown as Latin-1, one character per byte, in every widget: the
+/// window's name fields, the "Available Meters" list and the forms, which
+/// write the same mapping back. Characters past 255 become '?'.
+QString deviceText(std::string_view bytes);
+std::string deviceBytes(const QString& text);
 
 /// The part every configuration form shares: its edit fields in validation
 /// order, `takeForm` on every loss of focus with the offending field focused
@@ -96,8 +104,8 @@ protected:
                                    const QString& firstName, const QString& secondHead,
                                    const QString& secondName, int maxLength);
 
-    static QString toText(const std::string& bytes);
-    static std::string fromText(const QString& text);
+    static QString toText(const std::string& bytes) { return deviceText(bytes); }
+    static std::string fromText(const QString& text) { return deviceBytes(text); }
 
     ConfigDialogContext& m_context;
     int m_address = -1;

@@ -51,7 +51,7 @@ protected:
 
 TEST_F(MainWindowTest, FirstTickOpensTheSettingsPortScansAndPolls) {
     sim::PtyServer sim;
-    sim.bus().addDevice(sim::Model::Branch, 2, "PNL1");
+    sim.bus().addDevice(sim::Model::Branch, 2, "P\xDCL1"); // Latin-1, as the forms write
     sim.bus().addDevice(sim::Model::Circuit8, 3, "MAIN");
     writeSettings("port " + sim.slavePath() + "\nscan 3\n");
 
@@ -63,7 +63,7 @@ TEST_F(MainWindowTest, FirstTickOpensTheSettingsPortScansAndPolls) {
     window.onTimer();
     ASSERT_TRUE(state.port.portOpen());
     EXPECT_EQ(listLines(), (QStringList{
-                               "02 - PNL1 [Kyrel Branch Circuit Monitor, 42 Breakers]",
+                               "02 - PÜL1 [Kyrel Branch Circuit Monitor, 42 Breakers]",
                                "03 - MAIN [Kyrel Circuit Meter 8, 3-Phase Power Meter]",
                            }));
     EXPECT_EQ(window.findChild<QListWidget*>("meterList")->currentRow(), 0);
@@ -75,7 +75,7 @@ TEST_F(MainWindowTest, FirstTickOpensTheSettingsPortScansAndPolls) {
     window.onTimer();
     EXPECT_EQ(field("breakerField1")->text(), "1.000");
     EXPECT_EQ(field("breakerField42")->text(), "11.250");
-    EXPECT_EQ(field("panelNameField")->text(), "PNL1");
+    EXPECT_EQ(field("panelNameField")->text(), "PÜL1");
 }
 
 TEST_F(MainWindowTest, ClickingACircuitMeterSwitchesLayoutAndGreysDelays) {
