@@ -74,8 +74,13 @@ public:
 
     BusScan& scan() { return m_scan; }
     PollingCycle& polling() { return m_polling; }
-    /// One tick of the one-second timer.
-    void onTimer() { m_polling.onTimer(); }
+    /// One tick of the one-second timer. The trace window repaints after
+    /// each transaction, before the tick counts it, so it is repainted once
+    /// more with the counts the tick left.
+    void onTimer() {
+        m_polling.onTimer();
+        m_state.trace.requestRepaint();
+    }
 
     /// The sampling pass the tick runs while file or database logging is
     /// on, and its schedule.

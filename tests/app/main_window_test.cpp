@@ -199,6 +199,19 @@ TEST_F(MainWindowTest, TraceWindowShowsTransactionsOldestFirstWithCounters) {
               "Err #1, Timeout Waiting For Response");
 }
 
+TEST_F(MainWindowTest, TraceCountsShowTheTickThatChangedThem) {
+    sim::PtyServer sim;
+    sim.bus().addDevice(sim::Model::Branch, 1, "PNL1");
+    sim.bus().setFault(1, sim::Fault::BadCrc);
+    ASSERT_TRUE(state.port.openDevice(sim.slavePath()));
+    state.selection = {1, BranchMonitor};
+    window.onDisplayComms();
+    window.onTimer();
+    EXPECT_EQ(window.traceWindow()->findChild<QLineEdit*>("badField")->text(), "1");
+    EXPECT_EQ(window.traceWindow()->findChild<QLineEdit*>("lastErrorField")->text(),
+              ModbusMaster::resultText(5));
+}
+
 TEST_F(MainWindowTest, EnterAndEscapeCloseTheWindow) {
     for (int key : {Qt::Key_Escape, Qt::Key_Return}) {
         window.show();
