@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fcntl.h>
 #include <poll.h>
+#include <string_view>
 #include <sys/resource.h>
 #include <termios.h>
 #include <thread>
@@ -64,6 +66,9 @@ protected:
 };
 
 TEST_F(SerialPortPty, ReadsRegistersFromAResponder) {
+    // With parity checking the line discipline doubles the reply's FF bytes.
+    port.setParityCode(SerialPort::kParityEven);
+    ASSERT_TRUE(port.openDevice(pty.slavePath()));
     std::thread slave([&] {
         EXPECT_EQ(readRequest(pty.master(), 8), fromHex("01 03 00 00 00 02 C4 0B"));
         send(pty.master(), withCrc(fromHex("01 03 04 00 07 FF FE")));
@@ -154,9 +159,9 @@ struct LineCase {
 };
 
 const LineCase kLineCases[] = {
-    {256, 0, B2400, 2400, false, false},   {512, 1, B4800, 4800, true, true},
-    {2048, 2, B9600, 9600, true, false},   {8192, 0, B19200, 19200, false, false},
-    {4096, 3, B9600, 9600, false, false},  {0, -1, B9600, 9600, false, false},
+    {256, 0, B2400, 2400, false, false},  {512, 1, B4800, 4800, true, true},
+    {2048, 2, B9600, 9600, true, false},  {8192, 0, B19200, 19200, false, false},
+    {4096, 3, B9600, 9600, false, false}, {0, -1, B9600, 9600, false, false},
 };
 
 TEST(SerialPortLine, SettingsFromTheCodes) {
@@ -174,12 +179,43 @@ TEST(SerialPortLine, SettingsFromTheCodes) {
         EXPECT_EQ((tio.c_cflag & CSIZE), static_cast<tcflag_t>(CS8));
         EXPECT_FALSE(tio.c_cflag & (CSTOPB | CRTSCTS));
         EXPECT_TRUE(tio.c_cflag & HUPCL) << "other settings are kept";
-        EXPECT_FALSE(tio.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP | IGNPAR | PARMRK));
+        EXPECT_FALSE(tio.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP | IGNPAR));
+        EXPECT_EQ(static_cast<bool>(tio.c_iflag & PARMRK), c.parity);
         EXPECT_FALSE(tio.c_oflag & OPOST);
         EXPECT_FALSE(tio.c_lflag & (ECHO | ICANON | ISIG));
         EXPECT_EQ(static_cast<bool>(tio.c_cflag & PARENB), c.parity);
         EXPECT_EQ(static_cast<bool>(tio.c_iflag & INPCK), c.parity);
         EXPECT_EQ(static_cast<bool>(tio.c_cflag & PARODD), c.odd);
+    }
+}
+
+// Each row: what the kernel hands over with parity checking on ("|" splits
+// it between reads) and what the master must get.
+struct MarkCase {
+    const char* fault;
+    const char* marked;
+    const char* bytes;
+};
+const MarkCase kMarks[] = {
+    {"byte with a parity error read as 00", "01 FF 00 5A 02", "01 5A 02"},
+    {"FF taken twice", "01 FF FF 02", "01 FF 02"},
+    {"break lost", "FF 00 00 03", "00 03"},
+    {"FF of a pair split between reads lost", "01 FF | FF 02", "01 FF 02"},
+    {"mark split between reads let through", "01 FF | 00 | 7E", "01 7E"},
+};
+
+TEST(MarkDecoder, MarkedBytesReachTheMasterAsTheyCame) {
+    for (const MarkCase& c : kMarks) {
+        MarkDecoder decoder;
+        test::Bytes out;
+        std::string_view rest = c.marked;
+        for (std::size_t bar; !rest.empty(); rest.remove_prefix(std::min(bar + 1, rest.size()))) {
+            bar = std::min(rest.find('|'), rest.size());
+            test::Bytes part = test::fromHex(rest.substr(0, bar));
+            part.resize(decoder.decode(part));
+            out.insert(out.end(), part.begin(), part.end());
+        }
+        EXPECT_EQ(test::toHex(out), c.bytes) << c.fault;
     }
 }
 
