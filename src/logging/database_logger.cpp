@@ -163,8 +163,8 @@ void InsertSamples(OdbcLibrary& odbc, Settings& settings, SampleQueue& databaseQ
         return reinterpret_cast<SQLCHAR*>(const_cast<char*>(s.data()));
     };
     auto size = [](const std::string& s) { return static_cast<SQLSMALLINT>(s.size()); };
-    // Copies: a message box below keeps ticking the timer, and the settings
-    // must not change under the pointers passed to the driver.
+    // Copies: while a message box below is open the ticks go on, and the
+    // settings must not change under the pointers passed to the driver.
     const std::string dsn = settings.dsn;
     const std::string user = settings.user;
     const std::string passwd = settings.passwd;
@@ -197,8 +197,8 @@ void InsertSamples(OdbcLibrary& odbc, Settings& settings, SampleQueue& databaseQ
     api.SQLFreeStmt(statement, SQL_DROP);
     api.SQLDisconnect(connection);
     api.SQLFreeConnect(connection);
-    // Shown after the connection is closed: the box keeps the timer going,
-    // and no connection should wait on the operator.
+    // Shown after the connection is closed: the ticks go on while the box
+    // is open, and no connection should wait on the operator.
     if (!failure.empty())
         op.showMessage(failure);
 }
