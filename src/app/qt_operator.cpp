@@ -21,6 +21,7 @@ void QtOperator::show(int icon, std::string_view text, std::string_view title) {
         box.exec();
         return;
     }
+    std::erase_if(m_open, [](const auto& entry) { return entry.second.box.isNull(); });
     OpenBox& open = m_open[body];
     if (open.box) {
         ++open.repeats;
