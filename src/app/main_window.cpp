@@ -12,16 +12,19 @@
 #include <QMessageBox>
 
 #include "app/help_viewer.h"
+#include "config/config_dialog.h"
 #include "config/config_dialogs.h"
+#include "link/trace_window.h"
 #include "logging/logging_file_setup_dialog.h"
 #include "logging/odbc_command.h"
-#include "link/trace_window.h"
 #include "settings/configuration_dialog.h"
 #include "ui_main_window.h"
 
 // The images and help pages are compiled into the static widget library,
 // whose resource initialiser the linker would drop without this call.
-static void initResources() { Q_INIT_RESOURCE(tarvo); }
+static void initResources() {
+    Q_INIT_RESOURCE(tarvo);
+}
 
 namespace tarvo {
 namespace {
@@ -38,7 +41,10 @@ QPixmap lampPixmap(Lamp lamp) {
     return QPixmap(QStringLiteral(":/images/lamp_green.png"));
 }
 
-QString text(const std::string& s) { return QString::fromStdString(s); }
+// Device names reach the fields and the list as the forms show them.
+QString text(const std::string& s) {
+    return deviceText(s);
+}
 
 } // namespace
 
@@ -54,10 +60,10 @@ MainWindow::MainWindow(AppState& state, Link& bus, Operator* op, QWidget* parent
     setWindowIcon(QIcon(QStringLiteral(":/images/tarvo_large.png")));
     setWindowFlags(Qt::Window | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     m_circuitFields = {
-        m_ui->voltsAnField,   m_ui->voltsBnField,   m_ui->voltsCnField,   m_ui->voltsLnAvgField,
-        m_ui->voltsAbField,   m_ui->voltsBcField,   m_ui->voltsCaField,   m_ui->voltsLlAvgField,
-        m_ui->currentAField,  m_ui->currentBField,  m_ui->currentCField,  m_ui->currentAvgField,
-        m_ui->currentNField,  m_ui->powerKwField,   m_ui->powerKvarField, m_ui->powerKvaField,
+        m_ui->voltsAnField,  m_ui->voltsBnField,  m_ui->voltsCnField,   m_ui->voltsLnAvgField,
+        m_ui->voltsAbField,  m_ui->voltsBcField,  m_ui->voltsCaField,   m_ui->voltsLlAvgField,
+        m_ui->currentAField, m_ui->currentBField, m_ui->currentCField,  m_ui->currentAvgField,
+        m_ui->currentNField, m_ui->powerKwField,  m_ui->powerKvarField, m_ui->powerKvaField,
         m_ui->powerPfField,
     };
     m_configDialogs = std::make_unique<ConfigDialogs>(
@@ -133,8 +139,8 @@ void MainWindow::buildMenus() {
     file->setObjectName(QStringLiteral("fileMenu"));
     QAction* scan = file->addAction(QStringLiteral("&Scan"), this, [this] { m_scan.scanBus(); });
     scan->setObjectName(QStringLiteral("scanAction"));
-    QAction* comms = file->addAction(QStringLiteral("&Display Comms"), this,
-                                     &MainWindow::onDisplayComms);
+    QAction* comms =
+        file->addAction(QStringLiteral("&Display Comms"), this, &MainWindow::onDisplayComms);
     comms->setObjectName(QStringLiteral("displayCommsAction"));
     file->addSeparator();
     QAction* exit = file->addAction(QStringLiteral("E&xit"), this, &QDialog::close);
@@ -142,19 +148,31 @@ void MainWindow::buildMenus() {
 
     QMenu* config = m_menuBar->addMenu(QStringLiteral("&Config"));
     config->setObjectName(QStringLiteral("configMenu"));
-    config->addAction(QStringLiteral("&Panel"), this, [this] {
-        runConfigCommand([this](int address) { m_configCommands->onPanelConfig(address); });
-    })->setObjectName(QStringLiteral("panelAction"));
+    config
+        ->addAction(QStringLiteral("&Panel"), this,
+                    [this] {
+                        runConfigCommand(
+                            [this](int address) { m_configCommands->onPanelConfig(address); });
+                    })
+        ->setObjectName(QStringLiteral("panelAction"));
     config->addAction(QStringLiteral("&Comms"), this, &MainWindow::onComms)
         ->setObjectName(QStringLiteral("commsAction"));
     QMenu* alarms = config->addMenu(QStringLiteral("&Alarms"));
     alarms->setObjectName(QStringLiteral("alarmsMenu"));
-    alarms->addAction(QStringLiteral("&Reset"), this, [this] {
-        runConfigCommand([this](int address) { m_configCommands->onAlarmReset(address); });
-    })->setObjectName(QStringLiteral("resetAction"));
-    alarms->addAction(QStringLiteral("&Setpoints"), this, [this] {
-        runConfigCommand([this](int address) { m_configCommands->onAlarmSetpoints(address); });
-    })->setObjectName(QStringLiteral("setpointsAction"));
+    alarms
+        ->addAction(QStringLiteral("&Reset"), this,
+                    [this] {
+                        runConfigCommand(
+                            [this](int address) { m_configCommands->onAlarmReset(address); });
+                    })
+        ->setObjectName(QStringLiteral("resetAction"));
+    alarms
+        ->addAction(QStringLiteral("&Setpoints"), this,
+                    [this] {
+                        runConfigCommand(
+                            [this](int address) { m_configCommands->onAlarmSetpoints(address); });
+                    })
+        ->setObjectName(QStringLiteral("setpointsAction"));
     m_delaysAction = alarms->addAction(QStringLiteral("&Delays"), this, [this] {
         runConfigCommand([this](int address) { m_configCommands->onAlarmDelays(address); });
     });
@@ -197,6 +215,12 @@ void MainWindow::start(const std::string& settingsFile) {
     if (m_timerId == 0)
         m_operator.showMessage("Error: couldn't set up timer, try closing other programs");
     showBranchLayout();
+}
+
+void MainWindow::setTimerPeriod(int ms) {
+    if (m_timerId != 0)
+        killTimer(m_timerId);
+    m_timerId = startTimer(ms);
 }
 
 void MainWindow::moveListTo(bool bottomBand) {
@@ -289,7 +313,9 @@ void MainWindow::transfer(const Display& display) {
     }
 }
 
-TraceWindow* MainWindow::traceWindow() const { return m_traceWindow; }
+TraceWindow* MainWindow::traceWindow() const {
+    return m_traceWindow;
+}
 
 void MainWindow::onDisplayComms() {
     if (m_state.trace.traceLive())
@@ -318,8 +344,16 @@ void MainWindow::showAlarmsAfterReset(std::span<const std::int32_t> registers) {
 }
 
 void MainWindow::showHelpTopic(const QString& topic) {
+    // A modal form blocks the input of every window but its own and their
+    // children, so while one is open the page is a window of the form's (it
+    // goes with the form), else of this window.
+    QWidget* owner = QApplication::activeModalWidget();
+    if (!owner || owner == m_helpViewer)
+        owner = this;
     if (!m_helpViewer)
-        m_helpViewer = new HelpViewer(this);
+        m_helpViewer = new HelpViewer(owner);
+    else if (m_helpViewer->parentWidget() != owner)
+        m_helpViewer->setParent(owner, m_helpViewer->windowFlags() | Qt::Window);
     m_helpViewer->showTopic(topic);
 }
 
@@ -358,11 +392,14 @@ void MainWindow::onComms() {
 }
 
 void MainWindow::onFileConfig() {
-    runFileConfig(m_state.settings, m_state.fileQueue, m_operator,
-                  [this] { showHelpTopic(QStringLiteral("logging")); }, this);
+    runFileConfig(
+        m_state.settings, m_state.fileQueue, m_operator,
+        [this] { showHelpTopic(QStringLiteral("logging")); }, this);
 }
 
-void MainWindow::onHelpIndex() { showHelpTopic(QStringLiteral("index")); }
+void MainWindow::onHelpIndex() {
+    showHelpTopic(QStringLiteral("index"));
+}
 
 void MainWindow::onAbout() {
     QMessageBox box(this);
@@ -376,8 +413,11 @@ void MainWindow::onAbout() {
 }
 
 void MainWindow::timerEvent(QTimerEvent* event) {
-    if (event->timerId() == m_timerId)
+    if (event->timerId() == m_timerId) {
+        // The tick's messages must not block: see QtOperator::TickScope.
+        const QtOperator::TickScope scope(m_qtOperator);
         onTimer();
+    }
     QDialog::timerEvent(event);
 }
 
@@ -390,10 +430,10 @@ void MainWindow::meterListChanged(const MeterList& list) {
     if (widget->count() != static_cast<int>(lines.size())) {
         widget->clear();
         for (const auto& line : lines)
-            widget->addItem(QString::fromStdString(line));
+            widget->addItem(text(line));
     } else {
         for (int i = 0; i < widget->count(); ++i)
-            widget->item(i)->setText(QString::fromStdString(lines[static_cast<std::size_t>(i)]));
+            widget->item(i)->setText(text(lines[static_cast<std::size_t>(i)]));
     }
     widget->setCurrentRow(list.selectedIndex());
     if (list.selectedIndex() < 0)
@@ -406,7 +446,9 @@ void MainWindow::onListSelectionChanged() {
     m_scan.selectListedDevice();
 }
 
-void MainWindow::refreshFields() { transfer(m_display); }
+void MainWindow::refreshFields() {
+    transfer(m_display);
+}
 
 void MainWindow::namesChanged() {
     m_display.texts.panelName = m_state.panelName;

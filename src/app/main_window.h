@@ -32,10 +32,7 @@ class TraceWindow;
 /// The program's one window: the live display of the selected device, the
 /// "Available Meters" list and the menus. A dialog-style window: Enter and
 /// Escape close it, like the OK and Cancel keys of a dialog.
-class MainWindow : public QDialog,
-                   public ScanView,
-                   public PollView,
-                   public AlarmLampDisplay {
+class MainWindow : public QDialog, public ScanView, public PollView, public AlarmLampDisplay {
     Q_OBJECT
 
 public:
@@ -52,6 +49,9 @@ public:
     /// settings file, starts the one-second timer and shows the branch
     /// layout.
     void start(const std::string& settingsFile);
+
+    /// Restarts the tick's timer with another period (tests).
+    void setTimerPeriod(int ms);
 
     bool branchLayoutShown() const { return m_branchLayout; }
 
@@ -75,8 +75,13 @@ public:
 
     BusScan& scan() { return m_scan; }
     PollingCycle& polling() { return m_polling; }
-    /// One tick of the one-second timer.
-    void onTimer() { m_polling.onTimer(); }
+    /// One tick of the one-second timer. The trace window repaints after
+    /// each transaction, before the tick counts it, so it is repainted once
+    /// more with the counts the tick left.
+    void onTimer() {
+        m_polling.onTimer();
+        m_state.trace.requestRepaint();
+    }
 
     /// The sampling pass the tick runs while file or database logging is
     /// on, and its schedule.

@@ -9,7 +9,8 @@ BranchPanelConfigDialog::BranchPanelConfigDialog(ConfigDialogContext& context, Q
     : ConfigDialog(context, m_values, parent),
       m_ui(std::make_unique<Ui::BranchPanelConfigDialog>()) {
     m_ui->setupUi(this);
-    const BreakerFields breakers = buildBreakerGrid(m_ui->breakerGrid, {}, "rating", {}, {}, 3);
+    const BreakerFields breakers =
+        buildBreakerGrid(m_ui->breakerGrid, {}, "rating", {}, {}, kRegisterFieldLength);
     std::vector<QLineEdit*> fields = breakers.first;
     fields.insert(fields.end(), {m_ui->globalRating, m_ui->headerPanelName, m_ui->panelNameEdit,
                                  m_ui->maxLine, m_ui->minLine});

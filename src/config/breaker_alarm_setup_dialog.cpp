@@ -9,8 +9,8 @@ BreakerAlarmSetupDialog::BreakerAlarmSetupDialog(ConfigDialogContext& context, Q
     : ConfigDialog(context, m_values, parent),
       m_ui(std::make_unique<Ui::BreakerAlarmSetupDialog>()) {
     m_ui->setupUi(this);
-    const BreakerFields breakers =
-        buildBreakerGrid(m_ui->breakerGrid, "Alarm%", "alarmLevel", "Warn%", "warningLevel", 3);
+    const BreakerFields breakers = buildBreakerGrid(m_ui->breakerGrid, "Alarm%", "alarmLevel",
+                                                    "Warn%", "warningLevel", kRegisterFieldLength);
     std::vector<QLineEdit*> fields = breakers.first;
     fields.insert(fields.end(), breakers.second.begin(), breakers.second.end());
     fields.insert(fields.end(), {m_ui->globalWarningLimit, m_ui->globalAlarmLimit, m_ui->panelName,

@@ -110,12 +110,11 @@ void ConfigDialog::nameBreakerFields(const std::vector<QLineEdit*>& fields, cons
         fields[i]->setAccessibleName(QStringLiteral("Breaker %1 %2").arg(i + 1).arg(what));
 }
 
-QString ConfigDialog::toText(const std::string& bytes) {
-    // Names are bytes 0 to 255, one character each.
+QString deviceText(std::string_view bytes) {
     return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
-std::string ConfigDialog::fromText(const QString& text) {
+std::string deviceBytes(const QString& text) {
     const QByteArray bytes = text.toLatin1();
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }

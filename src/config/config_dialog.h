@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <QDialog>
@@ -36,6 +37,13 @@ struct ConfigDialogContext {
     /// The application's help command with the form's topic.
     std::function<void(const QString& topic)> showHelp;
 };
+
+/// What a device holds as text (names, firmware and serial lines) is bytes
+/// 0 to 255, shown as Latin-1, one character per byte, in every widget: the
+/// window's name fields, the "Available Meters" list and the forms, which
+/// write the same mapping back. Characters past 255 become '?'.
+QString deviceText(std::string_view bytes);
+std::string deviceBytes(const QString& text);
 
 /// The part every configuration form shares: its edit fields in validation
 /// order, `takeForm` on every loss of focus with the offending field focused
@@ -83,6 +91,11 @@ protected:
     /// field (`firstHead` column, object name firstName + k), the breaker
     /// number and, when `secondHead` is not empty, a second field.
     /// Returns the fields by breaker: first[k - 1], second[k - 1].
+    /// The typing limit of a field that shows a register's value: six
+    /// characters hold every 16-bit value ("65535", "-32768"), so what a
+    /// device holds is shown whole and out-of-range values meet the range
+    /// check instead of being cut.
+    static constexpr int kRegisterFieldLength = 6;
     struct BreakerFields {
         std::vector<QLineEdit*> first;
         std::vector<QLineEdit*> second;
@@ -95,8 +108,8 @@ protected:
     /// ("Breaker 7 alarm level"), for screen readers.
     static void nameBreakerFields(const std::vector<QLineEdit*>& fields, const QString& what);
 
-    static QString toText(const std::string& bytes);
-    static std::string fromText(const QString& text);
+    static QString toText(const std::string& bytes) { return deviceText(bytes); }
+    static std::string fromText(const QString& text) { return deviceBytes(text); }
 
     ConfigDialogContext& m_context;
     int m_address = -1;

@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 
 namespace tarvo {
 namespace {
@@ -33,9 +32,12 @@ std::string_view withoutPlus(std::string_view text) {
 } // namespace
 
 std::string formatNumber(double value) {
+    // "%.*g" at precision 6, with "." in every locale as the fields read it
+    // back: to_chars does not look at the locale.
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.*g", 6, value);
-    return buffer;
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 6);
+    return std::string(buffer, result.ptr);
 }
 
 FieldError numberRangeError(double min, double max) {

@@ -15,9 +15,10 @@ class Operator {
 public:
     virtual ~Operator() = default;
 
-    /// Shows a message box with only an OK button and returns once the
-    /// operator has dismissed it (timer ticks keep coming meanwhile). An
-    /// empty title means the program's own name.
+    /// Shows a message box with only an OK button. It may return before the
+    /// operator has dismissed the box (a message raised by the timer tick
+    /// does, so that the ticks go on); outside the tick it returns once the
+    /// box is dismissed. An empty title means the program's own name.
     virtual void showMessage(std::string_view text, std::string_view title = {}) = 0;
 
     /// As showMessage, with the exclamation icon (the forms' range and length

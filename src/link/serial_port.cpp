@@ -69,7 +69,9 @@ void setModemLines(int fd, int lines, bool raise) {
 
 } // namespace
 
-SerialPort::~SerialPort() { close(); }
+SerialPort::~SerialPort() {
+    close();
+}
 
 int SerialPort::baudRate(int speedCode) {
     switch (speedCode) {
@@ -142,13 +144,15 @@ termios SerialPort::lineSettings(const termios& current, int speedCode, int pari
     tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
     tio.c_cflag |= CS8 | CREAD | CLOCAL;
     // Parity code 1 is odd, 2 even, anything else none; the parity of
-    // received bytes is checked only when there is one (a byte with a parity
-    // error then reads as 0, which spoils the frame's CRC).
+    // received bytes is checked only when there is one. A byte with a parity
+    // or framing error would then read as 00; marked (PARMRK) it is read as
+    // it came and the CRC decides. Without parity checking the line
+    // discipline passes every byte through unchanged and marks nothing.
     if (parityCode == kParityOdd || parityCode == kParityEven) {
         tio.c_cflag |= PARENB;
         if (parityCode == kParityOdd)
             tio.c_cflag |= PARODD;
-        tio.c_iflag |= INPCK;
+        tio.c_iflag |= INPCK | PARMRK;
     }
     // The reads are driven by poll(), so the driver returns at once.
     tio.c_cc[VMIN] = 0;
@@ -167,6 +171,8 @@ void SerialPort::configure(int speedCode, int parityCode) {
         tio = lineSettings(tio, speedCode, parityCode);
         (void)::tcsetattr(m_fd, TCSANOW, &tio);
     }
+    m_marked = ::tcgetattr(m_fd, &tio) == 0 && (tio.c_iflag & PARMRK) != 0;
+    m_marks.reset();
 
     setModemLines(m_fd, TIOCM_DTR, true);
 
@@ -194,6 +200,7 @@ void SerialPort::drain() {
         const int ev = waitFor(m_fd, POLLIN, Clock::now() + milliseconds(1));
         if (ev <= 0 || !(ev & POLLIN))
             return;
+        m_marks.reset();
         const ssize_t n = ::read(m_fd, scratch.data(), scratch.size());
         if (n <= 0)
             return;
@@ -205,8 +212,8 @@ std::size_t SerialPort::write(std::span<const std::uint8_t> bytes) {
         return 0;
     if (m_rtsByHand)
         setModemLines(m_fd, TIOCM_RTS, true);
-    const auto deadline = Clock::now() + kWriteTotalConstant +
-                          kWriteTotalPerByte * static_cast<int>(bytes.size());
+    const auto deadline =
+        Clock::now() + kWriteTotalConstant + kWriteTotalPerByte * static_cast<int>(bytes.size());
     std::size_t sent = 0;
     while (sent < bytes.size()) {
         const ssize_t n = ::write(m_fd, bytes.data() + sent, bytes.size() - sent);
@@ -227,6 +234,36 @@ std::size_t SerialPort::write(std::span<const std::uint8_t> bytes) {
         setModemLines(m_fd, TIOCM_RTS, false);
     }
     return sent;
+}
+
+std::size_t MarkDecoder::decode(std::span<std::uint8_t> bytes) {
+    std::size_t out = 0;
+    for (const std::uint8_t b : bytes) {
+        switch (m_state) {
+        case Plain:
+            if (b == 0xFF)
+                m_state = AfterFF;
+            else
+                bytes[out++] = b;
+            break;
+        case AfterFF:
+            // "FF FF" is a plain FF; "FF 00" starts a mark. The kernel
+            // makes no other pair while marking; were one to come, its FF
+            // is dropped (the CRC decides) so the bytes stay in place.
+            if (b == 0x00) {
+                m_state = AfterFF00;
+                break;
+            }
+            bytes[out++] = b;
+            m_state = Plain;
+            break;
+        case AfterFF00:
+            bytes[out++] = b;
+            m_state = Plain;
+            break;
+        }
+    }
+    return out;
 }
 
 ReadResult SerialPort::read(std::span<std::uint8_t> buffer, std::size_t& received) {
@@ -255,9 +292,12 @@ ReadResult SerialPort::read(std::span<std::uint8_t> buffer, std::size_t& receive
             // Waiting on would only spin on the same event.
             break;
         }
+        // Marked bytes take more room than they decode to, so a mark cut
+        // off here is left in the driver for the next read.
         const ssize_t n = ::read(m_fd, buffer.data() + count, buffer.size() - count);
         if (n > 0) {
-            count += static_cast<std::size_t>(n);
+            const std::span<std::uint8_t> got = buffer.subspan(count, static_cast<std::size_t>(n));
+            count += m_marked ? m_marks.decode(got) : got.size();
             lastByte = Clock::now();
         } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
             break; // end of file or a device error (an adapter unplugged)

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
+#include <span>
 #include <string>
 
 #include <termios.h>
@@ -8,6 +10,22 @@
 #include "link/link.h"
 
 namespace tarvo {
+
+/// Undoes the kernel's marking of received bytes (termios PARMRK): "FF FF"
+/// is one FF byte, "FF 00 X" is byte X received with a parity or framing
+/// error (a break reads as X = 00). The byte goes to the master as it came,
+/// and the CRC decides. A mark may be split between two reads, so what is
+/// pending is kept from one call to the next.
+class MarkDecoder {
+public:
+    /// Decodes `bytes` in place; returns how many decoded bytes lead it now.
+    std::size_t decode(std::span<std::uint8_t> bytes);
+    void reset() { m_state = Plain; }
+
+private:
+    enum State { Plain, AfterFF, AfterFF00 };
+    State m_state = Plain;
+};
 
 /// The one serial port of the program (POSIX termios, non-blocking descriptor
 /// driven by poll).
@@ -21,6 +39,9 @@ namespace tarvo {
 /// port stays usable.
 class SerialPort : public Link {
 public:
+    /// Parity checking (odd and even) also marks the bytes with errors
+    /// instead of zeroing them; read un-marks them with a MarkDecoder.
+    ///
     /// Reply time-outs: 35 ms between two bytes once the first has arrived,
     /// and 800 ms + 1 ms per requested byte for the whole read.
     static constexpr std::chrono::milliseconds kInterByteTimeout{35};
@@ -77,6 +98,8 @@ public:
 private:
     int m_fd = -1;
     bool m_rtsByHand = false;
+    bool m_marked = false; // PARMRK is set: read un-marks what arrives
+    MarkDecoder m_marks;
 };
 
 } // namespace tarvo

@@ -75,7 +75,23 @@ std::string valueLiteral(const ColumnLink& link, const LogSample& sample,
     }
 }
 
-std::string buildInsertStatement(const Settings& settings, const LogSample& sample) {
+std::string locationForDbms(std::string_view location, std::string_view dbmsName) {
+    // MySQL and MariaDB read a backslash in a string literal as an escape
+    // (unless NO_BACKSLASH_ESCAPES is set); standard SQL, as SQLite and
+    // PostgreSQL speak it, takes it as an ordinary character.
+    const bool escapes = dbmsName.find("MySQL") != std::string_view::npos ||
+                         dbmsName.find("MariaDB") != std::string_view::npos;
+    std::string text;
+    for (char c : location) {
+        text += c;
+        if (escapes && c == '\\')
+            text += c;
+    }
+    return text;
+}
+
+std::string buildInsertStatement(const Settings& settings, const LogSample& sample,
+                                 std::string_view location) {
     std::string columns;
     std::string values;
     for (const ColumnLink& link : settings.links) {
@@ -84,7 +100,7 @@ std::string buildInsertStatement(const Settings& settings, const LogSample& samp
             values += ", ";
         }
         columns += link.columnName;
-        values += valueLiteral(link, sample, settings.location);
+        values += valueLiteral(link, sample, location);
     }
     return "INSERT INTO " + settings.table + " (" + columns + ")\n  VALUES (" + values + ");";
 }
@@ -107,10 +123,6 @@ std::string checkDatabaseConfiguration(const Settings& settings) {
             return "The link of variable " + std::to_string(link.variableIndex) + " to column \"" +
                    link.columnName + "\" (SQL type " + std::to_string(link.sqlType) +
                    ") names no variable that fits the column." + cure;
-        if (link.variableIndex == kLocationVariable &&
-            settings.location.find('\\') != std::string::npos)
-            return "The location \"" + settings.location +
-                   "\" can't be stored in the database: it holds a backslash." + cure;
     }
     return {};
 }
@@ -151,8 +163,8 @@ void InsertSamples(OdbcLibrary& odbc, Settings& settings, SampleQueue& databaseQ
         return reinterpret_cast<SQLCHAR*>(const_cast<char*>(s.data()));
     };
     auto size = [](const std::string& s) { return static_cast<SQLSMALLINT>(s.size()); };
-    // Copies: a message box below keeps ticking the timer, and the settings
-    // must not change under the pointers passed to the driver.
+    // Copies: while a message box below is open the ticks go on, and the
+    // settings must not change under the pointers passed to the driver.
     const std::string dsn = settings.dsn;
     const std::string user = settings.user;
     const std::string passwd = settings.passwd;
@@ -169,9 +181,10 @@ void InsertSamples(OdbcLibrary& odbc, Settings& settings, SampleQueue& databaseQ
         op.showMessage("Error alloc stmt");
         return;
     }
+    const std::string location = locationForDbms(settings.location, DbmsName(odbc, connection));
     std::string failure;
     while (const SampleRecord record = databaseQueue.front()) {
-        std::string sql = buildInsertStatement(settings, *record);
+        std::string sql = buildInsertStatement(settings, *record, location);
         const SQLRETURN rc =
             api.SQLExecDirect(statement, text(sql), static_cast<SQLINTEGER>(sql.size()));
         if (odbcSucceeded(rc)) {
@@ -184,8 +197,8 @@ void InsertSamples(OdbcLibrary& odbc, Settings& settings, SampleQueue& databaseQ
     api.SQLFreeStmt(statement, SQL_DROP);
     api.SQLDisconnect(connection);
     api.SQLFreeConnect(connection);
-    // Shown after the connection is closed: the box keeps the timer going,
-    // and no connection should wait on the operator.
+    // Shown after the connection is closed: the ticks go on while the box
+    // is open, and no connection should wait on the operator.
     if (!failure.empty())
         op.showMessage(failure);
 }

@@ -30,16 +30,26 @@ class Operator;
 std::string valueLiteral(const ColumnLink& link, const LogSample& sample,
                          std::string_view location);
 
-/// "INSERT INTO table (columns)\n  VALUES (values);" for one record.
-std::string buildInsertStatement(const Settings& settings, const LogSample& sample);
+/// The location as it must be written in a string literal for the DBMS
+/// named (SQLGetInfo SQL_DBMS_NAME) to store it as typed: backslashes
+/// doubled for MySQL and MariaDB, unchanged for everything else.
+std::string locationForDbms(std::string_view location, std::string_view dbmsName);
+
+/// "INSERT INTO table (columns)\n  VALUES (values);" for one record, with
+/// `location` (as locationForDbms gives it) for the location variable.
+std::string buildInsertStatement(const Settings& settings, const LogSample& sample,
+                                 std::string_view location);
+inline std::string buildInsertStatement(const Settings& settings, const LogSample& sample) {
+    return buildInsertStatement(settings, sample, settings.location);
+}
 
 /// Why the stored configuration cannot be turned into statements, as the
 /// operator's message; empty when it can. The table, the column names, the
 /// variable indexes and their column types come from "Tarvo.cfg", which can
 /// be edited by hand: a name that would end its identifier early, a
-/// variable that does not exist or does not fit its column, or a location
-/// with a backslash (an escape character to some databases, which could end
-/// its string early) never reaches a statement.
+/// variable that does not exist or does not fit its column never reaches a
+/// statement. The location is never refused: it is stored as typed (see
+/// locationForDbms).
 std::string checkDatabaseConfiguration(const Settings& settings);
 
 /// Turns database logging off: state Off, the database configuration

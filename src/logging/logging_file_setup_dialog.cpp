@@ -61,7 +61,8 @@ std::unique_ptr<QFileDialog> LoggingFileSetupDialog::makeFileChooser(QWidget* pa
     chooser->setDefaultSuffix(QStringLiteral("TXT"));
     chooser->setNameFilters({QStringLiteral("Text (Comma Delimited) (*.csv)"),
                              QStringLiteral("Text (Tab Delimited) (*.txt)"),
-                             QStringLiteral("All Files (*.*)")});
+                             // "*": "*.*" would hide files without an extension.
+                             QStringLiteral("All Files (*)")});
     chooser->selectNameFilter(QStringLiteral("Text (Comma Delimited) (*.csv)"));
     chooser->selectFile(QStringLiteral("DATA"));
     return chooser;

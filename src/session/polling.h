@@ -27,9 +27,10 @@ public:
 /// its kind, counts successes and failures, warns once after five failures
 /// in a row, shows the reading and gives the sampling pass its chance.
 ///
-/// Every transaction blocks the caller. The fifth-failure message box keeps
-/// timer ticks coming, so onTimer may be entered again while it is open;
-/// nothing here depends on the outer tick's state after the message.
+/// Every transaction blocks the caller. The fifth-failure message returns
+/// before it is dismissed, so the ticks, the counters and the sampling go on
+/// while its box is open; the tick that raised it leaves the display as it
+/// was.
 class PollingCycle {
 public:
     static constexpr int kFailuresBeforeMessage = 5;

@@ -69,8 +69,8 @@ void Sampler::takeSamples() {
     m_passTime = m_clock->now();
     if (m_nextSampleTime != 0 && m_passTime < m_nextSampleTime)
         return;
-    // Before the first read: a tick nested in a message box shown during the
-    // pass then finds nothing due.
+    // Before the first read: a tick that runs while a message of this pass
+    // is open then finds nothing due.
     scheduleNextSample();
 
     const int entries = m_state.meters.count();

@@ -28,8 +28,8 @@ class Transport;
 ///
 /// Everything runs on the user-interface thread inside a timer tick; a pass
 /// blocks it for one transaction per listed device. The next due time is set
-/// before the first read, so a tick nested in a message box shown during the
-/// pass finds nothing due.
+/// before the first read, so a tick that ran while a message of the pass was
+/// open (a message outside the tick waits for the operator) finds nothing due.
 class Sampler {
 public:
     /// `clock` must outlive the sampler.

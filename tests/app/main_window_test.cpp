@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include <filesystem>
 #include <fstream>
@@ -18,8 +19,8 @@
 #include "link/trace_window.h"
 #include "sim/server.h"
 #include "support/qt_application.h"
-#include "support/temp_dir.h"
 #include "support/recording_operator.h"
+#include "support/temp_dir.h"
 
 namespace tarvo {
 namespace {
@@ -30,9 +31,7 @@ namespace fs = std::filesystem;
 
 class MainWindowTest : public ::testing::Test {
 protected:
-    void writeSettings(const std::string& body) {
-        std::ofstream(dir.path() / "Tarvo.cfg") << body;
-    }
+    void writeSettings(const std::string& body) { std::ofstream(dir.path() / "Tarvo.cfg") << body; }
 
     QLineEdit* field(const char* name) { return window.findChild<QLineEdit*>(name); }
     QAction* action(const char* name) { return window.findChild<QAction*>(name); }
@@ -52,7 +51,7 @@ protected:
 
 TEST_F(MainWindowTest, FirstTickOpensTheSettingsPortScansAndPolls) {
     sim::PtyServer sim;
-    sim.bus().addDevice(sim::Model::Branch, 2, "PNL1");
+    sim.bus().addDevice(sim::Model::Branch, 2, "P\xDCL1"); // Latin-1, as the forms write
     sim.bus().addDevice(sim::Model::Circuit8, 3, "MAIN");
     writeSettings("port " + sim.slavePath() + "\nscan 3\n");
 
@@ -64,7 +63,7 @@ TEST_F(MainWindowTest, FirstTickOpensTheSettingsPortScansAndPolls) {
     window.onTimer();
     ASSERT_TRUE(state.port.isOpen());
     EXPECT_EQ(listLines(), (QStringList{
-                               "02 - PNL1 [Kyrel Branch Circuit Monitor, 42 Breakers]",
+                               "02 - PÜL1 [Kyrel Branch Circuit Monitor, 42 Breakers]",
                                "03 - MAIN [Kyrel Circuit Meter 8, 3-Phase Power Meter]",
                            }));
     EXPECT_EQ(window.findChild<QListWidget*>("meterList")->currentRow(), 0);
@@ -76,7 +75,7 @@ TEST_F(MainWindowTest, FirstTickOpensTheSettingsPortScansAndPolls) {
     window.onTimer();
     EXPECT_EQ(field("breakerField1")->text(), "1.000");
     EXPECT_EQ(field("breakerField42")->text(), "11.250");
-    EXPECT_EQ(field("panelNameField")->text(), "PNL1");
+    EXPECT_EQ(field("panelNameField")->text(), "PÜL1");
 }
 
 TEST_F(MainWindowTest, ClickingACircuitMeterSwitchesLayoutAndGreysDelays) {
@@ -200,6 +199,19 @@ TEST_F(MainWindowTest, TraceWindowShowsTransactionsOldestFirstWithCounters) {
               "Err #1, Timeout Waiting For Response");
 }
 
+TEST_F(MainWindowTest, TraceCountsShowTheTickThatChangedThem) {
+    sim::PtyServer sim;
+    sim.bus().addDevice(sim::Model::Branch, 1, "PNL1");
+    sim.bus().setFault(1, sim::Fault::BadCrc);
+    ASSERT_TRUE(state.port.open(sim.slavePath()));
+    state.selection = {1, BranchMonitor};
+    window.onDisplayComms();
+    window.onTimer();
+    EXPECT_EQ(window.traceWindow()->findChild<QLineEdit*>("badField")->text(), "1");
+    EXPECT_EQ(window.traceWindow()->findChild<QLineEdit*>("lastErrorField")->text(),
+              ModbusMaster::resultText(5));
+}
+
 TEST_F(MainWindowTest, EnterAndEscapeCloseTheWindow) {
     for (int key : {Qt::Key_Escape, Qt::Key_Return}) {
         window.show();
@@ -219,6 +231,24 @@ TEST_F(MainWindowTest, HelpShowsTheTopicOfTheActiveWindowAndTheIndex) {
     EXPECT_EQ(viewer->currentTopic(), "main_window");
     window.onHelpIndex();
     EXPECT_EQ(viewer->currentTopic(), "index");
+}
+
+TEST_F(MainWindowTest, HelpFromAModalFormTakesInputWhileTheFormIsOpen) {
+    window.show();
+    bool closedByKey = false;
+    QTimer::singleShot(0, [&] {
+        QWidget* form = QApplication::activeModalWidget();
+        ASSERT_NE(form, nullptr);
+        QTest::mouseClick(form->findChild<QPushButton*>("helpButton"), Qt::LeftButton);
+        auto* viewer = window.findChild<HelpViewer*>();
+        ASSERT_TRUE(viewer && viewer->isVisible());
+        // Through the window system, where modality blocks input.
+        QTest::keyClick(viewer->windowHandle(), Qt::Key_Escape);
+        closedByKey = !viewer->isVisible();
+        form->close();
+    });
+    window.onFileConfig();
+    EXPECT_TRUE(closedByKey) << "the page ignored input while the form was open";
 }
 
 TEST_F(MainWindowTest, EveryWindowHasAHelpPage) {
@@ -269,7 +299,8 @@ TEST_F(MainWindowTest, ConfigCommandsWithoutASelectionSayWhy) {
     action("delaysAction")->trigger();
     action("resetAction")->trigger();
     ASSERT_EQ(op.messages.size(), 3u);
-    EXPECT_EQ(op.messages[0].text, "You must select a valid meter before attempting to configure it!");
+    EXPECT_EQ(op.messages[0].text,
+              "You must select a valid meter before attempting to configure it!");
     EXPECT_EQ(op.messages[1].text, "You must select a valid meter before configuring alarms!");
     EXPECT_EQ(op.messages[2].text, "There is no valid meter selected to reset!");
 }

@@ -11,6 +11,7 @@
 #include "config/config_dialogs.h"
 #include "config/register_bank.h"
 #include "session/app_state.h"
+#include "sim/server.h"
 #include "support/qt_application.h"
 
 namespace tarvo {
@@ -24,11 +25,11 @@ class ConfigDialogsTest : public test::RegisterBankTest {
 protected:
     // Loads the form for a device of `kind` and shows it as the active
     // window, so focus moves as for the operator.
-    ConfigDialog& open(ConfigFormKind form, DeviceKind kind) {
+    ConfigDialog& open(ConfigFormKind form, DeviceKind kind, ConfigDialogs* from = nullptr) {
         devices.record(kAddress, kind);
         selection.selectedAddress = kAddress;
         selection.selectedKind = kind;
-        ConfigDialog& dialog = dialogs.dialog(form);
+        ConfigDialog& dialog = (from ? *from : dialogs).dialog(form);
         dialog.load(kAddress, kind);
         dialog.show();
         dialog.activateWindow();
@@ -112,7 +113,6 @@ TEST_F(ConfigDialogsTest, OddBreakersStandLeftOfEvenOnes) {
     EXPECT_EQ(three.second, one.second);
     EXPECT_EQ(three.first, one.first + 1);
     EXPECT_EQ(fortyTwo.first, one.first + 20);
-    EXPECT_EQ(child(dialog, "alarmLevel1")->maxLength(), 3);
     EXPECT_EQ(child<QLabel>(dialog, "breakersLabel")->text(), "Breakers - ");
     EXPECT_EQ(child(dialog, "panelName")->text(), "PNL1");
 }
@@ -255,6 +255,48 @@ TEST_F(ConfigDialogsTest, CircuitPanelBoxClickKeepsTypedText) {
     bank.log.clear();
     click(dialog, "setCtSize");
     EXPECT_EQ(bank.log, Log{"W 29 200"});
+}
+
+// Each row: a register value out of its field's range, as the simulator
+// holds it, and the button that must refuse it rather than write a cut value.
+struct CutCase {
+    const char* fault;
+    sim::Model model;
+    DeviceKind kind;
+    ConfigFormKind form;
+    int reg, value;
+    const char *field, *shown, *button, *message;
+};
+const CutCase kCuts[] = {
+    {"CT size cut to 1234 and set", sim::Model::Circuit8, CircuitMeter8,
+     ConfigFormKind::CircuitPanelConfig, 29, 12345, "ctSize", "12345", "setCtSize",
+     "Please enter an integer between 1 and 5999."},
+    {"100 A rating cut to 100 and written", sim::Model::Branch100A, BranchMonitor100A,
+     ConfigFormKind::BranchPanelConfig, 51, 1000, "rating1", "1000", "okButton",
+     "Please enter an integer between 10 and 100."},
+    {"alarm level cut to 655 and written", sim::Model::Branch, BranchMonitor,
+     ConfigFormKind::BreakerAlarmSetup, 135, 65535, "alarmLevel1", "65535", "okButton",
+     "Please enter an integer between 0 and 100."},
+};
+
+TEST_F(ConfigDialogsTest, ValuesReadAreShownWholeAndRefusedNotCut) {
+    for (const CutCase& c : kCuts) {
+        sim::PtyServer sim;
+        sim.bus().addDevice(c.model, kAddress, "PNL1");
+        sim.bus().setRegister(kAddress, c.reg, c.value);
+        SerialPort port;
+        ASSERT_TRUE(port.open(sim.slavePath()));
+        ConfigDialogs fromSim{{master, port, devices, op, panelName, boardName, currentScale, {}},
+                              selection,
+                              nullptr};
+        ConfigDialog& dialog = open(c.form, c.kind, &fromSim);
+        EXPECT_EQ(child(dialog, c.field)->text(), c.shown) << c.fault;
+        click(dialog, c.button);
+        ASSERT_FALSE(op.messages.empty()) << c.fault;
+        EXPECT_EQ(op.messages.back().text, c.message) << c.fault;
+        EXPECT_TRUE(sim.bus().writes().empty()) << c.fault;
+        dialog.close();
+    }
 }
 
 } // namespace

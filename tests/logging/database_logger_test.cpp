@@ -1,8 +1,10 @@
 // The row insert and table creation: value literals and statement texts,
 // then InsertSamples and createLogTable against the SQLite ODBC driver.
+#include <array>
 #include <clocale>
 #include <functional>
 #include <gtest/gtest.h>
+
 
 #include "core/operator.h"
 #include "logging/database_logger.h"
@@ -117,8 +119,7 @@ const ConfigCase kConfigs[] = {
     {"statement in a column name", "Samples", {3, SqlFloat, "Amps1)VALUES(1);DROP"}, "Here", true},
     {"variable index past the table", "Samples", {45, SqlVarChar, "x"}, "Here", true},
     {"location linked to a number column", "Samples", {1, SqlInteger, "x"}, "Here", true},
-    {"backslash in a stored location", "Samples", {1, SqlVarChar, "loc"}, "Here\\", true},
-    {"backslash in an unlinked location refused", "Samples", {3, SqlFloat, "a"}, "Here\\", false},
+    {"backslash in the location refused", "Samples", {1, SqlVarChar, "loc"}, "C:\\Here", false},
 };
 
 TEST(CheckDatabaseConfiguration, HandEditedNamesThatCarrySqlAreRefused) {
@@ -129,6 +130,18 @@ TEST(CheckDatabaseConfiguration, HandEditedNamesThatCarrySqlAreRefused) {
         settings.location = c.location;
         EXPECT_EQ(!checkDatabaseConfiguration(settings).empty(), c.refused) << c.fault;
     }
+}
+
+// Each row: a DBMS name and the location's text in its string literal.
+const std::array<std::array<const char*, 3>, 3> kBackslashes{{
+    {"MySQL reads a backslash as an escape", "MySQL", "C:\\\\Here"},
+    {"MariaDB reads a backslash as an escape", "5.5.5-10.11.6-MariaDB", "C:\\\\Here"},
+    {"standard SQL takes a backslash as it is", "PostgreSQL", "C:\\Here"},
+}};
+
+TEST(LocationForDbms, BackslashArrivesAsTyped) {
+    for (const auto& [fault, dbms, literal] : kBackslashes)
+        EXPECT_EQ(locationForDbms("C:\\Here", dbms), literal) << fault;
 }
 
 // Each row: a data source's type information and the four types chosen as

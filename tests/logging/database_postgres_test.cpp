@@ -148,7 +148,7 @@ TEST_F(PostgresLogging, ValuesOfEveryColumnKindReadBack) {
                     "clock time, text_time varchar(20), a1 double precision, a2 numeric(8,3), "
                     "a3 smallint, a4 varchar(12))"),
         "");
-    m_settings.location = "O'Hare's \"east\" panel";
+    m_settings.location = "O'Hare's \"east\" panel \\";
     m_settings.links = {{kMeterVariable, SqlInteger, "meter"},
                         {kLocationVariable, SqlVarChar, "loc"},
                         {kDateTimeVariable, SqlTimestamp, "stamp"},
@@ -163,7 +163,7 @@ TEST_F(PostgresLogging, ValuesOfEveryColumnKindReadBack) {
     insert();
     EXPECT_TRUE(m_op.messages.empty()) << m_op.messages[0].text;
     EXPECT_EQ(m_sql->query("SELECT * FROM " + m_table),
-              (Rows{{"17", "O'Hare's \"east\" panel", "2024-03-05 10:15:00", "2024-03-05",
+              (Rows{{"17", "O'Hare's \"east\" panel \\", "2024-03-05 10:15:00", "2024-03-05",
                      "10:15:00", "03/05/2024 10:15:00", "1.234", "2.234", "3", "4.234"}}));
 }
 

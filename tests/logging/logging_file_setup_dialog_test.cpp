@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -9,6 +10,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <optional>
 #include <string>
 
@@ -17,6 +19,7 @@
 #include "settings/settings.h"
 #include "support/qt_application.h"
 #include "support/recording_operator.h"
+#include "support/temp_dir.h"
 
 namespace tarvo {
 namespace {
@@ -149,8 +152,27 @@ TEST_F(LoggingFileSetupDialogTest, FileChooserOffersTheThreeFiltersAndTheDefault
     EXPECT_EQ(chooser->defaultSuffix(), "TXT");
     EXPECT_EQ(chooser->nameFilters(),
               (QStringList{"Text (Comma Delimited) (*.csv)", "Text (Tab Delimited) (*.txt)",
-                           "All Files (*.*)"}));
+                           "All Files (*)"}));
     EXPECT_EQ(chooser->selectedNameFilter(), "Text (Comma Delimited) (*.csv)");
+
+    // "All Files" lists a file without an extension beside one with.
+    const test::TempDir dir;
+    std::ofstream(dir.path() / "DATA") << "x";
+    std::ofstream(dir.path() / "x.csv") << "x";
+    chooser->setOption(QFileDialog::DontUseNativeDialog);
+    chooser->setDirectory(QString::fromStdString(dir.path().string()));
+    chooser->selectNameFilter(chooser->nameFilters().last());
+    auto* model = chooser->findChild<QFileSystemModel*>();
+    ASSERT_NE(model, nullptr);
+    const QModelIndex root = model->index(QString::fromStdString(dir.path().string()));
+    const auto listed = [&](const char* name) {
+        for (int row = 0; row < model->rowCount(root); ++row)
+            if (model->index(row, 0, root).data().toString() == name)
+                return true;
+        return false;
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return listed("x.csv"); }, 10000));
+    EXPECT_TRUE(listed("DATA"));
 }
 
 // The menu command: OK discards what waits in the file queue, even with

@@ -50,7 +50,7 @@ TEST(DatabaseSampling, RowsOfAPassReadBackWithTheDevicesValues) {
     state.meters.addDevice("20 - CM [Kyrel Circuit Meter 8, 3-Phase Power Meter]");
     Settings& settings = state.settings;
     // Stored exactly as typed, never read as SQL.
-    settings.location = "O'Brien's pump'); DROP TABLE Samples; --";
+    settings.location = "O'Brien's pump\\'); DROP TABLE Samples; --";
     settings.dsn = SharedOdbcConfig::kSqliteDsn;
     settings.table = "Samples";
     settings.links = {{kMeterVariable, SqlInteger, "Meter"},

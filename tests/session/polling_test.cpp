@@ -197,24 +197,6 @@ TEST_F(PollingTest, FailedReadShowsZerosExceptInTheTickOfTheMessage) {
     EXPECT_EQ(view.transfers, transfersBefore);
 }
 
-TEST_F(PollingTest, TicksDuringTheMessageGoOn) {
-    select(3, BranchMonitor);
-    int nested = 0;
-    op.onMessage = [&](const test::RecordingOperator::Message&) {
-        // The message box keeps the timer running: a sixth failure shows no
-        // second message, a success resets the count.
-        polling.onTimer();
-        scriptBranch(3, 1);
-        polling.onTimer();
-        ++nested;
-    };
-    for (int i = 0; i < 5; ++i)
-        polling.onTimer();
-    EXPECT_EQ(nested, 1);
-    EXPECT_EQ(op.messages.size(), 1u);
-    EXPECT_EQ(polling.consecutiveFailures(), 0);
-}
-
 TEST_F(PollingTest, PlainKindsCountEveryReadAndNeverWarn) {
     select(8, FullDataMeter);
     for (int i = 0; i < 8; ++i)
