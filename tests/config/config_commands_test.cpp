@@ -6,6 +6,8 @@
 namespace tarvo {
 namespace {
 
+using test::Log;
+
 class RecordingHost : public ConfigFormOpener, public AlarmLampDisplay {
 public:
     void openForm(ConfigFormKind form) override { opened.push_back(form); }
@@ -22,7 +24,35 @@ protected:
     ConfigCommands commands{master, bank, devices, op, host, host};
 };
 
-// The reset traffic of each family is asserted against the simulator.
+TEST_F(ConfigCommandsTest, AlarmResetClearsEachFamilysFlagsAndReadsTheLampsBack) {
+    const Log branch{"W 43 0", "W 44 0", "W 45 0", "W 46 0", "W 47 0", "W 48 0", "R 0 49"};
+    const struct {
+        const char* name;
+        int slaveId;
+        Log traffic;
+        std::size_t lampRegisters; // 0: lamps not touched
+    } cases[] = {
+        {"branch monitor", BranchMonitor, branch, 49},
+        {"100 A branch monitor", BranchMonitor100A, branch, 49},
+        {"circuit meter", CircuitMeter6, {"W 36 0", "R 0 37"}, 37},
+        {"energy-only meter", EnergyOnlyMeter, {}, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        devices.record(kAddress, c.slaveId);
+        bank.log.clear();
+        host.lampBlocks.clear();
+        commands.onAlarmReset(kAddress);
+        EXPECT_EQ(bank.log, c.traffic);
+        ASSERT_EQ(host.lampBlocks.size(), c.lampRegisters == 0 ? 0u : 1u);
+        if (c.lampRegisters != 0) {
+            EXPECT_EQ(host.lampBlocks[0].size(), c.lampRegisters);
+        }
+    }
+    EXPECT_TRUE(op.messages.empty());
+    EXPECT_EQ(op.busyDepth, 0);
+}
+
 TEST_F(ConfigCommandsTest, ResetHandsTheLampsZerosWhenTheReadBackFails) {
     devices.record(kAddress, CircuitMeter8);
     bank.set(36, 0x0140);

@@ -1,10 +1,11 @@
-// Form logic against a register bank. The traffic of each action on a real
-// line is asserted in config_sim_test.cpp; these are the cases it cannot
-// reach: refusals, failure fills and the meter boxes.
+// Form logic against a register bank: the exact traffic of each action,
+// refusals, failure fills and the meter boxes.
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <memory>
+#include <tuple>
+#include <utility>
 
 #include "config/breaker_forms.h"
 #include "config/circuit_forms.h"
@@ -31,7 +32,7 @@ protected:
     auto setpoints() { return opened<BreakerSetpointForm>(BranchMonitor, ""); }
     auto branchPanel(DeviceKind kind) {
         for (int k = 51; k <= 92; ++k)
-            bank.set(k, 20);
+            bank.set(k, 30);
         return opened<BranchPanelForm>(kind, "", kind);
     }
     auto circuitAlarm(float scale) {
@@ -47,10 +48,144 @@ protected:
             texts[static_cast<std::size_t>(field)] = text;
         return form.takeForm(texts);
     }
+    // The requests since the last call, as "R first count" and "W reg value".
+    Log traffic() { return std::exchange(bank.log, {}); }
 
     std::string panel = "P";
     std::string board = "B";
 };
+
+TEST_F(ConfigFormsTest, SetpointsWriteOnlyWhatChangedInOrder) {
+    auto r = regs(BranchMonitor);
+    BreakerSetpointForm form;
+    form.open(r, "PNL1");
+    EXPECT_EQ(traffic(), (Log{"R 135 42", "R 93 42"}));
+    ASSERT_FALSE(edit(form, {}));
+    form.writeChanged(r, op);
+    EXPECT_EQ(traffic(), Log{}) << "OK without changes";
+
+    ASSERT_FALSE(edit(form, {{BreakerSetpointForm::warningLevelField(42), "65"}}));
+    form.writeChanged(r, op);
+    EXPECT_EQ(traffic(), Log{"W 134 65"});
+
+    form.open(r, "PNL1");
+    traffic();
+    ASSERT_FALSE(edit(form, {{BreakerSetpointForm::alarmLevelField(1), "90"},
+                             {BreakerSetpointForm::warningLevelField(1), "85"}}));
+    form.writeChanged(r, op);
+    EXPECT_EQ(traffic(), (Log{"W 135 90", "W 93 85"}));
+
+    ASSERT_FALSE(edit(form, {{BreakerSetpointForm::kGlobalAlarmHoldoffField, "65535"}}));
+    form.set(r, BreakerSetpointForm::Global::AlarmHoldoff);
+    EXPECT_EQ(traffic(), (Log{"W 271 65535", "R 135 42", "R 93 42"}));
+    EXPECT_EQ(op.busyDepth, 0);
+}
+
+TEST_F(ConfigFormsTest, DelaysWriteAlarmBeforeWarning) {
+    auto r = regs(BranchMonitor);
+    BreakerDelayForm form;
+    form.open(r, "PNL1");
+    EXPECT_EQ(traffic(), (Log{"R 219 42", "R 177 42"}));
+    ASSERT_FALSE(edit(form, {{BreakerDelayForm::warningDelayField(42), "7"},
+                             {BreakerDelayForm::alarmDelayField(1), "30"}}));
+    form.writeChanged(r, op);
+    EXPECT_EQ(traffic(), (Log{"W 219 30", "W 218 7"}));
+}
+
+TEST_F(ConfigFormsTest, CircuitAlarmConversionsOnTheLine) {
+    auto r = regs(CircuitMeter8);
+    bank.set(30, 12010);
+    bank.set(73, 0x0208);
+    CircuitAlarmForm form;
+    form.open(r, "PNL1", "BRD1", 0.01f);
+    EXPECT_EQ(traffic(), (Log{"R 30 8", "R 73 1"}));
+    EXPECT_EQ(form.showValues()[CircuitAlarmForm::VoltageOverField], "120.1");
+    form.writeChanged(r, op, 0.01f);
+    EXPECT_EQ(traffic(), Log{"W 73 8"}) << "120.1 is not rewritten; bit 9 has no box";
+
+    bank.set(30, 12000);
+    bank.set(73, 0x0040);
+    form.open(r, "PNL1", "BRD1", 0.01f);
+    traffic();
+    ASSERT_FALSE(edit(form, {{CircuitAlarmForm::VoltageOverField, "120.1"},
+                             {CircuitAlarmForm::CurrentOverField, "5"}}));
+    form.writeChanged(r, op, 0.01f);
+    EXPECT_EQ(traffic(), (Log{"W 30 12009", "W 32 500", "W 73 448"}));
+
+    form.open(r, "PNL1", "BRD1", 0.001f);
+    traffic();
+    ASSERT_FALSE(edit(form, {{CircuitAlarmForm::CurrentOverField, "100"}}));
+    form.writeChanged(r, op, 0.001f);
+    EXPECT_EQ(traffic(), Log{}) << "99999 does not fit a register";
+
+    bank.failReads = {30};
+    form.open(r, "PNL1", "BRD1", 0.01f);
+    const auto texts = form.showValues();
+    EXPECT_EQ(texts[CircuitAlarmForm::VoltageOverField], "-0.01");
+    EXPECT_EQ(texts[CircuitAlarmForm::PhaseLossField], "-1");
+    const auto failure = form.takeForm(texts);
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->field, CircuitAlarmForm::CurrentOverField);
+    EXPECT_EQ(failure->error.message, "Please enter a number between 0 and 65535.");
+}
+
+TEST_F(ConfigFormsTest, BranchPanelNameAndRatingTraffic) {
+    for (int k = 51; k <= 92; ++k)
+        bank.set(k, 20);
+    bank.set(49, 2);
+    bank.set(50, 5);
+    bank.set(261, 1);
+    bank.set(262, 1003);
+    auto r = regs(BranchMonitor);
+    std::string panelName = "PNL1";
+    BranchPanelForm form;
+    form.open(r, panelName, BranchMonitor);
+    EXPECT_EQ(traffic(), (Log{"R 51 42", "R 49 2", "R 261 2"}));
+    EXPECT_EQ(form.firmwareLine, "Firmware V2.5");
+    EXPECT_EQ(form.serialLine, "Serial Number - 00066539");
+
+    ASSERT_FALSE(edit(form, {{BranchPanelForm::kPanelNameField, "P1"}}));
+    form.setPanelName(r, panelName);
+    EXPECT_EQ(traffic(), (Log{"W 273 20529", "W 274 8224", "R 273 2", "R 51 42"}));
+    EXPECT_EQ(panelName, "P1  ");
+    EXPECT_EQ(form.headerName, "P1  ");
+
+    ASSERT_FALSE(edit(form, {{BranchPanelForm::ratingField(7), "30"}}));
+    form.writeChanged(r, op);
+    EXPECT_EQ(traffic(), Log{"W 57 30"});
+}
+
+TEST_F(ConfigFormsTest, CircuitPanelSetsTraffic) {
+    bank.set(72, 0x0007);
+    bank.set(29, 100);
+    auto r = regs(CircuitMeter8);
+    std::string panelName = "PNL1", boardName = "BRD1";
+    CircuitPanelForm form;
+    form.open(r, op, panelName, boardName, CircuitMeter8);
+    EXPECT_EQ(traffic(), (Log{"R 42 2", "R 44 2", "R 38 4", "R 29 1", "R 72 1"}));
+    form.setMeterEnable(r, op, panelName, boardName);
+    EXPECT_EQ(traffic(), (Log{"W 72 7", "R 38 4", "R 29 1", "R 72 1"}));
+    ASSERT_EQ(op.messages.size(), 1u);
+    EXPECT_EQ(op.messages[0].text,
+              "When using a network display, you should perform a\r\n'FIND METERS' operation "
+              "at the display after changing meter selection\r\nsettings.  Otherwise, comms "
+              "failures may occur.");
+
+    ASSERT_FALSE(edit(form, {{CircuitPanelForm::BoardNameField, "X"}}));
+    form.setBoardName(r, op, panelName, boardName);
+    EXPECT_EQ(traffic(), (Log{"W 40 22560", "W 41 8224", "R 38 4"}));
+    EXPECT_EQ(boardName, "X   ");
+    EXPECT_EQ(form.headerBoardName, "X   ");
+    EXPECT_EQ(form.boardNameEdit, "X   ");
+
+    ASSERT_FALSE(edit(form, {{CircuitPanelForm::CtSizeField, "200"}}));
+    form.setCtSize(r);
+    EXPECT_EQ(traffic(), Log{"W 29 200"});
+
+    bank.set(72, 0x8003);
+    form.refresh(r, op, panelName, boardName);
+    EXPECT_FALSE(form.editingAllowed);
+}
 
 // What takeForm refuses names its field, so the dialog can focus it, and the
 // bounds. A block that could not be read holds -1, which is refused too, so
@@ -115,12 +250,17 @@ TEST_F(ConfigFormsTest, SetpointSetReReadReplacesTypedUnwrittenLevels) {
     EXPECT_EQ(form->alarmLevels[1], 44);
 }
 
-// The 100 A lines are read from the dialog in config_dialogs_test.cpp.
-TEST_F(ConfigFormsTest, BranchPanelOf50AMonitorShowsItsRange) {
-    auto form = branchPanel(BranchMonitor);
-    EXPECT_EQ(form->maxLine, "Max Breaker Amps - 50");
-    EXPECT_EQ(form->minLine, "Min Breaker Amps - 10");
-    EXPECT_EQ(form->showValues()[BranchPanelForm::kGlobalRatingField], "20");
+TEST_F(ConfigFormsTest, BranchPanelShowsTheRangeOfItsKind) {
+    const std::tuple<DeviceKind, const char*, const char*> cases[] = {
+        {BranchMonitor, "Max Breaker Amps - 50", "20"},
+        {BranchMonitor100A, "Max Breaker Amps - 100", "60"},
+    };
+    for (const auto& [kind, maxLine, globalRating] : cases) {
+        auto form = branchPanel(kind);
+        EXPECT_EQ(form->maxLine, maxLine);
+        EXPECT_EQ(form->minLine, "Min Breaker Amps - 10");
+        EXPECT_EQ(form->showValues()[BranchPanelForm::kGlobalRatingField], globalRating);
+    }
 }
 
 TEST(SerialNumberLineTest, PrintsSignedZeroPadded) {

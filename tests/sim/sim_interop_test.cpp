@@ -52,10 +52,13 @@ protected:
     sim::PtyServer sim;
 };
 
-TEST_F(MbpollInterop, ReadsHoldingRegisters) {
+TEST_F(MbpollInterop, ReadsRegistersAndTheIdentification) {
     // "PNL1" as two registers: 0x504E, 0x4C31.
     expectMbpoll({"-a", "2", "-r", "273", "-c", "2", sim.slavePath()},
                  {"[273]: \t20558", "[274]: \t19505"});
+    expectMbpoll(
+        {"-a", "2", "-u", sim.slavePath()},
+        {"Id    : 0xE6", "Status: On", "Data  : Kyrel Branch Circuit Monitor, 42 Breakers"});
 }
 
 TEST_F(MbpollInterop, WritesOneRegisterWithFunction6) {
@@ -65,12 +68,6 @@ TEST_F(MbpollInterop, WritesOneRegisterWithFunction6) {
     EXPECT_EQ(std::tie(writes[0].address, writes[0].reg, writes[0].value), std::tuple(2, 268, 65));
     EXPECT_EQ(sim.bus().frames().back().bytes.at(1), 6) << "function 6, not 16";
     EXPECT_EQ(sim.bus().registerValue(2, 93), 65) << "the global warning limit reached breaker 1";
-}
-
-TEST_F(MbpollInterop, ReadsTheIdentificationWithReportSlaveId) {
-    expectMbpoll(
-        {"-a", "2", "-u", sim.slavePath()},
-        {"Id    : 0xE6", "Status: On", "Data  : Kyrel Branch Circuit Monitor, 42 Breakers"});
 }
 
 // A null-modem cable between two pseudo-terminals: what one program writes on
