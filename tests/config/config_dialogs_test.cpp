@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QLabel>
@@ -163,6 +165,47 @@ TEST_F(ConfigDialogsTest, LettersThenCriticalClickIsNotANumber) {
     EXPECT_EQ(field->selectedText(), field->text());
     click(dialog, "cancelButton");
     EXPECT_TRUE(bank.writes().empty());
+}
+
+// The buttons and boxes reach the form; what each action writes is proven on
+// the forms themselves.
+TEST_F(ConfigDialogsTest, EachGlobalSetButtonWritesItsOwnRegister) {
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        {"globalWarningLimit", "setGlobalWarningLimit", "W 268 50"},
+        {"globalAlarmLimit", "setGlobalAlarmLimit", "W 269 50"},
+        {"globalWarningHoldoff", "setGlobalWarningHoldoff", "W 270 50"},
+        {"globalAlarmHoldoff", "setGlobalAlarmHoldoff", "W 271 50"},
+    };
+    ConfigDialog& dialog = open(ConfigFormKind::BreakerAlarmSetup, BranchMonitor);
+    for (const auto& [field, button, write] : cases) {
+        bank.log.clear();
+        child(dialog, field)->setText("50");
+        click(dialog, button);
+        EXPECT_EQ(bank.writes(), Log{write});
+    }
+}
+
+TEST_F(ConfigDialogsTest, CircuitAlarmOkWritesTheFieldsAndBoxesConverted) {
+    bank.set(30, 12010);
+    bank.set(73, 0x0040);
+    ConfigDialog& dialog = open(ConfigFormKind::CircuitAlarmSetup, CircuitMeter8);
+    EXPECT_EQ(child(dialog, "voltageOver")->text(), "120.1");
+    EXPECT_TRUE(child<QCheckBox>(dialog, "phaseLossCritical")->isChecked());
+    child(dialog, "currentOver")->setText("5");
+    bank.log.clear();
+    click(dialog, "okButton");
+    EXPECT_EQ(bank.log, (Log{"W 32 500", "W 73 448"}));
+}
+
+TEST_F(ConfigDialogsTest, BranchPanelShowsItsRangeAndRenamesThePanel) {
+    for (int reg = 51; reg <= 92; ++reg)
+        bank.set(reg, 60);
+    ConfigDialog& dialog = open(ConfigFormKind::BranchPanelConfig, BranchMonitor100A);
+    EXPECT_EQ(child(dialog, "maxLine")->text(), "Max Breaker Amps - 100");
+    child(dialog, "panelNameEdit")->setText("P1");
+    click(dialog, "setPanelName");
+    EXPECT_EQ(child(dialog, "headerPanelName")->text(), "P1  ");
+    EXPECT_EQ(panelName, "P1  ");
 }
 
 TEST_F(ConfigDialogsTest, CircuitPanelEditLockHidesSetsAndDisablesBoardName) {
