@@ -7,7 +7,6 @@
 #include <array>
 #include <cstring>
 #include <thread>
-#include <tuple>
 
 #include "devices/device_kind.h"
 #include "link/comm_trace.h"
@@ -105,47 +104,47 @@ TEST_F(SimLink, EveryKindIdentifiesItselfAndAnswersItsMainBlock) {
     EXPECT_FALSE(modelFromName("Branch").has_value()) << "kind names are lower case";
 }
 
-TEST_F(SimLink, WritesChangeTheDeviceAndTheLogShowsTheExactTraffic) {
-    sim.bus().clearLog();
-    const auto before = Clock::now();
-    ASSERT_EQ(master.writeSingleRegister(port, 2, 43, 0), Ok);
-    ASSERT_EQ(master.writeSingleRegister(port, 3, 29, 200), Ok);
-    ASSERT_EQ(read(3, 29, 1), Ok);
-    EXPECT_EQ(values[0], 200);
+// Raw requests, the raw reply each must get ("": silence), and how the log
+// files it; `accepted` is the first write the log must show (-1: none).
+struct ExchangeCase {
+    const char* fault;
+    const char *request, *reply;
+    FrameStatus status;
+    int accepted;
+};
+const ExchangeCase kExchanges[] = {
+    {"a write not echoed", "03 06 00 1D 00 C8", "03 06 00 1D 00 C8", FrameStatus::Answered, 1},
+    {"function 4 taken", "02 04 00 00 00 01", "02 84 01", FrameStatus::Exception, -1},
+    {"a register the branch monitor lacks read", "02 03 01 13 00 03", "02 83 02",
+     FrameStatus::Exception, -1},
+    {"a read-only register written", "02 06 00 00 00 01", "02 86 02", FrameStatus::Exception, 0},
+    {"function 17 answered by a device without it", "06 11", "06 91 01", FrameStatus::Exception,
+     -1},
+    {"another address answered", "32 03 00 00 00 01", "", FrameStatus::NotForUs, -1},
+    {"a broadcast answered", "00 06 01 0C 00 3C", "", FrameStatus::Broadcast, 1},
+};
 
-    const char* const sent[] = {"02 06 00 2B 00 00", "03 06 00 1D 00 C8", "03 03 00 1D 00 01"};
-    const auto frames = sim.bus().frames();
-    ASSERT_EQ(frames.size(), 3u);
-    for (std::size_t i = 0; i < frames.size(); ++i) {
-        EXPECT_EQ(test::toHex(frames[i].bytes), test::toHex(withCrc(fromHex(sent[i]))));
-        EXPECT_EQ(frames[i].status, FrameStatus::Answered);
-        EXPECT_GE(frames[i].time, i == 0 ? before : frames[i - 1].time);
-    }
-    const auto writes = sim.bus().writes();
-    ASSERT_EQ(writes.size(), 2u);
-    for (std::size_t i = 0; i < 2; ++i)
-        EXPECT_EQ(std::tie(writes[i].address, writes[i].reg, writes[i].value, writes[i].accepted),
-                  i == 0 ? std::tuple(2, 43, 0, true) : std::tuple(3, 29, 200, true));
-}
-
-TEST_F(SimLink, UnsupportedThingsGetExceptionReplies) {
-    // Function 4 is not among the devices' functions: exception 01.
-    EXPECT_EQ(test::toHex(exchangeRaw(withCrc(fromHex("02 04 00 00 00 01")))),
-              test::toHex(withCrc(fromHex("02 84 01"))));
-    // A register the branch monitor does not have: exception 02.
-    EXPECT_EQ(test::toHex(exchangeRaw(withCrc(fromHex("02 03 01 13 00 03")))),
-              test::toHex(withCrc(fromHex("02 83 02"))));
-    EXPECT_EQ(read(2, 273, 3), ExceptionResponse);
-    // Writing a read-only register: exception 02 and a refused write in the log.
-    EXPECT_EQ(master.writeSingleRegister(port, 2, 0, 1), ExceptionResponse);
-    const auto writes = sim.bus().writes();
-    ASSERT_FALSE(writes.empty());
-    EXPECT_FALSE(writes.back().accepted);
-    // A device that does not do function 17 answers it with exception 01.
+TEST_F(SimLink, RawRequestsGetTheirExactRepliesAndLogEntries) {
     sim.bus().withDevice(6, [](Device& d) { d.setAnswersSlaveId(false); });
-    int slaveId = 0;
-    std::array<char, ModbusMaster::kSlaveIdTextSize> text{};
-    EXPECT_EQ(master.reportSlaveId(port, 6, slaveId, text), ExceptionResponse);
+    for (const ExchangeCase& c : kExchanges) {
+        SCOPED_TRACE(c.fault);
+        sim.bus().clearLog();
+        const auto before = Clock::now();
+        const test::Bytes reply = exchangeRaw(withCrc(fromHex(c.request)));
+        EXPECT_EQ(test::toHex(reply), *c.reply ? test::toHex(withCrc(fromHex(c.reply))) : "");
+        const auto frames = sim.bus().frames();
+        ASSERT_EQ(frames.size(), 1u);
+        EXPECT_EQ(frames[0].status, c.status);
+        EXPECT_GE(frames[0].time, before);
+        const auto writes = sim.bus().writes();
+        ASSERT_EQ(writes.empty(), c.accepted < 0);
+        if (c.accepted >= 0) {
+            EXPECT_EQ(writes.front().accepted, c.accepted == 1);
+        }
+    }
+    EXPECT_EQ(sim.bus().registerValue(3, 29), 200);
+    EXPECT_EQ(sim.bus().registerValue(2, 93), 60) << "the broadcast reached every branch monitor";
+    EXPECT_EQ(sim.bus().registerValue(4, 134), 60);
 }
 
 // Each fault, named as the control channel names it, spoils exactly one
@@ -205,19 +204,6 @@ TEST_F(SimLink, ABusFaultHitsEveryDeviceAndADevicesOwnFaultWins) {
     sim.bus().clearFaults();
     EXPECT_EQ(read(2, 0, 1), Ok);
     EXPECT_EQ(read(4, 0, 1), Ok);
-}
-
-TEST_F(SimLink, OtherAddressesAndBroadcastsGetSilence) {
-    sim.bus().clearLog();
-    EXPECT_EQ(read(50, 0, 1), Timeout);
-    // A broadcast write reaches every device that takes it; nobody answers.
-    EXPECT_EQ(master.writeSingleRegister(port, 0, 268, 60), Timeout);
-    const auto frames = sim.bus().frames();
-    ASSERT_EQ(frames.size(), 2u);
-    EXPECT_EQ(frames[0].status, FrameStatus::NotForUs);
-    EXPECT_EQ(frames[1].status, FrameStatus::Broadcast);
-    EXPECT_EQ(sim.bus().registerValue(2, 93), 60);
-    EXPECT_EQ(sim.bus().registerValue(4, 134), 60);
 }
 
 // Bad input: each chunk is followed by silence, so the simulator takes it
