@@ -226,7 +226,8 @@ TEST(AddDatabaseTableDialog, NameChecksAndColumnChoice) {
     auto* name = dialog.findChild<QLineEdit*>("nameField");
     name->setText("log-2024");
     dialog.onOk();
-    ASSERT_EQ(op.messages.size(), 1u) << "the name rule's own message";
+    ASSERT_EQ(op.messages.size(), 1u);
+    EXPECT_EQ(op.messages[0].text, checkNewTableName("log-2024"));
     EXPECT_EQ(dialog.result(), QDialog::Rejected) << "the dialog stays open";
     op.messages.clear();
     name->setText("log_2024");

@@ -3,17 +3,14 @@
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
 
 #include "link/trace_window.h"
-#include "logging/sample_queue.h"
 #include "settings/settings.h"
 #include "support/recording_operator.h"
 
@@ -143,45 +140,6 @@ TEST_F(LoggingFileSetupDialogTest, FileChooserOffersTheThreeFiltersAndTheDefault
               (QStringList{"Text (Comma Delimited) (*.csv)", "Text (Tab Delimited) (*.txt)",
                            "All Files (*)"}));
     EXPECT_EQ(chooser->selectedNameFilter(), "Text (Comma Delimited) (*.csv)");
-}
-
-// The menu command: OK discards what waits in the file queue, even with
-// nothing changed; Cancel leaves it.
-struct MenuCase {
-    const char* name;
-    const char* button;
-    bool accepted;
-    std::size_t left;
-};
-
-TEST_F(LoggingFileSetupDialogTest, FileConfigOkDiscardsTheWaitingRecords) {
-    const MenuCase cases[] = {
-        {"OK with nothing changed", "okButton", true, 0},
-        {"Cancel", "cancelButton", false, 2},
-    };
-    for (const MenuCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        SampleQueue fileQueue;
-        SampleQueue databaseQueue;
-        std::weak_ptr<const LogSample> watch;
-        {
-            auto shared = std::make_shared<LogSample>();
-            watch = shared;
-            fileQueue.push(shared);
-            databaseQueue.push(shared);
-            fileQueue.push(std::make_shared<LogSample>());
-        }
-        QTimer::singleShot(0, [&] {
-            auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-            ASSERT_NE(d, nullptr);
-            QTest::mouseClick(d->findChild<QPushButton*>(c.button), Qt::LeftButton);
-        });
-        EXPECT_EQ(runFileConfig(settings, fileQueue, op, {}, nullptr), c.accepted);
-        EXPECT_EQ(fileQueue.size(), c.left);
-        EXPECT_FALSE(watch.expired()) << "the database queue still holds its record";
-        databaseQueue.clear();
-        EXPECT_EQ(watch.expired(), c.accepted);
-    }
 }
 
 TEST(TraceWindowDroppedTest, ShowsTheDroppedCountBesideBad) {
