@@ -144,8 +144,16 @@ TEST_F(ConfigurationDialogTest, ControlsActAtOnceAndCancelRestoresAllButTheScanD
     EXPECT_EQ(scheduled, 0);
 }
 
+// A refused location keeps the dialog open on its field; OK then stores.
 TEST_F(ConfigurationDialogTest, OkStoresLocationAndIntervalAndReschedules) {
     open();
+    child<QLineEdit>("locationEdit")->setText("Plant\nsave_file /etc/passwd"); // pasted
+    click("okButton");
+    EXPECT_EQ(dialog->focusWidget(), child<QLineEdit>("locationEdit"));
+    EXPECT_EQ(settings.location, "Here");
+    EXPECT_EQ(scheduled, 0);
+    ASSERT_EQ(op.messages.size(), 1u);
+    EXPECT_EQ(op.messages[0].text, "The Location name may not contain control characters");
     type("locationEdit", "Plant 4");
     type("intervalEdit", "8");
     leave("intervalEdit");
@@ -156,17 +164,6 @@ TEST_F(ConfigurationDialogTest, OkStoresLocationAndIntervalAndReschedules) {
     EXPECT_EQ(settings.location, "Plant 4");
     EXPECT_EQ(settings.interval, 6);
     EXPECT_EQ(scheduled, 1);
-}
-
-TEST_F(ConfigurationDialogTest, RefusedLocationKeepsTheDialogOpenWithTheFieldFocused) {
-    open();
-    child<QLineEdit>("locationEdit")->setText("Plant\nsave_file /etc/passwd"); // pasted
-    click("okButton");
-    EXPECT_EQ(dialog->focusWidget(), child<QLineEdit>("locationEdit"));
-    EXPECT_EQ(settings.location, "Here");
-    EXPECT_EQ(scheduled, 0);
-    ASSERT_EQ(op.messages.size(), 1u);
-    EXPECT_EQ(op.messages[0].text, "The Location name may not contain control characters");
 }
 
 TEST_F(ConfigurationDialogTest, SaveWritesTheShownIntervalAndTheTakenLocation) {
