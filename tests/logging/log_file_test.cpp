@@ -16,6 +16,7 @@
 #include "logging/sample_queue.h"
 #include "settings/settings.h"
 #include "support/local_zone.h"
+#include "support/temp_dir.h"
 
 namespace tarvo {
 namespace {
@@ -61,15 +62,9 @@ std::string circuitRow(char d, int address, bool skip25) {
 class LogFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("tarvo-logfile-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        settings.saveFile = (dir / "DATA.TXT").string();
+        settings.saveFile = dir.file("DATA.TXT");
         settings.fileLoggingActive = true;
     }
-    void TearDown() override { fs::remove_all(dir); }
 
     std::string file() const {
         std::ifstream in(settings.saveFile, std::ios::binary);
@@ -79,7 +74,7 @@ protected:
     }
 
     test::LocalZone zone{"UTC0"};
-    fs::path dir;
+    test::TempDir dir{"tarvo-logfile"};
     Settings settings;
     SampleQueue queue;
 };
@@ -143,16 +138,6 @@ TEST_F(LogFileTest, NumbersKeepTheirPointUnderADecimalCommaLocale) {
     EXPECT_EQ(file(), circuitRow(',', 9, false));
 }
 
-TEST_F(LogFileTest, APassAppendsOneLinePerDeviceInSamplingOrder) {
-    std::ofstream(settings.saveFile) << "earlier line\n";
-    queue.push(record(3));
-    queue.push(record(7));
-    queue.push(record(12, CircuitMeter8));
-    WriteLogFile(settings, queue);
-    EXPECT_EQ(file(),
-              "earlier line\n" + branchRow(',', 3) + branchRow(',', 7) + circuitRow(',', 12, true));
-}
-
 TEST_F(LogFileTest, WritesNothingAndKeepsRecordsUnlessAllThreeConditionsHold) {
     const struct {
         const char* fault;
@@ -176,22 +161,25 @@ TEST_F(LogFileTest, WritesNothingAndKeepsRecordsUnlessAllThreeConditionsHold) {
 }
 
 TEST_F(LogFileTest, UnopenableFileKeepsRecordsForTheNextPassOldestFirst) {
-    settings.saveFile = (dir / "missing-folder" / "DATA.TXT").string();
+    settings.saveFile = dir.file("missing-folder/DATA.TXT");
     queue.push(record(3));
     queue.push(record(7));
     LogFileResult r = WriteLogFile(settings, queue);
     EXPECT_FALSE(r.opened);
     EXPECT_EQ(queue.size(), 2u);
 
-    // The next pass, a minute later, finds the folder there.
-    fs::create_directories(dir / "missing-folder");
+    // The next pass, a minute later, finds the folder there and appends to
+    // the file in it, one line per device in sampling order.
+    fs::create_directories(dir.path() / "missing-folder");
+    std::ofstream(settings.saveFile) << "earlier line\n";
+    queue.push(record(12, CircuitMeter8));
     queue.push(record(3, BranchMonitor, kStamp + 60));
     r = WriteLogFile(settings, queue);
     EXPECT_TRUE(r.opened);
-    EXPECT_EQ(r.written, 3u);
+    EXPECT_EQ(r.written, 4u);
     EXPECT_TRUE(queue.empty());
-    EXPECT_EQ(file(),
-              branchRow(',', 3) + branchRow(',', 7) + branchRow(',', 3, "07/04/2026 14:06:09"));
+    EXPECT_EQ(file(), "earlier line\n" + branchRow(',', 3) + branchRow(',', 7) +
+                          circuitRow(',', 12, true) + branchRow(',', 3, "07/04/2026 14:06:09"));
 }
 
 // A file size limit (ulimit -f) reached in the middle of a row, in a child

@@ -46,11 +46,16 @@ TEST(BindOdbc, ResultAndTextOfEachLibrary) {
             EXPECT_EQ(bindFailureText(c.result), c.text) << c.fault;
         }
     }
-    // The stand-in binds but gives no environment.
+    // The stand-in binds but gives no environment and knows no data source.
     OdbcLibrary stub({TARVO_ODBC_STUB});
     ASSERT_EQ(BindOdbc(stub), Bound);
     EXPECT_FALSE(stub.ensureEnvironment());
     EXPECT_FALSE(stub.hasEnvironment());
+    RecordingOperator op;
+    EXPECT_TRUE(ListDataSources(stub, op).empty());
+    ASSERT_EQ(op.messages.size(), 1u);
+    EXPECT_EQ(op.messages[0].text, "Could not find any defined databases (DSN)\nThese are usually "
+                                   "added with the \"32bit ODBC\" Control Panel");
 }
 
 TEST(BindOdbc, SystemDriverManagerBindsTwiceWithOneEnvironment) {
@@ -74,16 +79,6 @@ TEST(BindOdbc, SystemDriverManagerBindsTwiceWithOneEnvironment) {
     ASSERT_EQ(op.messages.size(), 1u);
     EXPECT_EQ(op.messages[0].text,
               "Can't connect to this database, Data source not found, no default is available");
-}
-
-TEST(ListDataSources, NoSourceAtAllTellsHowToAddOne) {
-    OdbcLibrary odbc({TARVO_ODBC_STUB}); // knows no data source
-    ASSERT_EQ(BindOdbc(odbc), Bound);
-    RecordingOperator op;
-    EXPECT_TRUE(ListDataSources(odbc, op).empty());
-    ASSERT_EQ(op.messages.size(), 1u);
-    EXPECT_EQ(op.messages[0].text, "Could not find any defined databases (DSN)\nThese are usually "
-                                   "added with the \"32bit ODBC\" Control Panel");
 }
 
 // Each row: what SQLConnect returned, the SQLSTATE the driver manager

@@ -5,32 +5,21 @@
 #include <QRadioButton>
 #include <QTest>
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "link/serial_port.h"
 #include "settings/settings.h"
 #include "support/qt_application.h"
 #include "support/recording_operator.h"
+#include "support/temp_dir.h"
 
 namespace tarvo {
 namespace {
 
 [[maybe_unused]] auto* const kQt = ::testing::AddGlobalTestEnvironment(new test::QtApplication);
 
-namespace fs = std::filesystem;
-
 class ConfigurationDialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("tarvo-configdlg-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
         settings.portName = "COM2:";
         settings.speedCode = SerialPort::kSpeed9600;
         settings.parityCode = SerialPort::kParityNone;
@@ -38,14 +27,10 @@ protected:
         settings.dsn = "plant";
         settings.table = "samples";
     }
-    void TearDown() override {
-        dialog.reset();
-        fs::remove_all(dir);
-    }
 
     void open() {
         dialog = std::make_unique<ConfigurationDialog>(
-            settings, op, dir / "Tarvo.cfg",
+            settings, op, dir.file("Tarvo.cfg"),
             ConfigurationDialog::Actions{[this](const std::string& name) {
                                              opened.push_back(name);
                                              if (openSucceeds)
@@ -77,12 +62,8 @@ protected:
         e->clear();
         QTest::keyClicks(e, t);
     }
-    std::string savedFile() {
-        std::ostringstream s;
-        s << std::ifstream(dir / "Tarvo.cfg").rdbuf();
-        return s.str();
-    }
 
+    test::TempDir dir{"tarvo-configdlg"};
     Settings settings;
     test::RecordingOperator op;
     std::unique_ptr<ConfigurationDialog> dialog;
@@ -90,12 +71,13 @@ protected:
     bool openSucceeds = true;
     int scheduled = 0;
     int helps = 0;
-    fs::path dir;
 };
 
 TEST_F(ConfigurationDialogTest, OpensWithTheCurrentValues) {
     settings.location = "Plant 4";
     settings.scan = 16;
+    settings.speedCode = SerialPort::kSpeed4800;
+    settings.parityCode = SerialPort::kParityEven;
     open();
     EXPECT_EQ(text("locationEdit"), "Plant 4");
     EXPECT_EQ(text("intervalEdit"), "5 min");
@@ -108,19 +90,12 @@ TEST_F(ConfigurationDialogTest, OpensWithTheCurrentValues) {
         << "each port button tells which device it opens here";
     click("helpButton");
     EXPECT_EQ(helps, 1);
-}
-
-TEST_F(ConfigurationDialogTest, OpensWithTheMatchingRadioButtonsChecked) {
-    settings.portName = "COM4:";
-    settings.speedCode = SerialPort::kSpeed4800;
-    settings.parityCode = SerialPort::kParityEven;
-    open();
     for (const char* name : {"com1Radio", "com2Radio", "com3Radio", "com4Radio", "speed2400Radio",
                              "speed4800Radio", "speed9600Radio", "speed19200Radio",
                              "parityNoneRadio", "parityEvenRadio", "parityOddRadio"}) {
         const std::string n = name;
         EXPECT_EQ(child<QRadioButton>(name)->isChecked(),
-                  n == "com4Radio" || n == "speed4800Radio" || n == "parityEvenRadio")
+                  n == "com2Radio" || n == "speed4800Radio" || n == "parityEvenRadio")
             << name;
     }
 }
@@ -131,9 +106,7 @@ TEST_F(ConfigurationDialogTest, UneditedLocationSurvivesOkAsItsBytes) {
     for (const std::string& stored : {std::string(50, 'L'), std::string("Z\xFCrich")}) {
         settings.location = stored;
         open();
-        EXPECT_EQ(text("locationEdit").size(), stored == "Z\xFCrich" ? 6 : 50);
         click("okButton");
-        EXPECT_EQ(dialog->result(), QDialog::Accepted);
         EXPECT_EQ(settings.location, stored);
     }
 }
@@ -142,8 +115,11 @@ TEST_F(ConfigurationDialogTest, ControlsActAtOnceAndCancelRestoresAllButTheScanD
     settings.interval = 15;
     open();
     click("com3Radio");
-    EXPECT_EQ(opened, (std::vector<std::string>{"COM3:"}));
     EXPECT_EQ(text("portEdit"), "COM3:");
+    openSucceeds = false;
+    click("com4Radio");
+    EXPECT_EQ(opened, (std::vector<std::string>{"COM3:", "COM4:"}));
+    EXPECT_EQ(text("portEdit"), "COM3:") << "a port that failed to open is not shown";
     click("speed19200Radio");
     click("parityOddRadio");
     click("scanDepthDownButton");
@@ -168,17 +144,16 @@ TEST_F(ConfigurationDialogTest, ControlsActAtOnceAndCancelRestoresAllButTheScanD
     EXPECT_EQ(scheduled, 0);
 }
 
-TEST_F(ConfigurationDialogTest, FailedPortOpenKeepsTheShownName) {
-    openSucceeds = false;
-    open();
-    click("com4Radio");
-    EXPECT_EQ(text("portEdit"), "COM2:");
-    ASSERT_EQ(op.messages.size(), 1u);
-    EXPECT_EQ(op.messages[0].text, "Unable to open COM4:");
-}
-
+// A refused location keeps the dialog open on its field; OK then stores.
 TEST_F(ConfigurationDialogTest, OkStoresLocationAndIntervalAndReschedules) {
     open();
+    child<QLineEdit>("locationEdit")->setText("Plant\nsave_file /etc/passwd"); // pasted
+    click("okButton");
+    EXPECT_EQ(dialog->focusWidget(), child<QLineEdit>("locationEdit"));
+    EXPECT_EQ(settings.location, "Here");
+    EXPECT_EQ(scheduled, 0);
+    ASSERT_EQ(op.messages.size(), 1u);
+    EXPECT_EQ(op.messages[0].text, "The Location name may not contain control characters");
     type("locationEdit", "Plant 4");
     type("intervalEdit", "8");
     leave("intervalEdit");
@@ -191,18 +166,6 @@ TEST_F(ConfigurationDialogTest, OkStoresLocationAndIntervalAndReschedules) {
     EXPECT_EQ(scheduled, 1);
 }
 
-TEST_F(ConfigurationDialogTest, RefusedLocationKeepsTheDialogOpenWithTheFieldFocused) {
-    open();
-    child<QLineEdit>("locationEdit")->setText("Plant\nsave_file /etc/passwd"); // pasted
-    click("okButton");
-    EXPECT_TRUE(dialog->isVisible());
-    EXPECT_EQ(dialog->focusWidget(), child<QLineEdit>("locationEdit"));
-    EXPECT_EQ(settings.location, "Here");
-    EXPECT_EQ(scheduled, 0);
-    ASSERT_EQ(op.messages.size(), 1u);
-    EXPECT_EQ(op.messages[0].text, "The Location name may not contain control characters");
-}
-
 TEST_F(ConfigurationDialogTest, SaveWritesTheShownIntervalAndTheTakenLocation) {
     settings.location = "Here";
     open();
@@ -210,15 +173,11 @@ TEST_F(ConfigurationDialogTest, SaveWritesTheShownIntervalAndTheTakenLocation) {
     type("locationEdit", "Typed");
     click("saveButton");
     EXPECT_EQ(settings.interval, 5) << "Settings keeps the old interval until OK";
-    const std::string file = savedFile();
-    EXPECT_NE(file.find("\ninterval 6\n"), std::string::npos) << file;
-    EXPECT_NE(file.find("\nlocation Here\n"), std::string::npos)
-        << "the location typed after the last take is not saved";
+    const std::vector<std::string> file = test::readLines(dir.file("Tarvo.cfg"));
+    EXPECT_EQ(file[4], "location Here") << "the location typed after the last take is not saved";
+    EXPECT_EQ(file[5], "interval 6");
     EXPECT_TRUE(dialog->isVisible()) << "Save does not close the dialog";
-    ASSERT_EQ(op.messages.size(), 1u);
-    EXPECT_EQ(op.messages[0].text,
-              "Current settings saved to \"Tarvo.cfg\"\nThis file will be read when the program is "
-              "restarted");
+    EXPECT_EQ(op.messages.size(), 1u) << "the saved message, whose text the settings tests hold";
 }
 
 } // namespace
