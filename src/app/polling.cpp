@@ -6,6 +6,7 @@
 #include "app/operator.h"
 #include "devices/bus_scan.h"
 #include "devices/register_map.h"
+#include "trends/trend_recorder.h"
 
 namespace tarvo {
 
@@ -39,6 +40,8 @@ void PollingCycle::onTimer() {
     case CircuitMeter6: {
         const int address = sel.selectedAddress;
         const MeterReading reading = readMeter(m_state.master, m_bus, kind, address);
+        if (m_observer)
+            m_observer->pollRead(reading);
         if (!countMonitoredRead(reading.result))
             break;
         if (isBranchMonitor(kind))
@@ -51,8 +54,9 @@ void PollingCycle::onTimer() {
     case EnergyOnlyMeter:
     case FullDataMeter: {
         // The window has no fields for these values; the read only counts.
-        const MeterReading reading =
-            readMeter(m_state.master, m_bus, kind, sel.selectedAddress);
+        const MeterReading reading = readMeter(m_state.master, m_bus, kind, sel.selectedAddress);
+        if (m_observer)
+            m_observer->pollRead(reading);
         countPlainRead(reading.result);
         Display next = m_view.currentDisplay();
         if (kind != EnergyOnlyMeter)
@@ -103,7 +107,8 @@ void PollingCycle::showBranchMonitor(const MeterReading& reading) {
     // fields of one reading appear together.
     Display next = m_view.currentDisplay();
     for (int i = 0; i < kBreakerCount; ++i)
-        next.texts.breakers[static_cast<std::size_t>(i)] = breakerText(reading.kind, reading.reg(i));
+        next.texts.breakers[static_cast<std::size_t>(i)] =
+            breakerText(reading.kind, reading.reg(i));
     if (reading.reg(kRegAlarmSummary) != 0)
         showAlarms(next.lamps, reading.kind, reading.registers);
     else

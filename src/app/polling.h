@@ -10,6 +10,7 @@ struct AppState;
 class BusScan;
 struct MeterReading;
 class Operator;
+class PollObserver;
 class Transport;
 
 /// Where a tick puts what it read.
@@ -38,6 +39,8 @@ public:
 
     /// Called by the sampling trigger while file or database logging is on.
     void setSampler(std::function<void()> takeSamples) { m_takeSamples = std::move(takeSamples); }
+    /// Told of every poll read (trends and the alarm journal); may be null.
+    void setObserver(PollObserver* observer) { m_observer = observer; }
 
     void onTimer();
 
@@ -60,6 +63,7 @@ private:
     BusScan& m_scan;
     PollView& m_view;
     std::function<void()> m_takeSamples;
+    PollObserver* m_observer = nullptr;
     int m_consecutiveFailures = 0;
 };
 
