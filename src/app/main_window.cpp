@@ -17,6 +17,7 @@
 #include "logging/odbc_command.h"
 #include "link/trace_window.h"
 #include "settings/configuration_dialog.h"
+#include "trends/trend_views.h"
 #include "ui_main_window.h"
 
 // The images and help pages are compiled into the static widget library,
@@ -70,6 +71,12 @@ MainWindow::MainWindow(AppState& state, Transport& bus, Operator* op, QWidget* p
     m_odbcCommand = new OdbcCommand(state.settings, state.databaseQueue, m_operator, this);
     m_odbcCommand->showHelp = [this](const QString& topic) { showHelpTopic(topic); };
     m_sampler.setDatabaseSink([this] { m_odbcCommand->insertSamples(); });
+    m_trendViews = new TrendViews(
+        {state.settings, state.meters, state.master, bus, state.devices, state.currentScale,
+         [this] { return m_state.port.portOpen() && !m_state.selection.scanInProgress; },
+         [this] { return m_state.selection.selectedAddress; }},
+        [this] { return m_clock.now(); }, this);
+    m_polling.setObserver(&m_trendViews->recorder());
     buildBreakerGrid();
     buildMenus();
     connect(m_ui->meterList, &QListWidget::itemSelectionChanged, this,
@@ -167,6 +174,10 @@ void MainWindow::buildMenus() {
         ->setObjectName(QStringLiteral("fileConfigAction"));
     logging->addAction(QStringLiteral("&ODBC"), this, [this] { m_odbcCommand->run(); })
         ->setObjectName(QStringLiteral("odbcAction"));
+
+    // "View" between "Logging" and "Help": the trends, the journal and the
+    // log viewer only look at what was read, like the windows of a View menu.
+    m_trendViews->addMenu(m_menuBar);
 
     QMenu* help = m_menuBar->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("helpMenu"));

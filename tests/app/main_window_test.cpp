@@ -227,7 +227,7 @@ TEST_F(MainWindowTest, EveryWindowHasAHelpPage) {
          {"MainWindow", "TraceWindow", "ConfigurationDialog", "BreakerAlarmSetupDialog",
           "BreakerAlarmDelayDialog", "CircuitAlarmSetupDialog", "BranchPanelConfigDialog",
           "CircuitPanelConfigDialog", "SaveToDatabaseSetupDialog", "DatabaseSetupDialog",
-          "AddDatabaseTableDialog"})
+          "AddDatabaseTableDialog", "TrendWindow", "AlarmJournalWindow", "LogViewerWindow"})
         EXPECT_TRUE(HelpViewer::hasTopic(HelpViewer::topicFor(window))) << window;
     // The Logging File Setup dialog shares the logging page.
     EXPECT_TRUE(HelpViewer::hasTopic("logging"));
@@ -237,7 +237,7 @@ TEST_F(MainWindowTest, MenusOfTheWindow) {
     QStringList menus;
     for (QAction* a : window.findChild<QMenuBar*>("menuBar")->actions())
         menus << a->text().remove('&');
-    EXPECT_EQ(menus, (QStringList{"File", "Config", "Logging", "Help"}));
+    EXPECT_EQ(menus, (QStringList{"File", "Config", "Logging", "View", "Help"}));
     EXPECT_EQ(window.windowTitle(), "Zoveduzidi Radazuzeri Vedodavo, Version 1.0.7");
 }
 
