@@ -241,7 +241,7 @@ void TrendView::updateAxes() {
     qint64 first = QDateTime::currentMSecsSinceEpoch() - 60000, last = first + 60000;
     if (n > 0) {
         first = m_source->timeMs(0);
-        last = std::max(m_source->timeMs(n - 1), first + 1000);
+        last = std::max<qint64>(m_source->timeMs(n - 1), first + 1000);
     }
     m_timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(first),
                          QDateTime::fromMSecsSinceEpoch(last));
