@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QDateTimeAxis>
 #include <QHeaderView>
+#include <QLegendMarker>
 #include <QLineSeries>
 #include <QMouseEvent>
 #include <QPen>
@@ -140,6 +141,19 @@ void TrendView::rebuild() {
         m_chart->removeSeries(s), delete s;
     m_series.clear();
     m_levelSeries.clear();
+    // A fresh time axis each time: one first laid out without any series
+    // keeps no room for its labels once series are attached.
+    const QString unit = m_valueAxis->titleText();
+    m_chart->removeAxis(m_timeAxis);
+    m_chart->removeAxis(m_valueAxis);
+    delete m_timeAxis;
+    delete m_valueAxis;
+    m_timeAxis = new QDateTimeAxis;
+    m_timeAxis->setTitleText(QStringLiteral("Local time"));
+    m_valueAxis = new QValueAxis;
+    m_valueAxis->setTitleText(unit);
+    m_chart->addAxis(m_timeAxis, Qt::AlignBottom);
+    m_chart->addAxis(m_valueAxis, Qt::AlignLeft);
     const std::size_t n = m_source ? m_source->size() : 0;
     m_seen = m_source ? m_source->appended() : 0;
     m_sliced = n > kMaxDrawn;
@@ -193,6 +207,11 @@ void TrendView::rebuild() {
         m_chart->addSeries(s);
         s->attachAxis(m_timeAxis);
         s->attachAxis(m_valueAxis);
+        // Level lines share their curve's colour; legend entries for them
+        // would crowd out the curves' own.
+        if (l.curve >= 0)
+            for (QLegendMarker* m : m_chart->legend()->markers(s))
+                m->setVisible(false);
         m_levelSeries.push_back(s);
     }
     updateAxes();

@@ -59,6 +59,7 @@ tarvo::Display sampleCircuit() {
 bool save(QWidget& w, const QDir& dir, const char* name) {
     w.show();
     QApplication::processEvents();
+    QApplication::processEvents();
     const QString path = dir.filePath(QString::fromLatin1(name));
     if (!w.grab().save(path)) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
