@@ -154,39 +154,9 @@ void TrendView::rebuild() {
     m_valueAxis->setTitleText(unit);
     m_chart->addAxis(m_timeAxis, Qt::AlignBottom);
     m_chart->addAxis(m_valueAxis, Qt::AlignLeft);
-    const std::size_t n = m_source ? m_source->size() : 0;
-    m_seen = m_source ? m_source->appended() : 0;
-    m_sliced = n > kMaxDrawn;
     for (const TrendCurve& c : m_curves) {
         auto* s = new QLineSeries;
         s->setName(c.name);
-        QList<QPointF> points;
-        if (!m_sliced) {
-            points.reserve(static_cast<qsizetype>(n));
-            for (std::size_t i = 0; i < n; ++i)
-                points.append(QPointF(static_cast<qreal>(m_source->timeMs(i)),
-                                      m_source->value(i, c.channel)));
-        } else {
-            // Least and greatest of each slice, in time order, so peaks stay.
-            const std::size_t slices = kMaxDrawn / 2;
-            points.reserve(static_cast<qsizetype>(kMaxDrawn));
-            for (std::size_t k = 0; k < slices; ++k) {
-                const std::size_t from = k * n / slices, to = (k + 1) * n / slices;
-                if (from >= to)
-                    continue;
-                std::size_t lo = from, hi = from;
-                for (std::size_t i = from; i < to; ++i) {
-                    if (m_source->value(i, c.channel) < m_source->value(lo, c.channel))
-                        lo = i;
-                    if (m_source->value(i, c.channel) > m_source->value(hi, c.channel))
-                        hi = i;
-                }
-                for (std::size_t i : {std::min(lo, hi), std::max(lo, hi)})
-                    points.append(QPointF(static_cast<qreal>(m_source->timeMs(i)),
-                                          m_source->value(i, c.channel)));
-            }
-        }
-        s->replace(points);
         m_chart->addSeries(s);
         s->attachAxis(m_timeAxis);
         s->attachAxis(m_valueAxis);
@@ -212,48 +182,90 @@ void TrendView::rebuild() {
         if (l.curve >= 0)
             for (QLegendMarker* m : m_chart->legend()->markers(s))
                 m->setVisible(false);
+        // Far beyond any shown span: the axes clip it, so it never needs
+        // moving with the time.
+        constexpr qreal kYears = 100.0 * 365 * 86400 * 1000;
+        const qreal now = static_cast<qreal>(QDateTime::currentMSecsSinceEpoch());
+        s->replace({QPointF(now - kYears, l.value), QPointF(now + kYears, l.value)});
         m_levelSeries.push_back(s);
     }
-    updateAxes();
+    fill();
     updateSummary();
 }
 
-void TrendView::refresh() {
-    if (!m_source)
-        return;
-    const std::uint64_t now = m_source->appended();
-    const std::size_t n = m_source->size();
-    const std::uint64_t fresh = now - m_seen;
-    if (fresh == 0)
-        return;
-    if (m_sliced || fresh > n || n > kMaxDrawn) {
-        rebuild();
-        return;
+void TrendView::fill() {
+    m_seen = m_source ? m_source->appended() : 0;
+    std::size_t first = 0, end = m_source ? m_source->size() : 0;
+    if (m_zoomed && end > 0) {
+        // Only the shown span, and one point on each side so the curve runs
+        // to the edges.
+        const qint64 from = m_timeAxis->min().toMSecsSinceEpoch();
+        const qint64 to = m_timeAxis->max().toMSecsSinceEpoch();
+        std::size_t i = 0;
+        while (i < end && m_source->timeMs(i) < from)
+            ++i;
+        std::size_t j = i;
+        while (j < end && m_source->timeMs(j) <= to)
+            ++j;
+        first = i > 0 ? i - 1 : 0;
+        end = j < end ? j + 1 : end;
     }
-    // Append the new points and drop those the buffer no longer holds.
+    const std::size_t n = end - first;
+    std::vector<QList<QPointF>> curves(m_series.size());
     for (std::size_t c = 0; c < m_series.size(); ++c) {
-        QLineSeries* s = m_series[c];
-        QList<QPointF> added;
-        for (std::size_t i = n - static_cast<std::size_t>(fresh); i < n; ++i)
-            added.append(QPointF(static_cast<qreal>(m_source->timeMs(i)),
-                                 m_source->value(i, m_curves[c].channel)));
-        s->append(added);
-        const qsizetype extra = s->count() - static_cast<qsizetype>(n);
-        if (extra > 0)
-            s->removePoints(0, static_cast<int>(extra));
+        const int channel = m_curves[c].channel;
+        auto point = [&](std::size_t i) {
+            return QPointF(static_cast<qreal>(m_source->timeMs(i)), m_source->value(i, channel));
+        };
+        QList<QPointF> points;
+        points.reserve(static_cast<qsizetype>(std::min(n, kMaxDrawn)));
+        if (n <= kMaxDrawn) {
+            for (std::size_t i = first; i < end; ++i)
+                points.append(point(i));
+        } else {
+            // Least and greatest of each slice, in time order, so peaks stay.
+            const std::size_t slices = kMaxDrawn / 2;
+            for (std::size_t k = 0; k < slices; ++k) {
+                const std::size_t a = first + k * n / slices, b = first + (k + 1) * n / slices;
+                if (a >= b)
+                    continue;
+                std::size_t lo = a, hi = a;
+                float vlo = m_source->value(a, channel), vhi = vlo;
+                for (std::size_t i = a + 1; i < b; ++i) {
+                    const float v = m_source->value(i, channel);
+                    if (v < vlo)
+                        vlo = v, lo = i;
+                    if (v > vhi)
+                        vhi = v, hi = i;
+                }
+                points.append(point(std::min(lo, hi)));
+                if (lo != hi)
+                    points.append(point(std::max(lo, hi)));
+            }
+        }
+        curves[c] = std::move(points);
     }
-    m_seen = now;
-    updateAxes();
+    // Axes first, then the points: each change makes Qt Charts lay out the
+    // curves it touches again, the costly part of a refresh.
+    updateAxes(curves);
+    for (std::size_t c = 0; c < m_series.size(); ++c)
+        m_series[c]->replace(curves[c]);
+}
+
+void TrendView::refresh() {
+    if (!m_source || m_source->appended() == m_seen)
+        return;
+    fill();
     updateSummary();
 }
 
 void TrendView::resetZoom() {
     m_zoomed = false;
     m_chart->zoomReset();
-    updateAxes();
+    fill();
 }
 
-void TrendView::updateAxes() {
+void TrendView::updateAxes(const std::vector<QList<QPointF>>& curves) {
     if (m_zoomed)
         return;
     const std::size_t n = m_source ? m_source->size() : 0;
@@ -262,13 +274,18 @@ void TrendView::updateAxes() {
         first = m_source->timeMs(0);
         last = std::max<qint64>(m_source->timeMs(n - 1), first + 1000);
     }
-    m_timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(first),
-                         QDateTime::fromMSecsSinceEpoch(last));
-    m_timeAxis->setFormat(last - first > 86400000 ? QStringLiteral("MM/dd HH:mm")
-                                                  : QStringLiteral("HH:mm:ss"));
+    const QDateTime from = QDateTime::fromMSecsSinceEpoch(first);
+    const QDateTime to = QDateTime::fromMSecsSinceEpoch(last);
+    if (m_timeAxis->min() != from || m_timeAxis->max() != to)
+        m_timeAxis->setRange(from, to);
+    const QString format =
+        last - first > 86400000 ? QStringLiteral("MM/dd HH:mm") : QStringLiteral("HH:mm:ss");
+    if (m_timeAxis->format() != format)
+        m_timeAxis->setFormat(format);
+
     double lo = std::numeric_limits<double>::max(), hi = std::numeric_limits<double>::lowest();
-    for (QLineSeries* s : m_series)
-        for (const QPointF& p : s->points()) {
+    for (const QList<QPointF>& points : curves)
+        for (const QPointF& p : points) {
             if (std::isfinite(p.y())) {
                 lo = std::min(lo, p.y());
                 hi = std::max(hi, p.y());
@@ -280,14 +297,19 @@ void TrendView::updateAxes() {
     }
     if (lo > hi)
         lo = 0, hi = 1;
-    const double pad = std::max((hi - lo) * 0.05, 0.5);
-    m_valueAxis->setRange(lo - pad, hi + pad);
-    m_valueAxis->applyNiceNumbers();
-    // Level lines span the shown time.
-    for (std::size_t i = 0; i < m_levelSeries.size(); ++i) {
-        const double v = m_levels[i].value;
-        m_levelSeries[i]->replace(
-            {QPointF(static_cast<qreal>(first), v), QPointF(static_cast<qreal>(last), v)});
+    // Four steps of 1, 2 or 5 times a power of ten that hold the values.
+    const double span = std::max(hi - lo, 1.0);
+    const double magnitude = std::pow(10.0, std::floor(std::log10(span / 4)));
+    double step = magnitude;
+    for (double m : {1.0, 2.0, 5.0, 10.0})
+        if ((step = m * magnitude) * 4 >= span)
+            break;
+    double low = std::floor(lo / step) * step, high = std::ceil(hi / step) * step;
+    if (high - low < step * 4)
+        high = low + step * 4;
+    if (m_valueAxis->min() != low || m_valueAxis->max() != high) {
+        m_valueAxis->setRange(low, high);
+        m_valueAxis->setTickCount(static_cast<int>(std::lround((high - low) / step)) + 1);
     }
 }
 

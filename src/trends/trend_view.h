@@ -44,14 +44,16 @@ struct TrendLevel {
 ///
 /// Mouse: drag with the left button to zoom into a span, the wheel zooms
 /// about the pointer, drag with the right or middle button pans; resetZoom
-/// shows everything again. More than kMaxDrawn points per curve are drawn
-/// as the least and greatest value of each of kMaxDrawn / 2 time slices, so a
-/// year of log rows draws as fast as an hour and keeps its peaks.
+/// shows everything again. More than kMaxDrawn points per curve in the shown
+/// span are drawn as the least and greatest value of each of kMaxDrawn / 2
+/// slices, about two points per pixel column of a full-screen chart: an hour
+/// of polls or a year of log rows then draws in a few milliseconds and keeps
+/// its peaks, and zooming in re-slices the shown span down to every point.
 class TrendView : public QWidget {
     Q_OBJECT
 
 public:
-    static constexpr std::size_t kMaxDrawn = 8000;
+    static constexpr std::size_t kMaxDrawn = 1200;
 
     explicit TrendView(QWidget* parent = nullptr);
 
@@ -79,7 +81,8 @@ public:
 
 private:
     void rebuild();
-    void updateAxes();
+    void fill();
+    void updateAxes(const std::vector<QList<QPointF>>& curves);
     void updateSummary();
 
     QChart* m_chart;
@@ -93,7 +96,6 @@ private:
     std::vector<QLineSeries*> m_series;
     std::vector<QLineSeries*> m_levelSeries;
     std::uint64_t m_seen = 0;
-    bool m_sliced = false;
     bool m_zoomed = false;
 };
 
