@@ -30,6 +30,9 @@ namespace fs = std::filesystem;
 
 class MainWindowTest : public ::testing::Test {
 protected:
+    // The alarm journal goes beside the log file: keep it in the test's folder.
+    MainWindowTest() { state.settings.saveFile = (dir.path() / "panel.csv").string(); }
+
     void writeSettings(const std::string& body) {
         std::ofstream(dir.path() / "Tarvo.cfg") << body;
     }
