@@ -141,6 +141,8 @@ void TrendView::rebuild() {
         m_chart->removeSeries(s), delete s;
     m_series.clear();
     m_levelSeries.clear();
+    m_levelFrom = std::numeric_limits<qint64>::max();
+    m_levelTo = std::numeric_limits<qint64>::min();
     // A fresh time axis each time: one first laid out without any series
     // keeps no room for its labels once series are attached.
     const QString unit = m_valueAxis->titleText();
@@ -162,9 +164,10 @@ void TrendView::rebuild() {
         s->attachAxis(m_valueAxis);
         m_series.push_back(s);
     }
+    std::erase_if(m_levels, [&](const TrendLevel& l) {
+        return l.curve >= static_cast<int>(m_series.size());
+    });
     for (const TrendLevel& l : m_levels) {
-        if (l.curve >= static_cast<int>(m_series.size()))
-            continue;
         auto* s = new QLineSeries;
         s->setName(l.name);
         // A level of the whole group (a circuit meter's limits) has no curve
@@ -182,11 +185,6 @@ void TrendView::rebuild() {
         if (l.curve >= 0)
             for (QLegendMarker* m : m_chart->legend()->markers(s))
                 m->setVisible(false);
-        // Far beyond any shown span: the axes clip it, so it never needs
-        // moving with the time.
-        constexpr qreal kYears = 100.0 * 365 * 86400 * 1000;
-        const qreal now = static_cast<qreal>(QDateTime::currentMSecsSinceEpoch());
-        s->replace({QPointF(now - kYears, l.value), QPointF(now + kYears, l.value)});
         m_levelSeries.push_back(s);
     }
     fill();
@@ -244,6 +242,21 @@ void TrendView::fill() {
             }
         }
         curves[c] = std::move(points);
+    }
+    // Level lines run a quarter of the span (at least a minute) beyond the
+    // points, so they move only now and then. Much longer lines would be
+    // drawn solid, as the painter gives up dashing very long lines.
+    if (m_source && m_source->size() > 0) {
+        const qint64 from = m_source->timeMs(0), to = m_source->timeMs(m_source->size() - 1);
+        if (from < m_levelFrom || to > m_levelTo) {
+            const qint64 pad = std::max<qint64>((to - from) / 4, 60000);
+            m_levelFrom = from - pad;
+            m_levelTo = to + pad;
+            for (std::size_t i = 0; i < m_levelSeries.size(); ++i)
+                m_levelSeries[i]->replace(
+                    {QPointF(static_cast<qreal>(m_levelFrom), m_levels[i].value),
+                     QPointF(static_cast<qreal>(m_levelTo), m_levels[i].value)});
+        }
     }
     // Axes first, then the points: each change makes Qt Charts lay out the
     // curves it touches again, the costly part of a refresh.

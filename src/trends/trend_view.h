@@ -96,6 +96,8 @@ private:
     std::vector<QLineSeries*> m_series;
     std::vector<QLineSeries*> m_levelSeries;
     std::uint64_t m_seen = 0;
+    qint64 m_levelFrom = 0; // time span the level lines cover
+    qint64 m_levelTo = 0;
     bool m_zoomed = false;
 };
 

@@ -58,7 +58,9 @@ tarvo::Display sampleCircuit() {
 
 bool save(QWidget& w, const QDir& dir, const char* name) {
     w.show();
-    QApplication::processEvents();
+    // Charts drop replaced axes with deleteLater, which processEvents leaves
+    // to the event loop.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QApplication::processEvents();
     const QString path = dir.filePath(QString::fromLatin1(name));
     if (!w.grab().save(path)) {
