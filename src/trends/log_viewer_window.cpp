@@ -108,7 +108,8 @@ LogViewerWindow::LogViewerWindow(QWidget* parent)
                 this, windowTitle(),
                 QStringLiteral("Cannot write %1: %2.").arg(path, QString::fromStdString(error)));
     });
-    connect(&m_watcher, &QFutureWatcher<LogContents>::finished, this, &LogViewerWindow::loaded);
+    connect(&m_watcher, &QFutureWatcher<std::shared_ptr<LogContents>>::finished, this,
+            &LogViewerWindow::loaded);
     connect(m_device, &QComboBox::currentIndexChanged, this, &LogViewerWindow::showDevice);
     connect(m_values, &QListWidget::itemChanged, this, &LogViewerWindow::redraw);
     auto* progress = new QTimer(this);
@@ -134,15 +135,16 @@ void LogViewerWindow::open(const QString& path) {
     m_status->setText(QStringLiteral("Reading %1...").arg(path));
     const std::string file = path.toStdString();
     m_watcher.setFuture(QtConcurrent::run([this, file] {
-        return readLogFile(file, &m_cancel,
-                           [this](double f) { m_permille = static_cast<int>(f * 1000); });
+        return std::make_shared<LogContents>(readLogFile(
+            file, &m_cancel, [this](double f) { m_permille = static_cast<int>(f * 1000); }));
     }));
 }
 
 void LogViewerWindow::loaded() {
     m_source.reset();
     m_view->show(nullptr, {}, QString());
-    m_contents = m_watcher.result();
+    // Moved, not copied: a 100 MB file holds some 60 MB of values.
+    m_contents = std::move(*m_watcher.result());
     m_open->setEnabled(true);
     m_progress->hide();
     m_cancelButton->hide();

@@ -44,7 +44,7 @@ private:
     void showDevice();
     void redraw();
 
-    QFutureWatcher<LogContents> m_watcher;
+    QFutureWatcher<std::shared_ptr<LogContents>> m_watcher;
     std::atomic<bool> m_cancel{false};
     std::atomic<int> m_permille{0};
     LogContents m_contents;
