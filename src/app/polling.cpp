@@ -54,7 +54,8 @@ void PollingCycle::onTimer() {
     case EnergyOnlyMeter:
     case FullDataMeter: {
         // The window has no fields for these values; the read only counts.
-        const MeterReading reading = readMeter(m_state.master, m_bus, kind, sel.selectedAddress);
+        const MeterReading reading =
+            readMeter(m_state.master, m_bus, kind, sel.selectedAddress);
         if (m_observer)
             m_observer->pollRead(reading);
         countPlainRead(reading.result);
@@ -107,8 +108,7 @@ void PollingCycle::showBranchMonitor(const MeterReading& reading) {
     // fields of one reading appear together.
     Display next = m_view.currentDisplay();
     for (int i = 0; i < kBreakerCount; ++i)
-        next.texts.breakers[static_cast<std::size_t>(i)] =
-            breakerText(reading.kind, reading.reg(i));
+        next.texts.breakers[static_cast<std::size_t>(i)] = breakerText(reading.kind, reading.reg(i));
     if (reading.reg(kRegAlarmSummary) != 0)
         showAlarms(next.lamps, reading.kind, reading.registers);
     else
