@@ -18,6 +18,7 @@
 #include "logging/logging_file_setup_dialog.h"
 #include "logging/odbc_command.h"
 #include "settings/configuration_dialog.h"
+#include "trends/trend_views.h"
 #include "ui_main_window.h"
 
 // The images and help pages are compiled into the static widget library,
@@ -75,6 +76,12 @@ MainWindow::MainWindow(AppState& state, Link& bus, Operator* op, QWidget* parent
                                                         m_operator, *m_configDialogs, *this);
     m_odbcCommand = new OdbcCommand(state.odbc, state.settings, state.databaseQueue, this);
     m_odbcCommand->showHelp = [this](const QString& topic) { showHelpTopic(topic); };
+    m_trendViews = new TrendViews(
+        {state.settings, state.meters, state.master, bus, state.devices, state.currentScale,
+         [this] { return m_state.port.isOpen() && !m_state.selection.scanInProgress; },
+         [this] { return m_state.selection.selectedAddress; }},
+        [this] { return m_clock.now(); }, this);
+    m_polling.setObserver(&m_trendViews->recorder());
     buildBreakerGrid();
     buildMenus();
     connect(m_ui->meterList, &QListWidget::itemSelectionChanged, this,
@@ -184,6 +191,10 @@ void MainWindow::buildMenus() {
         ->setObjectName(QStringLiteral("fileConfigAction"));
     logging->addAction(QStringLiteral("&ODBC"), this, [this] { m_odbcCommand->run(); })
         ->setObjectName(QStringLiteral("odbcAction"));
+
+    // "View" between "Logging" and "Help": the trends, the journal and the
+    // log viewer only look at what was read, like the windows of a View menu.
+    m_trendViews->addMenu(m_menuBar);
 
     QMenu* help = m_menuBar->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("helpMenu"));

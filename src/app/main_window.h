@@ -28,6 +28,7 @@ class ConfigDialogs;
 class OdbcCommand;
 class HelpViewer;
 class TraceWindow;
+class TrendViews;
 
 /// The program's one window: the live display of the selected device, the
 /// "Available Meters" list and the menus. A dialog-style window: Enter and
@@ -102,6 +103,8 @@ public:
 
     Operator& op() { return m_operator; }
     TraceWindow* traceWindow() const;
+    /// The View menu's trends, alarm journal and log viewer.
+    TrendViews& trendViews() { return *m_trendViews; }
 
     /// File > Display Comms.
     void onDisplayComms();
@@ -154,6 +157,7 @@ private:
     QPointer<HelpViewer> m_helpViewer;
     std::unique_ptr<ConfigDialogs> m_configDialogs;
     std::unique_ptr<ConfigCommands> m_configCommands;
+    TrendViews* m_trendViews = nullptr; // a child of the window
 };
 
 } // namespace tarvo

@@ -39,6 +39,8 @@ void PollingCycle::onTimer() {
     case CircuitMeter6: {
         const int address = sel.selectedAddress;
         const MeterReading reading = readMeter(m_state.master, m_bus, kind, address);
+        if (m_observer)
+            m_observer->pollRead(reading);
         if (!countMonitoredRead(reading.result))
             break;
         if (isBranchMonitor(kind))
@@ -52,6 +54,8 @@ void PollingCycle::onTimer() {
     case FullDataMeter: {
         // The window has no fields for these values; the read only counts.
         const MeterReading reading = readMeter(m_state.master, m_bus, kind, sel.selectedAddress);
+        if (m_observer)
+            m_observer->pollRead(reading);
         countPlainRead(reading.result);
         Display next = m_view.currentDisplay();
         if (kind != EnergyOnlyMeter)

@@ -12,6 +12,16 @@ struct MeterReading;
 class Operator;
 class Transport;
 
+/// What the polling cycle tells about each poll read of the selected device,
+/// right after the read returned and before anything is shown or counted:
+/// failed reads too (result not Ok, registers all 0). It must be quick: it
+/// runs inside the one-second tick.
+class PollObserver {
+public:
+    virtual ~PollObserver() = default;
+    virtual void pollRead(const MeterReading& reading) = 0;
+};
+
 /// Where a tick puts what it read.
 class PollView {
 public:
@@ -41,6 +51,8 @@ public:
 
     /// Called by the sampling trigger while file or database logging is on.
     void setSampler(std::function<void()> takeSamples) { m_takeSamples = std::move(takeSamples); }
+    /// Told of every poll read (trends and the alarm journal); may be null.
+    void setObserver(PollObserver* observer) { m_observer = observer; }
 
     void onTimer();
 
@@ -63,6 +75,7 @@ private:
     BusScan& m_scan;
     PollView& m_view;
     std::function<void()> m_takeSamples;
+    PollObserver* m_observer = nullptr;
     int m_consecutiveFailures = 0;
 };
 

@@ -31,7 +31,12 @@ namespace fs = std::filesystem;
 
 class MainWindowTest : public ::testing::Test {
 protected:
-    void writeSettings(const std::string& body) { std::ofstream(dir.path() / "Tarvo.cfg") << body; }
+    // The alarm journal goes beside the log file: keep it in the test's folder.
+    MainWindowTest() { state.settings.saveFile = (dir.path() / "panel.csv").string(); }
+
+    void writeSettings(const std::string& body) {
+        std::ofstream(dir.path() / "Tarvo.cfg") << body;
+    }
 
     QLineEdit* field(const char* name) { return window.findChild<QLineEdit*>(name); }
     QAction* action(const char* name) { return window.findChild<QAction*>(name); }
@@ -257,7 +262,7 @@ TEST_F(MainWindowTest, EveryWindowHasAHelpPage) {
          {"MainWindow", "TraceWindow", "ConfigurationDialog", "BreakerAlarmSetupDialog",
           "BreakerAlarmDelayDialog", "CircuitAlarmSetupDialog", "BranchPanelConfigDialog",
           "CircuitPanelConfigDialog", "SaveToDatabaseSetupDialog", "DatabaseSetupDialog",
-          "AddDatabaseTableDialog"})
+          "AddDatabaseTableDialog", "TrendWindow", "AlarmJournalWindow", "LogViewerWindow"})
         EXPECT_TRUE(HelpViewer::hasTopic(HelpViewer::topicFor(window))) << window;
     // The Logging File Setup dialog shares the logging page.
     EXPECT_TRUE(HelpViewer::hasTopic("logging"));
@@ -267,7 +272,7 @@ TEST_F(MainWindowTest, MenusOfTheWindow) {
     QStringList menus;
     for (QAction* a : window.findChild<QMenuBar*>("menuBar")->actions())
         menus << a->text().remove('&');
-    EXPECT_EQ(menus, (QStringList{"File", "Config", "Logging", "Help"}));
+    EXPECT_EQ(menus, (QStringList{"File", "Config", "Logging", "View", "Help"}));
     EXPECT_EQ(window.windowTitle(), "Zoveduzidi Radazuzeri Vedodavo, Version 1.0.7");
 }
 

@@ -95,6 +95,32 @@ TEST_F(PollingTest, BranchMonitorTextsScaleByKind) {
     EXPECT_EQ(state.counters.goodCount, 0) << "poll reads of monitored kinds do not count good";
 }
 
+// What the trends and the journal are told: every poll read, failed ones
+// too, and before the fifth-failure message box runs its own event loop.
+TEST_F(PollingTest, ObserverSeesEveryPollReadBeforeTheFailureMessage) {
+    struct Seen : PollObserver {
+        explicit Seen(const test::RecordingOperator& op) : op(op) {}
+        void pollRead(const MeterReading& r) override {
+            reads.push_back({r.address, r.result, static_cast<int>(op.messages.size())});
+        }
+        const test::RecordingOperator& op;
+        std::vector<std::array<int, 3>> reads; // address, result, messages so far
+    } seen{op};
+    polling.setObserver(&seen);
+    select(3, BranchMonitor);
+    scriptBranch(3, 1000);
+    for (int i = 0; i < 6; ++i)
+        polling.onTimer(); // one good read, then five silent ones
+    select(7, FullDataMeter);
+    polling.onTimer();
+    select(-1, NoDevice);
+    polling.onTimer();
+    const std::vector<std::array<int, 3>> expected = {
+        {3, Ok, 0},      {3, Timeout, 0}, {3, Timeout, 0}, {3, Timeout, 0},
+        {3, Timeout, 0}, {3, Timeout, 0}, {7, Timeout, 1}};
+    EXPECT_EQ(seen.reads, expected);
+}
+
 TEST_F(PollingTest, BranchMonitorLampsFollowTheSummary) {
     select(3, BranchMonitor);
     scriptBranch(3, 0, {0x0009, 0x0001, 0, 0, 0x0001, 0, 0});

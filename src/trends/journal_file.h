@@ -1,0 +1,71 @@
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "trends/alarm_journal.h"
+
+namespace tarvo {
+
+/// The journal file beside the log file: "panel.csv" keeps its journal in
+/// "panel_journal.csv", "log" in "log_journal". Without a log file the
+/// journal is "Tarvo_journal.csv" in the working directory, beside
+/// Tarvo.cfg.
+std::string journalPath(const std::string& logFile);
+
+/// One journal line, line feed included, delimited like the log file:
+/// time stamp ("%m/%d/%Y %H:%M:%S", local time), address, name, event,
+/// subject, value, unit. Numbers use "." whatever the locale (a value with
+/// up to three decimals, no trailing zeros). A text that holds the
+/// delimiter, a blank, a quote or nothing at all is put in double quotes
+/// with its quotes doubled, so names and result texts survive every
+/// delimiter, the space included.
+std::string journalLine(const JournalEntry& entry, char delimiter);
+
+/// What reading a journal file found.
+struct JournalRead {
+    std::vector<JournalEntry> entries; ///< in file order, oldest first
+    std::size_t skipped = 0;           ///< lines that are no journal line
+    bool opened = false;               ///< false when the file is missing or unreadable
+};
+
+/// Reads a journal file written with any of the three delimiters (each line
+/// may have its own). Damaged or foreign lines are counted, never fatal.
+JournalRead readJournal(const std::string& path);
+
+/// Appends entries to the journal file. An entry leaves the waiting list
+/// only once its whole line is in the file; while the file cannot be
+/// written they wait (up to kMaxWaiting, the oldest dropped and counted
+/// beyond that) and go out, oldest first, with the next append that can
+/// open it. The file is opened and closed in each call.
+class JournalWriter {
+public:
+    static constexpr std::size_t kMaxWaiting = 10000;
+
+    /// Queues `entries` and writes everything waiting to `path`. Returns
+    /// false when something is still waiting.
+    bool append(const std::string& path, char delimiter, const std::vector<JournalEntry>& entries);
+
+    const std::deque<JournalEntry>& waiting() const { return m_waiting; }
+    std::size_t dropped() const { return m_dropped; }
+    /// Why the last write failed ("Permission denied"), empty after a good one.
+    const std::string& lastError() const { return m_lastError; }
+
+private:
+    std::deque<JournalEntry> m_waiting;
+    std::size_t m_dropped = 0;
+    std::string m_lastError;
+};
+
+/// Splits a delimited line into fields, honouring double quotes. With the
+/// space as delimiter, runs of blanks separate fields.
+std::vector<std::string> splitDelimited(const std::string& line, char delimiter);
+
+/// Parses "%m/%d/%Y %H:%M:%S" as local time; false for anything else.
+bool parseStamp(const std::string& text, std::time_t& time);
+/// Formats a time as "%m/%d/%Y %H:%M:%S", local time.
+std::string formatStamp(std::time_t time);
+
+} // namespace tarvo

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QDialog>
+#include <string>
+#include <vector>
+
+#include "trends/alarm_journal.h"
+
+class QComboBox;
+class QLabel;
+class QTableWidget;
+
+namespace tarvo {
+
+class TrendRecorder;
+
+/// "Alarm Journal": every lamp change and communication failure the poll
+/// saw, newest first, in a table a screen reader reads cell by cell.
+/// Opening it reads the journal file back (earlier runs included); entries
+/// that are still waiting for the file and new ones join as they come.
+/// Filters by device and by kind of event; "Copy" (and Ctrl+C) puts the
+/// selected rows on the clipboard as tab-separated text. Modeless; deletes
+/// itself when closed.
+class JournalWindow : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit JournalWindow(const TrendRecorder& recorder, QWidget* parent = nullptr);
+
+    /// New entries from the poll.
+    void add(const std::vector<JournalEntry>& entries);
+    QTableWidget* table() const { return m_table; }
+    /// The selected rows as tab-separated lines with a header line.
+    QString selectedText() const;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    bool passes(const JournalEntry& e) const;
+    void fillTable();
+    void insertRow(int row, const JournalEntry& e);
+    void updateStatus();
+    void updateDevices();
+
+    const TrendRecorder& m_recorder;
+    std::vector<JournalEntry> m_entries; // oldest first
+    std::size_t m_skipped = 0;
+    bool m_fileRead = false;
+    QComboBox* m_device;
+    QComboBox* m_kind;
+    QTableWidget* m_table;
+    QLabel* m_status;
+};
+
+} // namespace tarvo

@@ -1,0 +1,46 @@
+#include "trends/trend_recorder.h"
+
+#include "devices/meter_list.h"
+#include "devices/register_map.h"
+#include "logging/log_file.h"
+#include "settings/settings.h"
+
+namespace tarvo {
+
+std::string listedName(const MeterList& meters, int address) {
+    for (int i = 0; i < meters.count(); ++i) {
+        const std::string_view line = meters.text(i);
+        if (MeterList::lineAddress(line) != address)
+            continue;
+        const std::size_t dash = line.find(" - ");
+        if (dash == std::string_view::npos)
+            return {};
+        std::string_view rest = line.substr(dash + 3);
+        rest = rest.substr(0, rest.find(" ["));
+        return std::string(rest);
+    }
+    return {};
+}
+
+TrendRecorder::TrendRecorder(Now now, const Settings& settings, const MeterList& meters)
+    : m_now(std::move(now)), m_settings(settings), m_meters(meters) {}
+
+std::string TrendRecorder::journalFile() const {
+    return journalPath(m_settings.saveFile);
+}
+
+void TrendRecorder::pollRead(const MeterReading& reading) {
+    const std::time_t now = m_now();
+    m_store.record(reading, now);
+    std::vector<JournalEntry> entries = m_deriver.derive(reading, now, {});
+    if (entries.empty())
+        return;
+    const std::string name = listedName(m_meters, reading.address);
+    for (JournalEntry& e : entries)
+        e.name = name;
+    m_writer.append(journalFile(), logDelimiter(m_settings.format), entries);
+    if (onEntries)
+        onEntries(entries);
+}
+
+} // namespace tarvo

@@ -1,0 +1,391 @@
+#include "trends/trend_view.h"
+
+#include <QDateTime>
+#include <QDateTimeAxis>
+#include <QHeaderView>
+#include <QLegendMarker>
+#include <QLineSeries>
+#include <QMouseEvent>
+#include <QPen>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <QValueAxis>
+#include <QWheelEvent>
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <map>
+
+#include "devices/register_map.h"
+#include "trends/journal_file.h"
+
+namespace tarvo {
+namespace {
+
+// Left drag zooms into a span (the chart view's rubber band), the wheel
+// zooms about the pointer, right or middle drag pans.
+class PanZoomView : public QChartView {
+public:
+    PanZoomView(QChart* chart, std::function<void()> zoomed, QWidget* parent)
+        : QChartView(chart, parent), m_zoomed(std::move(zoomed)) {
+        setRubberBand(QChartView::HorizontalRubberBand);
+        setRenderHint(QPainter::Antialiasing);
+        setFocusPolicy(Qt::StrongFocus);
+    }
+
+protected:
+    void mousePressEvent(QMouseEvent* e) override {
+        if (e->button() == Qt::RightButton || e->button() == Qt::MiddleButton) {
+            m_panning = true;
+            m_last = e->position();
+            e->accept();
+            return;
+        }
+        QChartView::mousePressEvent(e);
+    }
+    void mouseMoveEvent(QMouseEvent* e) override {
+        if (m_panning) {
+            const QPointF d = e->position() - m_last;
+            m_last = e->position();
+            chart()->scroll(-d.x(), d.y());
+            m_zoomed();
+            e->accept();
+            return;
+        }
+        QChartView::mouseMoveEvent(e);
+    }
+    void mouseReleaseEvent(QMouseEvent* e) override {
+        if (m_panning && (e->button() == Qt::RightButton || e->button() == Qt::MiddleButton)) {
+            m_panning = false;
+            e->accept();
+            return;
+        }
+        QChartView::mouseReleaseEvent(e);
+        if (e->button() == Qt::LeftButton)
+            m_zoomed();
+    }
+    void wheelEvent(QWheelEvent* e) override {
+        const qreal factor = e->angleDelta().y() > 0 ? 1.25 : 0.8;
+        const QRectF area = chart()->plotArea();
+        const qreal x = std::clamp(e->position().x(), area.left(), area.right());
+        // Zoom the time axis about the pointer: the time under it stays put.
+        QRectF r = area;
+        r.setWidth(area.width() / factor);
+        r.moveLeft(x - (x - area.left()) / factor);
+        chart()->zoomIn(r);
+        m_zoomed();
+        e->accept();
+    }
+
+private:
+    std::function<void()> m_zoomed;
+    bool m_panning = false;
+    QPointF m_last;
+};
+
+QString number(double v) {
+    return QString::fromStdString(fixedText(v, 3));
+}
+
+} // namespace
+
+TrendView::TrendView(QWidget* parent)
+    : QWidget(parent), m_chart(new QChart), m_timeAxis(new QDateTimeAxis),
+      m_valueAxis(new QValueAxis), m_summary(new QTableWidget(this)) {
+    m_chart->legend()->setAlignment(Qt::AlignBottom);
+    m_timeAxis->setFormat(QStringLiteral("HH:mm:ss"));
+    m_timeAxis->setTitleText(QStringLiteral("Local time"));
+    m_chart->addAxis(m_timeAxis, Qt::AlignBottom);
+    m_chart->addAxis(m_valueAxis, Qt::AlignLeft);
+    m_chartView = new PanZoomView(
+        m_chart, [this] { m_zoomed = true; }, this);
+    m_chartView->setObjectName(QStringLiteral("trendChart"));
+    m_chartView->setAccessibleName(QStringLiteral("Trend chart"));
+    m_chartView->setMinimumSize(560, 320);
+
+    m_summary->setObjectName(QStringLiteral("trendSummary"));
+    m_summary->setAccessibleName(QStringLiteral("Summary: latest, minimum and maximum per curve"));
+    m_summary->setColumnCount(4);
+    m_summary->setHorizontalHeaderLabels({QStringLiteral("Curve"), QStringLiteral("Latest"),
+                                          QStringLiteral("Min"), QStringLiteral("Max")});
+    m_summary->verticalHeader()->hide();
+    m_summary->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_summary->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_summary->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    m_summary->setMaximumHeight(150);
+    m_summary->setTabKeyNavigation(false);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_chartView, 1);
+    layout->addWidget(m_summary);
+}
+
+void TrendView::show(const TrendSource* source, const std::vector<TrendCurve>& curves,
+                     const QString& unit, const std::vector<TrendLevel>& levels) {
+    m_source = source;
+    m_curves = curves;
+    m_levels = levels;
+    m_valueAxis->setTitleText(unit);
+    m_zoomed = false;
+    rebuild();
+}
+
+void TrendView::rebuild() {
+    for (QLineSeries* s : m_series)
+        m_chart->removeSeries(s), delete s;
+    for (QLineSeries* s : m_levelSeries)
+        m_chart->removeSeries(s), delete s;
+    m_series.clear();
+    m_levelSeries.clear();
+    m_levelFrom = std::numeric_limits<qint64>::max();
+    m_levelTo = std::numeric_limits<qint64>::min();
+    // A fresh time axis each time: one first laid out without any series
+    // keeps no room for its labels once series are attached.
+    const QString unit = m_valueAxis->titleText();
+    m_chart->removeAxis(m_timeAxis);
+    m_chart->removeAxis(m_valueAxis);
+    delete m_timeAxis;
+    delete m_valueAxis;
+    m_timeAxis = new QDateTimeAxis;
+    m_timeAxis->setTitleText(QStringLiteral("Local time"));
+    m_valueAxis = new QValueAxis;
+    m_valueAxis->setTitleText(unit);
+    m_chart->addAxis(m_timeAxis, Qt::AlignBottom);
+    m_chart->addAxis(m_valueAxis, Qt::AlignLeft);
+    for (const TrendCurve& c : m_curves) {
+        auto* s = new QLineSeries;
+        s->setName(c.name);
+        m_chart->addSeries(s);
+        s->attachAxis(m_timeAxis);
+        s->attachAxis(m_valueAxis);
+        m_series.push_back(s);
+    }
+    std::erase_if(m_levels, [&](const TrendLevel& l) {
+        return l.curve >= static_cast<int>(m_series.size());
+    });
+    for (const TrendLevel& l : m_levels) {
+        auto* s = new QLineSeries;
+        s->setName(l.name);
+        // A level of the whole group (a circuit meter's limits) has no curve
+        // to take its colour from.
+        QPen pen(l.curve >= 0 ? m_series[static_cast<std::size_t>(l.curve)]->color()
+                              : QColor(l.alarm ? Qt::darkRed : Qt::darkBlue));
+        pen.setWidthF(1.5);
+        pen.setStyle(l.alarm ? Qt::DashLine : Qt::DotLine);
+        s->setPen(pen);
+        m_chart->addSeries(s);
+        s->attachAxis(m_timeAxis);
+        s->attachAxis(m_valueAxis);
+        // Level lines share their curve's colour; legend entries for them
+        // would crowd out the curves' own.
+        if (l.curve >= 0)
+            for (QLegendMarker* m : m_chart->legend()->markers(s))
+                m->setVisible(false);
+        m_levelSeries.push_back(s);
+    }
+    fill();
+    updateSummary();
+}
+
+void TrendView::fill() {
+    m_seen = m_source ? m_source->appended() : 0;
+    std::size_t first = 0, end = m_source ? m_source->size() : 0;
+    if (m_zoomed && end > 0) {
+        // Only the shown span, and one point on each side so the curve runs
+        // to the edges.
+        const qint64 from = m_timeAxis->min().toMSecsSinceEpoch();
+        const qint64 to = m_timeAxis->max().toMSecsSinceEpoch();
+        std::size_t i = 0;
+        while (i < end && m_source->timeMs(i) < from)
+            ++i;
+        std::size_t j = i;
+        while (j < end && m_source->timeMs(j) <= to)
+            ++j;
+        first = i > 0 ? i - 1 : 0;
+        end = j < end ? j + 1 : end;
+    }
+    const std::size_t n = end - first;
+    std::vector<QList<QPointF>> curves(m_series.size());
+    for (std::size_t c = 0; c < m_series.size(); ++c) {
+        const int channel = m_curves[c].channel;
+        auto point = [&](std::size_t i) {
+            return QPointF(static_cast<qreal>(m_source->timeMs(i)), m_source->value(i, channel));
+        };
+        QList<QPointF> points;
+        points.reserve(static_cast<qsizetype>(std::min(n, kMaxDrawn)));
+        if (n <= kMaxDrawn) {
+            for (std::size_t i = first; i < end; ++i)
+                points.append(point(i));
+        } else {
+            // Least and greatest of each slice, in time order, so peaks stay.
+            const std::size_t slices = kMaxDrawn / 2;
+            for (std::size_t k = 0; k < slices; ++k) {
+                const std::size_t a = first + k * n / slices, b = first + (k + 1) * n / slices;
+                if (a >= b)
+                    continue;
+                std::size_t lo = a, hi = a;
+                float vlo = m_source->value(a, channel), vhi = vlo;
+                for (std::size_t i = a + 1; i < b; ++i) {
+                    const float v = m_source->value(i, channel);
+                    if (v < vlo)
+                        vlo = v, lo = i;
+                    if (v > vhi)
+                        vhi = v, hi = i;
+                }
+                points.append(point(std::min(lo, hi)));
+                if (lo != hi)
+                    points.append(point(std::max(lo, hi)));
+            }
+        }
+        curves[c] = std::move(points);
+    }
+    // Level lines run a quarter of the span (at least a minute) beyond the
+    // points, so they move only now and then. Much longer lines would be
+    // drawn solid, as the painter gives up dashing very long lines.
+    if (m_source && m_source->size() > 0) {
+        const qint64 from = m_source->timeMs(0), to = m_source->timeMs(m_source->size() - 1);
+        if (from < m_levelFrom || to > m_levelTo) {
+            const qint64 pad = std::max<qint64>((to - from) / 4, 60000);
+            m_levelFrom = from - pad;
+            m_levelTo = to + pad;
+            for (std::size_t i = 0; i < m_levelSeries.size(); ++i)
+                m_levelSeries[i]->replace(
+                    {QPointF(static_cast<qreal>(m_levelFrom), m_levels[i].value),
+                     QPointF(static_cast<qreal>(m_levelTo), m_levels[i].value)});
+        }
+    }
+    // Axes first, then the points: each change makes Qt Charts lay out the
+    // curves it touches again, the costly part of a refresh.
+    updateAxes(curves);
+    for (std::size_t c = 0; c < m_series.size(); ++c)
+        m_series[c]->replace(curves[c]);
+}
+
+void TrendView::refresh() {
+    if (!m_source || m_source->appended() == m_seen)
+        return;
+    fill();
+    updateSummary();
+}
+
+void TrendView::resetZoom() {
+    m_zoomed = false;
+    m_chart->zoomReset();
+    fill();
+}
+
+void TrendView::updateAxes(const std::vector<QList<QPointF>>& curves) {
+    if (m_zoomed)
+        return;
+    const std::size_t n = m_source ? m_source->size() : 0;
+    qint64 first = QDateTime::currentMSecsSinceEpoch() - 60000, last = first + 60000;
+    if (n > 0) {
+        first = m_source->timeMs(0);
+        last = std::max<qint64>(m_source->timeMs(n - 1), first + 1000);
+    }
+    const QDateTime from = QDateTime::fromMSecsSinceEpoch(first);
+    const QDateTime to = QDateTime::fromMSecsSinceEpoch(last);
+    if (m_timeAxis->min() != from || m_timeAxis->max() != to)
+        m_timeAxis->setRange(from, to);
+    const QString format =
+        last - first > 86400000 ? QStringLiteral("MM/dd HH:mm") : QStringLiteral("HH:mm:ss");
+    if (m_timeAxis->format() != format)
+        m_timeAxis->setFormat(format);
+
+    double lo = std::numeric_limits<double>::max(), hi = std::numeric_limits<double>::lowest();
+    for (const QList<QPointF>& points : curves)
+        for (const QPointF& p : points) {
+            if (std::isfinite(p.y())) {
+                lo = std::min(lo, p.y());
+                hi = std::max(hi, p.y());
+            }
+        }
+    for (const TrendLevel& l : m_levels) {
+        lo = std::min(lo, l.value);
+        hi = std::max(hi, l.value);
+    }
+    if (lo > hi)
+        lo = 0, hi = 1;
+    // Four steps of 1, 2 or 5 times a power of ten that hold the values.
+    const double span = std::max(hi - lo, 1.0);
+    const double magnitude = std::pow(10.0, std::floor(std::log10(span / 4)));
+    double step = magnitude;
+    for (double m : {1.0, 2.0, 5.0, 10.0})
+        if ((step = m * magnitude) * 4 >= span)
+            break;
+    double low = std::floor(lo / step) * step, high = std::ceil(hi / step) * step;
+    if (high - low < step * 4)
+        high = low + step * 4;
+    if (m_valueAxis->min() != low || m_valueAxis->max() != high) {
+        m_valueAxis->setRange(low, high);
+        m_valueAxis->setTickCount(static_cast<int>(std::lround((high - low) / step)) + 1);
+    }
+}
+
+void TrendView::updateSummary() {
+    m_summary->setRowCount(static_cast<int>(m_curves.size()));
+    const std::size_t n = m_source ? m_source->size() : 0;
+    for (std::size_t c = 0; c < m_curves.size(); ++c) {
+        float lo = std::numeric_limits<float>::max(), hi = std::numeric_limits<float>::lowest();
+        for (std::size_t i = 0; i < n; ++i) {
+            const float v = m_source->value(i, m_curves[c].channel);
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+        }
+        const QString texts[4] = {
+            m_curves[c].name, n ? number(m_source->value(n - 1, m_curves[c].channel)) : QString(),
+            n ? number(lo) : QString(), n ? number(hi) : QString()};
+        for (int col = 0; col < 4; ++col) {
+            QTableWidgetItem* item = m_summary->item(static_cast<int>(c), col);
+            if (!item) {
+                item = new QTableWidgetItem;
+                m_summary->setItem(static_cast<int>(c), col, item);
+            }
+            if (item->text() != texts[col])
+                item->setText(texts[col]);
+        }
+    }
+}
+
+qsizetype TrendView::drawnPoints(int curve) const {
+    return m_series[static_cast<std::size_t>(curve)]->count();
+}
+
+bool TrendView::savePng(const QString& path) {
+    return m_chartView->grab().save(path, "PNG");
+}
+
+std::string TrendView::exportCsv(const std::string& path) const {
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    if (!f)
+        return std::strerror(errno);
+    std::string text = "Time";
+    for (const TrendCurve& c : m_curves)
+        text += "," + c.name.toStdString();
+    text += '\n';
+    const qint64 from = m_timeAxis->min().toMSecsSinceEpoch();
+    const qint64 to = m_timeAxis->max().toMSecsSinceEpoch();
+    const std::size_t n = m_source ? m_source->size() : 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::int64_t t = m_source->timeMs(i);
+        if (t < from || t > to)
+            continue;
+        text += formatStamp(static_cast<std::time_t>(t / 1000));
+        for (const TrendCurve& c : m_curves) {
+            text += ',';
+            const float v = m_source->value(i, c.channel);
+            if (std::isfinite(v))
+                text += fixedText(v, 3);
+        }
+        text += '\n';
+    }
+    const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    const bool closed = std::fclose(f) == 0;
+    return ok && closed ? std::string() : std::string(std::strerror(errno));
+}
+
+} // namespace tarvo

@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLineSeries>
+#include <QListWidget>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <fstream>
+
+#include "devices/meter_list.h"
+#include "devices/register_map.h"
+#include "settings/settings.h"
+#include "support/qt_application.h"
+#include "support/temp_dir.h"
+#include "trends/journal_window.h"
+#include "trends/log_viewer_window.h"
+#include "trends/trend_recorder.h"
+#include "trends/trend_window.h"
+
+namespace tarvo {
+namespace {
+
+[[maybe_unused]] auto* const kQt = ::testing::AddGlobalTestEnvironment(new test::QtApplication);
+
+MeterReading branch(int address, int tick) {
+    MeterReading r;
+    r.kind = BranchMonitor;
+    r.address = address;
+    for (int i = 0; i < kBreakerCount; ++i) // breaker 42 draws most, then 41, ...
+        r.registers[static_cast<std::size_t>(i)] = 1000 * (i + 1) + tick;
+    return r;
+}
+
+std::string curveNames(TrendView& view) {
+    QStringList names;
+    for (QLineSeries* s : view.curveSeries())
+        names << s->name();
+    return names.join(',').toStdString();
+}
+
+TEST(TrendWindow, DrawsTheTickedBreakersWithOnePointPerPoll) {
+    TrendStore store(100, 2);
+    for (int t = 0; t < 30; ++t)
+        store.record(branch(3, t), 1000 + t);
+    TrendWindow window(
+        store, nullptr, [](int) { return QStringLiteral("PNL1"); }, 3);
+    EXPECT_EQ(curveNames(window.view()), "Breaker 38,Breaker 39,Breaker 40,Breaker 41,Breaker 42")
+        << "the default is not the five highest currents";
+    for (int c = 0; c < 5; ++c)
+        EXPECT_EQ(window.view().drawnPoints(c), 30);
+    EXPECT_EQ(window.view().summary()->rowCount(), 5) << "summary lacks a curve";
+    EXPECT_EQ(window.view().summary()->item(0, 1)->text().toStdString(), "38.029") << "latest";
+
+    window.setTicked({0, 6});
+    EXPECT_EQ(curveNames(window.view()), "Breaker 1,Breaker 7");
+    // Past the buffer's bound the curves keep the newest 100 points.
+    for (int t = 30; t < 130; ++t)
+        store.record(branch(3, t), 1000 + t);
+    window.refresh();
+    EXPECT_EQ(window.view().drawnPoints(0), 100);
+    EXPECT_FLOAT_EQ(static_cast<float>(window.view().curveSeries()[1]->at(99).y()), 7.129f);
+    window.setPaused(true);
+    store.record(branch(3, 200), 1200);
+    window.refresh();
+    EXPECT_EQ(window.view().curveSeries()[0]->at(99).x(), 1129000.0) << "paused curves moved";
+}
+
+TEST(JournalWindow, NewestFirstFilteredAndCopied) {
+    test::TempDir dir;
+    Settings settings;
+    settings.saveFile = dir.file("log.csv");
+    MeterList meters;
+    meters.addDevice("03 - PNL1 [Kyrel Branch Circuit Monitor, 42 Breakers]");
+    std::time_t now = 5000;
+    TrendRecorder recorder([&] { return now; }, settings, meters);
+    MeterReading r = branch(3, 0);
+    r.registers[kRegAlarmSummary] = 1;
+    r.registers[kRegWarningFlags] = 1;
+    recorder.pollRead(r); // breaker 1 warning, written to the file
+    JournalWindow window(recorder);
+    recorder.onEntries = [&](const std::vector<JournalEntry>& e) { window.add(e); };
+    ++now;
+    r.result = Timeout;
+    recorder.pollRead(r);
+    QTableWidget* table = window.table();
+    ASSERT_EQ(table->rowCount(), 2);
+    EXPECT_EQ(table->item(0, 3)->text(), "Comm failure") << "not newest first";
+    EXPECT_EQ(table->item(1, 2)->text(), "PNL1");
+    window.findChild<QComboBox*>("kindFilter")->setCurrentIndex(1); // warnings and alarms
+    ASSERT_EQ(table->rowCount(), 1);
+    table->selectRow(0);
+    EXPECT_TRUE(window.selectedText().endsWith("3\tPNL1\tWarning\tBreaker 1\t1.000 A\n"))
+        << window.selectedText().toStdString();
+}
+
+TEST(LogViewerWindow, ReadsAFileInTheBackgroundAndReportsSkippedLines) {
+    test::TempDir dir;
+    const std::string path = dir.file("log.txt");
+    {
+        std::ofstream out(path);
+        for (int row = 0; row < 3; ++row) {
+            out << "07/04/2026 14:0" << row << ":00\t4";
+            for (int v = 0; v < 27; ++v)
+                out << '\t' << v + row;
+            out << "\n";
+        }
+        out << "not a row\n";
+    }
+    LogViewerWindow window;
+    QSignalSpy done(&window, &LogViewerWindow::finished);
+    window.open(QString::fromStdString(path));
+    ASSERT_TRUE(done.wait(20000));
+    EXPECT_TRUE(window.status().contains("3 rows of 1 devices; 1 lines skipped"))
+        << window.status().toStdString();
+    EXPECT_EQ(window.findChild<QListWidget*>("valueList")->count(), 27);
+    ASSERT_EQ(window.view().curveSeries().size(), 3u);
+    EXPECT_EQ(window.view().drawnPoints(0), 3);
+}
+
+} // namespace
+} // namespace tarvo

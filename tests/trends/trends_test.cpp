@@ -1,0 +1,286 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <initializer_list>
+#include <utility>
+
+#include "devices/register_map.h"
+#include "support/local_zone.h"
+#include "support/temp_dir.h"
+#include "trends/alarm_journal.h"
+#include "trends/journal_file.h"
+#include "trends/log_reader.h"
+#include "trends/trend_buffer.h"
+
+namespace tarvo {
+namespace {
+
+using Regs = std::initializer_list<std::pair<int, int>>;
+
+MeterReading reading(DeviceKind kind, int address, Regs regs, int result = Ok) {
+    MeterReading r;
+    r.kind = kind;
+    r.address = address;
+    r.result = result;
+    for (auto [reg, value] : regs)
+        r.registers[static_cast<std::size_t>(reg)] = value;
+    return r;
+}
+
+// --- Trend buffers ---------------------------------------------------------
+
+TEST(TrendBuffer, KeepsTheNewestPointsOldestFirstWithinItsBound) {
+    TrendBuffer b(BranchMonitor, 3, 3);
+    for (int t = 1; t <= 5; ++t) {
+        TrendValues v{};
+        v[41] = static_cast<float>(t * 10);
+        b.append(t, v);
+    }
+    ASSERT_EQ(b.size(), 3u) << "the buffer grew past its capacity";
+    EXPECT_EQ(b.appended(), 5u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(b.time(i), static_cast<std::time_t>(i + 3)) << "order lost after wrapping";
+        EXPECT_EQ(b.value(i, 41), static_cast<float>((i + 3) * 10)) << "last channel misplaced";
+    }
+    EXPECT_EQ(b.memoryBytes(), 3 * (sizeof(std::time_t) + 42 * sizeof(float)));
+}
+
+TEST(TrendStore, HoldsOnlyTheMostRecentlyPolledDevicesAndGoodReads) {
+    TrendStore store(10, 2);
+    store.record(reading(BranchMonitor, 2, {{0, 1000}}), 1);
+    store.record(reading(CircuitMeter6, 3, {{kRegCtSize, 100}, {kRegCurrentA, 1234}}), 2);
+    store.record(reading(BranchMonitor, 2, {}, Timeout), 3); // failed: no false zero
+    store.record(reading(BranchMonitor, 2, {{0, 2000}}), 4);
+    store.record(reading(BranchMonitor100A, 5, {{0, 1234}}), 5); // evicts 3, polled longest ago
+    EXPECT_EQ(store.addresses(), (std::vector<int>{5, 2}));
+    ASSERT_NE(store.find(2), nullptr);
+    EXPECT_EQ(store.find(2)->size(), 2u);
+    EXPECT_FLOAT_EQ(store.find(2)->value(1, 0), 2.0f);
+    EXPECT_FLOAT_EQ(store.find(5)->value(0, 0), 12.34f) << "100 A factor not applied";
+    store.record(reading(CircuitMeter8, 5, {{kRegCtSize, 100}, {kRegCurrentA, 1234}}), 6);
+    ASSERT_EQ(store.find(5)->size(), 1u) << "another kind at the address mixed its curves";
+    EXPECT_FLOAT_EQ(store.find(5)->value(0, 0), 12.34f);
+    EXPECT_TRUE(std::isnan(store.find(5)->value(0, kTrendNeutralChannel)));
+}
+
+// --- Journal events --------------------------------------------------------
+
+// A scripted run of poll reads, each row one read and the journal lines it
+// must add, as "event|subject|value".
+struct JournalCase {
+    const char* name;
+    DeviceKind kind;
+    int address;
+    int result;
+    Regs regs;
+    std::vector<std::string> expected;
+};
+
+const JournalCase kJournalRun[] = {
+    {"first read all normal gives nothing", BranchMonitor, 3, Ok, {{0, 5000}}, {}},
+    {"flag without summary bit is ignored", BranchMonitor, 3, Ok, {{43, 1}}, {}},
+    {"warning on breaker 1",
+     BranchMonitor,
+     3,
+     Ok,
+     {{0, 12345}, {42, 1}, {43, 1}},
+     {"Warning|Breaker 1|12.345"}},
+    {"alarm wins over warning",
+     BranchMonitor,
+     3,
+     Ok,
+     {{0, 15000}, {42, 9}, {43, 1}, {46, 1}},
+     {"Alarm|Breaker 1|15"}},
+    {"breaker 42 from the third group",
+     BranchMonitor,
+     3,
+     Ok,
+     {{41, 2500}, {42, 0x0C}, {43, 1}, {46, 1}, {45, 0x200}},
+     {"Warning|Breaker 42|2.5"}},
+    {"failure reported once",
+     BranchMonitor,
+     3,
+     Timeout,
+     {},
+     {"Comm failure|Err #1, Timeout Waiting For Response|1"}},
+    {"second failure is the same run", BranchMonitor, 3, Timeout, {}, {}},
+    {"recovery with lamps unchanged",
+     BranchMonitor,
+     3,
+     Ok,
+     {{41, 2500}, {42, 0x0C}, {43, 1}, {46, 1}, {45, 0x200}},
+     {"Comm recovered||0"}},
+    {"all back to normal",
+     BranchMonitor,
+     3,
+     Ok,
+     {{0, 900}},
+     {"Normal|Breaker 1|0.9", "Normal|Breaker 42|0"}},
+    {"circuit meter first read already over",
+     CircuitMeter6,
+     4,
+     Ok,
+     {{kRegCtSize, 100}, {kRegCurrentAvg, 9000}, {36, 0x01}},
+     {"Alarm|Amps over|90"}},
+    {"phases lost A and C",
+     CircuitMeter6,
+     4,
+     Ok,
+     {{kRegCtSize, 100}, {kRegCurrentAvg, 9000}, {36, 0x141}, {kRegVoltsCN, 1234}},
+     {"Phase lost|Phase A|0", "Phase lost|Phase C|12.34"}},
+    {"volts under, amps back, phase A back",
+     CircuitMeter6,
+     4,
+     Ok,
+     {{kRegCtSize, 100}, {kRegVoltsLnAvg, 20000}, {36, 0x120}},
+     {"Normal|Amps over|0", "Alarm|Volts under|200", "Phase back|Phase A|0"}},
+    {"other kinds only fail",
+     FullDataMeter,
+     5,
+     WrongByteCount,
+     {},
+     {"Comm failure|Err #3, Response Has Incorrect Number of Bytes|3"}},
+    {"branch device at the circuit address starts afresh", BranchMonitor, 4, Ok, {}, {}},
+};
+
+std::string describe(const JournalEntry& e) {
+    char value[32];
+    std::snprintf(value, sizeof value, "%g", e.value);
+    return std::string(eventText(e.event)) + "|" + e.subject + "|" + value;
+}
+
+TEST(JournalDeriver, ScriptedReadsGiveTheirEvents) {
+    JournalDeriver deriver;
+    std::time_t t = 1000;
+    for (const JournalCase& c : kJournalRun) {
+        std::vector<std::string> got;
+        for (const JournalEntry& e :
+             deriver.derive(reading(c.kind, c.address, c.regs, c.result), t, "PNL1")) {
+            EXPECT_EQ(e.time, t) << c.name;
+            EXPECT_EQ(e.address, c.address) << c.name;
+            got.push_back(describe(e));
+        }
+        EXPECT_EQ(got, c.expected) << c.name;
+        ++t;
+    }
+}
+
+// --- Journal file ----------------------------------------------------------
+
+TEST(JournalFile, RoundTripsEveryDelimiterAcrossARestart) {
+    test::LocalZone zone("CET-1CEST,M3.5.0,M10.5.0/3");
+    test::TempDir dir;
+    EXPECT_EQ(journalPath(dir.file("panel.csv")), dir.file("panel_journal.csv"));
+    const std::string path = journalPath(dir.file("panel.csv"));
+    const std::vector<JournalEntry> entries = {
+        {1783166709, 3, "A, B", JournalEvent::Warning, "Breaker 7", 12.345, "A"},
+        {1783166710, 4, "", JournalEvent::CommFailure, "Err #1, Timeout Waiting For Response", 1,
+         ""},
+        {1783166711, 4, "Q\"T", JournalEvent::PhaseLost, "Phase B", -0.5, "V"},
+    };
+    std::vector<JournalEntry> all;
+    for (char delimiter : {',', '\t', ' '}) {
+        JournalWriter writer; // a fresh writer each time: the program restarted
+        ASSERT_TRUE(writer.append(path, delimiter, entries)) << writer.lastError();
+        all.insert(all.end(), entries.begin(), entries.end());
+    }
+    {
+        std::ofstream(path, std::ios::app) << "07/04/2026 14:05:09,3,PNL1,Exploded,x,1,A\n"
+                                              "half a line\n";
+    }
+    const JournalRead read = readJournal(path);
+    EXPECT_EQ(read.entries, all);
+    EXPECT_EQ(read.skipped, 2u) << "unknown event or damaged line not counted";
+    EXPECT_NE(test::readLines(path).front().find("12.345"), std::string::npos);
+}
+
+TEST(JournalFile, EntriesWaitForAFileThatCannotBeOpenedAndAreNotLost) {
+    test::TempDir dir;
+    const std::string path = dir.file("missing/x_journal.csv");
+    JournalWriter writer;
+    EXPECT_FALSE(writer.append(path, ',', {{1, 3, "N", JournalEvent::Alarm, "Breaker 1", 2, "A"}}));
+    EXPECT_FALSE(writer.lastError().empty());
+    EXPECT_EQ(writer.waiting().size(), 1u);
+    std::filesystem::create_directory(dir.file("missing"));
+    EXPECT_TRUE(writer.append(path, ',', {{2, 3, "N", JournalEvent::Normal, "Breaker 1", 0, "A"}}));
+    const JournalRead read = readJournal(path);
+    ASSERT_EQ(read.entries.size(), 2u);
+    EXPECT_EQ(read.entries[0].event, JournalEvent::Alarm) << "oldest first";
+}
+
+// --- Log file reader ------------------------------------------------------
+
+std::string row(const char* stamp, char d, int address, int values) {
+    std::string line = std::string(stamp) + d + std::to_string(address);
+    for (int i = 0; i < values; ++i)
+        line += d + std::to_string(i) + ".250";
+    return line;
+}
+
+struct RowCase {
+    const char* name;
+    std::string line;
+    bool ok;
+    int values;
+};
+
+const RowCase kRows[] = {
+    {"branch row with commas", row("07/04/2026 14:05:09", ',', 3, 42), true, 42},
+    {"circuit6 row with tabs", row("07/04/2026 14:05:09", '\t', 4, 28), true, 28},
+    {"circuit8 row with spaces: date and time two tokens", row("07/04/2026 14:05:09", ' ', 5, 27),
+     true, 27},
+    {"CR LF line end", row("07/04/2026 14:05:09", ',', 3, 42) + "\r\n", true, 42},
+    {"negative value", row("07/04/2026 14:05:09", ',', 3, 41) + ",-2.000", true, 42},
+    {"row cut short", row("07/04/2026 14:05:09", ',', 3, 30), false, 0},
+    {"one value too many", row("07/04/2026 14:05:09", ',', 3, 43), false, 0},
+    {"address 0", row("07/04/2026 14:05:09", ',', 0, 42), false, 0},
+    {"address 248", row("07/04/2026 14:05:09", ',', 248, 42), false, 0},
+    {"month 13", row("13/04/2026 14:05:09", ',', 3, 42), false, 0},
+    {"decimal comma in a value", row("07/04/2026 14:05:09", '\t', 3, 27) + "\t1,5", false, 0},
+    {"text where a number belongs", row("07/04/2026 14:05:09", ',', 3, 41) + ",abc", false, 0},
+    {"foreign header line", "Time,Address,Breaker 1", false, 0},
+    {"empty", "", false, 0},
+};
+
+TEST(LogReader, ParsesTheThreeShapesAndRefusesDamagedLines) {
+    test::LocalZone zone("UTC0");
+    for (const RowCase& c : kRows) {
+        std::time_t time = 0;
+        int address = 0;
+        std::vector<float> values;
+        EXPECT_EQ(parseLogRow(c.line, time, address, values), c.ok) << c.name;
+        if (!c.ok)
+            continue;
+        EXPECT_EQ(time, 1783173909) << c.name;
+        EXPECT_EQ(static_cast<int>(values.size()), c.values) << c.name;
+        EXPECT_FLOAT_EQ(values[26], 26.25f) << c.name;
+    }
+}
+
+TEST(LogReader, FileKeepsRowsPerDeviceAndCountsWhatItSkips) {
+    test::TempDir dir;
+    const std::string path = dir.file("log.txt");
+    {
+        std::ofstream out(path);
+        out << row("07/04/2026 14:05:09", ' ', 3, 42) << "\n"
+            << row("07/04/2026 14:05:09", ' ', 4, 27) << "\n"
+            << "garbage\n\n"
+            << row("07/04/2026 14:10:09", ' ', 3, 42) << "\n"
+            << row("07/04/2026 14:10:09", ' ', 3, 28) << "\n"        // another shape at 3
+            << row("07/04/2026 14:15:09", ',', 3, 42).substr(0, 60); // cut off, no line end
+    }
+    const LogContents c = readLogFile(path);
+    ASSERT_TRUE(c.opened);
+    EXPECT_EQ(c.rows, 3u);
+    EXPECT_EQ(c.skipped, 3u);
+    EXPECT_EQ(c.shapeChanges, 1u);
+    ASSERT_EQ(c.devices.count(3), 1u);
+    EXPECT_EQ(c.devices.at(3).rows(), 2u);
+    EXPECT_EQ(c.devices.at(4).shape, LogRowShape::Circuit8);
+    EXPECT_EQ(logValueNames(LogRowShape::Circuit8).size(), 27u);
+    EXPECT_FALSE(readLogFile(dir.file("none")).opened);
+}
+
+} // namespace
+} // namespace tarvo
