@@ -16,13 +16,10 @@
 #include "logging/odbc_library.h"
 #include "logging/save_to_database_setup_dialog.h"
 #include "settings/configuration_dialog.h"
-#include "support/qt_application.h"
 #include "support/recording_operator.h"
 
 namespace tarvo {
 namespace {
-
-[[maybe_unused]] auto* const kQt = ::testing::AddGlobalTestEnvironment(new test::QtApplication);
 
 // Each window once, as the program makes it; the forms and the trace window
 // come from the main window that opens them.

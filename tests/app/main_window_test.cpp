@@ -5,7 +5,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
@@ -18,6 +17,7 @@
 #include "app/main_window.h"
 #include "link/trace_window.h"
 #include "sim/server.h"
+#include "support/local_zone.h"
 #include "support/qt_application.h"
 #include "support/recording_operator.h"
 #include "support/temp_dir.h"
@@ -25,8 +25,7 @@
 namespace tarvo {
 namespace {
 
-namespace fs = std::filesystem;
-
+// The one QApplication of this folder's program.
 [[maybe_unused]] auto* const kQt = ::testing::AddGlobalTestEnvironment(new test::QtApplication);
 
 class MainWindowTest : public ::testing::Test {
@@ -82,9 +81,9 @@ TEST_F(MainWindowTest, ClickingACircuitMeterSwitchesLayoutAndGreysDelays) {
     sim::PtyServer sim;
     sim.bus().addDevice(sim::Model::Branch, 1, "PNL1");
     sim.bus().addDevice(sim::Model::Circuit6, 2, "MAIN");
-    writeSettings("port " + sim.slavePath() + "\nscan 2\n");
-    window.start((dir.path() / "Tarvo.cfg").string());
-    window.onTimer();
+    ASSERT_TRUE(state.port.open(sim.slavePath()));
+    state.settings.scan = 2;
+    action("scanAction")->trigger();
     ASSERT_EQ(listLines().size(), 2);
     EXPECT_TRUE(action("delaysAction")->isEnabled());
 
@@ -106,12 +105,10 @@ TEST_F(MainWindowTest, ClickingACircuitMeterSwitchesLayoutAndGreysDelays) {
     EXPECT_TRUE(action("delaysAction")->isEnabled());
 }
 
-TEST_F(MainWindowTest, ValueFieldsAndLampsSpeakToScreenReaders) {
+TEST_F(MainWindowTest, LampsSpeakToScreenReadersAndPhaseLettersTakeTheLampsPlace) {
     EXPECT_EQ(field("breakerField7")->accessibleName(), "Breaker 7 current");
-    EXPECT_EQ(field("currentAField")->accessibleName(), "Current A");
     auto* lamp = window.findChild<QLabel*>("breakerLamp7");
     EXPECT_EQ(lamp->accessibleDescription(), "normal");
-
     Display d;
     d.lamps.breakers[6] = Lamp::Alarm;
     d.lamps.breakers[7] = Lamp::Warning;
@@ -119,28 +116,21 @@ TEST_F(MainWindowTest, ValueFieldsAndLampsSpeakToScreenReaders) {
     EXPECT_EQ(lamp->accessibleDescription(), "alarm");
     EXPECT_EQ(window.findChild<QLabel*>("breakerLamp8")->accessibleDescription(), "warning");
 
-    window.showCircuitLayout();
-    d.lamps.phaseLossVisible = false;
-    d.lamps.phaseLetterVisible = {false, true, false};
-    window.transfer(d);
-    EXPECT_EQ(window.findChild<QLabel*>("phaseLetterB")->accessibleDescription(), "phase lost");
-    EXPECT_EQ(window.findChild<QLabel*>("phaseLossLamp")->accessibleDescription(), "phase lost");
-}
-
-TEST_F(MainWindowTest, PhaseLettersTakeTheLampsPlace) {
     window.show();
     window.showCircuitLayout();
-    Display d;
     d.lamps.phaseLossVisible = false;
     d.lamps.phaseLetterVisible = {true, false, true};
     window.transfer(d);
-    EXPECT_FALSE(window.findChild<QLabel*>("phaseLossLamp")->isVisible());
-    EXPECT_TRUE(window.findChild<QLabel*>("phaseLetterA")->isVisible());
+    auto* phaseLoss = window.findChild<QLabel*>("phaseLossLamp");
+    auto* letterA = window.findChild<QLabel*>("phaseLetterA");
+    EXPECT_FALSE(phaseLoss->isVisible());
+    EXPECT_TRUE(letterA->isVisible());
     EXPECT_FALSE(window.findChild<QLabel*>("phaseLetterB")->isVisible());
+    EXPECT_EQ(letterA->accessibleDescription(), "phase lost");
+    EXPECT_EQ(phaseLoss->accessibleDescription(), "phase lost");
 
     window.showBranchLayout();
-    EXPECT_FALSE(window.findChild<QLabel*>("phaseLetterA")->isVisible())
-        << "the branch layout hides the letters";
+    EXPECT_FALSE(letterA->isVisible()) << "the branch layout hides the letters";
 }
 
 TEST_F(MainWindowTest, CircuitLayoutPutsTheListInTheBottomBand) {
@@ -221,10 +211,17 @@ TEST_F(MainWindowTest, EnterAndEscapeCloseTheWindow) {
     }
 }
 
-TEST_F(MainWindowTest, HelpShowsTheTopicOfTheActiveWindowAndTheIndex) {
+TEST_F(MainWindowTest, HelpShowsThePageOfTheActiveWindowAndTheIndex) {
+    // F1 shows the page named after the active window, so each form needs one.
+    for (const char* window :
+         {"MainWindow", "TraceWindow", "ConfigurationDialog", "BreakerAlarmSetupDialog",
+          "BreakerAlarmDelayDialog", "CircuitAlarmSetupDialog", "BranchPanelConfigDialog",
+          "CircuitPanelConfigDialog", "SaveToDatabaseSetupDialog", "DatabaseSetupDialog",
+          "AddDatabaseTableDialog"})
+        EXPECT_TRUE(HelpViewer::hasTopic(HelpViewer::topicFor(window))) << window;
+    // The Logging File Setup dialog shares the logging page.
+    EXPECT_TRUE(HelpViewer::hasTopic("logging"));
     EXPECT_EQ(HelpViewer::topicFor("BreakerAlarmSetupDialog"), "breaker_alarm_setup_dialog");
-    EXPECT_TRUE(HelpViewer::hasTopic("main_window"));
-    EXPECT_TRUE(HelpViewer::hasTopic("trace_window"));
     window.onHelp();
     auto* viewer = window.findChild<HelpViewer*>();
     ASSERT_NE(viewer, nullptr);
@@ -249,26 +246,6 @@ TEST_F(MainWindowTest, HelpFromAModalFormTakesInputWhileTheFormIsOpen) {
     });
     window.onFileConfig();
     EXPECT_TRUE(closedByKey) << "the page ignored input while the form was open";
-}
-
-TEST_F(MainWindowTest, EveryWindowHasAHelpPage) {
-    // F1 shows the page named after the active window, so each form needs one.
-    for (const char* window :
-         {"MainWindow", "TraceWindow", "ConfigurationDialog", "BreakerAlarmSetupDialog",
-          "BreakerAlarmDelayDialog", "CircuitAlarmSetupDialog", "BranchPanelConfigDialog",
-          "CircuitPanelConfigDialog", "SaveToDatabaseSetupDialog", "DatabaseSetupDialog",
-          "AddDatabaseTableDialog"})
-        EXPECT_TRUE(HelpViewer::hasTopic(HelpViewer::topicFor(window))) << window;
-    // The Logging File Setup dialog shares the logging page.
-    EXPECT_TRUE(HelpViewer::hasTopic("logging"));
-}
-
-TEST_F(MainWindowTest, MenusOfTheWindow) {
-    QStringList menus;
-    for (QAction* a : window.findChild<QMenuBar*>("menuBar")->actions())
-        menus << a->text().remove('&');
-    EXPECT_EQ(menus, (QStringList{"File", "Config", "Logging", "Help"}));
-    EXPECT_EQ(window.windowTitle(), "Zoveduzidi Radazuzeri Vedodavo, Version 1.0.7");
 }
 
 TEST_F(MainWindowTest, AlarmResetFromTheConfigMenu) {
@@ -305,14 +282,66 @@ TEST_F(MainWindowTest, ConfigCommandsWithoutASelectionSayWhy) {
     EXPECT_EQ(op.messages[2].text, "There is no valid meter selected to reset!");
 }
 
-TEST_F(MainWindowTest, ScanWithoutAPortAsksForOne) {
-    writeSettings("port /dev/tarvo-no-such-port\n");
-    window.start((dir.path() / "Tarvo.cfg").string());
-    action("scanAction")->trigger();
-    ASSERT_EQ(op.messages.size(), 2u);
-    EXPECT_EQ(op.messages[0].text, "Unable to open /dev/tarvo-no-such-port");
-    EXPECT_EQ(op.messages[1].text, "Please select a COM port");
-    EXPECT_FALSE(state.selection.scanInProgress);
+struct FakeClock : Clock {
+    std::time_t t = 1783173909; // 07/04/2026 14:05:09 UTC
+    std::time_t now() const override { return t; }
+};
+
+// Clicks `button` of the next modal dialog once it runs.
+void answerNextDialog(const char* button, int afterMs = 0) {
+    QTimer::singleShot(afterMs, [button] {
+        QWidget* modal = QApplication::activeModalWidget();
+        ASSERT_NE(modal, nullptr);
+        auto* b = modal->findChild<QAbstractButton*>(button);
+        ASSERT_NE(b, nullptr) << button;
+        QTest::mouseClick(b, Qt::LeftButton);
+    });
+}
+
+// Config > Comms and Logging > File Config with a branch monitor listed and
+// file logging on.
+class MainWindowLoggingTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        sim.bus().addDevice(sim::Model::Branch, 3, "PNL3");
+        ASSERT_TRUE(state.port.open(sim.slavePath()));
+        state.settings.portName = sim.slavePath();
+        state.meters.addDevice("03 - PNL3 [Kyrel Branch Circuit Monitor, 42 Breakers]");
+        state.settings.saveFile = dir.file("DATA.TXT");
+        state.settings.fileLoggingActive = true;
+        window.sampler().setClock(clock);
+    }
+
+    test::LocalZone zone{"UTC0"};
+    sim::PtyServer sim;
+    FakeClock clock;
+};
+
+TEST_F(MainWindowLoggingTest, CommsOkReschedulesTheNextSampleAndKeepsTheSamePort) {
+    window.onTimer(); // a pass at 14:05:09; next due 14:10:00
+    ASSERT_EQ(window.sampler().nextSampleTime(), 1783174200);
+    sim.bus().clearLog();
+    answerNextDialog("intervalDownButton"); // 5 -> 4 minutes...
+    answerNextDialog("okButton", 10);
+    action("commsAction")->trigger();
+    EXPECT_EQ(state.settings.interval, 4);
+    EXPECT_EQ(window.sampler().nextSampleTime(), 1783174080) << "14:08:00";
+    EXPECT_TRUE(state.port.isOpen()) << "the same port is not reopened";
+    EXPECT_TRUE(sim.bus().frames().empty()) << "no scan";
+}
+
+TEST_F(MainWindowLoggingTest, FileConfigOkEmptiesTheFileQueueAndCancelKeepsIt) {
+    state.settings.saveFile = dir.file("missing/DATA.TXT"); // cannot be opened
+    window.onTimer();
+    ASSERT_EQ(state.fileQueue.size(), 1u) << "the record waits for the file";
+
+    answerNextDialog("cancelButton");
+    action("fileConfigAction")->trigger();
+    EXPECT_EQ(state.fileQueue.size(), 1u);
+
+    answerNextDialog("okButton");
+    action("fileConfigAction")->trigger();
+    EXPECT_TRUE(state.fileQueue.empty());
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include "support/fake_transport.h"
 #include "support/local_zone.h"
 #include "support/recording_operator.h"
+#include "support/temp_dir.h"
 
 namespace tarvo {
 namespace {
@@ -17,6 +18,7 @@ namespace {
 using test::clockText;
 using test::localTime;
 using test::LocalZone;
+using test::readReply;
 
 // Passes with records reach InsertSamples, which loads the ODBC driver
 // manager; unixODBC keeps blocks it never frees. Kept mapped after AppState
@@ -231,6 +233,29 @@ TEST_F(ScheduleTest, DroppingIsShownOnceAndCountedForTheTraceWindow) {
     EXPECT_EQ(state.counters.droppedCount, 4u);
     ASSERT_EQ(op.messages.size(), 1u);
     EXPECT_NE(op.messages[0].text.find("oldest are now being dropped"), std::string::npos);
+}
+
+TEST_F(ScheduleTest, SilentDeviceGivesASkippedRecordAndCountsAFailure) {
+    LocalZone zone("UTC0");
+    const test::TempDir dir;
+    state.settings.saveFile = dir.file("DATA.TXT");
+    state.settings.fileLoggingActive = true;
+    state.meters.addDevice("03 - PNL3 [Kyrel Branch Circuit Monitor, 42 Breakers]");
+    state.meters.addDevice("05 - MUTE [Kyrel Branch Circuit Monitor, 42 Breakers]");
+    bus.script(readReply(3, std::vector<int>(49, 0)));
+    bus.scriptSilence();
+    tick(1000, 1000);
+    ASSERT_EQ(state.databaseQueue.size(), 2u);
+    state.databaseQueue.popFront();
+    EXPECT_EQ(state.databaseQueue.front()->address, 5);
+    EXPECT_EQ(state.databaseQueue.front()->kind, NoDevice);
+    EXPECT_EQ(state.counters.goodCount, 1);
+    EXPECT_EQ(state.counters.badCount, 1);
+    EXPECT_EQ(state.counters.lastError, Timeout);
+    EXPECT_TRUE(op.messages.empty()) << "a failed sample read shows no message";
+    const auto lines = test::readLines(state.settings.saveFile);
+    ASSERT_EQ(lines.size(), 1u) << "the silent device writes no row";
+    EXPECT_EQ(lines[0].rfind("01/01/1970 00:16:40,3,", 0), 0u) << lines[0];
 }
 
 } // namespace
