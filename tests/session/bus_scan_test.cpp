@@ -172,8 +172,8 @@ TEST_F(BusScanTest, DepthZeroAsksNobodyAndClearsTheSelection) {
 }
 
 TEST_F(BusScanTest, OpeningThePort) {
-    const std::string unable = std::string("Unable to open ") + kMissing;
-    const Message askForPort{"Please select a COM port", ""};
+    const Message unable{std::string("Unable to open ") + kMissing, "Comm Port Open Failure"};
+    const Message ask{"Please select a COM port", ""};
     const struct {
         const char* name;
         bool fromScan; // the Scan command with no port open, else the window's open of an open port
@@ -181,20 +181,10 @@ TEST_F(BusScanTest, OpeningThePort) {
         int failuresBefore, failuresAfter;
         std::vector<Message> messages;
     } cases[] = {
-        {"scan without a port tries once, then asks",
-         true,
-         kMissing,
-         0,
-         1,
-         {{unable, "Comm Port Open Failure"}, askForPort}},
-        {"scan without a port asks even when the open works", true, "COM2:", 0, 0, {askForPort}},
-        {"after two failures a scan's open is silent", true, kMissing, 2, 2, {askForPort}},
-        {"outside a scan it tries and says so again",
-         false,
-         kMissing,
-         2,
-         3,
-         {{unable, "Comm Port Open Failure"}}},
+        {"scan without a port tries once, then asks", true, kMissing, 0, 1, {unable, ask}},
+        {"scan without a port asks even when the open works", true, "COM2:", 0, 0, {ask}},
+        {"after two failures a scan's open is silent", true, kMissing, 2, 2, {ask}},
+        {"outside a scan it tries and says so again", false, kMissing, 2, 3, {unable}},
         {"a successful open resets the count and scans", false, "COM5:", 4, 0, {}},
     };
     for (const auto& c : cases) {

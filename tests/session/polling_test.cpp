@@ -53,12 +53,6 @@ protected:
         bus.script(readReply(address, {0x504E, 0x4C31}));
     }
 
-    void scriptCircuit(int address, std::vector<int> regs) {
-        regs.resize(37, 0);
-        bus.script(readReply(address, regs));
-        bus.script(readReply(address, {0x4D41, 0x494E, 0x4252, 0x4432}));
-    }
-
     AppState state;
     test::FakeTransport bus;
     test::RecordingOperator op;
@@ -102,7 +96,8 @@ TEST_F(PollingTest, CircuitMeterTextsWithTheCtScaleOfEachRead) {
         regs[22] = 1234;
         regs[25] = 777;
         regs[29] = c.ctSize;
-        scriptCircuit(5, regs);
+        bus.script(readReply(5, regs));
+        bus.script(readReply(5, {0x4D41, 0x494E, 0x4252, 0x4432})); // "MAIN", "BRD2"
         polling.onTimer();
         const auto& t = view.shown.texts;
         EXPECT_EQ(t.circuit[CurrentA], c.currentA);
@@ -129,13 +124,22 @@ TEST_F(PollingTest, FifthFailureInARowShowsOneMessage) {
         SCOPED_TRACE(c.name);
         op.messages.clear();
         select(3, BranchMonitor);
-        scriptBranch(3, 1);
+        scriptBranch(3, 5000, {0x0001, 0x0001, 0, 0, 0, 0, 0}); // a warning on breaker 1
         polling.onTimer(); // a success starts the run of failures afresh
-        for (int i = 0; i < 7; ++i) {
+        const auto fail = [&] {
             if (c.brokenCrc)
                 bus.script(brokenReply());
             polling.onTimer(); // the name read times out either way
-        }
+        };
+        for (int i = 0; i < 4; ++i)
+            fail();
+        EXPECT_EQ(view.shown.texts.breakers[0], "0.000") << "a failed read shows zeros";
+        EXPECT_EQ(view.shown.lamps.breakers[0], Lamp::Normal);
+        const int transfers = view.transfers;
+        fail();
+        EXPECT_EQ(view.transfers, transfers) << "the tick of the message leaves the display";
+        fail();
+        fail();
         ASSERT_EQ(op.messages.size(), 1u);
         EXPECT_EQ(op.messages[0].text, c.text);
         EXPECT_EQ(op.messages[0].title, "Communication Failure");
@@ -143,27 +147,6 @@ TEST_F(PollingTest, FifthFailureInARowShowsOneMessage) {
         EXPECT_EQ(polling.consecutiveFailures(), 7);
     }
     EXPECT_EQ(state.counters.badCount, 14);
-}
-
-TEST_F(PollingTest, FailedReadShowsZerosExceptInTheTickOfTheMessage) {
-    select(3, BranchMonitor);
-    scriptBranch(3, 5000, {0x0001, 0x0001, 0, 0, 0, 0, 0});
-    polling.onTimer();
-    EXPECT_EQ(view.shown.texts.breakers[0], "5.000");
-
-    for (int i = 0; i < 4; ++i)
-        polling.onTimer();
-    EXPECT_EQ(view.shown.texts.breakers[0], "0.000");
-    EXPECT_EQ(view.shown.lamps.breakers[0], Lamp::Normal);
-
-    scriptBranch(3, 7000);
-    polling.onTimer(); // success
-    for (int i = 0; i < 4; ++i)
-        polling.onTimer();
-    const int transfersBefore = view.transfers;
-    polling.onTimer(); // fifth failure: message, display left as it was
-    EXPECT_EQ(op.messages.size(), 1u);
-    EXPECT_EQ(view.transfers, transfersBefore);
 }
 
 TEST_F(PollingTest, PlainKindsCountEveryReadAndNeverWarn) {
@@ -200,6 +183,17 @@ TEST_F(PollingTest, NothingIsReadWithoutADeviceOrAPort) {
     polling.onTimer();
     EXPECT_TRUE(bus.writes.empty()) << "port closed";
     EXPECT_EQ(samples, 0) << "no sampling with the port closed";
+
+    bus.unopenable.insert("/dev/tarvo-no-such-port");
+    state.settings.portName = "/dev/tarvo-no-such-port";
+    state.link.portReopenRequested = true;
+    polling.onTimer();
+    EXPECT_FALSE(state.link.portReopenRequested) << "the first tick opens the requested port";
+    EXPECT_EQ(op.messages,
+              (std::vector<test::RecordingOperator::Message>{
+                  {"Unable to open /dev/tarvo-no-such-port", "Comm Port Open Failure"}}));
+    EXPECT_TRUE(bus.writes.empty());
+    EXPECT_EQ(samples, 0);
 }
 
 TEST_F(PollingTest, SamplingRunsWhileALogIsOnEvenAfterTheMessage) {
@@ -213,18 +207,6 @@ TEST_F(PollingTest, SamplingRunsWhileALogIsOnEvenAfterTheMessage) {
         polling.onTimer();
     EXPECT_EQ(samples, 4);
     EXPECT_EQ(op.messages.size(), 1u) << "the fifth tick showed the message and sampled";
-}
-
-TEST_F(PollingTest, FirstTickOpensTheRequestedPort) {
-    bus.close();
-    bus.unopenable.insert("/dev/tarvo-no-such-port");
-    state.settings.portName = "/dev/tarvo-no-such-port";
-    state.link.portReopenRequested = true;
-    polling.onTimer();
-    EXPECT_FALSE(state.link.portReopenRequested);
-    ASSERT_EQ(op.messages.size(), 1u);
-    EXPECT_EQ(op.messages[0].text, "Unable to open /dev/tarvo-no-such-port");
-    EXPECT_EQ(op.messages[0].title, "Comm Port Open Failure");
 }
 
 } // namespace
