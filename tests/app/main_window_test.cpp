@@ -166,40 +166,32 @@ TEST_F(MainWindowTest, DisplayCommsNeverOpensASecondWindow) {
     EXPECT_FALSE(state.trace.traceLive());
 }
 
-TEST_F(MainWindowTest, TraceWindowShowsTransactionsOldestFirstWithCounters) {
-    window.onDisplayComms();
-    TraceWindow* trace = window.traceWindow();
-    auto* text = trace->findChild<QPlainTextEdit*>("traceText");
-    EXPECT_EQ(text->toPlainText(), "");
-    EXPECT_EQ(trace->findChild<QLineEdit*>("okField")->text(), "0");
-    EXPECT_EQ(trace->findChild<QLineEdit*>("lastErrorField")->text(), "Ok");
-
-    for (std::uint8_t t = 1; t <= 5; ++t) {
-        const std::uint8_t request[] = {t, 0x11};
-        state.trace.recordSend(request);
-        state.trace.recordReceive({}, 2);
-    }
-    state.counters = {12, 3, Timeout};
-    state.trace.requestRepaint();
-    EXPECT_EQ(text->toPlainText(), "Send->02 11\nRecv->\nSend->03 11\nRecv->\n"
-                                   "Send->04 11\nRecv->\nSend->05 11\nRecv->\n");
-    EXPECT_EQ(trace->findChild<QLineEdit*>("okField")->text(), "12");
-    EXPECT_EQ(trace->findChild<QLineEdit*>("badField")->text(), "3");
-    EXPECT_EQ(trace->findChild<QLineEdit*>("lastErrorField")->text(),
-              "Err #1, Timeout Waiting For Response");
-}
-
-TEST_F(MainWindowTest, TraceCountsShowTheTickThatChangedThem) {
+TEST_F(MainWindowTest, TraceWindowShowsTheCountsOfEachTickAndTheLastTransactions) {
     sim::PtyServer sim;
     sim.bus().addDevice(sim::Model::Branch, 1, "PNL1");
     sim.bus().setFault(1, sim::Fault::BadCrc);
     ASSERT_TRUE(state.port.open(sim.slavePath()));
     state.selection = {1, BranchMonitor};
     window.onDisplayComms();
+    TraceWindow* trace = window.traceWindow();
+    const auto shown = [trace](const char* name) {
+        return trace->findChild<QLineEdit*>(name)->text();
+    };
+    EXPECT_EQ(shown("lastErrorField"), "Ok");
     window.onTimer();
-    EXPECT_EQ(window.traceWindow()->findChild<QLineEdit*>("badField")->text(), "1");
-    EXPECT_EQ(window.traceWindow()->findChild<QLineEdit*>("lastErrorField")->text(),
-              ModbusMaster::resultText(5));
+    EXPECT_EQ(shown("okField"), "0");
+    EXPECT_EQ(shown("badField"), "1");
+    EXPECT_EQ(shown("lastErrorField"), "Err #5, CRC Error");
+
+    for (std::uint8_t t = 1; t <= 5; ++t) {
+        const std::uint8_t request[] = {t, 0x11};
+        state.trace.recordSend(request);
+        state.trace.recordReceive({}, 2);
+    }
+    state.trace.requestRepaint();
+    EXPECT_EQ(trace->findChild<QPlainTextEdit*>("traceText")->toPlainText(),
+              "Send->02 11\nRecv->\nSend->03 11\nRecv->\n"
+              "Send->04 11\nRecv->\nSend->05 11\nRecv->\n");
 }
 
 TEST_F(MainWindowTest, EnterAndEscapeCloseTheWindow) {
@@ -248,7 +240,17 @@ TEST_F(MainWindowTest, HelpFromAModalFormTakesInputWhileTheFormIsOpen) {
     EXPECT_TRUE(closedByKey) << "the page ignored input while the form was open";
 }
 
-TEST_F(MainWindowTest, AlarmResetFromTheConfigMenu) {
+TEST_F(MainWindowTest, ConfigMenuCommandsAndTheAlarmReset) {
+    for (const char* name : {"panelAction", "delaysAction", "resetAction"})
+        action(name)->trigger();
+    // Each command without a selection says why.
+    EXPECT_EQ(op.messages,
+              (std::vector<test::RecordingOperator::Message>{
+                  {"You must select a valid meter before attempting to configure it!", ""},
+                  {"You must select a valid meter before configuring alarms!", ""},
+                  {"There is no valid meter selected to reset!", ""}}));
+    op.messages.clear();
+
     sim::PtyServer sim;
     sim.bus().addDevice(sim::Model::Branch, 1, "PNL1");
     writeSettings("port " + sim.slavePath() + "\nscan 1\n");
@@ -269,17 +271,6 @@ TEST_F(MainWindowTest, AlarmResetFromTheConfigMenu) {
     EXPECT_EQ(window.findChild<QLabel*>("breakerLamp1")->accessibleDescription(), "normal")
         << "the lamps follow the block read back after the reset";
     EXPECT_EQ(op.busyDepth, 0);
-}
-
-TEST_F(MainWindowTest, ConfigCommandsWithoutASelectionSayWhy) {
-    action("panelAction")->trigger();
-    action("delaysAction")->trigger();
-    action("resetAction")->trigger();
-    ASSERT_EQ(op.messages.size(), 3u);
-    EXPECT_EQ(op.messages[0].text,
-              "You must select a valid meter before attempting to configure it!");
-    EXPECT_EQ(op.messages[1].text, "You must select a valid meter before configuring alarms!");
-    EXPECT_EQ(op.messages[2].text, "There is no valid meter selected to reset!");
 }
 
 struct FakeClock : Clock {
