@@ -48,10 +48,10 @@ protected:
     MainWindow window{state, state.port, &op};
 };
 
-TEST_F(MainWindowTest, FirstTickOpensTheSettingsPortScansAndPolls) {
+TEST_F(MainWindowTest, FirstTickOpensScansAndPollsAndAClickSwitchesTheLayout) {
     sim::PtyServer sim;
     sim.bus().addDevice(sim::Model::Branch, 2, "P\xDCL1"); // Latin-1, as the forms write
-    sim.bus().addDevice(sim::Model::Circuit8, 3, "MAIN");
+    sim.bus().addDevice(sim::Model::Circuit6, 3, "MAIN");
     writeSettings("port " + sim.slavePath() + "\nscan 3\n");
 
     window.start((dir.path() / "Tarvo.cfg").string());
@@ -61,13 +61,16 @@ TEST_F(MainWindowTest, FirstTickOpensTheSettingsPortScansAndPolls) {
 
     window.onTimer();
     ASSERT_TRUE(state.port.isOpen());
-    EXPECT_EQ(listLines(), (QStringList{
-                               "02 - PÜL1 [Kyrel Branch Circuit Monitor, 42 Breakers]",
-                               "03 - MAIN [Kyrel Circuit Meter 8, 3-Phase Power Meter]",
-                           }));
-    EXPECT_EQ(window.findChild<QListWidget*>("meterList")->currentRow(), 0);
+    EXPECT_EQ(listLines(),
+              (QStringList{"02 - PÜL1 [Kyrel Branch Circuit Monitor, 42 Breakers]",
+                           QString::fromStdString(
+                               "03 - MAIN [" +
+                               sim::defaultIdentificationText(sim::Model::Circuit6) + "]")}));
+    auto* list = window.findChild<QListWidget*>("meterList");
+    EXPECT_EQ(list->currentRow(), 0);
     EXPECT_EQ(state.selection.selectedAddress, 2);
     EXPECT_TRUE(window.branchLayoutShown());
+    EXPECT_TRUE(action("delaysAction")->isEnabled());
     EXPECT_TRUE(op.messages.empty());
     EXPECT_EQ(op.busyDepth, 0) << "the wait cursor was restored";
 
@@ -75,32 +78,20 @@ TEST_F(MainWindowTest, FirstTickOpensTheSettingsPortScansAndPolls) {
     EXPECT_EQ(field("breakerField1")->text(), "1.000");
     EXPECT_EQ(field("breakerField42")->text(), "11.250");
     EXPECT_EQ(field("panelNameField")->text(), "PÜL1");
-}
 
-TEST_F(MainWindowTest, ClickingACircuitMeterSwitchesLayoutAndGreysDelays) {
-    sim::PtyServer sim;
-    sim.bus().addDevice(sim::Model::Branch, 1, "PNL1");
-    sim.bus().addDevice(sim::Model::Circuit6, 2, "MAIN");
-    ASSERT_TRUE(state.port.open(sim.slavePath()));
-    state.settings.scan = 2;
-    action("scanAction")->trigger();
-    ASSERT_EQ(listLines().size(), 2);
-    EXPECT_TRUE(action("delaysAction")->isEnabled());
-
-    auto* list = window.findChild<QListWidget*>("meterList");
     list->setCurrentRow(1);
-    EXPECT_EQ(state.selection.selectedAddress, 2);
+    EXPECT_EQ(state.selection.selectedAddress, 3);
     EXPECT_EQ(state.selection.selectedKind, CircuitMeter6);
     EXPECT_FALSE(window.branchLayoutShown());
     EXPECT_FALSE(action("delaysAction")->isEnabled());
-
     window.onTimer();
     EXPECT_EQ(field("currentAField")->text(), "54.00");
     EXPECT_EQ(field("currentNField")->text(), "1.50");
     EXPECT_EQ(field("voltsAbField")->text(), "480.00");
-    EXPECT_EQ(field("boardNameField")->text(), "BD02");
+    EXPECT_EQ(field("boardNameField")->text(), "BD03");
 
-    list->setCurrentRow(0);
+    action("scanAction")->trigger(); // selects the first device found again
+    EXPECT_EQ(state.selection.selectedAddress, 2);
     EXPECT_TRUE(window.branchLayoutShown());
     EXPECT_TRUE(action("delaysAction")->isEnabled());
 }

@@ -172,63 +172,60 @@ TEST_F(BusScanTest, DepthZeroAsksNobodyAndClearsTheSelection) {
 }
 
 TEST_F(BusScanTest, OpeningThePort) {
+    enum From { Scan, Window, Dialog }; // Scan: the Scan command with no port open
     const Message unable{std::string("Unable to open ") + kMissing, "Comm Port Open Failure"};
     const Message ask{"Please select a COM port", ""};
     const struct {
         const char* name;
-        bool fromScan; // the Scan command with no port open, else the window's open of an open port
+        From from;
         const char* port;
         int failuresBefore, failuresAfter;
         std::vector<Message> messages;
     } cases[] = {
-        {"scan without a port tries once, then asks", true, kMissing, 0, 1, {unable, ask}},
-        {"scan without a port asks even when the open works", true, "COM2:", 0, 0, {ask}},
-        {"after two failures a scan's open is silent", true, kMissing, 2, 2, {ask}},
-        {"outside a scan it tries and says so again", false, kMissing, 2, 3, {unable}},
-        {"a successful open resets the count and scans", false, "COM5:", 4, 0, {}},
+        {"scan without a port tries once, then asks", Scan, kMissing, 0, 1, {unable, ask}},
+        {"scan without a port asks even when the open works", Scan, "COM2:", 0, 0, {ask}},
+        {"after two failures a scan's open is silent", Scan, kMissing, 2, 2, {ask}},
+        {"outside a scan it tries and says so again", Window, kMissing, 2, 3, {unable}},
+        {"a successful open resets the count and scans", Window, "COM5:", 4, 0, {}},
+        {"the dialog's failed open neither counts nor scans",
+         Dialog,
+         kMissing,
+         1,
+         1,
+         {{unable.text, ""}}},
+        {"the dialog's open neither counts nor scans", Dialog, "COM3:", 1, 1, {}},
     };
+    state.settings.speedCode = SerialPort::kSpeed19200;
+    state.settings.parityCode = SerialPort::kParityEven;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         op.messages.clear();
         view.events.clear();
         bus.writes.clear();
         state.link.openFailures = c.failuresBefore;
-        const std::string before = c.fromScan ? c.port : "COM1:";
+        const std::string before = c.from == Scan ? c.port : "COM1:";
         state.settings.portName = before;
         const bool opens = c.port != std::string(kMissing);
-        if (c.fromScan) {
+        if (c.from == Scan) {
             bus.close();
             scan.scanBus();
             EXPECT_EQ(view.events, std::vector<std::string>{"refresh"});
         } else {
             ASSERT_TRUE(bus.open("COM1:", 0, 0));
-            scan.openPort(c.port);
+            if (c.from == Window)
+                scan.openPort(c.port);
+            else
+                EXPECT_EQ(openFromDialog(bus, state.settings, op, c.port), opens);
+            EXPECT_EQ(bus.opens.back(), std::string(c.port) + " 8192 2")
+                << "with the settings' speed and parity";
         }
         EXPECT_EQ(op.messages, c.messages);
         EXPECT_EQ(state.link.openFailures, c.failuresAfter);
         EXPECT_EQ(bus.isOpen(), opens) << "a failed open leaves no port open";
         EXPECT_EQ(state.settings.portName, opens ? c.port : before);
-        EXPECT_EQ(bus.writes.empty(), c.fromScan || !opens) << "only a window's open scans";
+        EXPECT_EQ(bus.writes.empty(), c.from != Window || !opens) << "only a window's open scans";
         EXPECT_FALSE(state.selection.scanInProgress);
     }
-}
-
-TEST_F(BusScanTest, DialogOpenNeitherCountsNorScans) {
-    state.link.openFailures = 1;
-    state.settings.portName = "COM1:";
-    EXPECT_FALSE(openFromDialog(bus, state.settings, op, kMissing));
-    EXPECT_EQ(op.messages, (std::vector<Message>{{"Unable to open /dev/tarvo-no-such-port", ""}}));
-    EXPECT_FALSE(bus.isOpen());
-    EXPECT_EQ(state.settings.portName, "COM1:") << "a failed open keeps the name";
-    EXPECT_EQ(state.link.openFailures, 1);
-
-    state.settings.speedCode = SerialPort::kSpeed19200;
-    state.settings.parityCode = SerialPort::kParityEven;
-    EXPECT_TRUE(openFromDialog(bus, state.settings, op, "COM3:"));
-    EXPECT_EQ(bus.opens.back(), "COM3: 8192 2") << "with the settings' speed and parity";
-    EXPECT_EQ(state.settings.portName, "COM3:");
-    EXPECT_EQ(state.link.openFailures, 1);
-    EXPECT_TRUE(bus.writes.empty());
 }
 
 TEST_F(BusScanTest, SelectingALine) {
@@ -240,19 +237,17 @@ TEST_F(BusScanTest, SelectingALine) {
         const char* layout;
         int ratingMax;
     } cases[] = {
-        {"branch monitor", "05 - AB [Kyrel Branch Circuit Monitor]", 5, BranchMonitor, "branch",
-         50},
-        {"100A branch monitor", "12 - AB [Kyrel Branch Monitor 100A]", 12, BranchMonitor100A,
-         "branch", 100},
-        {"circuit meter keeps the range", "247 - [Kyrel Circuit Meter 6, x]", 247, CircuitMeter6,
+        {"branch monitor", "05 - AB [Kyrel Branch]", 5, BranchMonitor, "branch", 50},
+        {"100A branch monitor", "12 - AB [Kyrel Branch 100A]", 12, BranchMonitor100A, "branch",
+         100},
+        {"circuit meter keeps the range", "247 - [Kyrel Circuit Meter 6,]", 247, CircuitMeter6,
          "circuit", 77},
         {"text without a number", "Searching...", -1, NoDevice, "", 77},
         {"address 0", "0 - [Kyrel Branch]", -1, BranchMonitor, "", 77},
         {"address 248", "248 - [Kyrel Branch]", -1, BranchMonitor, "", 77},
         {"huge number", "99999999999999999999 - [Kyrel Branch]", -1, BranchMonitor, "", 77},
         {"negative number", "-5 - [Kyrel Branch]", -1, BranchMonitor, "", 77},
-        {"other kind selects without a view", "09 - [Kyrel Full-Data Meter]", 9, FullDataMeter, "",
-         77},
+        {"other kind selects without a view", "09 - [Kyrel Full-Data]", 9, FullDataMeter, "", 77},
         {"nothing selected keeps the kind", nullptr, -1, CircuitMeter8, "", 77},
     };
     for (const auto& c : cases) {
