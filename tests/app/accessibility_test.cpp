@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <functional>
 #include <map>
+#include <set>
 
 #include "app/main_window.h"
 #include "config/config_dialogs.h"
@@ -40,20 +41,12 @@ struct Windows {
 // What the operator types into, presses or reads a value from. Labels are
 // not among them: they are the names, and "Warning" may stand twice.
 bool needsOwnName(QAccessible::Role role) {
-    switch (role) {
-    case QAccessible::EditableText:
-    case QAccessible::PushButton:
-    case QAccessible::ButtonMenu:
-    case QAccessible::CheckBox:
-    case QAccessible::RadioButton:
-    case QAccessible::ComboBox:
-    case QAccessible::SpinBox:
-    case QAccessible::List:
-    case QAccessible::Graphic: // the lamps
-        return true;
-    default:
-        return false;
-    }
+    using enum QAccessible::Role;
+    static const std::set<QAccessible::Role> kRoles = {
+        EditableText, PushButton, ButtonMenu, CheckBox, RadioButton, ComboBox, SpinBox, List,
+        Graphic, // the lamps
+    };
+    return kRoles.contains(role);
 }
 
 // Name and object of every control below `node`. The rows of a list are

@@ -138,25 +138,6 @@ TEST_F(MainWindowTest, CircuitLayoutPutsTheListInTheBottomBand) {
     EXPECT_EQ(band.height(), 180);
 }
 
-TEST_F(MainWindowTest, DisplayCommsNeverOpensASecondWindow) {
-    window.onDisplayComms();
-    TraceWindow* first = window.traceWindow();
-    ASSERT_NE(first, nullptr);
-    EXPECT_TRUE(state.trace.traceLive());
-    window.onDisplayComms();
-    EXPECT_EQ(window.traceWindow(), first);
-
-    first->findChild<QPushButton*>("freezeButton")->click();
-    EXPECT_FALSE(state.trace.traceLive());
-    window.onDisplayComms();
-    EXPECT_EQ(window.traceWindow(), first) << "a frozen window is brought forward";
-    EXPECT_EQ(window.findChildren<TraceWindow*>().size(), 1);
-
-    first->findChild<QPushButton*>("okButton")->click();
-    QApplication::processEvents();
-    EXPECT_FALSE(state.trace.traceLive());
-}
-
 TEST_F(MainWindowTest, TraceWindowShowsTheCountsOfEachTickAndTheLastTransactions) {
     sim::PtyServer sim;
     sim.bus().addDevice(sim::Model::Branch, 1, "PNL1");
@@ -183,6 +164,18 @@ TEST_F(MainWindowTest, TraceWindowShowsTheCountsOfEachTickAndTheLastTransactions
     EXPECT_EQ(trace->findChild<QPlainTextEdit*>("traceText")->toPlainText(),
               "Send->02 11\nRecv->\nSend->03 11\nRecv->\n"
               "Send->04 11\nRecv->\nSend->05 11\nRecv->\n");
+
+    EXPECT_TRUE(state.trace.traceLive());
+    window.onDisplayComms();
+    EXPECT_EQ(window.traceWindow(), trace) << "Display Comms never opens a second window";
+    trace->findChild<QPushButton*>("freezeButton")->click();
+    EXPECT_FALSE(state.trace.traceLive());
+    window.onDisplayComms();
+    EXPECT_EQ(window.traceWindow(), trace) << "a frozen window is brought forward";
+    EXPECT_EQ(window.findChildren<TraceWindow*>().size(), 1);
+    trace->findChild<QPushButton*>("okButton")->click();
+    QApplication::processEvents();
+    EXPECT_FALSE(state.trace.traceLive());
 }
 
 TEST_F(MainWindowTest, EnterAndEscapeCloseTheWindow) {

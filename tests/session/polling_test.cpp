@@ -110,7 +110,10 @@ TEST_F(PollingTest, CircuitMeterTextsWithTheCtScaleOfEachRead) {
     }
 }
 
-TEST_F(PollingTest, FifthFailureInARowShowsOneMessage) {
+TEST_F(PollingTest, FifthFailureInARowShowsOneMessageAndSamplingGoesOn) {
+    int samples = 0;
+    polling.setSampler([&] { ++samples; });
+    state.settings.databaseLogState = Active;
     const struct {
         const char* name;
         bool brokenCrc; // else silence
@@ -147,6 +150,7 @@ TEST_F(PollingTest, FifthFailureInARowShowsOneMessage) {
         EXPECT_EQ(polling.consecutiveFailures(), 7);
     }
     EXPECT_EQ(state.counters.badCount, 14);
+    EXPECT_EQ(samples, 16) << "every tick samples, the one of the message too";
 }
 
 TEST_F(PollingTest, PlainKindsCountEveryReadAndNeverWarn) {
@@ -194,19 +198,6 @@ TEST_F(PollingTest, NothingIsReadWithoutADeviceOrAPort) {
                   {"Unable to open /dev/tarvo-no-such-port", "Comm Port Open Failure"}}));
     EXPECT_TRUE(bus.writes.empty());
     EXPECT_EQ(samples, 0);
-}
-
-TEST_F(PollingTest, SamplingRunsWhileALogIsOnEvenAfterTheMessage) {
-    int samples = 0;
-    polling.setSampler([&] { ++samples; });
-    select(3, BranchMonitor);
-    polling.onTimer();
-    EXPECT_EQ(samples, 0) << "no log is on";
-    state.settings.databaseLogState = Active;
-    for (int i = 0; i < 4; ++i)
-        polling.onTimer();
-    EXPECT_EQ(samples, 4);
-    EXPECT_EQ(op.messages.size(), 1u) << "the fifth tick showed the message and sampled";
 }
 
 } // namespace

@@ -135,16 +135,6 @@ TEST_F(ScheduleTest, DaylightSavingChangesNeitherSkipNorRepeatPasses) {
     }
 }
 
-TEST_F(ScheduleTest, ConfigurationOkReschedulesFromTheLastPass) {
-    LocalZone zone("UTC0");
-    state.settings.interval = 15;
-    tick(localTime(2026, 7, 4, 10, 7, 30), localTime(2026, 7, 4, 10, 7, 30));
-    EXPECT_EQ(clockText(sampler.nextSampleTime()), "10:15:00");
-    state.settings.interval = 5;
-    sampler.scheduleNextSample();
-    EXPECT_EQ(clockText(sampler.nextSampleTime()), "10:10:00");
-}
-
 TEST_F(ScheduleTest, NoPassAndNoScheduleWhileBothSinksAreOff) {
     LocalZone zone("UTC0");
     state.settings.databaseLogState = Off;
