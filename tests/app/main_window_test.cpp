@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "app/help_viewer.h"
 #include "app/main_window.h"
@@ -48,11 +49,18 @@ protected:
     MainWindow window{state, state.port, &op};
 };
 
+// Only branch monitors and circuit meters are listed; every device that
+// answered leaves its slave-ID byte, and names are read of listed ones only.
 TEST_F(MainWindowTest, FirstTickOpensScansAndPollsAndAClickSwitchesTheLayout) {
+    using sim::Model;
+    const Model models[] = {Model::Energy,      Model::Branch,   Model::Circuit6,
+                            Model::Temperature, Model::FullData, Model::Foreign};
+    // Latin-1, as the forms write.
+    const char* const names[] = {"E1", "P\xDCL1", "MAIN", "T4", "F5", "X6"};
     sim::PtyServer sim;
-    sim.bus().addDevice(sim::Model::Branch, 2, "P\xDCL1"); // Latin-1, as the forms write
-    sim.bus().addDevice(sim::Model::Circuit6, 3, "MAIN");
-    writeSettings("port " + sim.slavePath() + "\nscan 3\n");
+    for (int address = 1; address <= 6; ++address)
+        sim.bus().addDevice(models[address - 1], address, names[address - 1]);
+    writeSettings("port " + sim.slavePath() + "\nscan 6\n");
 
     window.start((dir.path() / "Tarvo.cfg").string());
     EXPECT_EQ(field("breakerField1")->text(), "0.000") << "before the first tick";
@@ -61,7 +69,7 @@ TEST_F(MainWindowTest, FirstTickOpensScansAndPollsAndAClickSwitchesTheLayout) {
 
     window.onTimer();
     ASSERT_TRUE(state.port.isOpen());
-    EXPECT_EQ(listLines(),
+    EXPECT_EQ(listLines(), // sorted, the first found selected
               (QStringList{"02 - PÜL1 [Kyrel Branch Circuit Monitor, 42 Breakers]",
                            QString::fromStdString(
                                "03 - MAIN [" +
@@ -73,6 +81,13 @@ TEST_F(MainWindowTest, FirstTickOpensScansAndPollsAndAClickSwitchesTheLayout) {
     EXPECT_TRUE(action("delaysAction")->isEnabled());
     EXPECT_TRUE(op.messages.empty());
     EXPECT_EQ(op.busyDepth, 0) << "the wait cursor was restored";
+    std::set<int> read; // by function 3: the name reads and the first poll
+    for (const auto& f : sim.bus().frames())
+        if (f.bytes.size() >= 2 && f.bytes[1] == 0x03)
+            read.insert(f.bytes[0]);
+    EXPECT_EQ(read, (std::set<int>{2, 3}));
+    for (int address = 1; address <= 6; ++address)
+        EXPECT_EQ(state.devices.slaveId(address), sim::defaultSlaveIdByte(models[address - 1]));
 
     window.onTimer();
     EXPECT_EQ(field("breakerField1")->text(), "1.000");
