@@ -180,9 +180,11 @@ TEST_F(PollingTest, NothingIsReadWithoutADeviceOrAPort) {
     EXPECT_TRUE(bus.writes.empty()) << "a scan is running";
 
     state.selection.scanInProgress = false;
-    bus.close();
     int samples = 0;
     polling.setSampler([&] { ++samples; });
+    polling.onTimer();
+    EXPECT_EQ(samples, 0) << "no log is on";
+    bus.close();
     state.settings.fileLoggingActive = true;
     polling.onTimer();
     EXPECT_TRUE(bus.writes.empty()) << "port closed";
