@@ -184,6 +184,7 @@ TEST_F(PollingTest, NothingIsReadWithoutADeviceOrAPort) {
     polling.setSampler([&] { ++samples; });
     polling.onTimer();
     EXPECT_EQ(samples, 0) << "no log is on";
+    bus.writes.clear();
     bus.close();
     state.settings.fileLoggingActive = true;
     polling.onTimer();
