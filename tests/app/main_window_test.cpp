@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
@@ -191,6 +192,13 @@ TEST_F(MainWindowTest, TraceWindowShowsTheCountsOfEachTickAndTheLastTransactions
     trace->findChild<QPushButton*>("okButton")->click();
     QApplication::processEvents();
     EXPECT_FALSE(state.trace.traceLive());
+}
+
+TEST_F(MainWindowTest, MenusOfTheWindow) {
+    QStringList menus;
+    for (QAction* a : window.findChild<QMenuBar*>("menuBar")->actions())
+        menus << a->text().remove('&');
+    EXPECT_EQ(menus, (QStringList{"File", "Config", "Logging", "Help"}));
 }
 
 TEST_F(MainWindowTest, EnterAndEscapeCloseTheWindow) {
