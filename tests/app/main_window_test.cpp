@@ -13,11 +13,13 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "app/help_viewer.h"
 #include "app/main_window.h"
 #include "link/trace_window.h"
 #include "sim/server.h"
+#include "support/local_zone.h"
 #include "support/qt_application.h"
 #include "support/recording_operator.h"
 #include "support/temp_dir.h"
@@ -25,8 +27,7 @@
 namespace tarvo {
 namespace {
 
-namespace fs = std::filesystem;
-
+// The one QApplication of this folder's program.
 [[maybe_unused]] auto* const kQt = ::testing::AddGlobalTestEnvironment(new test::QtApplication);
 
 class MainWindowTest : public ::testing::Test {
@@ -34,9 +35,7 @@ protected:
     // The alarm journal goes beside the log file: keep it in the test's folder.
     MainWindowTest() { state.settings.saveFile = (dir.path() / "panel.csv").string(); }
 
-    void writeSettings(const std::string& body) {
-        std::ofstream(dir.path() / "Tarvo.cfg") << body;
-    }
+    void writeSettings(const std::string& body) { std::ofstream(dir.path() / "Tarvo.cfg") << body; }
 
     QLineEdit* field(const char* name) { return window.findChild<QLineEdit*>(name); }
     QAction* action(const char* name) { return window.findChild<QAction*>(name); }
@@ -54,11 +53,18 @@ protected:
     MainWindow window{state, state.port, &op};
 };
 
-TEST_F(MainWindowTest, FirstTickOpensTheSettingsPortScansAndPolls) {
+// Only branch monitors and circuit meters are listed; every device that
+// answered leaves its slave-ID byte, and names are read of listed ones only.
+TEST_F(MainWindowTest, FirstTickOpensScansAndPollsAndAClickSwitchesTheLayout) {
+    using sim::Model;
+    const Model models[] = {Model::Energy,      Model::Branch,   Model::Circuit6,
+                            Model::Temperature, Model::FullData, Model::Foreign};
+    // Latin-1, as the forms write.
+    const char* const names[] = {"E1", "P\xDCL1", "MAIN", "T4", "F5", "X6"};
     sim::PtyServer sim;
-    sim.bus().addDevice(sim::Model::Branch, 2, "P\xDCL1"); // Latin-1, as the forms write
-    sim.bus().addDevice(sim::Model::Circuit8, 3, "MAIN");
-    writeSettings("port " + sim.slavePath() + "\nscan 3\n");
+    for (int address = 1; address <= 6; ++address)
+        sim.bus().addDevice(models[address - 1], address, names[address - 1]);
+    writeSettings("port " + sim.slavePath() + "\nscan 6\n");
 
     window.start((dir.path() / "Tarvo.cfg").string());
     EXPECT_EQ(field("breakerField1")->text(), "0.000") << "before the first tick";
@@ -67,56 +73,52 @@ TEST_F(MainWindowTest, FirstTickOpensTheSettingsPortScansAndPolls) {
 
     window.onTimer();
     ASSERT_TRUE(state.port.isOpen());
-    EXPECT_EQ(listLines(), (QStringList{
-                               "02 - PÜL1 [Kyrel Branch Circuit Monitor, 42 Breakers]",
-                               "03 - MAIN [Kyrel Circuit Meter 8, 3-Phase Power Meter]",
-                           }));
-    EXPECT_EQ(window.findChild<QListWidget*>("meterList")->currentRow(), 0);
+    EXPECT_EQ(listLines(), // sorted, the first found selected
+              (QStringList{"02 - PÜL1 [Kyrel Branch Circuit Monitor, 42 Breakers]",
+                           QString::fromStdString(
+                               "03 - MAIN [" +
+                               sim::defaultIdentificationText(sim::Model::Circuit6) + "]")}));
+    auto* list = window.findChild<QListWidget*>("meterList");
+    EXPECT_EQ(list->currentRow(), 0);
     EXPECT_EQ(state.selection.selectedAddress, 2);
     EXPECT_TRUE(window.branchLayoutShown());
+    EXPECT_TRUE(action("delaysAction")->isEnabled());
     EXPECT_TRUE(op.messages.empty());
     EXPECT_EQ(op.busyDepth, 0) << "the wait cursor was restored";
+    std::set<int> read; // by function 3: the name reads and the first poll
+    for (const auto& f : sim.bus().frames())
+        if (f.bytes.size() >= 2 && f.bytes[1] == 0x03)
+            read.insert(f.bytes[0]);
+    EXPECT_EQ(read, (std::set<int>{2, 3}));
+    for (int address = 1; address <= 6; ++address)
+        EXPECT_EQ(state.devices.slaveId(address), sim::defaultSlaveIdByte(models[address - 1]));
 
     window.onTimer();
     EXPECT_EQ(field("breakerField1")->text(), "1.000");
     EXPECT_EQ(field("breakerField42")->text(), "11.250");
     EXPECT_EQ(field("panelNameField")->text(), "PÜL1");
-}
 
-TEST_F(MainWindowTest, ClickingACircuitMeterSwitchesLayoutAndGreysDelays) {
-    sim::PtyServer sim;
-    sim.bus().addDevice(sim::Model::Branch, 1, "PNL1");
-    sim.bus().addDevice(sim::Model::Circuit6, 2, "MAIN");
-    writeSettings("port " + sim.slavePath() + "\nscan 2\n");
-    window.start((dir.path() / "Tarvo.cfg").string());
-    window.onTimer();
-    ASSERT_EQ(listLines().size(), 2);
-    EXPECT_TRUE(action("delaysAction")->isEnabled());
-
-    auto* list = window.findChild<QListWidget*>("meterList");
     list->setCurrentRow(1);
-    EXPECT_EQ(state.selection.selectedAddress, 2);
+    EXPECT_EQ(state.selection.selectedAddress, 3);
     EXPECT_EQ(state.selection.selectedKind, CircuitMeter6);
     EXPECT_FALSE(window.branchLayoutShown());
     EXPECT_FALSE(action("delaysAction")->isEnabled());
-
     window.onTimer();
     EXPECT_EQ(field("currentAField")->text(), "54.00");
     EXPECT_EQ(field("currentNField")->text(), "1.50");
     EXPECT_EQ(field("voltsAbField")->text(), "480.00");
-    EXPECT_EQ(field("boardNameField")->text(), "BD02");
+    EXPECT_EQ(field("boardNameField")->text(), "BD03");
 
-    list->setCurrentRow(0);
+    action("scanAction")->trigger(); // selects the first device found again
+    EXPECT_EQ(state.selection.selectedAddress, 2);
     EXPECT_TRUE(window.branchLayoutShown());
     EXPECT_TRUE(action("delaysAction")->isEnabled());
 }
 
-TEST_F(MainWindowTest, ValueFieldsAndLampsSpeakToScreenReaders) {
+TEST_F(MainWindowTest, LampsSpeakToScreenReadersAndPhaseLettersTakeTheLampsPlace) {
     EXPECT_EQ(field("breakerField7")->accessibleName(), "Breaker 7 current");
-    EXPECT_EQ(field("currentAField")->accessibleName(), "Current A");
     auto* lamp = window.findChild<QLabel*>("breakerLamp7");
     EXPECT_EQ(lamp->accessibleDescription(), "normal");
-
     Display d;
     d.lamps.breakers[6] = Lamp::Alarm;
     d.lamps.breakers[7] = Lamp::Warning;
@@ -124,28 +126,21 @@ TEST_F(MainWindowTest, ValueFieldsAndLampsSpeakToScreenReaders) {
     EXPECT_EQ(lamp->accessibleDescription(), "alarm");
     EXPECT_EQ(window.findChild<QLabel*>("breakerLamp8")->accessibleDescription(), "warning");
 
-    window.showCircuitLayout();
-    d.lamps.phaseLossVisible = false;
-    d.lamps.phaseLetterVisible = {false, true, false};
-    window.transfer(d);
-    EXPECT_EQ(window.findChild<QLabel*>("phaseLetterB")->accessibleDescription(), "phase lost");
-    EXPECT_EQ(window.findChild<QLabel*>("phaseLossLamp")->accessibleDescription(), "phase lost");
-}
-
-TEST_F(MainWindowTest, PhaseLettersTakeTheLampsPlace) {
     window.show();
     window.showCircuitLayout();
-    Display d;
     d.lamps.phaseLossVisible = false;
     d.lamps.phaseLetterVisible = {true, false, true};
     window.transfer(d);
-    EXPECT_FALSE(window.findChild<QLabel*>("phaseLossLamp")->isVisible());
-    EXPECT_TRUE(window.findChild<QLabel*>("phaseLetterA")->isVisible());
+    auto* phaseLoss = window.findChild<QLabel*>("phaseLossLamp");
+    auto* letterA = window.findChild<QLabel*>("phaseLetterA");
+    EXPECT_FALSE(phaseLoss->isVisible());
+    EXPECT_TRUE(letterA->isVisible());
     EXPECT_FALSE(window.findChild<QLabel*>("phaseLetterB")->isVisible());
+    EXPECT_EQ(letterA->accessibleDescription(), "phase lost");
+    EXPECT_EQ(phaseLoss->accessibleDescription(), "phase lost");
 
     window.showBranchLayout();
-    EXPECT_FALSE(window.findChild<QLabel*>("phaseLetterA")->isVisible())
-        << "the branch layout hides the letters";
+    EXPECT_FALSE(letterA->isVisible()) << "the branch layout hides the letters";
 }
 
 TEST_F(MainWindowTest, CircuitLayoutPutsTheListInTheBottomBand) {
@@ -162,59 +157,51 @@ TEST_F(MainWindowTest, CircuitLayoutPutsTheListInTheBottomBand) {
     EXPECT_EQ(band.height(), 180);
 }
 
-TEST_F(MainWindowTest, DisplayCommsNeverOpensASecondWindow) {
-    window.onDisplayComms();
-    TraceWindow* first = window.traceWindow();
-    ASSERT_NE(first, nullptr);
-    EXPECT_TRUE(state.trace.traceLive());
-    window.onDisplayComms();
-    EXPECT_EQ(window.traceWindow(), first);
-
-    first->findChild<QPushButton*>("freezeButton")->click();
-    EXPECT_FALSE(state.trace.traceLive());
-    window.onDisplayComms();
-    EXPECT_EQ(window.traceWindow(), first) << "a frozen window is brought forward";
-    EXPECT_EQ(window.findChildren<TraceWindow*>().size(), 1);
-
-    first->findChild<QPushButton*>("okButton")->click();
-    QApplication::processEvents();
-    EXPECT_FALSE(state.trace.traceLive());
-}
-
-TEST_F(MainWindowTest, TraceWindowShowsTransactionsOldestFirstWithCounters) {
-    window.onDisplayComms();
-    TraceWindow* trace = window.traceWindow();
-    auto* text = trace->findChild<QPlainTextEdit*>("traceText");
-    EXPECT_EQ(text->toPlainText(), "");
-    EXPECT_EQ(trace->findChild<QLineEdit*>("okField")->text(), "0");
-    EXPECT_EQ(trace->findChild<QLineEdit*>("lastErrorField")->text(), "Ok");
-
-    for (std::uint8_t t = 1; t <= 5; ++t) {
-        const std::uint8_t request[] = {t, 0x11};
-        state.trace.recordSend(request);
-        state.trace.recordReceive({}, 2);
-    }
-    state.counters = {12, 3, Timeout};
-    state.trace.requestRepaint();
-    EXPECT_EQ(text->toPlainText(), "Send->02 11\nRecv->\nSend->03 11\nRecv->\n"
-                                   "Send->04 11\nRecv->\nSend->05 11\nRecv->\n");
-    EXPECT_EQ(trace->findChild<QLineEdit*>("okField")->text(), "12");
-    EXPECT_EQ(trace->findChild<QLineEdit*>("badField")->text(), "3");
-    EXPECT_EQ(trace->findChild<QLineEdit*>("lastErrorField")->text(),
-              "Err #1, Timeout Waiting For Response");
-}
-
-TEST_F(MainWindowTest, TraceCountsShowTheTickThatChangedThem) {
+TEST_F(MainWindowTest, TraceWindowShowsTheCountsOfEachTickAndTheLastTransactions) {
     sim::PtyServer sim;
     sim.bus().addDevice(sim::Model::Branch, 1, "PNL1");
     sim.bus().setFault(1, sim::Fault::BadCrc);
     ASSERT_TRUE(state.port.open(sim.slavePath()));
     state.selection = {1, BranchMonitor};
     window.onDisplayComms();
+    TraceWindow* trace = window.traceWindow();
+    const auto shown = [trace](const char* name) {
+        return trace->findChild<QLineEdit*>(name)->text();
+    };
+    EXPECT_EQ(shown("lastErrorField"), "Ok");
     window.onTimer();
-    EXPECT_EQ(window.traceWindow()->findChild<QLineEdit*>("badField")->text(), "1");
-    EXPECT_EQ(window.traceWindow()->findChild<QLineEdit*>("lastErrorField")->text(),
-              ModbusMaster::resultText(5));
+    EXPECT_EQ(shown("okField"), "0");
+    EXPECT_EQ(shown("badField"), "1");
+    EXPECT_EQ(shown("lastErrorField"), "Err #5, CRC Error");
+
+    for (std::uint8_t t = 1; t <= 5; ++t) {
+        const std::uint8_t request[] = {t, 0x11};
+        state.trace.recordSend(request);
+        state.trace.recordReceive({}, 2);
+    }
+    state.trace.requestRepaint();
+    EXPECT_EQ(trace->findChild<QPlainTextEdit*>("traceText")->toPlainText(),
+              "Send->02 11\nRecv->\nSend->03 11\nRecv->\n"
+              "Send->04 11\nRecv->\nSend->05 11\nRecv->\n");
+
+    EXPECT_TRUE(state.trace.traceLive());
+    window.onDisplayComms();
+    EXPECT_EQ(window.traceWindow(), trace) << "Display Comms never opens a second window";
+    trace->findChild<QPushButton*>("freezeButton")->click();
+    EXPECT_FALSE(state.trace.traceLive());
+    window.onDisplayComms();
+    EXPECT_EQ(window.traceWindow(), trace) << "a frozen window is brought forward";
+    EXPECT_EQ(window.findChildren<TraceWindow*>().size(), 1);
+    trace->findChild<QPushButton*>("okButton")->click();
+    QApplication::processEvents();
+    EXPECT_FALSE(state.trace.traceLive());
+}
+
+TEST_F(MainWindowTest, MenusOfTheWindow) {
+    QStringList menus;
+    for (QAction* a : window.findChild<QMenuBar*>("menuBar")->actions())
+        menus << a->text().remove('&');
+    EXPECT_EQ(menus, (QStringList{"File", "Config", "Logging", "View", "Help"}));
 }
 
 TEST_F(MainWindowTest, EnterAndEscapeCloseTheWindow) {
@@ -226,10 +213,17 @@ TEST_F(MainWindowTest, EnterAndEscapeCloseTheWindow) {
     }
 }
 
-TEST_F(MainWindowTest, HelpShowsTheTopicOfTheActiveWindowAndTheIndex) {
+TEST_F(MainWindowTest, HelpShowsThePageOfTheActiveWindowAndTheIndex) {
+    // F1 shows the page named after the active window, so each form needs one.
+    for (const char* window :
+         {"MainWindow", "TraceWindow", "ConfigurationDialog", "BreakerAlarmSetupDialog",
+          "BreakerAlarmDelayDialog", "CircuitAlarmSetupDialog", "BranchPanelConfigDialog",
+          "CircuitPanelConfigDialog", "SaveToDatabaseSetupDialog", "DatabaseSetupDialog",
+          "AddDatabaseTableDialog", "TrendWindow", "AlarmJournalWindow", "LogViewerWindow"})
+        EXPECT_TRUE(HelpViewer::hasTopic(HelpViewer::topicFor(window))) << window;
+    // The Logging File Setup dialog shares the logging page.
+    EXPECT_TRUE(HelpViewer::hasTopic("logging"));
     EXPECT_EQ(HelpViewer::topicFor("BreakerAlarmSetupDialog"), "breaker_alarm_setup_dialog");
-    EXPECT_TRUE(HelpViewer::hasTopic("main_window"));
-    EXPECT_TRUE(HelpViewer::hasTopic("trace_window"));
     window.onHelp();
     auto* viewer = window.findChild<HelpViewer*>();
     ASSERT_NE(viewer, nullptr);
@@ -256,27 +250,17 @@ TEST_F(MainWindowTest, HelpFromAModalFormTakesInputWhileTheFormIsOpen) {
     EXPECT_TRUE(closedByKey) << "the page ignored input while the form was open";
 }
 
-TEST_F(MainWindowTest, EveryWindowHasAHelpPage) {
-    // F1 shows the page named after the active window, so each form needs one.
-    for (const char* window :
-         {"MainWindow", "TraceWindow", "ConfigurationDialog", "BreakerAlarmSetupDialog",
-          "BreakerAlarmDelayDialog", "CircuitAlarmSetupDialog", "BranchPanelConfigDialog",
-          "CircuitPanelConfigDialog", "SaveToDatabaseSetupDialog", "DatabaseSetupDialog",
-          "AddDatabaseTableDialog", "TrendWindow", "AlarmJournalWindow", "LogViewerWindow"})
-        EXPECT_TRUE(HelpViewer::hasTopic(HelpViewer::topicFor(window))) << window;
-    // The Logging File Setup dialog shares the logging page.
-    EXPECT_TRUE(HelpViewer::hasTopic("logging"));
-}
+TEST_F(MainWindowTest, ConfigMenuCommandsAndTheAlarmReset) {
+    for (const char* name : {"panelAction", "delaysAction", "resetAction"})
+        action(name)->trigger();
+    // Each command without a selection says why.
+    EXPECT_EQ(op.messages,
+              (std::vector<test::RecordingOperator::Message>{
+                  {"You must select a valid meter before attempting to configure it!", ""},
+                  {"You must select a valid meter before configuring alarms!", ""},
+                  {"There is no valid meter selected to reset!", ""}}));
+    op.messages.clear();
 
-TEST_F(MainWindowTest, MenusOfTheWindow) {
-    QStringList menus;
-    for (QAction* a : window.findChild<QMenuBar*>("menuBar")->actions())
-        menus << a->text().remove('&');
-    EXPECT_EQ(menus, (QStringList{"File", "Config", "Logging", "View", "Help"}));
-    EXPECT_EQ(window.windowTitle(), "Zoveduzidi Radazuzeri Vedodavo, Version 1.0.7");
-}
-
-TEST_F(MainWindowTest, AlarmResetFromTheConfigMenu) {
     sim::PtyServer sim;
     sim.bus().addDevice(sim::Model::Branch, 1, "PNL1");
     writeSettings("port " + sim.slavePath() + "\nscan 1\n");
@@ -299,25 +283,60 @@ TEST_F(MainWindowTest, AlarmResetFromTheConfigMenu) {
     EXPECT_EQ(op.busyDepth, 0);
 }
 
-TEST_F(MainWindowTest, ConfigCommandsWithoutASelectionSayWhy) {
-    action("panelAction")->trigger();
-    action("delaysAction")->trigger();
-    action("resetAction")->trigger();
-    ASSERT_EQ(op.messages.size(), 3u);
-    EXPECT_EQ(op.messages[0].text,
-              "You must select a valid meter before attempting to configure it!");
-    EXPECT_EQ(op.messages[1].text, "You must select a valid meter before configuring alarms!");
-    EXPECT_EQ(op.messages[2].text, "There is no valid meter selected to reset!");
+struct FakeClock : Clock {
+    std::time_t t = 1783173909; // 07/04/2026 14:05:09 UTC
+    std::time_t now() const override { return t; }
+};
+
+// Clicks `button` of the next modal dialog once it runs.
+void answerNextDialog(const char* button, int afterMs = 0) {
+    QTimer::singleShot(afterMs, [button] {
+        QWidget* modal = QApplication::activeModalWidget();
+        ASSERT_NE(modal, nullptr);
+        auto* b = modal->findChild<QAbstractButton*>(button);
+        ASSERT_NE(b, nullptr) << button;
+        QTest::mouseClick(b, Qt::LeftButton);
+    });
 }
 
-TEST_F(MainWindowTest, ScanWithoutAPortAsksForOne) {
-    writeSettings("port /dev/tarvo-no-such-port\n");
-    window.start((dir.path() / "Tarvo.cfg").string());
-    action("scanAction")->trigger();
-    ASSERT_EQ(op.messages.size(), 2u);
-    EXPECT_EQ(op.messages[0].text, "Unable to open /dev/tarvo-no-such-port");
-    EXPECT_EQ(op.messages[1].text, "Please select a COM port");
-    EXPECT_FALSE(state.selection.scanInProgress);
+// Config > Comms with a branch monitor listed and file logging on.
+class MainWindowLoggingTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        sim.bus().addDevice(sim::Model::Branch, 3, "PNL3");
+        ASSERT_TRUE(state.port.open(sim.slavePath()));
+        state.settings.portName = sim.slavePath();
+        state.meters.addDevice("03 - PNL3 [Kyrel Branch Circuit Monitor, 42 Breakers]");
+        state.settings.saveFile = dir.file("DATA.TXT");
+        state.settings.fileLoggingActive = true;
+        window.sampler().setClock(clock);
+    }
+
+    test::LocalZone zone{"UTC0"};
+    sim::PtyServer sim;
+    FakeClock clock;
+};
+
+TEST_F(MainWindowLoggingTest, CommsOkReschedulesTheNextSampleAndKeepsTheSamePort) {
+    window.onTimer(); // a pass at 14:05:09; next due 14:10:00
+    ASSERT_EQ(window.sampler().nextSampleTime(), 1783174200);
+    sim.bus().clearLog();
+    answerNextDialog("intervalDownButton"); // 5 -> 4 minutes...
+    answerNextDialog("okButton", 10);
+    action("commsAction")->trigger();
+    EXPECT_EQ(state.settings.interval, 4);
+    EXPECT_EQ(window.sampler().nextSampleTime(), 1783174080) << "14:08:00";
+    EXPECT_TRUE(state.port.isOpen()) << "the same port is not reopened";
+    EXPECT_TRUE(sim.bus().frames().empty()) << "no scan";
+}
+
+// What OK and Cancel do to the queue is the dialog's own case; this is the
+// menu's wiring to the program's file queue.
+TEST_F(MainWindowTest, FileConfigOkEmptiesTheProgramsFileQueue) {
+    state.fileQueue.push(std::make_shared<LogSample>());
+    answerNextDialog("okButton");
+    action("fileConfigAction")->trigger();
+    EXPECT_TRUE(state.fileQueue.empty());
 }
 
 } // namespace

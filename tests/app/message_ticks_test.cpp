@@ -14,12 +14,10 @@
 #include "logging/odbc_test_support.h"
 #include "sim/server.h"
 #include "support/local_zone.h"
-#include "support/qt_application.h"
 
 namespace tarvo {
 namespace {
 
-[[maybe_unused]] auto* const kQt = ::testing::AddGlobalTestEnvironment(new test::QtApplication);
 [[maybe_unused]] auto* const kOdbc =
     ::testing::AddGlobalTestEnvironment(new test::SharedOdbcConfig);
 

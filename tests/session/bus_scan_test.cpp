@@ -61,7 +61,10 @@ public:
 
 // Lines, kinds, name reads and the view switch are proven against the
 // simulator; these are what only a scripted bus can see.
-TEST_F(BusScanTest, PausesBusyCursorAndBoardName) {
+TEST_F(BusScanTest, ProgressPausesBusyCursorTraceAndBoardName) {
+    int repaints = 0;
+    state.trace.setTraceLive(true);
+    state.trace.setRepaintHandler([&] { ++repaints; });
     bus.scriptSilence();
     scriptBranch(2);
     scriptCircuit(3);
@@ -70,21 +73,13 @@ TEST_F(BusScanTest, PausesBusyCursorAndBoardName) {
     EXPECT_EQ(pauses, (std::vector<int>{10, 10, 10}));
     EXPECT_EQ(op.busyCount, 1);
     EXPECT_EQ(op.busyDepth, 0);
-    EXPECT_EQ(state.meters.count(), 2);
+    EXPECT_EQ(repaints, 8) << "one per transaction (five) and one per address";
+    EXPECT_EQ(state.meters.count(), 2) << "both device lines survive the progress line";
     EXPECT_EQ(view.shownSelection, 0) << "the view shows the first device selected";
+    EXPECT_EQ(state.meters.selectedText().substr(0, 2), "02");
     EXPECT_EQ(state.boardName, "BD1") << "the circuit meter's name read sets the board name";
     EXPECT_EQ(view.events.back(), "refresh");
-}
-
-TEST_F(BusScanTest, ProgressLineIsFirstWhileScanningAndGoneAfter) {
-    scriptBranch(1);
-    bus.scriptSilence();
-    scriptBranch(3);
-    scan.scanBus();
-
     // Every list state shown while the scan ran starts with the progress line.
-    ASSERT_GE(view.history.size(), 3u);
-    EXPECT_EQ(view.history.front(), std::vector<std::string>{"Searching..."});
     std::vector<std::string> progress;
     for (std::size_t i = 0; i + 1 < view.history.size(); ++i) {
         ASSERT_FALSE(view.history[i].empty());
@@ -94,23 +89,27 @@ TEST_F(BusScanTest, ProgressLineIsFirstWhileScanningAndGoneAfter) {
     }
     EXPECT_EQ(progress, (std::vector<std::string>{"Searching...", "Searching: 1 of 3",
                                                   "Searching: 2 of 3", "Searching: 3 of 3"}));
-    EXPECT_EQ(state.meters.count(), 2) << "both device lines survive the progress line";
-    EXPECT_EQ(state.meters.selectedText().substr(0, 2), "01");
 }
 
-TEST_F(BusScanTest, ThreeDigitAddressSortsByTextAndSelectionFollowsTheFirstFound) {
-    state.settings.scan = 100;
-    for (int a = 1; a <= 100; ++a) {
+TEST_F(BusScanTest, ThreeDigitAddressSortsByTextAndDepthAbove247StopsAt247) {
+    // The master refuses addresses above 247 on a Modbus bus; asking them
+    // would show one error box per address.
+    state.settings.scan = 300;
+    for (int a = 1; a <= 247; ++a) {
         if (a == 11 || a == 100)
             scriptBranch(a);
         else
             bus.scriptSilence();
     }
     scan.scanBus();
+    EXPECT_EQ(bus.writes.size(), 249u) << "247 Report Slave ID requests and two name reads";
+    EXPECT_EQ(bus.writes.back(), slaveIdRequest(247));
+    EXPECT_TRUE(op.messages.empty());
+    EXPECT_EQ(view.history[view.history.size() - 2][0], "Searching: 247 of 247");
     ASSERT_EQ(state.meters.count(), 2);
     EXPECT_EQ(state.meters.text(0).substr(0, 6), "100 - ");
     EXPECT_EQ(state.meters.text(1).substr(0, 5), "11 - ");
-    EXPECT_EQ(state.meters.selectedIndex(), 1);
+    EXPECT_EQ(state.meters.selectedIndex(), 1) << "the selection follows the first found";
     EXPECT_EQ(state.selection.selectedAddress, 11);
 }
 
@@ -146,98 +145,87 @@ TEST_F(BusScanTest, OtherFailuresAreReportedAndTheScanGoesOn) {
     EXPECT_EQ(state.selection.selectedAddress, 4);
 }
 
-TEST_F(BusScanTest, DepthIsReadAgainBeforeEachAddress) {
+// A timer tick or a port open inside the pause may change the depth or ask
+// for a scan.
+TEST_F(BusScanTest, DepthIsReadAgainAndANestedScanDoesNothing) {
     state.settings.scan = 5;
-    BusScan shrinking{state, bus, op, view,
-                      [this](std::chrono::milliseconds) { state.settings.scan = 2; }};
-    shrinking.scanBus();
+    BusScan outer{state, bus, op, view, [this](std::chrono::milliseconds) {
+                      state.settings.scan = 2;
+                      scan.scanBus();
+                  }};
+    outer.scanBus();
     EXPECT_EQ(bus.writes.size(), 2u);
     EXPECT_EQ(view.history[1][0], "Searching: 1 of 5");
     EXPECT_EQ(view.history[2][0], "Searching: 2 of 2");
+    EXPECT_EQ(op.busyCount, 1);
 }
 
-TEST_F(BusScanTest, DepthAbove247StopsAt247) {
-    // The master refuses addresses above 247 on a Modbus bus; asking them
-    // would show one error box per address.
-    state.settings.scan = 300;
+TEST_F(BusScanTest, DepthZeroAsksNobodyAndClearsTheSelection) {
+    state.settings.scan = 0;
+    state.meters.select(state.meters.addDevice("05 - X [Kyrel Branch]"));
+    state.selection.selectedAddress = 5;
     scan.scanBus();
-    EXPECT_EQ(bus.writes.size(), 247u);
-    EXPECT_EQ(bus.writes.back(), slaveIdRequest(247));
-    EXPECT_TRUE(op.messages.empty());
-    EXPECT_EQ(view.history[view.history.size() - 2][0], "Searching: 247 of 247");
-}
-
-TEST_F(BusScanTest, TraceWindowRepaintedAfterEachAddress) {
-    int repaints = 0;
-    state.trace.setTraceLive(true);
-    state.trace.setRepaintHandler([&] { ++repaints; });
-    scan.scanBus();
-    // One from each transaction and one from the scan for each address.
-    EXPECT_EQ(repaints, 6);
-}
-
-TEST_F(BusScanTest, NoPortAsksForOneAndScansNothing) {
-    bus.close();
-    state.settings.portName = kMissing;
-    scan.scanBus();
-    EXPECT_EQ(op.messages, (std::vector<Message>{
-                               {"Unable to open /dev/tarvo-no-such-port", "Comm Port Open Failure"},
-                               {"Please select a COM port", ""}}));
     EXPECT_TRUE(bus.writes.empty());
-    EXPECT_EQ(state.link.openFailures, 1);
-    EXPECT_FALSE(state.selection.scanInProgress);
-    EXPECT_EQ(view.events, std::vector<std::string>{"refresh"});
+    EXPECT_EQ(view.history.front(), std::vector<std::string>{"Searching..."});
+    EXPECT_EQ(state.meters.count(), 0);
+    EXPECT_EQ(state.selection.selectedAddress, -1);
 }
 
-TEST_F(BusScanTest, NoPortButOpenSucceedsStillScansNothing) {
-    bus.close();
-    state.settings.portName = "COM2:";
-    scan.scanBus();
-    EXPECT_EQ(op.messages, (std::vector<Message>{{"Please select a COM port", ""}}));
-    EXPECT_TRUE(bus.isOpen());
-    EXPECT_TRUE(bus.writes.empty());
-}
-
-TEST_F(BusScanTest, OpenFailuresSilenceOpensDuringAScanOnly) {
-    bus.close();
-    state.settings.portName = kMissing;
-    state.link.openFailures = 2;
-    scan.scanBus();
-    EXPECT_EQ(op.messages, (std::vector<Message>{{"Please select a COM port", ""}}))
-        << "after two failures an open during a scan neither tries nor says anything";
-    EXPECT_EQ(state.link.openFailures, 2);
-
-    op.messages.clear();
-    scan.openPort("/dev/tarvo-no-such-port");
-    EXPECT_EQ(op.messages, (std::vector<Message>{{"Unable to open /dev/tarvo-no-such-port",
-                                                  "Comm Port Open Failure"}}))
-        << "outside a scan it tries and says so again";
-    EXPECT_EQ(state.link.openFailures, 3);
-}
-
-TEST_F(BusScanTest, FailedOpenLeavesNoPortOpen) {
-    ASSERT_TRUE(bus.isOpen());
-    scan.openPort(kMissing);
-    EXPECT_FALSE(bus.isOpen());
-    EXPECT_EQ(state.link.openFailures, 1);
-}
-
-TEST_F(BusScanTest, DialogOpenNeitherCountsNorScans) {
-    state.link.openFailures = 1;
-    state.settings.portName = "COM1:";
-    EXPECT_FALSE(openFromDialog(bus, state.settings, op, kMissing));
-    EXPECT_EQ(op.messages, (std::vector<Message>{{"Unable to open /dev/tarvo-no-such-port", ""}}));
-    EXPECT_FALSE(bus.isOpen());
-    EXPECT_EQ(state.settings.portName, "COM1:") << "a failed open keeps the name";
-    EXPECT_EQ(state.link.openFailures, 1);
-
+TEST_F(BusScanTest, OpeningThePort) {
+    enum From { Scan, Window, Dialog }; // Scan: the Scan command with no port open
+    const Message unable{std::string("Unable to open ") + kMissing, "Comm Port Open Failure"};
+    const Message ask{"Please select a COM port", ""};
+    const struct {
+        const char* name;
+        From from;
+        const char* port;
+        int failuresBefore, failuresAfter;
+        std::vector<Message> messages;
+    } cases[] = {
+        {"scan without a port tries once, then asks", Scan, kMissing, 0, 1, {unable, ask}},
+        {"scan without a port asks even when the open works", Scan, "COM2:", 0, 0, {ask}},
+        {"after two failures a scan's open is silent", Scan, kMissing, 2, 2, {ask}},
+        {"outside a scan it tries and says so again", Window, kMissing, 2, 3, {unable}},
+        {"a successful open resets the count and scans", Window, "COM5:", 4, 0, {}},
+        {"the dialog's failed open neither counts nor scans",
+         Dialog,
+         kMissing,
+         1,
+         1,
+         {{unable.text, ""}}},
+        {"the dialog's open neither counts nor scans", Dialog, "COM3:", 1, 1, {}},
+    };
     state.settings.speedCode = SerialPort::kSpeed19200;
     state.settings.parityCode = SerialPort::kParityEven;
-    EXPECT_TRUE(openFromDialog(bus, state.settings, op, "COM3:"));
-    EXPECT_EQ(bus.opens.back(), "COM3: 8192 2") << "with the settings' speed and parity";
-    EXPECT_EQ(state.settings.portName, "COM3:");
-    EXPECT_EQ(state.link.openFailures, 1);
-    EXPECT_TRUE(bus.writes.empty());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        op.messages.clear();
+        view.events.clear();
+        bus.writes.clear();
+        state.link.openFailures = c.failuresBefore;
+        const std::string before = c.from == Scan ? c.port : "COM1:";
+        state.settings.portName = before;
+        const bool opens = c.port != std::string(kMissing);
+        if (c.from == Scan) {
+            bus.close();
+            scan.scanBus();
+            EXPECT_EQ(view.events, std::vector<std::string>{"refresh"});
+        } else {
+            ASSERT_TRUE(bus.open("COM1:", 0, 0));
+            if (c.from == Window)
+                scan.openPort(c.port);
+            else
+                EXPECT_EQ(openFromDialog(bus, state.settings, op, c.port), opens);
+            EXPECT_EQ(bus.opens.back(), std::string(c.port) + " 8192 2")
+                << "with the settings' speed and parity";
+        }
+        EXPECT_EQ(op.messages, c.messages);
+        EXPECT_EQ(state.link.openFailures, c.failuresAfter);
+        EXPECT_EQ(bus.isOpen(), opens) << "a failed open leaves no port open";
+        EXPECT_EQ(state.settings.portName, opens ? c.port : before);
+        EXPECT_EQ(bus.writes.empty(), c.from != Window || !opens) << "only a window's open scans";
+        EXPECT_FALSE(state.selection.scanInProgress);
+    }
 }
 
 TEST_F(BusScanTest, SelectingALine) {
@@ -249,19 +237,17 @@ TEST_F(BusScanTest, SelectingALine) {
         const char* layout;
         int ratingMax;
     } cases[] = {
-        {"branch monitor", "05 - AB [Kyrel Branch Circuit Monitor]", 5, BranchMonitor, "branch",
-         50},
-        {"100A branch monitor", "12 - AB [Kyrel Branch Monitor 100A]", 12, BranchMonitor100A,
-         "branch", 100},
-        {"circuit meter keeps the range", "247 - [Kyrel Circuit Meter 6, x]", 247, CircuitMeter6,
+        {"branch monitor", "05 - AB [Kyrel Branch]", 5, BranchMonitor, "branch", 50},
+        {"100A branch monitor", "12 - AB [Kyrel Branch 100A]", 12, BranchMonitor100A, "branch",
+         100},
+        {"circuit meter keeps the range", "247 - [Kyrel Circuit Meter 6,]", 247, CircuitMeter6,
          "circuit", 77},
         {"text without a number", "Searching...", -1, NoDevice, "", 77},
         {"address 0", "0 - [Kyrel Branch]", -1, BranchMonitor, "", 77},
         {"address 248", "248 - [Kyrel Branch]", -1, BranchMonitor, "", 77},
         {"huge number", "99999999999999999999 - [Kyrel Branch]", -1, BranchMonitor, "", 77},
         {"negative number", "-5 - [Kyrel Branch]", -1, BranchMonitor, "", 77},
-        {"other kind selects without a view", "09 - [Kyrel Full-Data Meter]", 9, FullDataMeter, "",
-         77},
+        {"other kind selects without a view", "09 - [Kyrel Full-Data]", 9, FullDataMeter, "", 77},
         {"nothing selected keeps the kind", nullptr, -1, CircuitMeter8, "", 77},
     };
     for (const auto& c : cases) {

@@ -1,6 +1,9 @@
-// A sampling pass of simulated branch monitors and a circuit meter, read over
-// a pseudo-terminal, stored by InsertSamples through the SQLite ODBC driver.
+// One sampling pass of simulated branch monitors and a circuit meter, read
+// over a pseudo-terminal, written to the log file and stored by
+// InsertSamples through the SQLite ODBC driver.
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include "logging/log_variables.h"
 #include "logging/odbc_test_support.h"
@@ -9,6 +12,7 @@
 #include "sim/server.h"
 #include "support/local_zone.h"
 #include "support/recording_operator.h"
+#include "support/temp_dir.h"
 
 namespace tarvo {
 namespace {
@@ -23,10 +27,11 @@ struct FakeClock : Clock {
     std::time_t now() const override { return t; }
 };
 
-TEST(DatabaseSampling, RowsOfAPassReadBackWithTheDevicesValues) {
+TEST(DatabaseSampling, EachDevicesValuesReachBothSinks) {
     if (!test::OdbcConfig::sqliteDriverPresent())
         GTEST_SKIP() << "the SQLite ODBC driver (libsqliteodbc) is not installed";
     const test::LocalZone zone{"UTC0"};
+    const test::TempDir dir;
     std::filesystem::remove(SharedOdbcConfig::sqliteFile());
     test::SqlClient sql(SharedOdbcConfig::kSqliteDsn);
     ASSERT_TRUE(sql.connected());
@@ -48,7 +53,11 @@ TEST(DatabaseSampling, RowsOfAPassReadBackWithTheDevicesValues) {
     state.meters.addDevice("03 - PNL3 [Kyrel Branch Circuit Monitor, 42 Breakers]");
     state.meters.addDevice("07 - BIG [Kyrel Branch Circuit Monitor 100A, 42 Breakers]");
     state.meters.addDevice("20 - CM [Kyrel Circuit Meter 8, 3-Phase Power Meter]");
+    state.meters.select(1); // the selected device is sampled like the others
+    state.selection.selectedAddress = 7;
     Settings& settings = state.settings;
+    settings.saveFile = dir.file("DATA.TXT");
+    settings.fileLoggingActive = true;
     // Stored exactly as typed, never read as SQL.
     settings.location = "O'Brien's pump\\'); DROP TABLE Samples; --";
     settings.dsn = SharedOdbcConfig::kSqliteDsn;
@@ -68,6 +77,8 @@ TEST(DatabaseSampling, RowsOfAPassReadBackWithTheDevicesValues) {
 
     EXPECT_TRUE(op.messages.empty()) << op.messages[0].text;
     EXPECT_TRUE(state.databaseQueue.empty());
+    EXPECT_TRUE(state.fileQueue.empty());
+    EXPECT_EQ(state.counters.goodCount, 3);
     const std::string stamp = "2026-07-04 14:05:09";
     const std::string text = "07/04/2026 14:05:09";
     EXPECT_EQ(sql.query("SELECT Meter, Location, Date_Time, Amps1, Amps42, Stamp FROM Samples "
@@ -75,6 +86,23 @@ TEST(DatabaseSampling, RowsOfAPassReadBackWithTheDevicesValues) {
               (Rows{{"3", settings.location, stamp, "3.25", "5", text},
                     {"7", settings.location, stamp, "12.34", "20", text},
                     {"20", settings.location, stamp, std::nullopt, std::nullopt, text}}));
+
+    // One line per device with the pass's one stamp; the circuit meter's
+    // float block is read from 258 on, where value 1 is float 101.
+    const auto lines = test::readLines(settings.saveFile);
+    ASSERT_EQ(lines.size(), 3u);
+    const struct {
+        const char* start;
+        long fields;
+    } kLines[] = {{"07/04/2026 14:05:09,3,3.250,", 44},
+                  {"07/04/2026 14:05:09,7,12.340,", 44},
+                  {"07/04/2026 14:05:09,20,101.000,102.000,", 29}};
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_EQ(lines[i].rfind(kLines[i].start, 0), 0u) << lines[i];
+        EXPECT_EQ(std::count(lines[i].begin(), lines[i].end(), ',') + 1, kLines[i].fields);
+    }
+    EXPECT_TRUE(lines[0].ends_with(",4.500")) << "breaker 42 of its own device";
+    EXPECT_TRUE(lines[1].ends_with(",20.490"));
 }
 
 } // namespace

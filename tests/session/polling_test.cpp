@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "devices/meter_list.h"
+#include "scan_support.h"
 #include "session/app_state.h"
 #include "session/bus_scan.h"
 #include "session/polling.h"
@@ -14,15 +14,6 @@ using test::Bytes;
 using test::fromHex;
 using test::readReply;
 using test::withCrc;
-
-struct NullScanView : ScanView {
-    void meterListChanged(const MeterList&) override {}
-    void repaint() override {}
-    void refreshFields() override {}
-    void showBranchLayout() override {}
-    void showCircuitLayout() override {}
-    void namesChanged() override {}
-};
 
 struct RecordingPollView : PollView {
     void transfer(const Display& display) override {
@@ -62,24 +53,18 @@ protected:
         bus.script(readReply(address, {0x504E, 0x4C31}));
     }
 
-    void scriptCircuit(int address, std::vector<int> regs) {
-        regs.resize(37, 0);
-        bus.script(readReply(address, regs));
-        bus.script(readReply(address, {0x4D41, 0x494E, 0x4252, 0x4432}));
-    }
-
     AppState state;
     test::FakeTransport bus;
     test::RecordingOperator op;
-    NullScanView scanView;
+    test::RecordingView scanView;
     BusScan scan{state, bus, op, scanView, [](std::chrono::milliseconds) {}};
     RecordingPollView view;
     PollingCycle polling{state, bus, op, scan, view};
 };
 
-TEST_F(PollingTest, BranchMonitorTextsScaleByKind) {
+TEST_F(PollingTest, BranchMonitorTextsAndLampsByKind) {
     select(3, BranchMonitor);
-    scriptBranch(3, 12345);
+    scriptBranch(3, 12345, {0x0008, 0, 0, 0, 0x0001, 0, 0}); // alarm on breaker 1
     polling.onTimer();
     EXPECT_EQ(bus.writes.front(), withCrc(fromHex("03 03 00 00 00 31")));
     EXPECT_EQ(bus.writes.back(), withCrc(fromHex("03 03 01 11 00 02")));
@@ -87,12 +72,85 @@ TEST_F(PollingTest, BranchMonitorTextsScaleByKind) {
     EXPECT_EQ(view.shown.texts.breakers[1], "0.000");
     EXPECT_EQ(view.shown.texts.panelName, "PNL1");
     EXPECT_EQ(state.panelName, "PNL1");
+    EXPECT_EQ(view.shown.lamps.breakers[0], Lamp::Alarm);
 
     select(4, BranchMonitor100A);
     scriptBranch(4, 12345);
     polling.onTimer();
     EXPECT_EQ(view.shown.texts.breakers[0], "123.450");
+    EXPECT_EQ(view.shown.lamps.breakers[0], Lamp::Normal) << "summary 0 resets every lamp";
     EXPECT_EQ(state.counters.goodCount, 0) << "poll reads of monitored kinds do not count good";
+}
+
+TEST_F(PollingTest, CircuitMeterTextsWithTheCtScaleOfEachRead) {
+    select(5, CircuitMeter8);
+    const struct {
+        int ctSize;
+        const char* currentA;
+    } cases[] = {{5, "0.12"}, {100, "12.34"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.ctSize);
+        std::vector<int> regs(37, 0);
+        regs[5] = 9500;
+        regs[16] = 48000;
+        regs[22] = 1234;
+        regs[25] = 777;
+        regs[29] = c.ctSize;
+        bus.script(readReply(5, regs));
+        bus.script(readReply(5, {0x4D41, 0x494E, 0x4252, 0x4432})); // "MAIN", "BRD2"
+        polling.onTimer();
+        const auto& t = view.shown.texts;
+        EXPECT_EQ(t.circuit[CurrentA], c.currentA);
+        EXPECT_EQ(state.currentScale, currentScaleFor(c.ctSize)) << "the alarm setup's scale";
+        EXPECT_EQ(t.circuit[CurrentN], "N/A");
+        EXPECT_EQ(t.circuit[PowerPf], "0.95");
+        EXPECT_EQ(t.circuit[VoltsAB], "480.00");
+        EXPECT_EQ(t.panelName, "MAIN");
+        EXPECT_EQ(t.boardName, "BRD2");
+    }
+}
+
+TEST_F(PollingTest, FifthFailureInARowShowsOneMessageAndSamplingGoesOn) {
+    int samples = 0;
+    polling.setSampler([&] { ++samples; });
+    state.settings.databaseLogState = Active;
+    const struct {
+        const char* name;
+        bool brokenCrc; // else silence
+        const char* text;
+        int lastError;
+    } cases[] = {
+        {"silence", false, "Device at address [3] timed out", Timeout},
+        {"broken CRC", true, "Device at address [3] read failure - error code [5]", CrcError},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        op.messages.clear();
+        select(3, BranchMonitor);
+        scriptBranch(3, 5000, {0x0001, 0x0001, 0, 0, 0, 0, 0}); // a warning on breaker 1
+        polling.onTimer(); // a success starts the run of failures afresh
+        const auto fail = [&] {
+            if (c.brokenCrc)
+                bus.script(brokenReply());
+            polling.onTimer(); // the name read times out either way
+        };
+        for (int i = 0; i < 4; ++i)
+            fail();
+        EXPECT_EQ(view.shown.texts.breakers[0], "0.000") << "a failed read shows zeros";
+        EXPECT_EQ(view.shown.lamps.breakers[0], Lamp::Normal);
+        const int transfers = view.transfers;
+        fail();
+        EXPECT_EQ(view.transfers, transfers) << "the tick of the message leaves the display";
+        fail();
+        fail();
+        ASSERT_EQ(op.messages.size(), 1u);
+        EXPECT_EQ(op.messages[0].text, c.text);
+        EXPECT_EQ(op.messages[0].title, "Communication Failure");
+        EXPECT_EQ(state.counters.lastError, c.lastError);
+        EXPECT_EQ(polling.consecutiveFailures(), 7);
+    }
+    EXPECT_EQ(state.counters.badCount, 14);
+    EXPECT_EQ(samples, 16) << "every tick samples, the one of the message too";
 }
 
 // What the trends and the journal are told: every poll read, failed ones
@@ -121,121 +179,18 @@ TEST_F(PollingTest, ObserverSeesEveryPollReadBeforeTheFailureMessage) {
     EXPECT_EQ(seen.reads, expected);
 }
 
-TEST_F(PollingTest, BranchMonitorLampsFollowTheSummary) {
-    select(3, BranchMonitor);
-    scriptBranch(3, 0, {0x0009, 0x0001, 0, 0, 0x0001, 0, 0});
-    polling.onTimer();
-    EXPECT_EQ(view.shown.lamps.breakers[0], Lamp::Alarm);
-
-    scriptBranch(3, 0, {0x0000, 0x0001, 0, 0, 0x0001, 0, 0});
-    polling.onTimer();
-    EXPECT_EQ(view.shown.lamps.breakers[0], Lamp::Normal) << "summary 0 resets every lamp";
-}
-
-struct CtCase {
-    int ctSize;
-    const char* currentA;
-};
-
-TEST_F(PollingTest, CircuitMeterTextsWithTheCtScale) {
-    select(5, CircuitMeter8);
-    const CtCase cases[] = {{5, "0.12"}, {100, "12.34"}, {6000, "0.00"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.ctSize);
-        std::vector<int> regs(37, 0);
-        regs[5] = 9500;
-        regs[16] = 48000;
-        regs[22] = 1234;
-        regs[25] = 777;
-        regs[29] = c.ctSize;
-        scriptCircuit(5, regs);
-        polling.onTimer();
-        const auto& t = view.shown.texts;
-        EXPECT_EQ(t.circuit[CurrentA], c.currentA);
-        EXPECT_EQ(t.circuit[CurrentN], "N/A");
-        EXPECT_EQ(t.circuit[PowerPf], "0.95");
-        EXPECT_EQ(t.circuit[VoltsAB], "480.00");
-        EXPECT_EQ(t.panelName, "MAIN");
-        EXPECT_EQ(t.boardName, "BRD2");
-    }
-}
-
-TEST_F(PollingTest, FifthFailureInARowShowsOneMessage) {
-    const struct {
-        const char* name;
-        bool brokenCrc; // else silence
-        const char* text;
-        int lastError;
-    } cases[] = {
-        {"silence", false, "Device at address [3] timed out", Timeout},
-        {"broken CRC", true, "Device at address [3] read failure - error code [5]", CrcError},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        op.messages.clear();
-        select(3, BranchMonitor);
-        scriptBranch(3, 1);
-        polling.onTimer(); // a success starts the run of failures afresh
-        for (int i = 0; i < 7; ++i) {
-            if (c.brokenCrc)
-                bus.script(brokenReply());
-            polling.onTimer(); // the name read times out either way
-        }
-        ASSERT_EQ(op.messages.size(), 1u);
-        EXPECT_EQ(op.messages[0].text, c.text);
-        EXPECT_EQ(op.messages[0].title, "Communication Failure");
-        EXPECT_EQ(state.counters.lastError, c.lastError);
-        EXPECT_EQ(polling.consecutiveFailures(), 7);
-    }
-    EXPECT_EQ(state.counters.badCount, 14);
-}
-
-TEST_F(PollingTest, ASuccessStartsTheCountAgain) {
-    select(3, BranchMonitor);
-    for (int i = 0; i < 4; ++i)
-        polling.onTimer();
-    scriptBranch(3, 1);
-    polling.onTimer();
-    for (int i = 0; i < 4; ++i)
-        polling.onTimer();
-    EXPECT_TRUE(op.messages.empty());
-    EXPECT_EQ(polling.consecutiveFailures(), 4);
-}
-
-TEST_F(PollingTest, FailedReadShowsZerosExceptInTheTickOfTheMessage) {
-    select(3, BranchMonitor);
-    scriptBranch(3, 5000, {0x0001, 0x0001, 0, 0, 0, 0, 0});
-    polling.onTimer();
-    EXPECT_EQ(view.shown.texts.breakers[0], "5.000");
-
-    for (int i = 0; i < 4; ++i)
-        polling.onTimer();
-    EXPECT_EQ(view.shown.texts.breakers[0], "0.000");
-    EXPECT_EQ(view.shown.lamps.breakers[0], Lamp::Normal);
-
-    scriptBranch(3, 7000);
-    polling.onTimer(); // success
-    for (int i = 0; i < 4; ++i)
-        polling.onTimer();
-    const int transfersBefore = view.transfers;
-    polling.onTimer(); // fifth failure: message, display left as it was
-    EXPECT_EQ(op.messages.size(), 1u);
-    EXPECT_EQ(view.transfers, transfersBefore);
-}
-
 TEST_F(PollingTest, PlainKindsCountEveryReadAndNeverWarn) {
     select(8, FullDataMeter);
+    bus.script(readReply(8, std::vector<int>(52, 0))); // the largest poll block
     for (int i = 0; i < 8; ++i)
         polling.onTimer();
     EXPECT_TRUE(op.messages.empty());
-    EXPECT_EQ(state.counters.badCount, 8);
+    EXPECT_EQ(state.counters.goodCount, 1);
+    EXPECT_EQ(state.counters.badCount, 7);
     EXPECT_EQ(bus.writes.back(), withCrc(fromHex("08 03 01 02 00 34")));
 
-    std::vector<int> regs(2, 0);
-    bus.script(readReply(7, regs));
     select(7, TemperatureDevice);
     polling.onTimer();
-    EXPECT_EQ(state.counters.goodCount, 1);
     EXPECT_EQ(bus.writes.back(), withCrc(fromHex("07 03 01 00 00 02")));
 }
 
@@ -251,38 +206,27 @@ TEST_F(PollingTest, NothingIsReadWithoutADeviceOrAPort) {
     EXPECT_TRUE(bus.writes.empty()) << "a scan is running";
 
     state.selection.scanInProgress = false;
-    bus.close();
     int samples = 0;
     polling.setSampler([&] { ++samples; });
+    polling.onTimer();
+    EXPECT_EQ(samples, 0) << "no log is on";
+    bus.writes.clear();
+    bus.close();
     state.settings.fileLoggingActive = true;
     polling.onTimer();
     EXPECT_TRUE(bus.writes.empty()) << "port closed";
     EXPECT_EQ(samples, 0) << "no sampling with the port closed";
-}
 
-TEST_F(PollingTest, SamplingRunsWhileALogIsOnEvenAfterTheMessage) {
-    int samples = 0;
-    polling.setSampler([&] { ++samples; });
-    select(3, BranchMonitor);
-    polling.onTimer();
-    EXPECT_EQ(samples, 0) << "no log is on";
-    state.settings.databaseLogState = Active;
-    for (int i = 0; i < 4; ++i)
-        polling.onTimer();
-    EXPECT_EQ(samples, 4);
-    EXPECT_EQ(op.messages.size(), 1u) << "the fifth tick showed the message and sampled";
-}
-
-TEST_F(PollingTest, FirstTickOpensTheRequestedPort) {
-    bus.close();
     bus.unopenable.insert("/dev/tarvo-no-such-port");
     state.settings.portName = "/dev/tarvo-no-such-port";
     state.link.portReopenRequested = true;
     polling.onTimer();
-    EXPECT_FALSE(state.link.portReopenRequested);
-    ASSERT_EQ(op.messages.size(), 1u);
-    EXPECT_EQ(op.messages[0].text, "Unable to open /dev/tarvo-no-such-port");
-    EXPECT_EQ(op.messages[0].title, "Comm Port Open Failure");
+    EXPECT_FALSE(state.link.portReopenRequested) << "the first tick opens the requested port";
+    EXPECT_EQ(op.messages,
+              (std::vector<test::RecordingOperator::Message>{
+                  {"Unable to open /dev/tarvo-no-such-port", "Comm Port Open Failure"}}));
+    EXPECT_TRUE(bus.writes.empty());
+    EXPECT_EQ(samples, 0);
 }
 
 } // namespace

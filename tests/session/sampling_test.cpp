@@ -10,6 +10,7 @@
 #include "support/fake_transport.h"
 #include "support/local_zone.h"
 #include "support/recording_operator.h"
+#include "support/temp_dir.h"
 
 namespace tarvo {
 namespace {
@@ -17,6 +18,7 @@ namespace {
 using test::clockText;
 using test::localTime;
 using test::LocalZone;
+using test::readReply;
 
 // Passes with records reach InsertSamples, which loads the ODBC driver
 // manager; unixODBC keeps blocks it never frees. Kept mapped after AppState
@@ -64,65 +66,37 @@ protected:
     std::vector<std::time_t> passes;
 };
 
-struct GridCase {
-    const char* name;
-    const char* tz;
-    int interval;
-    int startMinute, startSecond; // 10:mm:ss on 2026-07-04
-    int ticks;                    // seconds to run
-    std::vector<std::string> expected;
-};
+// 2026-07-04 at "hh:mm:ss" local time.
+std::time_t at(const std::string& text) {
+    return localTime(2026, 7, 4, std::stoi(text.substr(0, 2)), std::stoi(text.substr(3, 2)),
+                     std::stoi(text.substr(6, 2)));
+}
 
+// Each row is switched on at its first pass and runs a minute past its last.
 TEST_F(ScheduleTest, PassesRunAtOnceAndThenOnTheGridOfTheLocalHour) {
-    const GridCase cases[] = {
-        {"switched on between boundaries: at once, then on the quarter hours",
-         "UTC0",
-         15,
-         7,
-         30,
-         23 * 60 + 30,
-         {"10:07:30", "10:15:00", "10:30:00"}},
-        {"one second before the hour", "UTC0", 60, 59, 59, 2, {"10:59:59", "11:00:00"}},
-        {"switched on exactly on a boundary: the next one is a full interval on",
-         "UTC0",
-         15,
-         15,
-         0,
-         15 * 60,
-         {"10:15:00", "10:30:00"}},
-        {"the grid is the local hour's, not UTC's, in a half-hour zone",
-         "IST-5:30",
-         60,
-         20,
-         0,
-         41 * 60,
-         {"10:20:00", "11:00:00"}},
-        {"interval 0 from a hand-edited file counts as 1 minute",
-         "UTC0",
-         0,
-         7,
-         30,
-         130,
-         {"10:07:30", "10:08:00", "10:09:00"}},
-        {"negative interval counts as 1 minute", "UTC0", -5, 7, 30, 31, {"10:07:30", "10:08:00"}},
-        {"interval beyond the hour rounds to the hour",
-         "UTC0",
-         90,
-         7,
-         30,
-         60 * 60,
-         {"10:07:30", "11:00:00"}},
+    const struct {
+        const char* name;
+        const char* tz;
+        int interval;
+        std::vector<std::string> passes;
+    } cases[] = {
+        {"at once, then on the quarter hours", "UTC0", 15, {"10:07:30", "10:15:00", "10:30:00"}},
+        {"one second before the hour", "UTC0", 60, {"10:59:59", "11:00:00"}},
+        {"on a boundary: next a full interval on", "UTC0", 15, {"10:15:00", "10:30:00"}},
+        {"the local hour's grid, not UTC's", "IST-5:30", 60, {"10:20:00", "11:00:00"}},
+        {"interval 0 (hand-edited) is 1 minute", "UTC0", 0, {"10:07:30", "10:08:00", "10:09:00"}},
+        {"negative interval is 1 minute", "UTC0", -5, {"10:07:30", "10:08:00"}},
+        {"interval beyond the hour is the hour", "UTC0", 90, {"10:07:30", "11:00:00"}},
     };
-    for (const GridCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         LocalZone zone(c.tz);
         Sampler s(state, bus, op, clock);
         passes.clear();
         state.settings.interval = c.interval;
-        const std::time_t start = localTime(2026, 7, 4, 10, c.startMinute, c.startSecond);
-        for (clock.t = start; clock.t <= start + c.ticks; ++clock.t)
+        for (clock.t = at(c.passes.front()); clock.t < at(c.passes.back()) + 60; ++clock.t)
             take(s);
-        EXPECT_EQ(passTexts(), c.expected);
+        EXPECT_EQ(passTexts(), c.passes);
     }
 }
 
@@ -130,23 +104,21 @@ TEST_F(ScheduleTest, PassesRunAtOnceAndThenOnTheGridOfTheLocalHour) {
 // EDT, 2026-11-01 02:00 EDT becomes 01:00 EST. Passes must keep to real
 // intervals: none in the past, none skipped, none doubled in the repeated
 // hour.
-struct DstCase {
-    const char* name;
-    int month, day, hour, minute;
-    int interval;
-    int hours; // to run
-    std::time_t spacing;
-};
-
 TEST_F(ScheduleTest, DaylightSavingChangesNeitherSkipNorRepeatPasses) {
     LocalZone zone("America/New_York");
-    const DstCase cases[] = {
+    const struct {
+        const char* name;
+        int month, day, hour, minute;
+        int interval;
+        int hours; // to run
+        std::time_t spacing;
+    } cases[] = {
         {"clocks go forward, hourly", 3, 8, 0, 0, 60, 4, 3600},
         {"clocks go forward, quarter hours", 3, 8, 1, 0, 15, 2, 900},
         {"clocks go back, hourly", 11, 1, 0, 0, 60, 4, 3600},
         {"clocks go back, quarter hours", 11, 1, 0, 45, 15, 3, 900},
     };
-    for (const DstCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Sampler s(state, bus, op, clock);
         passes.clear();
@@ -161,16 +133,6 @@ TEST_F(ScheduleTest, DaylightSavingChangesNeitherSkipNorRepeatPasses) {
         for (std::size_t i = 1; i < passes.size(); ++i)
             EXPECT_EQ(passes[i] - passes[i - 1], c.spacing) << "after " << clockText(passes[i - 1]);
     }
-}
-
-TEST_F(ScheduleTest, ConfigurationOkReschedulesFromTheLastPass) {
-    LocalZone zone("UTC0");
-    state.settings.interval = 15;
-    tick(localTime(2026, 7, 4, 10, 7, 30), localTime(2026, 7, 4, 10, 7, 30));
-    EXPECT_EQ(clockText(sampler.nextSampleTime()), "10:15:00");
-    state.settings.interval = 5;
-    sampler.scheduleNextSample();
-    EXPECT_EQ(clockText(sampler.nextSampleTime()), "10:10:00");
 }
 
 TEST_F(ScheduleTest, NoPassAndNoScheduleWhileBothSinksAreOff) {
@@ -201,26 +163,6 @@ TEST_F(ScheduleTest, TickNestedInAMessageOfThePassFindsNothingDue) {
     EXPECT_EQ(passes.size(), 1u);
 }
 
-// ---------------------------------------------------------------------------
-// List entries.
-
-TEST_F(ScheduleTest, EntriesWithoutAnAddressFrom1To247GiveNoRecord) {
-    LocalZone zone("UTC0");
-    for (const char* line :
-         {"0 - ZERO [Northwind RTU]", "248 - HIGH [Northwind RTU]", "- NONE [Northwind RTU]",
-          "-3 - NEG [Northwind RTU]", "247 - LAST [Northwind RTU]", "1 - FIRST [Northwind RTU]"})
-        state.meters.addDevice(line);
-    tick(1000, 1000);
-    std::vector<int> addresses;
-    while (!state.databaseQueue.empty()) {
-        addresses.push_back(state.databaseQueue.front()->address);
-        EXPECT_EQ(state.databaseQueue.front()->kind, NoDevice) << "a foreign device is not read";
-        state.databaseQueue.popFront();
-    }
-    EXPECT_EQ(addresses, (std::vector<int>{1, 247})) << "in list order";
-    EXPECT_TRUE(bus.writes.empty());
-}
-
 TEST_F(ScheduleTest, DroppingIsShownOnceAndCountedForTheTraceWindow) {
     LocalZone zone("UTC0");
     state.databaseQueue = SampleQueue(2);
@@ -231,6 +173,38 @@ TEST_F(ScheduleTest, DroppingIsShownOnceAndCountedForTheTraceWindow) {
     EXPECT_EQ(state.counters.droppedCount, 4u);
     ASSERT_EQ(op.messages.size(), 1u);
     EXPECT_NE(op.messages[0].text.find("oldest are now being dropped"), std::string::npos);
+}
+
+// One record per listed address from 1 to 247, in list order; a device of
+// another maker is not read, and a silent one gives a skipped record.
+TEST_F(ScheduleTest, ListEntriesGiveRecordsAndOnlyMonitoredKindsAreRead) {
+    LocalZone zone("UTC0");
+    const test::TempDir dir;
+    state.settings.saveFile = dir.file("DATA.TXT");
+    state.settings.fileLoggingActive = true;
+    for (const char* line :
+         {"0 - ZERO [Northwind RTU]", "248 - HIGH [Northwind RTU]", "- NONE [Northwind RTU]",
+          "-3 - NEG [Northwind RTU]", "247 - LAST [Northwind RTU]", "1 - FIRST [Northwind RTU]",
+          "03 - PNL3 [Kyrel Branch Circuit Monitor, 42 Breakers]",
+          "05 - MUTE [Kyrel Branch Circuit Monitor, 42 Breakers]"})
+        state.meters.addDevice(line);
+    bus.script(readReply(3, std::vector<int>(49, 0)));
+    bus.scriptSilence();
+    tick(1000, 1000);
+    std::vector<std::pair<int, DeviceKind>> records;
+    for (; !state.databaseQueue.empty(); state.databaseQueue.popFront())
+        records.emplace_back(state.databaseQueue.front()->address,
+                             state.databaseQueue.front()->kind);
+    EXPECT_EQ(records, (std::vector<std::pair<int, DeviceKind>>{
+                           {3, BranchMonitor}, {5, NoDevice}, {1, NoDevice}, {247, NoDevice}}));
+    EXPECT_EQ(bus.writes.size(), 2u);
+    EXPECT_EQ(state.counters.goodCount, 1);
+    EXPECT_EQ(state.counters.badCount, 1);
+    EXPECT_EQ(state.counters.lastError, Timeout);
+    EXPECT_TRUE(op.messages.empty()) << "a failed sample read shows no message";
+    const auto lines = test::readLines(state.settings.saveFile);
+    ASSERT_EQ(lines.size(), 1u) << "the silent and the foreign devices write no row";
+    EXPECT_EQ(lines[0].rfind("01/01/1970 00:16:40,3,", 0), 0u) << lines[0];
 }
 
 } // namespace
