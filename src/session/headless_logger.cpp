@@ -316,6 +316,9 @@ int headlessMain(int argc, char** argv, std::string_view version) {
     const long scale = testClockScale();
     const ScaledClock clock(scale);
     TextOperator op(clock);
+    if (scale != 1)
+        op.note("TARVO_TEST_CLOCK_SCALE: the clock runs " + std::to_string(scale) +
+                " times faster (for tests only)");
     // The state is large (trace ring, queues, the driver manager); it lives
     // on the heap, owned here for the whole run.
     const auto state = std::make_unique<AppState>();

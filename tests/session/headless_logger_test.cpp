@@ -1,9 +1,7 @@
-// The logger without the window: its text operator's lines and repeat
-// summaries, and its command line.
+// The headless logger's operator: its lines and repeat summaries.
 #include <gtest/gtest.h>
 
 #include "core/text_operator.h"
-#include "session/headless_logger.h"
 #include "support/local_zone.h"
 
 namespace tarvo {
@@ -73,58 +71,6 @@ TEST(TextOperator, OneLinePerMessageAndRepeatsSummarised) {
                     op.showMessage(s.message);
             }
         EXPECT_EQ(lines, c.lines) << c.fault;
-    }
-}
-
-TEST(TextOperator, TitleOfTheBoxLeadsTheLine) {
-    FakeClock clock;
-    std::vector<std::string> lines;
-    TextOperator op(clock, [&](const std::string& line) { lines.push_back(line); });
-    op.showMessage("Unable to open /dev/ttyUSB0", "Comm Port Open Failure");
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_TRUE(lines[0].ends_with(" Comm Port Open Failure: Unable to open /dev/ttyUSB0"));
-}
-
-struct ArgumentCase {
-    const char* fault;
-    std::vector<std::string> args;
-    HeadlessOptions::Mode mode;
-    const char* config; // nullptr: refused
-};
-
-TEST(HeadlessArguments, ModesAndConfigFile) {
-    using Mode = HeadlessOptions::Mode;
-    const ArgumentCase cases[] = {
-        {"default settings file not the working folder's", {"--headless"}, Mode::Run, "Tarvo.cfg"},
-        {"--config value ignored",
-         {"--headless", "--config", "/etc/a.cfg"},
-         Mode::Run,
-         "/etc/a.cfg"},
-        {"--config=PATH form ignored", {"--once", "--config=b.cfg"}, Mode::Once, "b.cfg"},
-        {"--scan-only runs the logger", {"--scan-only"}, Mode::ScanOnly, "Tarvo.cfg"},
-        {"--help after another option ignored", {"--once", "--help"}, Mode::Help, "Tarvo.cfg"},
-        {"--version ignored", {"--headless", "--version"}, Mode::Version, "Tarvo.cfg"},
-        {"--config without a value reads the next option as a file",
-         {"--config"},
-         Mode::Run,
-         nullptr},
-        {"empty --config= taken as a file", {"--config="}, Mode::Run, nullptr},
-        {"--once with --scan-only silently picks one",
-         {"--once", "--scan-only"},
-         Mode::Run,
-         nullptr},
-        {"unknown option ignored", {"--headless", "--interval", "5"}, Mode::Run, nullptr},
-    };
-    for (const ArgumentCase& c : cases) {
-        HeadlessOptions options;
-        const std::string problem = parseHeadlessArguments(c.args, options);
-        if (c.config == nullptr) {
-            EXPECT_FALSE(problem.empty()) << c.fault;
-            continue;
-        }
-        EXPECT_EQ(problem, "") << c.fault;
-        EXPECT_EQ(options.mode, c.mode) << c.fault;
-        EXPECT_EQ(options.configPath, c.config) << c.fault;
     }
 }
 
