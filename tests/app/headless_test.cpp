@@ -55,6 +55,7 @@ TEST(Headless, ExitStatusesAndScanList) {
     const auto sim = startBus(dir, bus, {"1:branch:PNLA", "2:circuit8:MTRB"});
     const std::string port = "port " + bus + "\n";
     const std::string noPort = "port " + dir.file("none") + "\nsave_file " + dir.file("l") + "\n";
+    const std::string noFile = "save_file " + dir.file("no/such/folder.csv") + "\n";
     const char* list = "01 - PNLA [Kyrel Branch Circuit Monitor, 42 Breakers]\n"
                        "02 - MTRB [Kyrel Circuit Meter 8, 3-Phase Power Meter]\n";
     const ExitCase cases[] = {
@@ -62,6 +63,11 @@ TEST(Headless, ExitStatusesAndScanList) {
         {"conflicting modes: one silently wins", "", {"--once", "--scan-only"}, 2, "combined"},
         {"nothing to log runs forever", port, {"--once"}, 4, "Logging is not set up"},
         {"unopenable port retried forever", noPort, {"--headless"}, 3, "Gave up opening"},
+        {"unwritten records not counted",
+         port + "scan 1\n" + noFile,
+         {"--once"},
+         1,
+         "1 record could"},
         {"scan list differs from the window's", port + "scan 2\n", {"--scan-only"}, 0, list},
     };
     for (const ExitCase& c : cases) {
