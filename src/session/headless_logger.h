@@ -62,10 +62,9 @@ public:
 /// (Sampler), with messages as lines of a TextOperator and a plain loop
 /// instead of the window's timer. No device is polled for display.
 ///
-/// Every transaction blocks the loop; a stop asked for during a pass is taken
-/// after the transaction under way, and one last write is given to the
-/// records still queued. A stop asked for during the bus scan is taken when
-/// the scan ends.
+/// Every transaction blocks the loop; a stop asked for during a scan or a
+/// pass is taken after the transaction under way, and one last write is
+/// given to the records still queued.
 class HeadlessLogger : private ScanView {
 public:
     /// Opening the port at start: 3 attempts, 2 s apart, then kExitPortFailed
