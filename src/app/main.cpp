@@ -3,9 +3,15 @@
 #include "app/main_window.h"
 #include "logging/log_file.h"
 #include "session/app_state.h"
+#include "session/headless_logger.h"
 
 int main(int argc, char** argv) {
     tarvo::ignoreFileSizeSignal();
+    // Decided before any Qt object exists: the logger must start where there
+    // is no display.
+    if (tarvo::wantsHeadless(argc, argv))
+        return tarvo::headlessMain(argc, argv, TARVO_VERSION);
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarvo"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/tarvo_large.png")));

@@ -101,6 +101,8 @@ void BusScan::scanBus() {
         // so a larger depth scans up to 247.
         const auto depth = [this] { return std::min(m_state.settings.scan, kMaxAddress); };
         for (int address = 1; address <= depth(); ++address) {
+            if (m_stopRequested && m_stopRequested())
+                break;
             list.setProgress("Searching: " + number(address) + " of " + number(depth()));
             m_view.meterListChanged(list);
             m_view.repaint();

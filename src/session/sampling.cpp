@@ -75,6 +75,8 @@ void Sampler::takeSamples() {
 
     const int entries = m_state.meters.count();
     for (int i = 0; i < entries; ++i) {
+        if (m_stopRequested && m_stopRequested())
+            break;
         const std::string text(m_state.meters.text(i));
         DeviceKind kind = classifyDevice(text);
         const int address = MeterList::lineAddress(text);
@@ -120,7 +122,10 @@ void Sampler::takeSamples() {
             queue(m_state.databaseQueue, "The database", record);
         // A record neither sink wanted is freed here, with the last pointer.
     }
+    writeQueued();
+}
 
+void Sampler::writeQueued() {
     if (m_state.settings.fileLoggingActive)
         WriteLogFile(m_state.settings, m_state.fileQueue);
     if (m_state.settings.databaseLogState == Active)

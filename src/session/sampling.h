@@ -37,9 +37,20 @@ public:
 
     void setClock(const Clock& clock) { m_clock = &clock; }
 
+    /// Asked before each device read of a pass; when it says stop, the pass
+    /// reads no more devices and hands what it took to the sinks. A logger
+    /// told to end then waits for one transaction, not for the whole bus.
+    void setStopCheck(std::function<bool()> stopRequested) {
+        m_stopRequested = std::move(stopRequested);
+    }
+
     /// Called by the timer tick while file logging or database logging is
     /// on; runs a pass when one is due (at once on the first call).
     void takeSamples();
+
+    /// The pass's last step: WriteLogFile for the file queue and
+    /// InsertSamples for the database queue, each while its sink is on.
+    void writeQueued();
 
     /// Sets nextSampleTime to the first boundary of the logging interval's
     /// grid of the local hour after the pass time.
@@ -61,6 +72,7 @@ private:
     Transport& m_bus;
     Operator& m_op;
     const Clock* m_clock;
+    std::function<bool()> m_stopRequested;
     std::time_t m_passTime = 0;
     std::time_t m_nextSampleTime = 0;
 };

@@ -1,0 +1,332 @@
+#include "session/headless_logger.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <poll.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include "core/text_operator.h"
+#include "session/app_state.h"
+#include "session/sampling.h"
+
+namespace tarvo {
+namespace {
+
+bool isHeadlessOption(std::string_view arg) {
+    return arg == "--headless" || arg == "--once" || arg == "--scan-only" || arg == "--help" ||
+           arg == "-h" || arg == "--version" || arg == "--config" || arg.starts_with("--config=");
+}
+
+// SIGTERM and SIGINT as a file descriptor: blocked for the whole process so
+// that they arrive only here, read between transactions and waking any wait.
+class SignalStop : public StopSource {
+public:
+    SignalStop() {
+        sigemptyset(&m_set);
+        sigaddset(&m_set, SIGTERM);
+        sigaddset(&m_set, SIGINT);
+        sigprocmask(SIG_BLOCK, &m_set, &m_previous);
+        m_fd = signalfd(-1, &m_set, SFD_CLOEXEC | SFD_NONBLOCK);
+    }
+    ~SignalStop() override {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        sigprocmask(SIG_SETMASK, &m_previous, nullptr);
+    }
+    SignalStop(const SignalStop&) = delete;
+    SignalStop& operator=(const SignalStop&) = delete;
+
+    bool valid() const { return m_fd >= 0; }
+    bool stopRequested() override {
+        poll(0);
+        return m_stopped;
+    }
+    void waitFor(std::chrono::milliseconds period) override {
+        const auto end = std::chrono::steady_clock::now() + period;
+        while (!m_stopped) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                end - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                return;
+            poll(static_cast<int>(left.count()));
+        }
+    }
+
+private:
+    void poll(int timeoutMs) {
+        if (m_stopped)
+            return;
+        pollfd p{m_fd, POLLIN, 0};
+        const int n = ::poll(&p, 1, timeoutMs);
+        if (n <= 0)
+            return; // time up, or EINTR from another signal: the caller loops
+        signalfd_siginfo info{};
+        if (::read(m_fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
+            m_stopped = true;
+    }
+
+    sigset_t m_set{};
+    sigset_t m_previous{};
+    int m_fd = -1;
+    bool m_stopped = false;
+};
+
+// Test-only: TARVO_TEST_CLOCK_SCALE=N runs the logger's clock N times faster
+// than the system's from the moment of the start, so tests and the bench see
+// minutes of passes in seconds. Kept out of the settings file on purpose.
+class ScaledClock : public Clock {
+public:
+    explicit ScaledClock(long scale)
+        : m_scale(scale), m_start(std::time(nullptr)), m_steady(std::chrono::steady_clock::now()) {}
+    std::time_t now() const override {
+        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - m_steady);
+        return m_start + static_cast<std::time_t>(elapsed.count() * m_scale / 1000);
+    }
+
+private:
+    long m_scale;
+    std::time_t m_start;
+    std::chrono::steady_clock::time_point m_steady;
+};
+
+long testClockScale() {
+    const char* text = std::getenv("TARVO_TEST_CLOCK_SCALE");
+    if (text == nullptr)
+        return 1;
+    char* end = nullptr;
+    const long scale = std::strtol(text, &end, 10);
+    return (end != text && *end == '\0' && scale >= 1 && scale <= 100000) ? scale : 1;
+}
+
+std::string records(std::size_t n) {
+    return std::to_string(n) + (n == 1 ? " record" : " records");
+}
+
+} // namespace
+
+bool wantsHeadless(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (isHeadlessOption(argv[i]))
+            return true;
+    return false;
+}
+
+std::string parseHeadlessArguments(const std::vector<std::string>& args, HeadlessOptions& options) {
+    using Mode = HeadlessOptions::Mode;
+    bool modeGiven = false;
+    const auto setMode = [&](Mode mode, const std::string& arg) -> std::string {
+        if (modeGiven && options.mode != mode)
+            return arg + " cannot be combined with the option before it";
+        options.mode = mode;
+        modeGiven = true;
+        return {};
+    };
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        std::string problem;
+        if (arg == "--headless")
+            continue;
+        if (arg == "--help" || arg == "-h")
+            return options.mode = Mode::Help, std::string();
+        if (arg == "--version")
+            return options.mode = Mode::Version, std::string();
+        if (arg == "--once")
+            problem = setMode(Mode::Once, arg);
+        else if (arg == "--scan-only")
+            problem = setMode(Mode::ScanOnly, arg);
+        else if (arg == "--config" || arg.starts_with("--config=")) {
+            std::string path;
+            if (arg == "--config") {
+                if (i + 1 >= args.size())
+                    return "--config needs a file name";
+                path = args[++i];
+            } else {
+                path = arg.substr(9);
+            }
+            if (path.empty())
+                return "--config needs a file name";
+            options.configPath = path;
+        } else {
+            return "unknown option " + arg;
+        }
+        if (!problem.empty())
+            return problem;
+    }
+    return {};
+}
+
+std::string headlessUsage() {
+    return "Usage: tarvo [--headless] [--config PATH] [--once | --scan-only]\n"
+           "Without options, Tarvo opens its window. With these it runs without one:\n"
+           "\n"
+           "  --headless       sample every meter found on the bus to the log file and/or\n"
+           "                   the database on the logging interval, as the window does,\n"
+           "                   until SIGTERM or SIGINT\n"
+           "  --config PATH    the settings file (default: Tarvo.cfg in the current folder)\n"
+           "  --once           scan, take one sample of every meter now, write it, exit\n"
+           "  --scan-only      scan and print the \"Available Meters\" lines, then exit\n"
+           "  --help           this text\n"
+           "  --version        the program's version\n"
+           "\n"
+           "The port, the log file, the database and the interval come from the settings\n"
+           "file, as the window saves it. Messages go to standard error, one line each.\n"
+           "\n"
+           "Exit status: 0 stopped by SIGTERM/SIGINT or done; 1 --once could not write\n"
+           "every record; 2 bad command line or unreadable settings; 3 the port did not\n"
+           "open (3 attempts, 2 s apart); 4 neither file nor database logging is set up.\n";
+}
+
+HeadlessLogger::HeadlessLogger(AppState& state, Link& bus, TextOperator& op, const Clock& clock,
+                               StopSource& stop, std::FILE* out, std::chrono::milliseconds tick)
+    : m_state(state), m_bus(bus), m_op(op), m_clock(clock), m_stop(stop), m_out(out), m_tick(tick),
+      m_scan(state, bus, op, *this) {
+    m_scan.setStopCheck([this] { return m_stop.stopRequested(); });
+}
+
+void HeadlessLogger::ensureLinkOpen() {
+    if (!m_bus.isOpen())
+        m_scan.openPort(m_state.settings.portName);
+}
+
+bool HeadlessLogger::openAtStart() {
+    for (int attempt = 1; attempt <= kOpenAttempts; ++attempt) {
+        m_scan.openPort(m_state.settings.portName);
+        if (m_bus.isOpen())
+            return true;
+        if (attempt < kOpenAttempts)
+            m_stop.waitFor(kOpenRetryDelay);
+        if (m_stop.stopRequested())
+            return false;
+    }
+    m_op.finish();
+    m_op.note("Gave up opening " + m_state.settings.portName + " after " +
+              std::to_string(kOpenAttempts) + " attempts");
+    return false;
+}
+
+int HeadlessLogger::run(const HeadlessOptions& options) {
+    using Mode = HeadlessOptions::Mode;
+    tzset(); // local-time conversions of the sampling and the log file
+    Settings& settings = m_state.settings;
+    m_state.devices.clear();
+
+    std::error_code error;
+    if (!std::filesystem::exists(options.configPath, error)) {
+        m_op.note("Cannot read the settings: " + options.configPath + " does not exist");
+        return kExitUsage;
+    }
+    const SettingsLoadReport report = settings.load(options.configPath);
+    if (!report.fileProblem.empty()) {
+        m_op.showMessage(report.message());
+        return kExitUsage;
+    }
+    // Refused lines are said once and the rest is used, as the window does.
+    if (const std::string problem = report.message(); !problem.empty())
+        m_op.showMessage(problem);
+    const bool logging = settings.fileLoggingActive || settings.databaseLogState == Active;
+    if (options.mode != Mode::ScanOnly && !logging) {
+        m_op.note("Logging is not set up in " + options.configPath +
+                  ": choose a log file or a database in the window first");
+        return kExitNotConfigured;
+    }
+    if (settings.portName.empty()) {
+        m_op.note("No port is set in " + options.configPath);
+        return kExitUsage;
+    }
+
+    if (!openAtStart())
+        return m_stop.stopRequested() ? finish(false) : kExitPortFailed;
+
+    if (options.mode == Mode::ScanOnly) {
+        for (const std::string& line : m_state.meters.lines())
+            std::fprintf(m_out, "%s\n", line.c_str());
+        std::fflush(m_out);
+        return kExitClean;
+    }
+
+    Sampler sampler(m_state, m_bus, m_op, m_clock);
+    sampler.setStopCheck([this] { return m_stop.stopRequested(); });
+    m_op.note("Sampling " + std::to_string(m_state.meters.count()) + " meters on " +
+              settings.portName + " every " + std::to_string(settings.interval) + " min");
+
+    if (options.mode == Mode::Once) {
+        sampler.takeSamples();
+        return finish(true);
+    }
+    while (!m_stop.stopRequested()) {
+        ensureLinkOpen();
+        const bool due = sampler.nextSampleTime() == 0 || m_clock.now() >= sampler.nextSampleTime();
+        if (m_bus.isOpen() && !m_state.selection.scanInProgress && due) {
+            m_op.endRound();
+            sampler.takeSamples();
+        }
+        m_stop.waitFor(m_tick);
+    }
+    // The last chance for what the sinks could not take so far.
+    if (!m_state.fileQueue.empty() || !m_state.databaseQueue.empty())
+        sampler.writeQueued();
+    return finish(false);
+}
+
+int HeadlessLogger::finish(bool once) {
+    m_op.finish();
+    const std::size_t file = m_state.fileQueue.size();
+    const std::size_t database = m_state.databaseQueue.size();
+    if (file > 0)
+        m_op.note(records(file) + " could not be written to the log file " +
+                  m_state.settings.saveFile);
+    if (database > 0)
+        m_op.note(records(database) + " could not be written to the database " +
+                  m_state.settings.dsn);
+    if (m_state.counters.droppedCount > 0)
+        m_op.note(records(m_state.counters.droppedCount) +
+                  " were dropped earlier while a sink was not taking them");
+    if (!once)
+        m_op.note("Stopped");
+    return once && (file > 0 || database > 0) ? kExitUnwritten : kExitClean;
+}
+
+int headlessMain(int argc, char** argv, std::string_view version) {
+    HeadlessOptions options;
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (const std::string problem = parseHeadlessArguments(args, options); !problem.empty()) {
+        std::fprintf(stderr, "tarvo: %s\nTry 'tarvo --help'.\n", problem.c_str());
+        return kExitUsage;
+    }
+    if (options.mode == HeadlessOptions::Mode::Help) {
+        std::fputs(headlessUsage().c_str(), stdout);
+        return kExitClean;
+    }
+    if (options.mode == HeadlessOptions::Mode::Version) {
+        std::printf("Tarvo %.*s\n", static_cast<int>(version.size()), version.data());
+        return kExitClean;
+    }
+    SignalStop stop;
+    if (!stop.valid()) {
+        std::fprintf(stderr, "tarvo: cannot watch for SIGTERM and SIGINT: %s\n",
+                     std::strerror(errno));
+        return kExitUsage;
+    }
+    const long scale = testClockScale();
+    const ScaledClock clock(scale);
+    TextOperator op(clock);
+    if (scale != 1)
+        op.note("TARVO_TEST_CLOCK_SCALE: the clock runs " + std::to_string(scale) +
+                " times faster (for tests only)");
+    // The state is large (trace ring, queues, the driver manager); it lives
+    // on the heap, owned here for the whole run.
+    const auto state = std::make_unique<AppState>();
+    HeadlessLogger logger(*state, state->port, op, clock, stop, stdout,
+                          std::chrono::milliseconds(std::max(5L, 1000 / scale)));
+    return logger.run(options);
+}
+
+} // namespace tarvo

@@ -1,0 +1,115 @@
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/clock.h"
+#include "session/bus_scan.h"
+
+namespace tarvo {
+
+struct AppState;
+class Link;
+class TextOperator;
+
+/// What `tarvo` does when started with one of the logger's options instead
+/// of the window.
+struct HeadlessOptions {
+    enum class Mode { Run, Once, ScanOnly, Help, Version };
+    Mode mode = Mode::Run;
+    std::string configPath = "Tarvo.cfg";
+};
+
+/// The exit statuses of the logger.
+enum HeadlessExit : int {
+    kExitClean = 0,         ///< stopped by SIGTERM/SIGINT, or --once/--scan-only done
+    kExitUnwritten = 1,     ///< --once: some records could not be written
+    kExitUsage = 2,         ///< bad command line, or settings that cannot be read
+    kExitPortFailed = 3,    ///< the port did not open after kOpenAttempts tries
+    kExitNotConfigured = 4, ///< neither file nor database logging is set up
+};
+
+/// True when the command line asks for the logger (or its --help or
+/// --version) rather than the window. Decided before any Qt object exists,
+/// so the logger starts on a machine without a display.
+bool wantsHeadless(int argc, char** argv);
+
+/// Reads the logger's options (argv without the program name). Returns an
+/// empty text on success, else what is wrong with them.
+std::string parseHeadlessArguments(const std::vector<std::string>& args, HeadlessOptions& options);
+
+/// The --help text.
+std::string headlessUsage();
+
+/// How the logger waits between ticks and learns that it is to stop. The
+/// program's own waits on SIGTERM and SIGINT; any wait ends early when one
+/// arrives.
+class StopSource {
+public:
+    virtual ~StopSource() = default;
+    /// Whether a stop was asked for. Never blocks.
+    virtual bool stopRequested() = 0;
+    /// Waits `period`, less when a stop is asked for meanwhile.
+    virtual void waitFor(std::chrono::milliseconds period) = 0;
+};
+
+/// The sampling of every listed device to the log file and the database
+/// without the window: the same settings file, the same port open and bus
+/// scan (BusScan), the same sampling pass, queues, writers and schedule
+/// (Sampler), with messages as lines of a TextOperator and a plain loop
+/// instead of the window's timer. No device is polled for display.
+///
+/// Every transaction blocks the loop; a stop asked for during a scan or a
+/// pass is taken after the transaction under way, and one last write is
+/// given to the records still queued.
+class HeadlessLogger : private ScanView {
+public:
+    /// Opening the port at start: 3 attempts, 2 s apart, then kExitPortFailed
+    /// (a service manager restarts the program later). After the start a
+    /// lost port is tried again at every tick, without giving up.
+    static constexpr int kOpenAttempts = 3;
+    static constexpr std::chrono::milliseconds kOpenRetryDelay{2000};
+
+    /// `bus` is the port opened, scanned and sampled (the program passes
+    /// state.port); `out` takes the --scan-only list. `tick` is how often the
+    /// loop looks at the port and the schedule (1 s, like the window's timer).
+    HeadlessLogger(AppState& state, Link& bus, TextOperator& op, const Clock& clock,
+                   StopSource& stop, std::FILE* out = stdout,
+                   std::chrono::milliseconds tick = std::chrono::milliseconds(1000));
+
+    /// Runs the mode of `options` (Run, Once or ScanOnly) to its end and
+    /// returns the exit status.
+    int run(const HeadlessOptions& options);
+
+private:
+    void meterListChanged(const MeterList&) override {}
+    void repaint() override {}
+    void refreshFields() override {}
+    void showBranchLayout() override {}
+    void showCircuitLayout() override {}
+    void namesChanged() override {}
+
+    /// The first step of every tick: reopens the port through the scan's
+    /// open when it was lost (which scans the bus again on success).
+    void ensureLinkOpen();
+    bool openAtStart();
+    int finish(bool once);
+
+    AppState& m_state;
+    Link& m_bus;
+    TextOperator& m_op;
+    const Clock& m_clock;
+    StopSource& m_stop;
+    std::FILE* m_out;
+    std::chrono::milliseconds m_tick;
+    BusScan m_scan;
+};
+
+/// The logger as a program: options, signals, clock and operator around
+/// HeadlessLogger::run. `version` is what --version prints.
+int headlessMain(int argc, char** argv, std::string_view version);
+
+} // namespace tarvo
