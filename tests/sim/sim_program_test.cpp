@@ -30,17 +30,6 @@ using test::TempDir;
 
 const std::string kProgram = TARVO_SIM_PROGRAM;
 
-TEST(SimProgram, HelpNamesEveryOptionAndFault) {
-    std::string out;
-    ASSERT_EQ(runProgram({kProgram, "--help"}, out), 0);
-    for (const char* word :
-         {"--device", "--bus",  "--link",    "--port",     "--speed",   "--parity",
-          "--live",   "--seed", "--control", "branch100a", "fulldata",  "foreign",
-          "silent",   "badcrc", "short",     "long",       "wrongaddr", "exception",
-          "split",    "late",   "noise",     "echo",       "log"})
-        EXPECT_NE(out.find(word), std::string::npos) << word;
-}
-
 struct BadArguments {
     const char* fault;
     std::vector<std::string> args;
