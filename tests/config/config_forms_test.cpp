@@ -35,9 +35,6 @@ protected:
             bank.set(k, 30);
         return opened<BranchPanelForm>(kind, "", kind);
     }
-    auto circuitAlarm(float scale) {
-        return opened<CircuitAlarmForm>(CircuitMeter8, "PNL", "BRD", scale);
-    }
     auto circuitPanel(DeviceKind kind) {
         return opened<CircuitPanelForm>(kind, op, panel, board, kind);
     }
@@ -278,7 +275,7 @@ TEST_F(ConfigFormsTest, CircuitAlarmOkSendsNothingItCannotOrNeedNotWrite) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         bank.set(73, c.deviceMask);
-        auto form = circuitAlarm(c.scale);
+        auto form = opened<CircuitAlarmForm>(CircuitMeter8, "PNL", "BRD", c.scale);
         ASSERT_FALSE(edit(*form, c.edits));
         auto r = regs(CircuitMeter8);
         form->writeChanged(r, op, c.scale);

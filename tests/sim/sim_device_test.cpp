@@ -41,10 +41,8 @@ struct ReadCase {
     std::uint8_t exception;
 };
 const ReadCase kReads[] = {
-    {"branch name", Model::Branch, 273, 2, 0},
     {"branch delays", Model::Branch, 219, 42, 0},
     {"branch past its last register", Model::Branch, 274, 2, IllegalDataAddress},
-    {"circuit names", Model::Circuit6, 38, 4, 0},
     {"circuit critical mask", Model::Circuit8, 73, 1, 0},
     {"circuit gap after the mask", Model::Circuit8, 74, 1, IllegalDataAddress},
     {"circuit past the float block", Model::Circuit6, 300, 14, 0},
