@@ -31,35 +31,31 @@ TEST_F(ConfigCommandsTest, AlarmResetClearsEachFamilysFlagsAndReadsTheLampsBack)
         int slaveId;
         Log traffic;
         std::size_t lampRegisters; // 0: lamps not touched
+        bool readBackFails;        // the lamps then get zeros
     } cases[] = {
-        {"branch monitor", BranchMonitor, branch, 49},
-        {"100 A branch monitor", BranchMonitor100A, branch, 49},
-        {"circuit meter", CircuitMeter6, {"W 36 0", "R 0 37"}, 37},
-        {"energy-only meter", EnergyOnlyMeter, {}, 0},
+        {"branch monitor", BranchMonitor, branch, 49, false},
+        {"100 A branch monitor", BranchMonitor100A, branch, 49, false},
+        {"circuit meter", CircuitMeter6, {"W 36 0", "R 0 37"}, 37, false},
+        {"circuit meter, read-back failed", CircuitMeter8, {"W 36 0", "R 0 37"}, 37, true},
+        {"energy-only meter", EnergyOnlyMeter, {}, 0, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         devices.record(kAddress, c.slaveId);
         bank.log.clear();
         host.lampBlocks.clear();
+        bank.set(0, 0x0140);
+        bank.failReads = c.readBackFails ? std::set<int>{0} : std::set<int>{};
         commands.onAlarmReset(kAddress);
         EXPECT_EQ(bank.log, c.traffic);
         ASSERT_EQ(host.lampBlocks.size(), c.lampRegisters == 0 ? 0u : 1u);
         if (c.lampRegisters != 0) {
             EXPECT_EQ(host.lampBlocks[0].size(), c.lampRegisters);
+            EXPECT_EQ(host.lampBlocks[0][0], c.readBackFails ? 0 : 0x0140);
         }
     }
     EXPECT_TRUE(op.messages.empty());
     EXPECT_EQ(op.busyDepth, 0);
-}
-
-TEST_F(ConfigCommandsTest, ResetHandsTheLampsZerosWhenTheReadBackFails) {
-    devices.record(kAddress, CircuitMeter8);
-    bank.set(36, 0x0140);
-    bank.failReads = {0};
-    commands.onAlarmReset(kAddress);
-    ASSERT_EQ(host.lampBlocks.size(), 1u);
-    EXPECT_EQ(host.lampBlocks[0], std::vector<std::int32_t>(37, 0));
 }
 
 TEST_F(ConfigCommandsTest, EachCommandWithoutSelectionShowsItsMessage) {

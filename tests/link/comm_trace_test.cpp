@@ -11,18 +11,6 @@ namespace {
 using test::fromHex;
 using test::withCrc;
 
-std::string line(std::string_view prefix, const test::Bytes& bytes) {
-    char out[CommTrace::kEntrySize];
-    const std::size_t n = CommTrace::formatLine(out, prefix, bytes);
-    return std::string(out, n);
-}
-
-TEST(CommTrace, LineFormat) {
-    EXPECT_EQ(line("Send->", fromHex("01 11 C0 2C")), "Send->01 11 C0 2C\r\n");
-    EXPECT_EQ(line("Recv->", {}), "Recv->\r\n");
-    EXPECT_EQ(line("Recv->", fromHex("0a ff")), "Recv->0A FF\r\n");
-}
-
 TEST(CommTrace, LineTooLongIsCutAtAWholeByte) {
     char out[20];
     const std::size_t n = CommTrace::formatLine(out, "Recv->", test::Bytes(50, 0xAB));
