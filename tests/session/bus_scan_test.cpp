@@ -79,16 +79,12 @@ TEST_F(BusScanTest, ProgressPausesBusyCursorTraceAndBoardName) {
     EXPECT_EQ(state.meters.selectedText().substr(0, 2), "02");
     EXPECT_EQ(state.boardName, "BD1") << "the circuit meter's name read sets the board name";
     EXPECT_EQ(view.events.back(), "refresh");
-    // Every list state shown while the scan ran starts with the progress line.
-    std::vector<std::string> progress;
+    // Every list state shown while the scan ran starts with the progress line
+    // (its texts are the depth and nested-scan case's).
     for (std::size_t i = 0; i + 1 < view.history.size(); ++i) {
         ASSERT_FALSE(view.history[i].empty());
-        EXPECT_EQ(view.history[i][0].rfind("Searching", 0), 0u);
-        if (progress.empty() || progress.back() != view.history[i][0])
-            progress.push_back(view.history[i][0]);
+        EXPECT_EQ(view.history[i][0].rfind("Searching", 0), 0u) << i;
     }
-    EXPECT_EQ(progress, (std::vector<std::string>{"Searching...", "Searching: 1 of 3",
-                                                  "Searching: 2 of 3", "Searching: 3 of 3"}));
 }
 
 TEST_F(BusScanTest, ThreeDigitAddressSortsByTextAndDepthAbove247StopsAt247) {
