@@ -196,20 +196,20 @@ struct RowCase {
     int values;
 };
 
+const char* const kStamp = "07/04/2026 14:05:09";
 const RowCase kRows[] = {
-    {"branch row with commas", row("07/04/2026 14:05:09", ',', 3, 42), true, 42},
-    {"circuit6 row with tabs", row("07/04/2026 14:05:09", '\t', 4, 28), true, 28},
-    {"circuit8 row with spaces: date and time two tokens", row("07/04/2026 14:05:09", ' ', 5, 27),
-     true, 27},
-    {"CR LF line end", row("07/04/2026 14:05:09", ',', 3, 42) + "\r\n", true, 42},
-    {"negative value", row("07/04/2026 14:05:09", ',', 3, 41) + ",-2.000", true, 42},
-    {"row cut short", row("07/04/2026 14:05:09", ',', 3, 30), false, 0},
-    {"one value too many", row("07/04/2026 14:05:09", ',', 3, 43), false, 0},
-    {"address 0", row("07/04/2026 14:05:09", ',', 0, 42), false, 0},
-    {"address 248", row("07/04/2026 14:05:09", ',', 248, 42), false, 0},
+    {"branch row with commas", row(kStamp, ',', 3, 42), true, 42},
+    {"circuit6 row with tabs", row(kStamp, '\t', 4, 28), true, 28},
+    {"circuit8 row with spaces: date and time two tokens", row(kStamp, ' ', 5, 27), true, 27},
+    {"CR LF line end", row(kStamp, ',', 3, 42) + "\r\n", true, 42},
+    {"negative value", row(kStamp, ',', 3, 41) + ",-2.000", true, 42},
+    {"row cut short", row(kStamp, ',', 3, 30), false, 0},
+    {"one value too many", row(kStamp, ',', 3, 43), false, 0},
+    {"address 0", row(kStamp, ',', 0, 42), false, 0},
+    {"address 248", row(kStamp, ',', 248, 42), false, 0},
     {"month 13", row("13/04/2026 14:05:09", ',', 3, 42), false, 0},
-    {"decimal comma in a value", row("07/04/2026 14:05:09", '\t', 3, 27) + "\t1,5", false, 0},
-    {"text where a number belongs", row("07/04/2026 14:05:09", ',', 3, 41) + ",abc", false, 0},
+    {"decimal comma in a value", row(kStamp, '\t', 3, 27) + "\t1,5", false, 0},
+    {"text where a number belongs", row(kStamp, ',', 3, 41) + ",abc", false, 0},
     {"foreign header line", "Time,Address,Breaker 1", false, 0},
     {"empty", "", false, 0},
 };
