@@ -106,13 +106,11 @@ TEST_F(MainWindowTest, FirstTickOpensScansAndPollsAndAClickSwitchesTheLayout) {
     window.onTimer();
     EXPECT_EQ(field("currentAField")->text(), "54.00");
     EXPECT_EQ(field("currentNField")->text(), "1.50");
-    EXPECT_EQ(field("voltsAbField")->text(), "480.00");
     EXPECT_EQ(field("boardNameField")->text(), "BD03");
 
     action("scanAction")->trigger(); // selects the first device found again
     EXPECT_EQ(state.selection.selectedAddress, 2);
     EXPECT_TRUE(window.branchLayoutShown());
-    EXPECT_TRUE(action("delaysAction")->isEnabled());
 }
 
 TEST_F(MainWindowTest, LampsSpeakToScreenReadersAndPhaseLettersTakeTheLampsPlace) {
@@ -223,7 +221,6 @@ TEST_F(MainWindowTest, HelpShowsThePageOfTheActiveWindowAndTheIndex) {
         EXPECT_TRUE(HelpViewer::hasTopic(HelpViewer::topicFor(window))) << window;
     // The Logging File Setup dialog shares the logging page.
     EXPECT_TRUE(HelpViewer::hasTopic("logging"));
-    EXPECT_EQ(HelpViewer::topicFor("BreakerAlarmSetupDialog"), "breaker_alarm_setup_dialog");
     window.onHelp();
     auto* viewer = window.findChild<HelpViewer*>();
     ASSERT_NE(viewer, nullptr);
@@ -300,24 +297,16 @@ void answerNextDialog(const char* button, int afterMs = 0) {
 }
 
 // Config > Comms with a branch monitor listed and file logging on.
-class MainWindowLoggingTest : public MainWindowTest {
-protected:
-    void SetUp() override {
-        sim.bus().addDevice(sim::Model::Branch, 3, "PNL3");
-        ASSERT_TRUE(state.port.open(sim.slavePath()));
-        state.settings.portName = sim.slavePath();
-        state.meters.addDevice("03 - PNL3 [Kyrel Branch Circuit Monitor, 42 Breakers]");
-        state.settings.saveFile = dir.file("DATA.TXT");
-        state.settings.fileLoggingActive = true;
-        window.sampler().setClock(clock);
-    }
-
+TEST_F(MainWindowTest, CommsOkReschedulesTheNextSampleAndKeepsTheSamePort) {
     test::LocalZone zone{"UTC0"};
     sim::PtyServer sim;
+    sim.bus().addDevice(sim::Model::Branch, 3, "PNL3");
+    ASSERT_TRUE(state.port.open(sim.slavePath()));
+    state.settings.portName = sim.slavePath();
+    state.meters.addDevice("03 - PNL3 [Kyrel Branch Circuit Monitor, 42 Breakers]");
+    state.settings.fileLoggingActive = true;
     FakeClock clock;
-};
-
-TEST_F(MainWindowLoggingTest, CommsOkReschedulesTheNextSampleAndKeepsTheSamePort) {
+    window.sampler().setClock(clock);
     window.onTimer(); // a pass at 14:05:09; next due 14:10:00
     ASSERT_EQ(window.sampler().nextSampleTime(), 1783174200);
     sim.bus().clearLog();

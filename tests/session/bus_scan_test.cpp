@@ -26,10 +26,6 @@ Bytes slaveIdReply(int slave, int id, const std::string& text) {
     return withCrc(b);
 }
 
-Bytes slaveIdRequest(int slave) {
-    return withCrc({static_cast<std::uint8_t>(slave), 0x11});
-}
-
 // The scripted fake is the port: open at the start, and every name but the
 // unopenable one opens.
 class BusScanTest : public ::testing::Test {
@@ -74,21 +70,15 @@ TEST_F(BusScanTest, ProgressPausesBusyCursorTraceAndBoardName) {
     EXPECT_EQ(op.busyCount, 1);
     EXPECT_EQ(op.busyDepth, 0);
     EXPECT_EQ(repaints, 8) << "one per transaction (five) and one per address";
-    EXPECT_EQ(state.meters.count(), 2) << "both device lines survive the progress line";
     EXPECT_EQ(view.shownSelection, 0) << "the view shows the first device selected";
-    EXPECT_EQ(state.meters.selectedText().substr(0, 2), "02");
     EXPECT_EQ(state.boardName, "BD1") << "the circuit meter's name read sets the board name";
     EXPECT_EQ(view.events.back(), "refresh");
-    // Every list state shown while the scan ran starts with the progress line.
-    std::vector<std::string> progress;
+    // Every list state shown while the scan ran starts with the progress line
+    // (its texts are the depth and nested-scan case's).
     for (std::size_t i = 0; i + 1 < view.history.size(); ++i) {
         ASSERT_FALSE(view.history[i].empty());
-        EXPECT_EQ(view.history[i][0].rfind("Searching", 0), 0u);
-        if (progress.empty() || progress.back() != view.history[i][0])
-            progress.push_back(view.history[i][0]);
+        EXPECT_EQ(view.history[i][0].rfind("Searching", 0), 0u) << i;
     }
-    EXPECT_EQ(progress, (std::vector<std::string>{"Searching...", "Searching: 1 of 3",
-                                                  "Searching: 2 of 3", "Searching: 3 of 3"}));
 }
 
 TEST_F(BusScanTest, ThreeDigitAddressSortsByTextAndDepthAbove247StopsAt247) {
@@ -103,7 +93,7 @@ TEST_F(BusScanTest, ThreeDigitAddressSortsByTextAndDepthAbove247StopsAt247) {
     }
     scan.scanBus();
     EXPECT_EQ(bus.writes.size(), 249u) << "247 Report Slave ID requests and two name reads";
-    EXPECT_EQ(bus.writes.back(), slaveIdRequest(247));
+    EXPECT_EQ(bus.writes.back(), withCrc({247, 0x11}));
     EXPECT_TRUE(op.messages.empty());
     EXPECT_EQ(view.history[view.history.size() - 2][0], "Searching: 247 of 247");
     ASSERT_EQ(state.meters.count(), 2);
@@ -175,6 +165,7 @@ TEST_F(BusScanTest, OpeningThePort) {
     enum From { Scan, Window, Dialog }; // Scan: the Scan command with no port open
     const Message unable{std::string("Unable to open ") + kMissing, "Comm Port Open Failure"};
     const Message ask{"Please select a COM port", ""};
+    const Message untitled{unable.text, ""};
     const struct {
         const char* name;
         From from;
@@ -187,12 +178,7 @@ TEST_F(BusScanTest, OpeningThePort) {
         {"after two failures a scan's open is silent", Scan, kMissing, 2, 2, {ask}},
         {"outside a scan it tries and says so again", Window, kMissing, 2, 3, {unable}},
         {"a successful open resets the count and scans", Window, "COM5:", 4, 0, {}},
-        {"the dialog's failed open neither counts nor scans",
-         Dialog,
-         kMissing,
-         1,
-         1,
-         {{unable.text, ""}}},
+        {"the dialog's failed open neither counts nor scans", Dialog, kMissing, 1, 1, {untitled}},
         {"the dialog's open neither counts nor scans", Dialog, "COM3:", 1, 1, {}},
     };
     state.settings.speedCode = SerialPort::kSpeed19200;
