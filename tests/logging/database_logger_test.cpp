@@ -83,19 +83,10 @@ Settings fourLinks() {
     return settings;
 }
 
-TEST_F(UtcTime, InsertStatementByteForByteWithAndWithoutAccessBrackets) {
-    Settings settings = fourLinks();
-    EXPECT_EQ(buildInsertStatement(settings, *makeSample(3, 12.34f)),
+TEST_F(UtcTime, InsertStatementByteForByte) {
+    EXPECT_EQ(buildInsertStatement(fourLinks(), *makeSample(3, 12.34f)),
               "INSERT INTO Samples (meter, LOCATION, Date_Time, Amps1)\n"
               "  VALUES (3, 'Pump house', {ts '2024-03-05 10:15:00'}, 12.340);");
-    // An Access source keeps its bracketed names whole in the statement.
-    settings.kludgeFlags = 5;
-    settings.table = BracketQuote("Samples", 5);
-    for (ColumnLink& link : settings.links)
-        link.columnName = BracketQuote(link.columnName, 5);
-    EXPECT_EQ(buildInsertStatement(settings, *makeSample(3, 1.0f)),
-              "INSERT INTO [Samples] ([meter], [LOCATION], [Date_Time], [Amps1])\n"
-              "  VALUES (3, 'Pump house', {ts '2024-03-05 10:15:00'}, 1.000);");
 }
 
 // Each row: what a hand-edited settings file holds and whether the row

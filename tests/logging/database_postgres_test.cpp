@@ -92,40 +92,6 @@ protected:
     RecordingOperator m_op;
 };
 
-TEST_F(PostgresLogging, CreateTableFromTheServersTypesAllAndMinimal) {
-    std::unique_ptr<OdbcSession> session;
-    auto reopen = [&] {
-        session.reset();
-        session = OdbcSession::open(m_odbc, m_op, kDsn, m_settings.user, m_settings.passwd);
-        return session != nullptr;
-    };
-    ASSERT_TRUE(reopen());
-    const auto info = ReadTypeInfo(*session, m_op);
-    ASSERT_TRUE(info);
-    const auto types = chooseLogTableTypes(*info);
-    ASSERT_TRUE(types);
-    EXPECT_EQ(types->floating.sqlType, SqlFloat) << "float8 is reported as FLOAT";
-    EXPECT_EQ(types->time.sqlType, SqlTimestamp);
-    for (int columns : {AllColumns, MinimalColumns}) {
-        const std::string name = m_table + (columns == AllColumns ? "_all" : "_min");
-        m_sql->exec("DROP TABLE IF EXISTS " + name);
-        ASSERT_TRUE(reopen());
-        EXPECT_TRUE(createLogTable(*session, m_op, name, columns));
-        ASSERT_TRUE(reopen());
-        // PostgreSQL folds the unquoted names of CREATE TABLE to lower case.
-        const auto made = ReadColumns(*session, m_op, name);
-        ASSERT_TRUE(made);
-        ASSERT_EQ(made->size(), columns == AllColumns ? 45u : 9u);
-        EXPECT_TRUE(NameMatches("Meter", (*made)[0].name));
-        EXPECT_TRUE(VariableFitsColumnType(kMeterVariable, (*made)[0].sqlType));
-        EXPECT_TRUE(isTextType((*made)[1].sqlType));
-        EXPECT_TRUE(VariableFitsColumnType(kDateTimeVariable, (*made)[2].sqlType))
-            << (*made)[2].sqlType;
-    }
-    session.reset();
-    EXPECT_TRUE(m_op.messages.empty()) << m_op.messages[0].text;
-}
-
 // Rows go in through every kind of column the driver reports.
 TEST_F(PostgresLogging, ValuesOfEveryColumnKindReadBack) {
     ASSERT_EQ(

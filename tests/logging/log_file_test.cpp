@@ -92,7 +92,6 @@ TEST_F(LogFileTest, RowsByteForByte) {
         {"branch monitor, tab", TabText, record(3), branchRow('\t', 3)},
         {"branch monitor, space splits date and time", SpaceText, record(3), branchRow(' ', 3)},
         {"format 0 is not a known delimiter: comma", 0, record(3), branchRow(',', 3)},
-        {"format 7 is not a known delimiter: comma", 7, record(3), branchRow(',', 3)},
         {"100 A branch monitor has the same row", Csv, record(247, BranchMonitor100A),
          branchRow(',', 247)},
         {"circuit meter 6 keeps value 25", Csv, record(9, CircuitMeter6),
@@ -106,13 +105,6 @@ TEST_F(LogFileTest, RowsByteForByte) {
         {"energy-only meter writes nothing", Csv, record(5, EnergyOnlyMeter), ""},
         {"full-data meter writes nothing", Csv, record(5, FullDataMeter), ""},
     };
-    // The rows of 44, 30 and 29 fields.
-    auto fields = [](const std::string& row) {
-        return std::count(row.begin(), row.end(), ',') + 1;
-    };
-    ASSERT_EQ(fields(branchRow(',', 3)), 44);
-    ASSERT_EQ(fields(circuitRow(',', 9, false)), 30);
-    ASSERT_EQ(fields(circuitRow(',', 9, true)), 29);
     for (const RowCase& c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove(settings.saveFile);
