@@ -92,31 +92,22 @@ protected:
     RecordingOperator m_op;
 };
 
-// Rows go in through every kind of column the driver reports.
-TEST_F(PostgresLogging, ValuesOfEveryColumnKindReadBack) {
-    ASSERT_EQ(
-        m_sql->exec("CREATE TABLE " + m_table +
-                    " (meter integer, loc varchar(64), stamp timestamp, day date, "
-                    "clock time, text_time varchar(20), a1 double precision, a2 numeric(8,3), "
-                    "a3 smallint, a4 varchar(12))"),
-        "");
+// A location with quotes and a backslash arrives as typed: the server takes
+// a backslash as it is, and the ODBC escapes reach a real server.
+TEST_F(PostgresLogging, QuotedLocationAndEscapedValuesReadBack) {
+    ASSERT_EQ(m_sql->exec("CREATE TABLE " + m_table +
+                          " (meter integer, loc varchar(64), stamp timestamp, a2 numeric(8,3))"),
+              "");
     m_settings.location = "O'Hare's \"east\" panel \\";
     m_settings.links = {{kMeterVariable, SqlInteger, "meter"},
                         {kLocationVariable, SqlVarChar, "loc"},
                         {kDateTimeVariable, SqlTimestamp, "stamp"},
-                        {kDateTimeVariable, SqlDate, "day"},
-                        {kDateTimeVariable, SqlTime, "clock"},
-                        {kDateTimeVariable, SqlVarChar, "text_time"},
-                        {3, SqlDouble, "a1"},
-                        {4, SqlNumeric, "a2"},
-                        {5, SqlSmallInt, "a3"},
-                        {6, SqlVarChar, "a4"}};
+                        {4, SqlNumeric, "a2"}};
     m_queue.push(test::makeSample(17, 1.234f));
     insert();
     EXPECT_TRUE(m_op.messages.empty()) << m_op.messages[0].text;
     EXPECT_EQ(m_sql->query("SELECT * FROM " + m_table),
-              (Rows{{"17", "O'Hare's \"east\" panel \\", "2024-03-05 10:15:00", "2024-03-05",
-                     "10:15:00", "03/05/2024 10:15:00", "1.234", "2.234", "3", "4.234"}}));
+              (Rows{{"17", "O'Hare's \"east\" panel \\", "2024-03-05 10:15:00", "2.234"}}));
 }
 
 TEST_F(PostgresLogging, ServerStoppedForSeveralPassesLosesAndDoublesNothing) {
