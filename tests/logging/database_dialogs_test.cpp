@@ -203,13 +203,13 @@ TEST_F(SetupDialog, WithoutUsableOdbcItSaysWhyAndCloses) {
 TEST_F(SetupDialog, AddTableCreatesItAndReloadsTheTableList) {
     openTable("CREATE TABLE Samples (meter INTEGER)");
     m_dialog->askNewTable = [] {
-        return SaveToDatabaseSetupDialog::NewTable{"log_2024", MinimalColumns};
+        return SaveToDatabaseSetupDialog::NewTable{"log_2024", AllColumns};
     };
     QTest::mouseClick(button("addTableButton"), Qt::LeftButton);
     EXPECT_TRUE(m_op.messages.empty()) << m_op.messages[0].text;
     EXPECT_EQ(list("mappingList")->count(), 0) << "the mapping is cleared with the reload";
     select(list("tableList"), "log_2024");
-    EXPECT_EQ(m_dialog->mapping().linkCount(), 9) << "the new columns carry the variables' names";
+    EXPECT_EQ(m_dialog->mapping().linkCount(), 45) << "the new columns carry the variables' names";
 
     m_dialog->askNewTable = [] { return SaveToDatabaseSetupDialog::NewTable{"Samples", 0}; };
     QTest::mouseClick(button("addTableButton"), Qt::LeftButton);

@@ -171,7 +171,6 @@ const TypeCase kTypeCases[] = {
      "FLOAT|FLOAT|VARCHAR(32)|TIMESTAMP"},
     {"no string type accepted", {{"FLOAT", 6}, {"TIMESTAMP", 11}}, ""},
     {"no number type accepted", {{"VARCHAR", 12}, {"INTEGER", 4}}, ""},
-    {"no type at all accepted", {}, ""},
 };
 
 TEST(ChooseLogTableTypes, FromTheDataSourcesTypeInformation) {
@@ -329,30 +328,6 @@ TEST_F(SqliteLogging, UnusableOdbcShutsDatabaseLoggingDownSilently) {
         EXPECT_EQ(m_fileQueue.front(), record);
         m_fileQueue.clear();
     }
-}
-
-// The minimal table is made through the setup dialog's Add Table.
-TEST_F(SqliteLogging, CreateTableOfAllColumnsFromTheDriversTypes) {
-    ASSERT_EQ(BindOdbc(m_odbc), Bound);
-    ASSERT_TRUE(m_odbc.ensureEnvironment());
-    {
-        auto session = OdbcSession::open(m_odbc, m_op, kDsn, "", "");
-        ASSERT_TRUE(session);
-        EXPECT_TRUE(createLogTable(*session, m_op, "log_all", AllColumns));
-    }
-    std::string dbms;
-    auto session = OdbcSession::open(m_odbc, m_op, kDsn, "", "",
-                                     [&](SQLHDBC c) { dbms = DbmsName(m_odbc, c); });
-    ASSERT_TRUE(session);
-    EXPECT_EQ(dbms, "SQLite");
-    const auto made = ReadColumns(*session, m_op, "log_all");
-    ASSERT_TRUE(made);
-    ASSERT_EQ(made->size(), 45u);
-    EXPECT_TRUE(VariableFitsColumnType(kMeterVariable, (*made)[0].sqlType));
-    EXPECT_TRUE(isTextType((*made)[1].sqlType));
-    EXPECT_TRUE(VariableFitsColumnType(kDateTimeVariable, (*made)[2].sqlType));
-    EXPECT_EQ(made->back().name, "Amps42");
-    EXPECT_TRUE(m_op.messages.empty()) << m_op.messages[0].text;
 }
 
 } // namespace

@@ -68,6 +68,10 @@ TEST(BindOdbc, SystemDriverManagerKeepsOneEnvironment) {
 
     // The data-source list is the setup dialog's case.
     RecordingOperator op;
+    std::string dbms;
+    const auto session = OdbcSession::open(odbc, op, test::SharedOdbcConfig::kSqliteDsn, "", "",
+                                           [&](SQLHDBC c) { dbms = DbmsName(odbc, c); });
+    EXPECT_EQ(dbms, test::OdbcConfig::sqliteDriverPresent() ? "SQLite" : "");
     EXPECT_EQ(OdbcSession::open(odbc, op, "tarvo_no_such_source", "", ""), nullptr);
     ASSERT_EQ(op.messages.size(), 1u);
     EXPECT_EQ(op.messages[0].text,

@@ -156,8 +156,6 @@ TEST_F(SettingsTest, ReaderRules) {
         {"port glued to its value", "portCOM2:\n", "port=COM2:|reopen=1"},
         {"port followed only by blanks is ignored", "port    \n", "port=|reopen=0"},
         {"scanner matches scan and reads no number", "scanner 9\n", "scan=247"},
-        // Only kept with complete database settings.
-        {"user followed by letters keeps the rest", "username bob\n", "user="},
         {"user followed by letters with database settings", db + "link 1 2 C\nusername bob\n",
          "user=name bob"},
         {"leading blank matches no key", " scan 16\n", "scan=247"},
