@@ -2,7 +2,6 @@
 // then InsertSamples and createLogTable against the SQLite ODBC driver.
 #include <array>
 #include <clocale>
-#include <functional>
 #include <gtest/gtest.h>
 
 #include "core/operator.h"
@@ -184,16 +183,13 @@ TEST(ChooseLogTableTypes, FromTheDataSourcesTypeInformation) {
     }
 }
 
-TEST(BuildCreateTableStatement, MinimalTextAndAllFortyFiveColumns) {
+TEST(BuildCreateTableStatement, MinimalText) {
     const LogTableTypes types{{"FLOAT", 6}, {"INTEGER", 4}, {"VARCHAR(32)", 12}, {"TIMESTAMP", 11}};
     EXPECT_EQ(buildCreateTableStatement("t1", types, MinimalColumns),
               "CREATE TABLE t1 (\nMeter INTEGER,\nLocation VARCHAR(32),\nDate_Time TIMESTAMP,\n"
               "Amps1 INTEGER,\nAmps2 INTEGER,\nAmps3 INTEGER,\nAmps5 INTEGER,\nAmps6 INTEGER,\n"
               "Amps8 INTEGER);");
-    const std::string sql = buildCreateTableStatement("t2", types, AllColumns);
-    EXPECT_EQ(std::count(sql.begin(), sql.end(), '\n'), 45);
-    EXPECT_NE(sql.find("\nAmps42 INTEGER);"), std::string::npos);
-    EXPECT_NE(sql.find("\nAmps4 INTEGER,\n"), std::string::npos);
+    // All 45 columns are the setup dialog's Add Table case.
 }
 
 TEST(CheckNewTableName, LettersDigitsAndUnderscoreOnly) {
@@ -260,30 +256,22 @@ TEST_F(SqliteLogging, FailedSecondInsertShowsOnceAndKeepsItAndTheRestForTheNextP
               (Rows{{"3"}, {"7"}, {"9"}}));
 }
 
-// Each row: a setting under which a pass sends nothing and the records wait.
-struct WaitCase {
-    const char* fault;
-    std::function<void(Settings&)> change;
-};
-
+// With the setup dialog open (nothing bound yet), then without links, a
+// pass sends nothing and the records wait.
 TEST_F(SqliteLogging, NothingIsSentAndRecordsWaitWithoutLinksOrUnlessActive) {
-    const WaitCase cases[] = {
-        {"setup dialog open", [](Settings& s) { s.databaseLogState = SetupOpen; }},
-        {"no links", [](Settings& s) { s.links.clear(); }},
-    };
-    for (const WaitCase& c : cases) {
-        const Settings saved = m_settings;
-        c.change(m_settings);
+    m_settings.databaseLogState = SetupOpen;
+    for (const bool active : {false, true}) {
+        if (active) {
+            m_settings.databaseLogState = Active;
+            m_settings.links.clear();
+        }
         m_queue.push(makeSample(3));
         insert();
-        EXPECT_TRUE(m_op.messages.empty()) << c.fault;
-        EXPECT_EQ(m_queue.size(), 1u) << c.fault;
-        EXPECT_EQ(count(), (Rows{{"0"}})) << c.fault;
-        if (m_settings.databaseLogState != Active) {
-            EXPECT_FALSE(m_odbc.loaded()) << "nothing is bound before it is needed";
-        }
+        EXPECT_TRUE(m_op.messages.empty());
+        EXPECT_EQ(m_queue.size(), 1u);
+        EXPECT_EQ(count(), (Rows{{"0"}}));
+        EXPECT_TRUE(active || !m_odbc.loaded()) << "nothing is bound before it is needed";
         m_queue.clear();
-        m_settings = saved;
     }
 }
 

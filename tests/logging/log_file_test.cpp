@@ -98,7 +98,6 @@ TEST_F(LogFileTest, RowsByteForByte) {
         {"circuit meter 8 leaves out value 25", Csv, record(9, CircuitMeter8),
          circuitRow(',', 9, true)},
         {"circuit meter 8, tab", TabText, record(9, CircuitMeter8), circuitRow('\t', 9, true)},
-        {"circuit meter 6, space", SpaceText, record(9, CircuitMeter6), circuitRow(' ', 9, false)},
         {"no device writes nothing", Csv, record(5, NoDevice), ""},
         {"temperature device writes nothing", Csv, record(5, TemperatureDevice), ""},
         {"energy-only meter writes nothing", Csv, record(5, EnergyOnlyMeter), ""},
