@@ -1,13 +1,11 @@
 // Database logging through psqlODBC against a PostgreSQL server that the
-// program starts for itself: one server for every case, so the program runs
-// as one ctest test.
+// test starts for itself and stops in the middle of the run.
 #include <gtest/gtest.h>
 
 #include "core/operator.h"
 #include "logging/database_logger.h"
 #include "logging/log_variables.h"
 #include "odbc_test_support.h"
-#include "support/local_zone.h"
 #include "support/recording_operator.h"
 
 namespace tarvo {
@@ -21,169 +19,58 @@ using test::SqlClient;
 
 constexpr const char* kDsn = "tarvo_pg";
 
-// The server and the data source, shared by every case of the program.
-class PostgresEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        if (!OdbcConfig::postgresDriverPresent()) {
-            skipReason = "the PostgreSQL ODBC driver (odbc-postgresql) is not installed";
-            return;
-        }
-        server = std::make_unique<PostgresServer>();
-        skipReason = server->init();
-        if (!skipReason.empty())
-            return;
-        if (!server->start()) {
-            skipReason = "the PostgreSQL server did not start";
-            return;
-        }
-        config = std::make_unique<OdbcConfig>();
-        config->addPostgres(kDsn, server->socketDir(), server->port(), "postgres");
-        config->install();
-    }
-    void TearDown() override {
-        if (server)
-            server->stop();
-        server.reset();
-        config.reset();
-    }
-
-    std::string skipReason;
-    std::unique_ptr<PostgresServer> server;
-    std::unique_ptr<OdbcConfig> config;
-};
-
-PostgresEnvironment* g_postgres =
-    static_cast<PostgresEnvironment*>(::testing::AddGlobalTestEnvironment(new PostgresEnvironment));
-
-class PostgresLogging : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (!g_postgres->skipReason.empty())
-            GTEST_SKIP() << g_postgres->skipReason;
-        ASSERT_TRUE(g_postgres->server->start());
-        m_sql = std::make_unique<SqlClient>(kDsn, PostgresServer::kUser, PostgresServer::kPassword);
-        ASSERT_TRUE(m_sql->connected());
-        // Unquoted names are folded to lower case by the server; the
-        // catalogue is asked with the folded name.
-        m_table =
-            std::string("t_") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        for (char& c : m_table)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        m_sql->exec("DROP TABLE IF EXISTS " + m_table);
-        m_settings.dsn = kDsn;
-        m_settings.user = PostgresServer::kUser;
-        m_settings.passwd = PostgresServer::kPassword;
-        m_settings.table = m_table;
-        m_settings.location = "Plant 2";
-        m_settings.databaseLogState = Active;
-        ASSERT_EQ(BindOdbc(m_odbc), Bound);
-        ASSERT_TRUE(m_odbc.ensureEnvironment());
-    }
-
-    void insert() { InsertSamples(m_odbc, m_settings, m_queue, m_op); }
-
-    test::LocalZone m_zone{"UTC0"}; // the pass time is read in UTC
-    std::unique_ptr<SqlClient> m_sql;
-    std::string m_table;
-    OdbcLibrary m_odbc;
-    Settings m_settings;
-    SampleQueue m_queue;
-    RecordingOperator m_op;
-};
-
-TEST_F(PostgresLogging, CreateTableFromTheServersTypesAllAndMinimal) {
-    std::unique_ptr<OdbcSession> session;
-    auto reopen = [&] {
-        session.reset();
-        session = OdbcSession::open(m_odbc, m_op, kDsn, m_settings.user, m_settings.passwd);
-        return session != nullptr;
-    };
-    ASSERT_TRUE(reopen());
-    const auto info = ReadTypeInfo(*session, m_op);
-    ASSERT_TRUE(info);
-    const auto types = chooseLogTableTypes(*info);
-    ASSERT_TRUE(types);
-    EXPECT_EQ(types->floating.sqlType, SqlFloat) << "float8 is reported as FLOAT";
-    EXPECT_EQ(types->time.sqlType, SqlTimestamp);
-    for (int columns : {AllColumns, MinimalColumns}) {
-        const std::string name = m_table + (columns == AllColumns ? "_all" : "_min");
-        m_sql->exec("DROP TABLE IF EXISTS " + name);
-        ASSERT_TRUE(reopen());
-        EXPECT_TRUE(createLogTable(*session, m_op, name, columns));
-        ASSERT_TRUE(reopen());
-        // PostgreSQL folds the unquoted names of CREATE TABLE to lower case.
-        const auto made = ReadColumns(*session, m_op, name);
-        ASSERT_TRUE(made);
-        ASSERT_EQ(made->size(), columns == AllColumns ? 45u : 9u);
-        EXPECT_TRUE(NameMatches("Meter", (*made)[0].name));
-        EXPECT_TRUE(VariableFitsColumnType(kMeterVariable, (*made)[0].sqlType));
-        EXPECT_TRUE(isTextType((*made)[1].sqlType));
-        EXPECT_TRUE(VariableFitsColumnType(kDateTimeVariable, (*made)[2].sqlType))
-            << (*made)[2].sqlType;
-    }
-    session.reset();
-    EXPECT_TRUE(m_op.messages.empty()) << m_op.messages[0].text;
-}
-
-// Rows go in through every kind of column the driver reports.
-TEST_F(PostgresLogging, ValuesOfEveryColumnKindReadBack) {
-    ASSERT_EQ(
-        m_sql->exec("CREATE TABLE " + m_table +
-                    " (meter integer, loc varchar(64), stamp timestamp, day date, "
-                    "clock time, text_time varchar(20), a1 double precision, a2 numeric(8,3), "
-                    "a3 smallint, a4 varchar(12))"),
-        "");
-    m_settings.location = "O'Hare's \"east\" panel \\";
-    m_settings.links = {{kMeterVariable, SqlInteger, "meter"},
-                        {kLocationVariable, SqlVarChar, "loc"},
-                        {kDateTimeVariable, SqlTimestamp, "stamp"},
-                        {kDateTimeVariable, SqlDate, "day"},
-                        {kDateTimeVariable, SqlTime, "clock"},
-                        {kDateTimeVariable, SqlVarChar, "text_time"},
-                        {3, SqlDouble, "a1"},
-                        {4, SqlNumeric, "a2"},
-                        {5, SqlSmallInt, "a3"},
-                        {6, SqlVarChar, "a4"}};
-    m_queue.push(test::makeSample(17, 1.234f));
-    insert();
-    EXPECT_TRUE(m_op.messages.empty()) << m_op.messages[0].text;
-    EXPECT_EQ(m_sql->query("SELECT * FROM " + m_table),
-              (Rows{{"17", "O'Hare's \"east\" panel \\", "2024-03-05 10:15:00", "2024-03-05",
-                     "10:15:00", "03/05/2024 10:15:00", "1.234", "2.234", "3", "4.234"}}));
-}
-
-TEST_F(PostgresLogging, ServerStoppedForSeveralPassesLosesAndDoublesNothing) {
-    ASSERT_EQ(m_sql->exec("CREATE TABLE " + m_table +
-                          " (meter integer, amps1 real, backend integer DEFAULT pg_backend_pid())"),
+TEST(PostgresLogging, ServerStoppedForSeveralPassesLosesAndDoublesNothing) {
+    if (!OdbcConfig::postgresDriverPresent())
+        GTEST_SKIP() << "the PostgreSQL ODBC driver (odbc-postgresql) is not installed";
+    PostgresServer server;
+    if (const std::string why = server.init(); !why.empty())
+        GTEST_SKIP() << why;
+    if (!server.start())
+        GTEST_SKIP() << "the PostgreSQL server did not start";
+    // Installed before the first ODBC call of the process.
+    OdbcConfig config;
+    config.addPostgres(kDsn, server.socketDir(), server.port(), "postgres");
+    config.install();
+    auto sql = std::make_unique<SqlClient>(kDsn, PostgresServer::kUser, PostgresServer::kPassword);
+    ASSERT_TRUE(sql->connected());
+    ASSERT_EQ(sql->exec("CREATE TABLE samples (meter integer, amps1 real, backend integer "
+                        "DEFAULT pg_backend_pid())"),
               "");
-    m_settings.links = {{kMeterVariable, SqlInteger, "meter"}, {3, SqlFloat, "amps1"}};
+    Settings settings;
+    settings.dsn = kDsn;
+    settings.user = PostgresServer::kUser;
+    settings.passwd = PostgresServer::kPassword;
+    settings.table = "samples";
+    settings.databaseLogState = Active;
+    settings.links = {{kMeterVariable, SqlInteger, "meter"}, {3, SqlFloat, "amps1"}};
+    OdbcLibrary odbc;
+    SampleQueue queue;
+    RecordingOperator op;
     int next = 1;
     auto pass = [&] {
         for (int device = 0; device < 3; ++device, ++next)
-            m_queue.push(test::makeSample(next, 1.0f));
-        insert();
+            queue.push(test::makeSample(next, 1.0f));
+        InsertSamples(odbc, settings, queue, op);
     };
     pass();
-    EXPECT_TRUE(m_queue.empty());
-    m_sql.reset();
-    g_postgres->server->stop();
+    EXPECT_TRUE(queue.empty());
+    sql.reset();
+    server.stop();
     pass();
     pass();
     pass();
-    EXPECT_EQ(m_queue.size(), 9u);
-    ASSERT_EQ(m_op.messages.size(), 3u);
-    for (const auto& message : m_op.messages)
+    EXPECT_EQ(queue.size(), 9u);
+    ASSERT_EQ(op.messages.size(), 3u);
+    for (const auto& message : op.messages)
         EXPECT_EQ(message.text, "Error connecting");
-    ASSERT_TRUE(g_postgres->server->start());
+    ASSERT_TRUE(server.start());
     pass();
-    EXPECT_TRUE(m_queue.empty());
-    EXPECT_EQ(m_op.messages.size(), 3u);
-    m_sql = std::make_unique<SqlClient>(kDsn, PostgresServer::kUser, PostgresServer::kPassword);
-    ASSERT_TRUE(m_sql->connected());
-    EXPECT_EQ(m_sql->query("SELECT count(*), count(DISTINCT meter), min(meter), max(meter), "
-                           "count(DISTINCT backend) FROM " +
-                           m_table),
+    EXPECT_TRUE(queue.empty());
+    EXPECT_EQ(op.messages.size(), 3u);
+    sql = std::make_unique<SqlClient>(kDsn, PostgresServer::kUser, PostgresServer::kPassword);
+    ASSERT_TRUE(sql->connected());
+    EXPECT_EQ(sql->query("SELECT count(*), count(DISTINCT meter), min(meter), max(meter), "
+                         "count(DISTINCT backend) FROM samples"),
               (Rows{{"15", "15", "1", "15", "2"}}))
         << "every record once, through one connection per pass that reached the server";
 }

@@ -54,8 +54,6 @@ TEST(SampleQueueTest, SharedRecordIsFreedByTheLastConsumer) {
     const OwnershipCase cases[] = {
         {"file writer, then inserter", [](auto& f, auto&) { f.popFront(); },
          [](auto&, auto& d) { d.popFront(); }},
-        {"inserter, then file writer", [](auto&, auto& d) { d.popFront(); },
-         [](auto& f, auto&) { f.popFront(); }},
         {"file queue discarded, then inserter", [](auto& f, auto&) { f.clear(); },
          [](auto&, auto& d) { d.popFront(); }},
         {"database queue dropped by its bound, then file writer",

