@@ -91,23 +91,7 @@ LogViewerWindow::LogViewerWindow(QWidget* parent)
     connect(m_cancelButton, &QPushButton::clicked, this, [this] { m_cancel = true; });
     connect(reset, &QPushButton::clicked, m_view, &TrendView::resetZoom);
     connect(close, &QPushButton::clicked, this, &QDialog::close);
-    connect(png, &QPushButton::clicked, this, [this] {
-        const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save as PNG"),
-                                                          QString(), QStringLiteral("PNG (*.png)"));
-        if (!path.isEmpty() && !m_view->savePng(path))
-            QMessageBox::warning(this, windowTitle(), QStringLiteral("Cannot write %1.").arg(path));
-    });
-    connect(csv, &QPushButton::clicked, this, [this] {
-        const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export CSV"),
-                                                          QString(), QStringLiteral("CSV (*.csv)"));
-        if (path.isEmpty())
-            return;
-        const std::string error = m_view->exportCsv(path.toStdString());
-        if (!error.empty())
-            QMessageBox::warning(
-                this, windowTitle(),
-                QStringLiteral("Cannot write %1: %2.").arg(path, QString::fromStdString(error)));
-    });
+    m_view->offerExports(this, png, csv);
     connect(&m_watcher, &QFutureWatcher<std::shared_ptr<LogContents>>::finished, this,
             &LogViewerWindow::loaded);
     connect(m_device, &QComboBox::currentIndexChanged, this, &LogViewerWindow::showDevice);

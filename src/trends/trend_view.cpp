@@ -2,11 +2,14 @@
 
 #include <QDateTime>
 #include <QDateTimeAxis>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QLegendMarker>
 #include <QLineSeries>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPen>
+#include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <QValueAxis>
@@ -386,6 +389,27 @@ std::string TrendView::exportCsv(const std::string& path) const {
     const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
     const bool closed = std::fclose(f) == 0;
     return ok && closed ? std::string() : std::string(std::strerror(errno));
+}
+
+void TrendView::offerExports(QWidget* owner, QPushButton* png, QPushButton* csv) {
+    connect(png, &QPushButton::clicked, owner, [this, owner] {
+        const QString path = QFileDialog::getSaveFileName(owner, QStringLiteral("Save as PNG"),
+                                                          QString(), QStringLiteral("PNG (*.png)"));
+        if (!path.isEmpty() && !savePng(path))
+            QMessageBox::warning(owner, owner->windowTitle(),
+                                 QStringLiteral("Cannot write %1.").arg(path));
+    });
+    connect(csv, &QPushButton::clicked, owner, [this, owner] {
+        const QString path = QFileDialog::getSaveFileName(owner, QStringLiteral("Export CSV"),
+                                                          QString(), QStringLiteral("CSV (*.csv)"));
+        if (path.isEmpty())
+            return;
+        const std::string error = exportCsv(path.toStdString());
+        if (!error.empty())
+            QMessageBox::warning(
+                owner, owner->windowTitle(),
+                QStringLiteral("Cannot write %1: %2.").arg(path, QString::fromStdString(error)));
+    });
 }
 
 } // namespace tarvo

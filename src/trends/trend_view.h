@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+class QPushButton;
+
 class QDateTimeAxis;
 class QLineSeries;
 class QTableWidget;
@@ -72,6 +74,9 @@ public:
     /// "." as the decimal point; a header row names the curves. Returns the
     /// error text, empty on success.
     std::string exportCsv(const std::string& path) const;
+    /// Wires a window's "Save as PNG" and "Export CSV" buttons to this view:
+    /// each asks for a file and tells a failure in a box over `owner`.
+    void offerExports(QWidget* owner, QPushButton* png, QPushButton* csv);
 
     std::vector<QLineSeries*> curveSeries() const { return m_series; }
     QChart* chart() const { return m_chart; }

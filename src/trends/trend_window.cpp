@@ -104,23 +104,7 @@ TrendWindow::TrendWindow(const TrendStore& store, std::function<DeviceLevels(int
     connect(m_pause, &QPushButton::toggled, this, &TrendWindow::setPaused);
     connect(reset, &QPushButton::clicked, m_view, &TrendView::resetZoom);
     connect(close, &QPushButton::clicked, this, &QDialog::close);
-    connect(png, &QPushButton::clicked, this, [this] {
-        const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save as PNG"),
-                                                          QString(), QStringLiteral("PNG (*.png)"));
-        if (!path.isEmpty() && !m_view->savePng(path))
-            QMessageBox::warning(this, windowTitle(), QStringLiteral("Cannot write %1.").arg(path));
-    });
-    connect(csv, &QPushButton::clicked, this, [this] {
-        const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export CSV"),
-                                                          QString(), QStringLiteral("CSV (*.csv)"));
-        if (path.isEmpty())
-            return;
-        const std::string error = m_view->exportCsv(path.toStdString());
-        if (!error.empty())
-            QMessageBox::warning(
-                this, windowTitle(),
-                QStringLiteral("Cannot write %1: %2.").arg(path, QString::fromStdString(error)));
-    });
+    m_view->offerExports(this, png, csv);
     auto* timer = new QTimer(this);
     connect(timer, &QTimer::timeout, this, &TrendWindow::refresh);
     timer->start(1000);
