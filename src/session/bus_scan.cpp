@@ -8,6 +8,8 @@
 
 #include "core/operator.h"
 #include "devices/register_map.h"
+#include "link/open_failure.h"
+#include "link/serial_port.h"
 #include "session/app_state.h"
 
 namespace tarvo {
@@ -26,6 +28,11 @@ std::string number(int value, std::size_t width = 0) {
 
 } // namespace
 
+std::string explainOpenFailure(const std::string& portName, const OpenResult& result) {
+    const std::string path = SerialPort::devicePath(portName);
+    return openFailureText(portName, result, lookUpPortFacts(path, result.error));
+}
+
 BusScan::BusScan(AppState& state, Link& bus, Operator& op, ScanView& view, Pause pause)
     : m_state(state), m_bus(bus), m_op(op), m_view(view), m_pause(std::move(pause)) {}
 
@@ -42,9 +49,10 @@ void BusScan::openPort(const std::string& portName) {
     if (link.openFailures > 1 && m_state.selection.scanInProgress)
         return;
     Settings& settings = m_state.settings;
-    if (!m_bus.open(portName, settings.speedCode, settings.parityCode)) {
+    const OpenResult opened = m_bus.open(portName, settings.speedCode, settings.parityCode);
+    if (!opened) {
         ++link.openFailures;
-        m_op.showMessage("Unable to open " + portName, kOpenFailureTitle);
+        m_op.showMessage(explainOpenFailure(portName, opened), kOpenFailureTitle);
         return;
     }
     settings.portName = portName;
@@ -55,8 +63,9 @@ void BusScan::openPort(const std::string& portName) {
 bool openFromDialog(Link& link, Settings& settings, Operator& op, const std::string& portName) {
     if (link.isOpen())
         link.close();
-    if (!link.open(portName, settings.speedCode, settings.parityCode)) {
-        op.showMessage("Unable to open " + portName);
+    const OpenResult opened = link.open(portName, settings.speedCode, settings.parityCode);
+    if (!opened) {
+        op.showMessage(explainOpenFailure(portName, opened));
         return false;
     }
     settings.portName = portName;

@@ -310,7 +310,9 @@ TEST_F(MainWindowTest, ScanWithoutAPortAsksForOne) {
     window.start((dir.path() / "Tarvo.cfg").string());
     action("scanAction")->trigger();
     ASSERT_EQ(op.messages.size(), 2u);
-    EXPECT_EQ(op.messages[0].text, "Unable to open /dev/tarvo-no-such-port");
+    EXPECT_EQ(op.messages[0].text,
+              "Unable to open /dev/tarvo-no-such-port\n/dev/tarvo-no-such-port is not present: is "
+              "the adapter plugged in?");
     EXPECT_EQ(op.messages[1].text, "Please select a COM port");
     EXPECT_FALSE(state.selection.scanInProgress);
 }

@@ -181,7 +181,9 @@ TEST_F(BusScanTest, NoPortAsksForOneAndScansNothing) {
     state.settings.portName = kMissing;
     scan.scanBus();
     EXPECT_EQ(op.messages, (std::vector<Message>{
-                               {"Unable to open /dev/tarvo-no-such-port", "Comm Port Open Failure"},
+                               {"Unable to open /dev/tarvo-no-such-port\n/dev/tarvo-no-such-port "
+                                "is not present: is the adapter plugged in?",
+                                "Comm Port Open Failure"},
                                {"Please select a COM port", ""}}));
     EXPECT_TRUE(bus.writes.empty());
     EXPECT_EQ(state.link.openFailures, 1);
@@ -209,8 +211,10 @@ TEST_F(BusScanTest, OpenFailuresSilenceOpensDuringAScanOnly) {
 
     op.messages.clear();
     scan.openPort("/dev/tarvo-no-such-port");
-    EXPECT_EQ(op.messages, (std::vector<Message>{{"Unable to open /dev/tarvo-no-such-port",
-                                                  "Comm Port Open Failure"}}))
+    EXPECT_EQ(op.messages, (std::vector<Message>{
+                               {"Unable to open /dev/tarvo-no-such-port\n/dev/tarvo-no-such-port "
+                                "is not present: is the adapter plugged in?",
+                                "Comm Port Open Failure"}}))
         << "outside a scan it tries and says so again";
     EXPECT_EQ(state.link.openFailures, 3);
 }
@@ -226,7 +230,10 @@ TEST_F(BusScanTest, DialogOpenNeitherCountsNorScans) {
     state.link.openFailures = 1;
     state.settings.portName = "COM1:";
     EXPECT_FALSE(openFromDialog(bus, state.settings, op, kMissing));
-    EXPECT_EQ(op.messages, (std::vector<Message>{{"Unable to open /dev/tarvo-no-such-port", ""}}));
+    EXPECT_EQ(op.messages, (std::vector<Message>{
+                               {"Unable to open /dev/tarvo-no-such-port\n/dev/tarvo-no-such-port "
+                                "is not present: is the adapter plugged in?",
+                                ""}}));
     EXPECT_FALSE(bus.isOpen());
     EXPECT_EQ(state.settings.portName, "COM1:") << "a failed open keeps the name";
     EXPECT_EQ(state.link.openFailures, 1);

@@ -255,7 +255,9 @@ TEST_F(PollingTest, FirstTickOpensTheRequestedPort) {
     polling.onTimer();
     EXPECT_FALSE(state.link.portReopenRequested);
     ASSERT_EQ(op.messages.size(), 1u);
-    EXPECT_EQ(op.messages[0].text, "Unable to open /dev/tarvo-no-such-port");
+    EXPECT_EQ(op.messages[0].text,
+              "Unable to open /dev/tarvo-no-such-port\n/dev/tarvo-no-such-port is not present: is "
+              "the adapter plugged in?");
     EXPECT_EQ(op.messages[0].title, "Comm Port Open Failure");
 }
 
