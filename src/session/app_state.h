@@ -33,6 +33,10 @@ struct LinkState {
     /// Set by reading a `port` line from the settings: the next timer tick
     /// opens that port.
     bool portReopenRequested = false;
+    /// The open port went away (an adapter pulled out) and was closed; each
+    /// tick tries once to reopen the port name of the settings (LinkKeeper).
+    /// Polls and samples go on meanwhile and fail as time-outs.
+    bool portLost = false;
 };
 
 /// The process-wide state: one instance, owned by main() and passed by

@@ -11,6 +11,7 @@
 #include "link/open_failure.h"
 #include "link/serial_port.h"
 #include "session/app_state.h"
+#include "session/link_keeper.h"
 
 namespace tarvo {
 namespace {
@@ -57,6 +58,7 @@ void BusScan::openPort(const std::string& portName) {
     }
     settings.portName = portName;
     link.openFailures = 0;
+    link.portLost = false;
     scanBus();
 }
 
@@ -85,6 +87,20 @@ void BusScan::scanBus() {
     if (sel.scanInProgress)
         return;
     sel.scanInProgress = true;
+
+    // A port that went away (adapter pulled out) would answer nothing and
+    // empty the list: reopen it first, or say why that cannot be done and
+    // keep the list as it is.
+    if (m_state.link.portLost || (m_bus.isOpen() && m_bus.lost())) {
+        const OpenResult reopened = reopenLink(m_state, m_bus);
+        if (!reopened) {
+            m_state.link.portLost = true;
+            m_op.showMessage(explainOpenFailure(m_state.settings.portName, reopened),
+                             kOpenFailureTitle);
+            sel.scanInProgress = false;
+            return;
+        }
+    }
 
     if (!m_bus.isOpen()) {
         openPort(m_state.settings.portName);

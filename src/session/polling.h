@@ -8,6 +8,7 @@ namespace tarvo {
 
 struct AppState;
 class BusScan;
+class LinkKeeper;
 struct MeterReading;
 class Operator;
 class Transport;
@@ -42,6 +43,10 @@ public:
     /// Called by the sampling trigger while file or database logging is on.
     void setSampler(std::function<void()> takeSamples) { m_takeSamples = std::move(takeSamples); }
 
+    /// The keeper whose keepOpen() starts every tick (an adapter pulled out
+    /// and plugged in again); none in tests of the tick alone.
+    void setKeeper(LinkKeeper* keeper) { m_keeper = keeper; }
+
     void onTimer();
 
     /// Branch-monitor and circuit-meter poll reads that failed since the
@@ -63,6 +68,7 @@ private:
     BusScan& m_scan;
     PollView& m_view;
     std::function<void()> m_takeSamples;
+    LinkKeeper* m_keeper = nullptr;
     int m_consecutiveFailures = 0;
 };
 
