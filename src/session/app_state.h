@@ -46,7 +46,8 @@ struct AppState {
     LinkState link;
     DeviceTable devices;
     CommTrace trace;
-    ModbusMaster master{trace, devices};
+    /// Follows the settings' `echo` from one transaction to the next.
+    ModbusMaster master{trace, devices, &settings.adapterEchoes};
     Selection selection;
     Counters counters;
     Settings settings;

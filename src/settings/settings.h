@@ -101,6 +101,11 @@ struct Settings {
     std::string portName;
     int speedCode = Link::kSpeed9600;
     int parityCode = Link::kParityNone;
+    /// `echo`: the adapter sends back a copy of every request before the
+    /// reply (a full-duplex wiring or an adapter whose receiver stays on
+    /// while it transmits); the master discards that copy. "echo 1" is
+    /// written only when on.
+    bool adapterEchoes = false;
 
     /// Run-time states derived while reading; not written to the file.
     bool fileLoggingActive = false;
