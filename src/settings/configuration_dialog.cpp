@@ -1,8 +1,10 @@
 #include "settings/configuration_dialog.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
+#include <QLineEdit>
 #include <QRadioButton>
 #include <algorithm>
 #include <optional>
@@ -67,6 +69,8 @@ ConfigurationDialog::ConfigurationDialog(Settings& settings, Operator& op,
     for (const PortEntry& entry : listSerialPorts())
         m_ui->portChooser->addItem(utf8(entry.label()), utf8(entry.path));
     m_ui->portChooser->setEditText(utf8(settings.portName));
+    m_ui->portChooser->lineEdit()->setAccessibleName(QStringLiteral("Port to open"));
+    m_ui->portChooser->view()->setAccessibleName(QStringLiteral("Ports found"));
     connect(m_ui->portChooser, &QComboBox::activated, this, [this](int index) {
         onPortButton(m_ui->portChooser->itemData(index).toString().toStdString());
     });
