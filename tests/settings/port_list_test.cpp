@@ -39,41 +39,30 @@ const std::vector<std::string> kFtdi = {
     "sys/class/tty/ttyUSB0/device->../../1-1:1.0",
 };
 
-struct ListCase {
-    const char* name;
-    std::vector<std::string> tree;
-    std::vector<std::string> expected;
-};
-
-std::vector<std::string> plus(std::vector<std::string> a, const std::vector<std::string>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
 TEST(PortListTest, ListsThePortsOfAMachine) {
-    const std::string byId = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
-    const ListCase cases[] = {
+    const std::string ftdi = " (ttyUSB0: FTDI FT232R USB UART, serial A50285BI)";
+    const std::string byId = "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    const struct {
+        const char* name;
+        std::vector<std::string> tree; // besides the FTDI adapter's sysfs
+        std::vector<std::string> expected;
+    } cases[] = {
         {"by-id name first, then kernel name, maker, model and serial",
-         plus(kFtdi, {"dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0->../../"
-                      "ttyUSB0",
-                      "dev/serial/by-path/pci-0:1.0-port0->../../ttyUSB0"}),
-         {byId + " (ttyUSB0: FTDI FT232R USB UART, serial A50285BI)"}},
+         {byId + "->../../ttyUSB0", "dev/serial/by-path/pci-0:1.0-port0->../../ttyUSB0"},
+         {"/" + byId + ftdi}},
         {"by-path name when udev made no by-id link",
-         plus(kFtdi, {"dev/serial/by-path/pci-0:1.0-port0->../../ttyUSB0"}),
-         {"/dev/serial/by-path/pci-0:1.0-port0 (ttyUSB0: FTDI FT232R USB UART, serial A50285BI)"}},
-        {"kernel name when there are no udev links",
-         kFtdi,
-         {"/dev/ttyUSB0 (ttyUSB0: FTDI FT232R USB UART, serial A50285BI)"}},
-        {"8250 placeholders left out, a real UART and an ACM device kept",
+         {"dev/serial/by-path/pci-0:1.0-port0->../../ttyUSB0"},
+         {"/dev/serial/by-path/pci-0:1.0-port0" + ftdi}},
+        {"kernel name without udev links; 8250 placeholders left out, a UART and ACM kept",
          {"sys/class/tty/ttyS0/type=4", "sys/class/tty/ttyS1/type=0",
           "sys/class/tty/ttyS2/dev=4:66", "sys/class/tty/ttyACM0/dev=166:0",
-          "sys/class/tty/tty1/dev=4:1", "sys/class/tty/console/dev=5:1"},
-         {"/dev/ttyACM0 (ttyACM0)", "/dev/ttyS0 (ttyS0)"}},
-        {"machine without /sys lists nothing", {}, {}},
+          "sys/class/tty/tty1/dev=4:1"},
+         {"/dev/ttyACM0 (ttyACM0)", "/dev/ttyS0 (ttyS0)", "/dev/ttyUSB0" + ftdi}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         test::TempDir root;
+        build(root.path(), kFtdi);
         build(root.path(), c.tree);
         std::vector<std::string> labels;
         for (const PortEntry& p : listSerialPorts(root.path()))
