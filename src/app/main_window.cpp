@@ -52,10 +52,10 @@ QString text(const std::string& s) {
 MainWindow::MainWindow(AppState& state, Link& bus, Operator* op, QWidget* parent)
     : QDialog(parent), m_state(state), m_bus(bus), m_ui(std::make_unique<Ui::MainWindow>()),
       m_qtOperator(this), m_operator(op ? *op : m_qtOperator),
-      m_scan(state, bus, m_operator, *this),
-      m_polling(state, bus, m_operator, m_scan, *this),
-      m_sampler(state, bus, m_operator, m_clock) {
+      m_scan(state, bus, m_operator, *this), m_keeper(state, bus, m_operator),
+      m_polling(state, bus, m_operator, m_scan, *this), m_sampler(state, bus, m_operator, m_clock) {
     m_polling.setSampler([this] { takeSamples(); });
+    m_polling.setKeeper(&m_keeper);
     initResources();
     m_ui->setupUi(this);
     setWindowIcon(QIcon(QStringLiteral(":/images/tarvo_large.png")));

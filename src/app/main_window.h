@@ -10,6 +10,7 @@
 #include "session/app_state.h"
 #include "session/bus_scan.h"
 #include "session/display.h"
+#include "session/link_keeper.h"
 #include "session/polling.h"
 #include "session/sampling.h"
 
@@ -137,6 +138,7 @@ private:
     QtOperator m_qtOperator;
     Operator& m_operator;
     BusScan m_scan;
+    LinkKeeper m_keeper;
     PollingCycle m_polling;
     SystemClock m_clock;
     Sampler m_sampler;

@@ -1,5 +1,7 @@
 #include "link/comm_trace.h"
 
+#include <algorithm>
+
 namespace tarvo {
 
 std::size_t CommTrace::formatLine(std::span<char> out, std::string_view prefix,
@@ -37,6 +39,16 @@ std::size_t CommTrace::formatLine(std::span<char> out, std::string_view prefix,
 void CommTrace::recordSend(std::span<const std::uint8_t> request) {
     m_current = (m_current + 1) % kRingSize;
     formatLine(m_entries[static_cast<std::size_t>(m_current)], "Send->", request);
+}
+
+void CommTrace::recordNote(std::string_view note) {
+    m_current = (m_current + 1) % kRingSize;
+    auto& entry = m_entries[static_cast<std::size_t>(m_current)];
+    const std::size_t n = std::min(note.size(), entry.size() - 3);
+    std::copy_n(note.begin(), n, entry.begin());
+    entry[n] = '\r';
+    entry[n + 1] = '\n';
+    entry[n + 2] = '\0';
 }
 
 void CommTrace::recordReceive(std::span<const std::uint8_t> received, std::size_t requestCount) {

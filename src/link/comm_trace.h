@@ -36,6 +36,11 @@ public:
     /// whole byte that does, so an entry never overflows.
     void recordReceive(std::span<const std::uint8_t> received, std::size_t requestCount);
 
+    /// Advances the ring and writes `note` as a line of its own ("\r\n" at
+    /// its end, cut to fit an entry) into the new current entry: what
+    /// happened to the line itself, such as a port lost and reopened.
+    void recordNote(std::string_view note);
+
     /// Writes prefix, the bytes as "%02X" separated by single blanks, and
     /// "\r\n" into `out`, zero-terminated. Bytes that do not fit (with the line
     /// end and the zero) are left out. Returns the number of characters

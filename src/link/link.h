@@ -39,6 +39,13 @@ public:
 
     /// Closes the open link; nothing happens when none is open.
     virtual void close() = 0;
+
+    /// True once the line went away under the open link: a read or write
+    /// ended with a hang-up or an I/O error, as when a USB adapter is pulled
+    /// out. Every later transaction would fail at once; the session closes
+    /// the link and reopens it by name (LinkKeeper). Cleared by open and
+    /// close.
+    virtual bool lost() const { return false; }
 };
 
 } // namespace tarvo

@@ -1,5 +1,7 @@
 #include "link/modbus_master.h"
 
+#include <algorithm>
+
 #include "link/comm_trace.h"
 #include "link/device_table.h"
 
@@ -35,8 +37,12 @@ constexpr std::uint8_t kWriteFunction = 6;
 constexpr std::uint8_t kSlaveIdFunction = 17;
 constexpr std::uint8_t kExceptionBit = 0x80;
 
-std::uint8_t hi(int v) { return static_cast<std::uint8_t>((v >> 8) & 0xFF); }
-std::uint8_t lo(int v) { return static_cast<std::uint8_t>(v & 0xFF); }
+std::uint8_t hi(int v) {
+    return static_cast<std::uint8_t>((v >> 8) & 0xFF);
+}
+std::uint8_t lo(int v) {
+    return static_cast<std::uint8_t>(v & 0xFF);
+}
 
 void appendCrc(std::span<std::uint8_t> frame) {
     const std::size_t body = frame.size() - 2;
@@ -105,6 +111,32 @@ ReadResult ModbusMaster::exchange(Transport& port, std::span<const std::uint8_t>
     port.drain();
     port.write(request);
     received = 0;
+    if (m_adapterEchoes && *m_adapterEchoes && request.size() <= m_echo.size()) {
+        // The echo comes back at once, whole: a read of exactly its length
+        // stops when it is in. Anything other than our own request is the
+        // start of the reply (the adapter did not echo this time) and is
+        // kept in front of the rest.
+        const std::span<std::uint8_t> echo = std::span(m_echo).first(request.size());
+        std::size_t echoed = 0;
+        const ReadResult r = port.read(echo, echoed);
+        echoed = std::min(echoed, echo.size());
+        if (r != ReadOk || echoed == 0) {
+            m_trace.recordReceive({}, request.size());
+            m_trace.requestRepaint();
+            return ReadNothing;
+        }
+        if (!std::equal(echo.begin(), echo.begin() + static_cast<std::ptrdiff_t>(echoed),
+                        request.begin(), request.end())) {
+            const std::size_t kept = std::min(echoed, reply.size());
+            std::copy_n(echo.begin(), kept, reply.begin());
+            std::size_t rest = 0;
+            const ReadResult more = port.read(reply.subspan(kept), rest);
+            received = kept + (more == ReadNothing ? 0 : std::min(rest, reply.size() - kept));
+            m_trace.recordReceive(reply.first(received), request.size());
+            m_trace.requestRepaint();
+            return more == ReadOverflow ? ReadOverflow : ReadOk;
+        }
+    }
     const ReadResult result = port.read(reply, received);
     if (received > reply.size())
         received = reply.size();
@@ -125,7 +157,11 @@ ModbusResult ModbusMaster::readHoldingRegisters(Transport& port, int slave, int 
         return InvalidParameter;
 
     auto& rq = m_readRequest;
-    rq = {static_cast<std::uint8_t>(slave), kReadFunction, hi(first), lo(first), hi(count),
+    rq = {static_cast<std::uint8_t>(slave),
+          kReadFunction,
+          hi(first),
+          lo(first),
+          hi(count),
           lo(count)};
     appendCrc(rq);
 
@@ -162,8 +198,7 @@ ModbusResult ModbusMaster::writeSingleRegister(Transport& port, int slave, int r
         return InvalidParameter;
 
     auto& rq = m_writeRequest;
-    rq = {static_cast<std::uint8_t>(slave), kWriteFunction, hi(reg), lo(reg), hi(value),
-          lo(value)};
+    rq = {static_cast<std::uint8_t>(slave), kWriteFunction, hi(reg), lo(reg), hi(value), lo(value)};
     appendCrc(rq);
 
     std::size_t n = 0;

@@ -45,7 +45,11 @@ public:
     /// Length of the zero-terminated identification text area of function 17.
     static constexpr std::size_t kSlaveIdTextSize = 94;
 
-    ModbusMaster(CommTrace& trace, DeviceTable& devices) : m_trace(trace), m_devices(devices) {}
+    /// `adapterEchoes`, when given, is read at every transaction: while it
+    /// is true the copy of the request an echoing adapter sends back before
+    /// the reply is read and discarded.
+    ModbusMaster(CommTrace& trace, DeviceTable& devices, const bool* adapterEchoes = nullptr)
+        : m_trace(trace), m_devices(devices), m_adapterEchoes(adapterEchoes) {}
 
     /// Function 3. On Ok, values[0 .. count-1] hold the registers (0 to 65535
     /// each); on any other result `values` is untouched. `values` must hold
@@ -79,6 +83,7 @@ private:
 
     CommTrace& m_trace;
     DeviceTable& m_devices;
+    const bool* m_adapterEchoes;
 
     // A read asks for 2 * count + 25 bytes; the area is large enough for
     // every count the argument check accepts (509 registers: 1043 bytes),
@@ -93,6 +98,7 @@ private:
     std::array<std::uint8_t, 8> m_writeRequest{};
     std::array<std::uint8_t, kWriteReplySize> m_writeReply{};
     std::array<std::uint8_t, 4> m_slaveIdRequest{};
+    std::array<std::uint8_t, 8> m_echo{}; // the longest request is 8 bytes
     std::array<std::uint8_t, kSlaveIdReplySize> m_slaveIdReply{};
 };
 

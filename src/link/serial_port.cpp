@@ -129,6 +129,7 @@ OpenResult SerialPort::open(const std::string& portName, int speedCode, int pari
         return fail(errno);
     (void)::ioctl(fd, TIOCEXCL);
     m_fd = fd;
+    m_lost = false;
     configure(speedCode, parityCode);
     return {true, 0};
 }
@@ -221,11 +222,15 @@ std::size_t SerialPort::write(std::span<const std::uint8_t> bytes) {
             sent += static_cast<std::size_t>(n);
             continue;
         }
-        if (n < 0 && errno != EAGAIN && errno != EINTR)
+        if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            m_lost = errno == EIO;
             break;
+        }
         const int ev = waitFor(m_fd, POLLOUT, deadline);
-        if (ev <= 0 || (ev & (POLLERR | POLLHUP | POLLNVAL)))
+        if (ev <= 0 || (ev & (POLLERR | POLLHUP | POLLNVAL))) {
+            m_lost = ev > 0 && (ev & POLLHUP);
             break;
+        }
     }
     if (m_rtsByHand) {
         // Drop RTS only after the last stop bit has left the transmitter,
@@ -290,6 +295,7 @@ ReadResult SerialPort::read(std::span<std::uint8_t> buffer, std::size_t& receive
         if (!(ev & POLLIN)) {
             // Hang-up or error with nothing to read: the other end is gone.
             // Waiting on would only spin on the same event.
+            m_lost = true;
             break;
         }
         // Marked bytes take more room than they decode to, so a mark cut
@@ -300,7 +306,8 @@ ReadResult SerialPort::read(std::span<std::uint8_t> buffer, std::size_t& receive
             count += m_marked ? m_marks.decode(got) : got.size();
             lastByte = Clock::now();
         } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-            break; // end of file or a device error (an adapter unplugged)
+            m_lost = true; // end of file or a device error (an adapter unplugged)
+            break;
         }
     }
     received = count;
@@ -312,6 +319,7 @@ void SerialPort::close() {
         return;
     ::close(m_fd);
     m_fd = -1;
+    m_lost = false;
 }
 
 } // namespace tarvo

@@ -90,6 +90,7 @@ public:
     void close() override;
 
     bool isOpen() const override { return m_fd >= 0; }
+    bool lost() const override { return m_lost; }
 
     /// True when RTS is raised by hand around each write because the driver
     /// has no RS-485 mode.
@@ -98,6 +99,7 @@ public:
 private:
     int m_fd = -1;
     bool m_rtsByHand = false;
+    bool m_lost = false;   // a hang-up or I/O error ended a read or write
     bool m_marked = false; // PARMRK is set: read un-marks what arrives
     MarkDecoder m_marks;
 };

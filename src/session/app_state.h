@@ -33,6 +33,10 @@ struct LinkState {
     /// Set by reading a `port` line from the settings: the next timer tick
     /// opens that port.
     bool portReopenRequested = false;
+    /// The open port went away (an adapter pulled out) and was closed; each
+    /// tick tries once to reopen the port name of the settings (LinkKeeper).
+    /// Polls and samples go on meanwhile and fail as time-outs.
+    bool portLost = false;
 };
 
 /// The process-wide state: one instance, owned by main() and passed by
@@ -42,7 +46,8 @@ struct AppState {
     LinkState link;
     DeviceTable devices;
     CommTrace trace;
-    ModbusMaster master{trace, devices};
+    /// Follows the settings' `echo` from one transaction to the next.
+    ModbusMaster master{trace, devices, &settings.adapterEchoes};
     Selection selection;
     Counters counters;
     Settings settings;

@@ -8,7 +8,10 @@
 
 #include "core/operator.h"
 #include "devices/register_map.h"
+#include "link/open_failure.h"
+#include "link/serial_port.h"
 #include "session/app_state.h"
+#include "session/link_keeper.h"
 
 namespace tarvo {
 namespace {
@@ -26,6 +29,11 @@ std::string number(int value, std::size_t width = 0) {
 
 } // namespace
 
+std::string explainOpenFailure(const std::string& portName, const OpenResult& result) {
+    const std::string path = SerialPort::devicePath(portName);
+    return openFailureText(portName, result, lookUpPortFacts(path, result.error));
+}
+
 BusScan::BusScan(AppState& state, Link& bus, Operator& op, ScanView& view, Pause pause)
     : m_state(state), m_bus(bus), m_op(op), m_view(view), m_pause(std::move(pause)) {}
 
@@ -42,21 +50,24 @@ void BusScan::openPort(const std::string& portName) {
     if (link.openFailures > 1 && m_state.selection.scanInProgress)
         return;
     Settings& settings = m_state.settings;
-    if (!m_bus.open(portName, settings.speedCode, settings.parityCode)) {
+    const OpenResult opened = m_bus.open(portName, settings.speedCode, settings.parityCode);
+    if (!opened) {
         ++link.openFailures;
-        m_op.showMessage("Unable to open " + portName, kOpenFailureTitle);
+        m_op.showMessage(explainOpenFailure(portName, opened), kOpenFailureTitle);
         return;
     }
     settings.portName = portName;
     link.openFailures = 0;
+    link.portLost = false;
     scanBus();
 }
 
 bool openFromDialog(Link& link, Settings& settings, Operator& op, const std::string& portName) {
     if (link.isOpen())
         link.close();
-    if (!link.open(portName, settings.speedCode, settings.parityCode)) {
-        op.showMessage("Unable to open " + portName);
+    const OpenResult opened = link.open(portName, settings.speedCode, settings.parityCode);
+    if (!opened) {
+        op.showMessage(explainOpenFailure(portName, opened));
         return false;
     }
     settings.portName = portName;
@@ -76,6 +87,20 @@ void BusScan::scanBus() {
     if (sel.scanInProgress)
         return;
     sel.scanInProgress = true;
+
+    // A port that went away (adapter pulled out) would answer nothing and
+    // empty the list: reopen it first, or say why that cannot be done and
+    // keep the list as it is.
+    if (m_state.link.portLost || (m_bus.isOpen() && m_bus.lost())) {
+        const OpenResult reopened = reopenLink(m_state, m_bus);
+        if (!reopened) {
+            m_state.link.portLost = true;
+            m_op.showMessage(explainOpenFailure(m_state.settings.portName, reopened),
+                             kOpenFailureTitle);
+            sel.scanInProgress = false;
+            return;
+        }
+    }
 
     if (!m_bus.isOpen()) {
         openPort(m_state.settings.portName);

@@ -8,6 +8,7 @@ namespace tarvo {
 
 struct AppState;
 class Link;
+struct OpenResult;
 class MeterList;
 class Operator;
 struct Settings;
@@ -53,7 +54,7 @@ public:
     /// The main window's open: closes the open port, then opens `portName`
     /// with the speed and parity of the settings. During a scan, after two or
     /// more failures in a row, does nothing and says nothing. A failure
-    /// counts and shows "Unable to open <name>" titled "Comm Port Open
+    /// counts and shows explainOpenFailure titled "Comm Port Open
     /// Failure"; a success stores the name in the settings, resets the count
     /// and scans the bus (which does nothing when the open came from a scan).
     void openPort(const std::string& portName);
@@ -92,10 +93,14 @@ private:
     std::function<bool()> m_stopRequested;
 };
 
+/// "Unable to open <name>" and, on the lines after it, why and what to do,
+/// from what the machine tells about the device the name stands for.
+std::string explainOpenFailure(const std::string& portName, const OpenResult& result);
+
 /// The Configuration dialog's open of `portName`: closes the open port and
 /// tries the new one with the speed and parity of `settings`, without
-/// counting failures or scanning. A failure shows "Unable to open <name>"
-/// with the program's own title. Returns whether the port is open; on
+/// counting failures or scanning. A failure shows explainOpenFailure with the
+/// program's own title. Returns whether the port is open; on
 /// success the name is stored in `settings` and the dialog shows it.
 bool openFromDialog(Link& link, Settings& settings, Operator& op, const std::string& portName);
 

@@ -6,6 +6,7 @@
 #include "devices/register_map.h"
 #include "session/app_state.h"
 #include "session/bus_scan.h"
+#include "session/link_keeper.h"
 
 namespace tarvo {
 
@@ -14,6 +15,8 @@ PollingCycle::PollingCycle(AppState& state, Transport& bus, Operator& op, BusSca
     : m_state(state), m_bus(bus), m_op(op), m_scan(scan), m_view(view) {}
 
 void PollingCycle::onTimer() {
+    if (m_keeper)
+        m_keeper->keepOpen();
     LinkState& link = m_state.link;
     if (link.portReopenRequested) {
         link.portReopenRequested = false;
@@ -21,7 +24,9 @@ void PollingCycle::onTimer() {
         if (!m_bus.isOpen())
             return;
     }
-    if (!m_bus.isOpen() || m_state.selection.scanInProgress)
+    // A lost port is closed but still polled: the reads fail at once and
+    // count as failures, as for a device that stopped answering.
+    if ((!m_bus.isOpen() && !link.portLost) || m_state.selection.scanInProgress)
         return;
 
     const Selection& sel = m_state.selection;

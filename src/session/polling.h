@@ -8,6 +8,7 @@ namespace tarvo {
 
 struct AppState;
 class BusScan;
+class LinkKeeper;
 struct MeterReading;
 class Operator;
 class Transport;
@@ -54,6 +55,10 @@ public:
     /// Told of every poll read (trends and the alarm journal); may be null.
     void setObserver(PollObserver* observer) { m_observer = observer; }
 
+    /// The keeper whose keepOpen() starts every tick (an adapter pulled out
+    /// and plugged in again); none in tests of the tick alone.
+    void setKeeper(LinkKeeper* keeper) { m_keeper = keeper; }
+
     void onTimer();
 
     /// Branch-monitor and circuit-meter poll reads that failed since the
@@ -76,6 +81,7 @@ private:
     PollView& m_view;
     std::function<void()> m_takeSamples;
     PollObserver* m_observer = nullptr;
+    LinkKeeper* m_keeper = nullptr;
     int m_consecutiveFailures = 0;
 };
 

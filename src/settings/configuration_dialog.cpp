@@ -1,12 +1,17 @@
 #include "settings/configuration_dialog.h"
 
+#include <QAbstractItemView>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QEvent>
+#include <QLineEdit>
 #include <QRadioButton>
 #include <algorithm>
 #include <optional>
 
 #include "core/operator.h"
 #include "link/serial_port.h"
+#include "settings/port_list.h"
 #include "settings/settings.h"
 #include "ui_configuration_dialog.h"
 
@@ -58,6 +63,25 @@ ConfigurationDialog::ConfigurationDialog(Settings& settings, Operator& op,
                 [this, name] { onPortButton(name); });
     }
     checkOnly(ports, checked.port);
+
+    // The ports present on this machine, stable names first; a path typed
+    // into the chooser opens as it is.
+    for (const PortEntry& entry : listSerialPorts())
+        m_ui->portChooser->addItem(utf8(entry.label()), utf8(entry.path));
+    m_ui->portChooser->setEditText(utf8(settings.portName));
+    m_ui->portChooser->lineEdit()->setAccessibleName(QStringLiteral("Port to open"));
+    m_ui->portChooser->view()->setAccessibleName(QStringLiteral("Ports found"));
+    connect(m_ui->portChooser, &QComboBox::activated, this, [this](int index) {
+        onPortButton(m_ui->portChooser->itemData(index).toString().toStdString());
+    });
+    connect(m_ui->portOpenButton, &QPushButton::clicked, this, [this] {
+        const int index = m_ui->portChooser->findText(m_ui->portChooser->currentText());
+        onPortButton(index >= 0 ? m_ui->portChooser->itemData(index).toString().toStdString()
+                                : m_ui->portChooser->currentText().trimmed().toStdString());
+    });
+    m_ui->echoCheck->setChecked(settings.adapterEchoes);
+    connect(m_ui->echoCheck, &QCheckBox::toggled, this,
+            [this](bool on) { m_settings.adapterEchoes = on; });
 
     const std::array<QRadioButton*, 4> speeds = {m_ui->speed2400Radio, m_ui->speed4800Radio,
                                                  m_ui->speed9600Radio, m_ui->speed19200Radio};
@@ -138,7 +162,7 @@ bool ConfigurationDialog::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void ConfigurationDialog::onPortButton(const std::string& name) {
-    if (m_actions.openPort && m_actions.openPort(name))
+    if (!name.empty() && m_actions.openPort && m_actions.openPort(name))
         showValues();
 }
 

@@ -62,8 +62,8 @@ bool isUtf8(std::string_view text) {
     return true;
 }
 
-constexpr std::array<int, 4> kSpeedCodes = {Link::kSpeed2400, Link::kSpeed4800,
-                                            Link::kSpeed9600, Link::kSpeed19200};
+constexpr std::array<int, 4> kSpeedCodes = {Link::kSpeed2400, Link::kSpeed4800, Link::kSpeed9600,
+                                            Link::kSpeed19200};
 constexpr std::array<int, 3> kParityCodes = {Link::kParityNone, Link::kParityEven,
                                              Link::kParityOdd};
 
@@ -99,7 +99,8 @@ ConfigurationForm::ConfigurationForm(const Settings& settings)
     : m_intervalIndex(nearestIntervalIndex(settings.interval)), m_location(settings.location),
       m_savedInterval(settings.interval), m_savedPortName(settings.portName),
       m_savedSpeed(settings.speedCode), m_savedParity(settings.parityCode),
-      m_savedFile(settings.saveFile), m_savedLocation(settings.location) {}
+      m_savedEcho(settings.adapterEchoes), m_savedFile(settings.saveFile),
+      m_savedLocation(settings.location) {}
 
 ConfigurationForm::CheckedButtons ConfigurationForm::checkedButtons(const Settings& settings) {
     CheckedButtons checked{-1, indexOf(kSpeedCodes, settings.speedCode),
@@ -203,6 +204,7 @@ void ConfigurationForm::store(Settings& settings) const {
 void ConfigurationForm::restore(Settings& settings) const {
     settings.interval = m_savedInterval;
     settings.portName = m_savedPortName;
+    settings.adapterEchoes = m_savedEcho;
     settings.speedCode = m_savedSpeed;
     settings.parityCode = m_savedParity;
     settings.saveFile = m_savedFile;

@@ -87,8 +87,8 @@ public:
     /// OK: the location and the interval into Settings.
     void store(Settings& settings) const;
 
-    /// Cancel: the interval, port name, speed, parity, log file path and
-    /// location back as they were at opening; not the scan depth.
+    /// Cancel: the interval, port name, speed, parity, echo, log file path
+    /// and location back as they were at opening; not the scan depth.
     void restore(Settings& settings) const;
 
 private:
@@ -100,6 +100,7 @@ private:
     std::string m_savedPortName;
     int m_savedSpeed;
     int m_savedParity;
+    bool m_savedEcho;
     std::string m_savedFile;
     std::string m_savedLocation;
 };

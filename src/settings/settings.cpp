@@ -157,6 +157,7 @@ enum class Key {
     Port,
     Speed,
     Parity,
+    Echo,
     Scan,
     SaveFile,
     Format,
@@ -176,19 +177,13 @@ struct KeyName {
 // Tried in this order; the first whose characters begin the line wins, so a
 // line "scanner" is taken as `scan` with the value "ner".
 constexpr KeyName kKeys[] = {
-    {"location", Key::Location},
-    {"interval", Key::Interval},
-    {"port", Key::Port},
-    {"speed", Key::Speed},
-    {"parity", Key::Parity},
-    {"scan", Key::Scan},
-    {"save_file", Key::SaveFile},
-    {"format", Key::Format},
-    {"dsn", Key::Dsn},
-    {"table", Key::Table},
-    {"user", Key::User},
-    {"passwd", Key::Passwd},
-    {"kludge_flags", Key::KludgeFlags},
+    {"location", Key::Location}, {"interval", Key::Interval},
+    {"port", Key::Port},         {"speed", Key::Speed},
+    {"parity", Key::Parity},     {"echo", Key::Echo},
+    {"scan", Key::Scan},         {"save_file", Key::SaveFile},
+    {"format", Key::Format},     {"dsn", Key::Dsn},
+    {"table", Key::Table},       {"user", Key::User},
+    {"passwd", Key::Passwd},     {"kludge_flags", Key::KludgeFlags},
     {"link", Key::Link},
 };
 
@@ -463,6 +458,10 @@ SettingsLoadReport Settings::load(const std::filesystem::path& file) {
                 if (readInt(value, number))
                     scan = number;
                 break;
+            case Key::Echo:
+                if (readInt(value, number))
+                    adapterEchoes = number != 0;
+                break;
             case Key::Format:
                 if (readInt(value, number))
                     format = number;
@@ -506,6 +505,10 @@ std::string Settings::fileText(std::string_view locationShown, int intervalShown
         appendTextLine(out, "port", portName, kPortNameCapacity);
     appendIntLine(out, "speed", speedCode);
     appendIntLine(out, "parity", parityCode);
+    // Written only when on, so a file from a machine without an echoing
+    // adapter stays as older versions wrote it.
+    if (adapterEchoes)
+        appendIntLine(out, "echo", 1);
     appendIntLine(out, "scan", scan);
     if (!saveFile.empty()) {
         appendTextLine(out, "save_file", saveFile, kSaveFileCapacity);

@@ -68,7 +68,10 @@ struct Settings {
     static constexpr std::string_view kFileName = "Tarvo.cfg";
 
     static constexpr std::size_t kLocationCapacity = 63;
-    static constexpr std::size_t kPortNameCapacity = 31;
+    /// A stable adapter name such as /dev/serial/by-id/usb-FTDI_FT232R_USB_
+    /// UART_A50285BI-if00-port0 runs to 50 to 80 bytes; 255 is the longest
+    /// file name Linux allows in one folder.
+    static constexpr std::size_t kPortNameCapacity = 255;
     static constexpr std::size_t kSaveFileCapacity = 1023;
     static constexpr std::size_t kDsnCapacity = 255;
     static constexpr std::size_t kTableCapacity = 255;
@@ -98,6 +101,11 @@ struct Settings {
     std::string portName;
     int speedCode = Link::kSpeed9600;
     int parityCode = Link::kParityNone;
+    /// `echo`: the adapter sends back a copy of every request before the
+    /// reply (a full-duplex wiring or an adapter whose receiver stays on
+    /// while it transmits); the master discards that copy. "echo 1" is
+    /// written only when on.
+    bool adapterEchoes = false;
 
     /// Run-time states derived while reading; not written to the file.
     bool fileLoggingActive = false;

@@ -163,7 +163,9 @@ TEST_F(BusScanTest, DepthZeroAsksNobodyAndClearsTheSelection) {
 
 TEST_F(BusScanTest, OpeningThePort) {
     enum From { Scan, Window, Dialog }; // Scan: the Scan command with no port open
-    const Message unable{std::string("Unable to open ") + kMissing, "Comm Port Open Failure"};
+    const Message unable{std::string("Unable to open ") + kMissing + "\n" + kMissing +
+                             " is not present: is the adapter plugged in?",
+                         "Comm Port Open Failure"};
     const Message ask{"Please select a COM port", ""};
     const Message untitled{unable.text, ""};
     const struct {

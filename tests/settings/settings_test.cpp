@@ -176,10 +176,13 @@ TEST_F(SettingsTest, ReaderRules) {
         {"largest int is read", "scan 2147483647\ninterval -2147483648\n",
          "scan=2147483647|interval=-2147483648"},
         {"overlong values refuse their lines, not cut",
-         "location " + std::string(64, 'L') + "\nport " + std::string(32, 'P') + "\n",
+         "location " + std::string(64, 'L') + "\nport " + std::string(256, 'P') + "\n",
          "location=Here|port=|reopen=0"},
-        {"values at capacity are read", "location " + std::string(63, 'L') + "\n",
-         "location=" + std::string(63, 'L')},
+        {"values at capacity are read",
+         "location " + std::string(63, 'L') + "\nport /dev/serial/by-id/" + std::string(237, 'P') +
+             "\n",
+         "location=" + std::string(63, 'L') + "|port=/dev/serial/by-id/" + std::string(237, 'P') +
+             "|reopen=1"},
         {"bracket without a blank before it closes ends at a blank as before",
          db + "link 4 12 [a]b c\nlink 5 12 [Amps 1\n", "links=4 12 [a]b;5 12 [Amps;"},
     };
@@ -191,11 +194,11 @@ TEST_F(SettingsTest, ReaderRules) {
 
 TEST_F(SettingsTest, OverlongValuesCutWhenWritten) {
     settings.saveFile = std::string(2000, 'f');
-    settings.portName = std::string(40, 'p');
+    settings.portName = std::string(300, 'p');
     ASSERT_TRUE(settings.save(file, std::string(80, 'l'), 5, op));
     const std::string text = read();
     EXPECT_NE(text.find("location " + std::string(63, 'l') + "\n"), std::string::npos);
-    EXPECT_NE(text.find("port " + std::string(31, 'p') + "\n"), std::string::npos);
+    EXPECT_NE(text.find("port " + std::string(255, 'p') + "\n"), std::string::npos);
     EXPECT_NE(text.find("save_file " + std::string(1023, 'f') + "\n"), std::string::npos);
 }
 

@@ -1,0 +1,83 @@
+// An adapter pulled out and plugged in again under a running tick: the
+// simulator's pseudo-terminal vanishes and a new one appears at the same
+// stable link path, as /dev/serial/by-id does for a USB adapter.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "scan_support.h"
+#include "session/app_state.h"
+#include "session/bus_scan.h"
+#include "session/link_keeper.h"
+#include "session/polling.h"
+#include "sim/server.h"
+#include "support/recording_operator.h"
+#include "support/temp_dir.h"
+
+namespace tarvo {
+namespace {
+
+class ShownDisplay : public PollView {
+public:
+    void transfer(const Display& display) override { m_display = display; }
+    const Display& currentDisplay() const override { return m_display; }
+
+private:
+    Display m_display;
+};
+
+std::unique_ptr<sim::PtyServer> plugIn(const std::string& link) {
+    auto sim = std::make_unique<sim::PtyServer>();
+    sim->bus().addDevice(sim::Model::Branch, 3, "PNL1");
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(sim->slavePath(), link);
+    return sim;
+}
+
+TEST(LinkKeeperTest, UnplugCountsFailuresSaysSoOnceAndReplugResumesWithoutScan) {
+    test::TempDir dir;
+    const std::string link = dir.file("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+    auto sim = plugIn(link);
+    AppState state;
+    test::RecordingOperator op;
+    test::RecordingView scanView;
+    ShownDisplay shown;
+    BusScan scan(state, state.port, op, scanView, [](auto) {});
+    LinkKeeper keeper(state, state.port, op);
+    PollingCycle polling(state, state.port, op, scan, shown);
+    polling.setKeeper(&keeper);
+    state.settings.portName = link;
+    ASSERT_TRUE(state.port.open(link));
+    state.meters.addDevice("03 - PNL1 [listed before]");
+    state.selection.selectedAddress = 3;
+    state.selection.selectedKind = BranchMonitor;
+
+    polling.onTimer();
+    ASSERT_EQ(state.counters.badCount, 0);
+
+    sim.reset(); // pulled out
+    for (int tick = 0; tick < 3; ++tick)
+        polling.onTimer();
+    EXPECT_TRUE(state.link.portLost);
+    EXPECT_EQ(state.counters.badCount, 3) << "polls while away count as failures";
+    ASSERT_EQ(op.messages.size(), 1u) << "said once, not once per tick";
+    EXPECT_EQ(op.messages[0].title, "Comm Port Lost");
+
+    scan.scanBus(); // File > Scan while the adapter is away
+    ASSERT_EQ(op.messages.size(), 2u);
+    EXPECT_NE(op.messages[1].text.find("is the adapter plugged in?"), std::string::npos);
+    EXPECT_EQ(state.meters.lines().size(), 1u) << "the list is kept";
+
+    sim = plugIn(link); // plugged in again
+    polling.onTimer();
+    EXPECT_EQ(polling.consecutiveFailures(), 0) << "the poll read the device again";
+    EXPECT_EQ(op.messages.size(), 2u) << "reopening shows no box";
+    EXPECT_NE(state.trace.text().find("Reopened " + link), std::string::npos);
+    for (const auto& f : sim->bus().frames())
+        EXPECT_NE(f.bytes.at(1), 0x11) << "no scan after reopening";
+}
+
+} // namespace
+} // namespace tarvo
