@@ -187,13 +187,12 @@ std::string headlessUsage() {
 HeadlessLogger::HeadlessLogger(AppState& state, Link& bus, TextOperator& op, const Clock& clock,
                                StopSource& stop, std::FILE* out, std::chrono::milliseconds tick)
     : m_state(state), m_bus(bus), m_op(op), m_clock(clock), m_stop(stop), m_out(out), m_tick(tick),
-      m_scan(state, bus, op, *this) {
+      m_scan(state, bus, op, *this), m_keeper(state, bus, op) {
     m_scan.setStopCheck([this] { return m_stop.stopRequested(); });
 }
 
 void HeadlessLogger::ensureLinkOpen() {
-    if (!m_bus.isOpen())
-        m_scan.openPort(m_state.settings.portName);
+    m_keeper.keepOpen();
 }
 
 bool HeadlessLogger::openAtStart() {
@@ -264,7 +263,10 @@ int HeadlessLogger::run(const HeadlessOptions& options) {
     while (!m_stop.stopRequested()) {
         ensureLinkOpen();
         const bool due = sampler.nextSampleTime() == 0 || m_clock.now() >= sampler.nextSampleTime();
-        if (m_bus.isOpen() && !m_state.selection.scanInProgress && due) {
+        // While a lost port is away the pass still runs: its reads fail at
+        // once and are counted, and no rows are invented.
+        const bool linkUp = m_bus.isOpen() || m_state.link.portLost;
+        if (linkUp && !m_state.selection.scanInProgress && due) {
             m_op.endRound();
             sampler.takeSamples();
         }

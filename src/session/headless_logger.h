@@ -8,6 +8,7 @@
 
 #include "core/clock.h"
 #include "session/bus_scan.h"
+#include "session/link_keeper.h"
 
 namespace tarvo {
 
@@ -92,8 +93,8 @@ private:
     void showCircuitLayout() override {}
     void namesChanged() override {}
 
-    /// The first step of every tick: reopens the port through the scan's
-    /// open when it was lost (which scans the bus again on success).
+    /// The first step of every tick, as in the window's: a lost adapter is
+    /// closed, reported once and reopened by itself once it is back.
     void ensureLinkOpen();
     bool openAtStart();
     int finish(bool once);
@@ -106,6 +107,7 @@ private:
     std::FILE* m_out;
     std::chrono::milliseconds m_tick;
     BusScan m_scan;
+    LinkKeeper m_keeper;
 };
 
 /// The logger as a program: options, signals, clock and operator around
