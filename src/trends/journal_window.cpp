@@ -50,7 +50,9 @@ JournalWindow::JournalWindow(const TrendRecorder& recorder, QWidget* parent)
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowFlags(Qt::Window | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
     m_device->setObjectName(QStringLiteral("deviceFilter"));
+    m_device->setAccessibleName(QStringLiteral("Show events of device"));
     m_kind->setObjectName(QStringLiteral("kindFilter"));
+    m_kind->setAccessibleName(QStringLiteral("Show events of kind"));
     for (const KindFilter& f : kKindFilters)
         m_kind->addItem(QLatin1String(f.text));
     m_table->setObjectName(QStringLiteral("journalTable"));

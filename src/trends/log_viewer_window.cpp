@@ -43,6 +43,7 @@ LogViewerWindow::LogViewerWindow(QWidget* parent)
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowFlags(Qt::Window | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
     m_device->setObjectName(QStringLiteral("deviceBox"));
+    m_device->setAccessibleName(QStringLiteral("Device"));
     m_values->setObjectName(QStringLiteral("valueList"));
     m_values->setAccessibleName(QStringLiteral("Values to draw"));
     m_values->setMaximumWidth(150);

@@ -58,7 +58,9 @@ TrendWindow::TrendWindow(const TrendStore& store, std::function<DeviceLevels(int
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowFlags(Qt::Window | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
     m_device->setObjectName(QStringLiteral("deviceBox"));
+    m_device->setAccessibleName(QStringLiteral("Device"));
     m_group->setObjectName(QStringLiteral("groupBox"));
+    m_group->setAccessibleName(QStringLiteral("Group of curves"));
     m_channels->setObjectName(QStringLiteral("curveList"));
     m_channels->setAccessibleName(QStringLiteral("Curves to draw"));
     m_channels->setMaximumWidth(150);
@@ -84,6 +86,9 @@ TrendWindow::TrendWindow(const TrendStore& store, std::function<DeviceLevels(int
     auto* close = new QPushButton(QStringLiteral("&Close"), this);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_status, 1);
+    // No button is the default: Enter in the device or group box must not
+    // pause the curves or close the window.
+    m_pause->setAutoDefault(false);
     for (QPushButton* b : {reset, png, csv, close}) {
         b->setAutoDefault(false);
         buttons->addWidget(b);

@@ -17,6 +17,10 @@
 #include "logging/save_to_database_setup_dialog.h"
 #include "settings/configuration_dialog.h"
 #include "support/recording_operator.h"
+#include "trends/journal_window.h"
+#include "trends/log_viewer_window.h"
+#include "trends/trend_views.h"
+#include "trends/trend_window.h"
 
 namespace tarvo {
 namespace {
@@ -48,8 +52,8 @@ bool needsOwnName(QAccessible::Role role) {
     return kRoles.contains(role);
 }
 
-// Name and object of every control below `node`. The rows of a list are
-// its data, so the walk does not enter lists.
+// Name and object of every control below `node`. The rows of a list or a
+// combo box are its data, so the walk does not enter them.
 void collect(QAccessibleInterface* node, std::vector<std::pair<QString, QObject*>>& controls) {
     for (int i = 0; i < node->childCount(); ++i) {
         QAccessibleInterface* child = node->child(i);
@@ -57,7 +61,7 @@ void collect(QAccessibleInterface* node, std::vector<std::pair<QString, QObject*
             continue;
         if (needsOwnName(child->role()))
             controls.emplace_back(child->text(QAccessible::Name), child->object());
-        if (child->role() != QAccessible::List)
+        if (child->role() != QAccessible::List && child->role() != QAccessible::ComboBox)
             collect(child, controls);
     }
 }
@@ -97,6 +101,9 @@ TEST(Accessibility, EveryControlOfEveryWindowHasANameOfItsOwn) {
         {"Add Database Table", &w.addTable, 5},
         {"Modbus Protocol Communication", w.main.traceWindow(), 7},
         {"main window", &w.main, 114},
+        {"Trends", w.main.trendViews().openTrends(), 8},
+        {"Alarm Journal", w.main.trendViews().openJournal(), 4},
+        {"Log Viewer", w.main.trendViews().openLogViewer(), 6},
     };
     for (const auto& c : kWindows) {
         SCOPED_TRACE(c.window);
@@ -106,14 +113,20 @@ TEST(Accessibility, EveryControlOfEveryWindowHasANameOfItsOwn) {
         collect(QAccessible::queryAccessibleInterface(window), controls);
         EXPECT_GE(controls.size(), c.atLeast);
         std::map<QString, std::string> seen;
+        bool hasDefault = false; // an OK that Enter presses
+        for (const auto* button : window->findChildren<QPushButton*>())
+            hasDefault = hasDefault || button->isDefault();
         for (const auto& [name, object] : controls) {
-            const std::string id = object ? object->objectName().toStdString() : "?";
+            const std::string id = object ? object->objectName().toStdString() + " (" +
+                                                object->metaObject()->className() + ")"
+                                          : "?";
             EXPECT_FALSE(name.trimmed().isEmpty()) << id << " has no name";
             const auto [at, added] = seen.emplace(name, id);
             EXPECT_TRUE(added || name.isEmpty())
                 << id << " and " << at->second << " are both \"" << name.toStdString() << "\"";
             // Enter on a button that has the focus must press it, not OK.
-            if (const auto* button = qobject_cast<const QPushButton*>(object)) {
+            if (const auto* button = qobject_cast<const QPushButton*>(object);
+                button && hasDefault) {
                 EXPECT_TRUE(button->autoDefault()) << id << " hands Enter to the default button";
             }
         }
