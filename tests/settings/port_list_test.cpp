@@ -13,8 +13,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void build(const fs::path& root, const std::vector<std::string>& spec) {
-    for (const std::string& line : spec) {
+void build(const fs::path& root, const std::vector<std::string>& entries) {
+    for (const std::string& line : entries) {
         if (const auto arrow = line.find("->"); arrow != std::string::npos) {
             const fs::path link = root / line.substr(0, arrow);
             fs::create_directories(link.parent_path());
