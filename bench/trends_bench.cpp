@@ -21,6 +21,7 @@
 
 #include "devices/meter_list.h"
 #include "devices/register_map.h"
+#include "logging/log_file.h"
 #include "settings/settings.h"
 #include "trends/journal_file.h"
 #include "trends/log_viewer_window.h"
@@ -125,7 +126,7 @@ int main(int argc, char** argv) {
         std::uniform_real_distribution<float> amps(0, 50);
         long written = 0;
         while (written < megabytes * 1'000'000) {
-            const std::string row = formatStamp(t);
+            const std::string row = logTimeStamp(t);
             for (int address : {2, 3}) {
                 std::string r = row + "," + std::to_string(address);
                 const int values = address == 2 ? 42 : 27;

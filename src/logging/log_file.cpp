@@ -25,11 +25,7 @@ void appendValue(std::string& row, char delimiter, float value) {
 }
 
 void appendStamp(std::string& row, std::time_t time, char delimiter, int address) {
-    std::tm local{};
-    char stamp[32] = "";
-    if (localtime_r(&time, &local) != nullptr)
-        std::strftime(stamp, sizeof stamp, "%m/%d/%Y %H:%M:%S", &local);
-    row += stamp;
+    row += logTimeStamp(time);
     row += delimiter;
     char digits[16];
     const auto r = std::to_chars(digits, digits + sizeof digits, address);
@@ -60,6 +56,14 @@ bool writeRow(int fd, const std::string& row) {
 }
 
 } // namespace
+
+std::string logTimeStamp(std::time_t time) {
+    std::tm local{};
+    char stamp[32] = "";
+    if (localtime_r(&time, &local) != nullptr)
+        std::strftime(stamp, sizeof stamp, "%m/%d/%Y %H:%M:%S", &local);
+    return stamp;
+}
 
 char logDelimiter(int format) {
     switch (format) {

@@ -14,6 +14,10 @@ struct Settings;
 /// 3, a comma for anything else.
 char logDelimiter(int format);
 
+/// A time as the log file stamps its rows: "%m/%d/%Y %H:%M:%S", local time
+/// (for example 07/04/2026 14:05:09).
+std::string logTimeStamp(std::time_t time);
+
 /// The row a record adds to the log file, line feed included: time stamp
 /// ("%m/%d/%Y %H:%M:%S", local time), the address, then the values with
 /// "%.3f" and "." as the decimal point whatever the locale. Branch monitors

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "devices/register_map.h"
+#include "logging/log_file.h"
 
 namespace tarvo {
 namespace {
@@ -60,14 +61,6 @@ std::string journalPath(const std::string& logFile) {
     return p.string();
 }
 
-std::string formatStamp(std::time_t time) {
-    std::tm local{};
-    char stamp[32] = "";
-    if (localtime_r(&time, &local) != nullptr)
-        std::strftime(stamp, sizeof stamp, "%m/%d/%Y %H:%M:%S", &local);
-    return stamp;
-}
-
 bool parseStamp(const std::string& text, std::time_t& time) {
     int mon, day, year, h, m, s;
     char tail;
@@ -90,7 +83,7 @@ bool parseStamp(const std::string& text, std::time_t& time) {
 }
 
 std::string journalLine(const JournalEntry& e, char delimiter) {
-    std::string line = formatStamp(e.time);
+    std::string line = logTimeStamp(e.time);
     line += delimiter;
     line += std::to_string(e.address);
     line += delimiter;

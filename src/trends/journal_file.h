@@ -65,7 +65,5 @@ std::vector<std::string> splitDelimited(const std::string& line, char delimiter)
 
 /// Parses "%m/%d/%Y %H:%M:%S" as local time; false for anything else.
 bool parseStamp(const std::string& text, std::time_t& time);
-/// Formats a time as "%m/%d/%Y %H:%M:%S", local time.
-std::string formatStamp(std::time_t time);
 
 } // namespace tarvo

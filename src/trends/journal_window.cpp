@@ -13,6 +13,7 @@
 #include <set>
 
 #include "devices/register_map.h"
+#include "logging/log_file.h"
 #include "trends/trend_recorder.h"
 
 namespace tarvo {
@@ -141,7 +142,7 @@ void JournalWindow::updateDevices() {
 
 void JournalWindow::insertRow(int row, const JournalEntry& e) {
     m_table->insertRow(row);
-    const QString texts[6] = {QString::fromStdString(formatStamp(e.time)),
+    const QString texts[6] = {QString::fromStdString(logTimeStamp(e.time)),
                               QString::number(e.address),
                               QString::fromStdString(e.name),
                               QLatin1String(eventText(e.event)),

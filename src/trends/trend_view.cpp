@@ -23,6 +23,7 @@
 #include <map>
 
 #include "devices/register_map.h"
+#include "logging/log_file.h"
 #include "trends/journal_file.h"
 
 namespace tarvo {
@@ -377,7 +378,7 @@ std::string TrendView::exportCsv(const std::string& path) const {
         const std::int64_t t = m_source->timeMs(i);
         if (t < from || t > to)
             continue;
-        text += formatStamp(static_cast<std::time_t>(t / 1000));
+        text += logTimeStamp(static_cast<std::time_t>(t / 1000));
         for (const TrendCurve& c : m_curves) {
             text += ',';
             const float v = m_source->value(i, c.channel);
