@@ -4,11 +4,14 @@
 #include "logging/log_file.h"
 #include "session/app_state.h"
 #include "session/headless_logger.h"
+#include "transfer/settings_command.h"
 
 int main(int argc, char** argv) {
     tarvo::ignoreFileSizeSignal();
-    // Decided before any Qt object exists: the logger must start where there
-    // is no display.
+    // Decided before any Qt object exists: the logger and the settings
+    // command must start where there is no display.
+    if (tarvo::wantsSettingsCommand(argc, argv))
+        return tarvo::settingsMain(argc, argv);
     if (tarvo::wantsHeadless(argc, argv))
         return tarvo::headlessMain(argc, argv, TARVO_VERSION);
 

@@ -18,6 +18,7 @@
 #include "logging/logging_file_setup_dialog.h"
 #include "logging/odbc_command.h"
 #include "settings/configuration_dialog.h"
+#include "transfer/device_file_commands.h"
 #include "trends/trend_views.h"
 #include "ui_main_window.h"
 
@@ -82,6 +83,9 @@ MainWindow::MainWindow(AppState& state, Link& bus, Operator* op, QWidget* parent
          [this] { return m_state.selection.selectedAddress; }},
         [this] { return m_clock.now(); }, this);
     m_polling.setObserver(&m_trendViews->recorder());
+    m_deviceFiles = new DeviceFileCommands({state.master, bus, state.devices, m_operator, m_clock,
+                                            [this] { return m_state.selection.selectedAddress; }},
+                                           this);
     buildBreakerGrid();
     buildMenus();
     connect(m_ui->meterList, &QListWidget::itemSelectionChanged, this,
@@ -184,6 +188,7 @@ void MainWindow::buildMenus() {
         runConfigCommand([this](int address) { m_configCommands->onAlarmDelays(address); });
     });
     m_delaysAction->setObjectName(QStringLiteral("delaysAction"));
+    m_deviceFiles->addActions(config);
 
     QMenu* logging = m_menuBar->addMenu(QStringLiteral("&Logging"));
     logging->setObjectName(QStringLiteral("loggingMenu"));

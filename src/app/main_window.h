@@ -26,6 +26,7 @@ class MainWindow;
 namespace tarvo {
 
 class ConfigDialogs;
+class DeviceFileCommands;
 class OdbcCommand;
 class HelpViewer;
 class TraceWindow;
@@ -159,7 +160,8 @@ private:
     QPointer<HelpViewer> m_helpViewer;
     std::unique_ptr<ConfigDialogs> m_configDialogs;
     std::unique_ptr<ConfigCommands> m_configCommands;
-    TrendViews* m_trendViews = nullptr; // a child of the window
+    TrendViews* m_trendViews = nullptr;          // a child of the window
+    DeviceFileCommands* m_deviceFiles = nullptr; // a child of the window
 };
 
 } // namespace tarvo

@@ -66,14 +66,14 @@ int BreakerSetpointForm::writeChanged(ConfigRegisters& regs, Operator& op) {
 std::vector<FieldBinding> BreakerSetpointForm::bindings() {
     std::vector<FieldBinding> fields;
     for (auto& level : alarmLevels)
-        fields.push_back(FieldBinding::integerField(level, 0, 100));
+        fields.push_back(FieldBinding::integerField(level, 0, kLevelMaximum));
     for (auto& level : warningLevels)
-        fields.push_back(FieldBinding::integerField(level, 0, 100));
-    fields.push_back(FieldBinding::integerField(globalWarningLimit, 0, 100));
-    fields.push_back(FieldBinding::integerField(globalAlarmLimit, 0, 100));
+        fields.push_back(FieldBinding::integerField(level, 0, kLevelMaximum));
+    fields.push_back(FieldBinding::integerField(globalWarningLimit, 0, kLevelMaximum));
+    fields.push_back(FieldBinding::integerField(globalAlarmLimit, 0, kLevelMaximum));
     fields.push_back(FieldBinding::textField(panelName, 4));
-    fields.push_back(FieldBinding::integerField(globalAlarmHoldoff, 0, 65535));
-    fields.push_back(FieldBinding::integerField(globalWarningHoldoff, 0, 65535));
+    fields.push_back(FieldBinding::integerField(globalAlarmHoldoff, 0, kHoldoffMaximum));
+    fields.push_back(FieldBinding::integerField(globalWarningHoldoff, 0, kHoldoffMaximum));
     return fields;
 }
 
@@ -97,9 +97,9 @@ int BreakerDelayForm::writeChanged(ConfigRegisters& regs, Operator& op) {
 std::vector<FieldBinding> BreakerDelayForm::bindings() {
     std::vector<FieldBinding> fields;
     for (auto& delay : alarmDelays)
-        fields.push_back(FieldBinding::integerField(delay, 0, 65535));
+        fields.push_back(FieldBinding::integerField(delay, 0, kDelayMaximum));
     for (auto& delay : warningDelays)
-        fields.push_back(FieldBinding::integerField(delay, 0, 65535));
+        fields.push_back(FieldBinding::integerField(delay, 0, kDelayMaximum));
     fields.push_back(FieldBinding::textField(panelName, 4));
     return fields;
 }

@@ -32,6 +32,10 @@ public:
 
     enum class Global { WarningLimit, AlarmLimit, WarningHoldoff, AlarmHoldoff };
 
+    /// Alarm and warning levels are percent of the rating, 0 to 100.
+    static constexpr int kLevelMaximum = 100;
+    static constexpr int kHoldoffMaximum = 65535;
+
     /// Opening: reads both level blocks, takes the shared panel name.
     void open(ConfigRegisters& regs, const std::string& sharedPanelName);
 
@@ -73,6 +77,7 @@ public:
     static constexpr int warningDelayField(int breaker) { return kBreakers + breaker - 1; }
     static constexpr int kPanelNameField = 2 * kBreakers;
     static constexpr int kFieldCount = kPanelNameField + 1;
+    static constexpr int kDelayMaximum = 65535;
 
     /// Alarm delays (219-260) then warning delays (177-218).
     void open(ConfigRegisters& regs, const std::string& sharedPanelName);

@@ -9,7 +9,6 @@ namespace tarvo {
 namespace {
 
 constexpr std::int32_t kPhaseLossBits = 0x1C0;
-constexpr std::int32_t kEditLock = 0x8000;
 
 // Mask bit of each "Critical" box, in the order of CircuitAlarmForm::Critical.
 constexpr std::array<std::int32_t, CircuitAlarmForm::kCriticalBoxes> kCriticalBits = {
@@ -107,13 +106,13 @@ std::vector<FieldBinding> CircuitAlarmForm::bindings() {
     return {
         FieldBinding::textField(panelName, 4),
         FieldBinding::textField(boardName, 4),
-        FieldBinding::numberField(limits[CurrentOver], 0, 65535),
-        FieldBinding::numberField(limits[CurrentUnder], 0, 65535),
-        FieldBinding::numberField(limits[VoltageOver], 0, 65535),
-        FieldBinding::numberField(limits[VoltageUnder], 0, 65535),
-        FieldBinding::numberField(limits[KvaOver], 0, 65535),
-        FieldBinding::numberField(limits[KvaUnder], 0, 65535),
-        FieldBinding::integerField(phaseLossThreshold, 0, 65535),
+        FieldBinding::numberField(limits[CurrentOver], 0, kLimitMaximum),
+        FieldBinding::numberField(limits[CurrentUnder], 0, kLimitMaximum),
+        FieldBinding::numberField(limits[VoltageOver], 0, kLimitMaximum),
+        FieldBinding::numberField(limits[VoltageUnder], 0, kLimitMaximum),
+        FieldBinding::numberField(limits[KvaOver], 0, kLimitMaximum),
+        FieldBinding::numberField(limits[KvaUnder], 0, kLimitMaximum),
+        FieldBinding::integerField(phaseLossThreshold, 0, kLimitMaximum),
     };
 }
 
@@ -230,9 +229,11 @@ void CircuitPanelForm::setMeterEnable(ConfigRegisters& regs, Operator& op,
 
 std::vector<FieldBinding> CircuitPanelForm::bindings() {
     return {
-        FieldBinding::textField(headerPanelName, 4), FieldBinding::textField(panelNameEdit, 4),
-        FieldBinding::textField(headerBoardName, 4), FieldBinding::textField(boardNameEdit, 4),
-        FieldBinding::integerField(ctSize, 1, 5999),
+        FieldBinding::textField(headerPanelName, 4),
+        FieldBinding::textField(panelNameEdit, 4),
+        FieldBinding::textField(headerBoardName, 4),
+        FieldBinding::textField(boardNameEdit, 4),
+        FieldBinding::integerField(ctSize, kCtSizeMinimum, kCtSizeMaximum),
     };
 }
 

@@ -37,6 +37,10 @@ public:
         CriticalPhaseLoss,
     };
     static constexpr int kCriticalBoxes = 7;
+    /// Bits 0 to 8 of the critical mask are boxes; 9 to 15 are always 0.
+    static constexpr std::int32_t kCriticalMaskBits = 0x1FF;
+    /// Limits and the phase loss threshold as the fields take them.
+    static constexpr int kLimitMaximum = 65535;
 
     /// Field indices in validation order.
     enum Field {
@@ -91,6 +95,15 @@ class CircuitPanelForm : public ConfigForm {
 public:
     enum class Box { Unchecked, Checked, Indeterminate };
     static constexpr int kMeters = 8;
+    static constexpr int kCtSizeMinimum = 1;
+    static constexpr int kCtSizeMaximum = 5999;
+    /// Bit 15 of register 72: the device forbids changing the board name and
+    /// the meter selection.
+    static constexpr std::int32_t kEditLock = 0x8000;
+
+    /// The bits of register 72 that the Meter Enable SET writes: meters 1 to
+    /// 8 on a CircuitMeter8, 1 to 6 on anything else.
+    static std::int32_t meterBits(DeviceKind kind) { return kind == CircuitMeter8 ? 0xFF : 0x3F; }
 
     enum Field {
         HeaderPanelNameField,

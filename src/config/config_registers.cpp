@@ -22,7 +22,13 @@ bool ConfigRegisters::isCircuitMeter() const {
 }
 
 bool ConfigRegisters::read(int first, int count, std::span<std::int32_t> values) {
-    return m_master.readHoldingRegisters(m_port, m_address, first, count, values) == Ok;
+    const ModbusResult result =
+        m_master.readHoldingRegisters(m_port, m_address, first, count, values);
+    if (result == Ok)
+        return true;
+    ++m_failedReads;
+    m_lastReadFailure = result;
+    return false;
 }
 
 ConfigRegisters::FirmwareVersion ConfigRegisters::readFirmwareVersion() {
@@ -89,6 +95,10 @@ ModbusResult ConfigRegisters::readCriticalMask(std::int32_t& mask) {
     const ModbusResult result =
         m_master.readHoldingRegisters(m_port, m_address, kCriticalMask, 1, reg);
     mask = result == Ok ? reg[0] : kCriticalMaskFill;
+    if (result != Ok) {
+        ++m_failedReads;
+        m_lastReadFailure = result;
+    }
     return result;
 }
 
@@ -114,17 +124,17 @@ bool ConfigRegisters::readRegister(int reg, std::int32_t& value) {
     return true;
 }
 
-void ConfigRegisters::writeRegister(int reg, std::int64_t value) {
+ModbusResult ConfigRegisters::writeRegister(int reg, std::int64_t value) {
     // The master takes an int; a value that does not fit is out of its
     // range anyway and must be refused without sending, not wrapped.
     const int sent = value < 0 || value > 65535 ? -1 : static_cast<int>(value);
-    (void)m_master.writeSingleRegister(m_port, m_address, reg, sent);
+    return m_master.writeSingleRegister(m_port, m_address, reg, sent);
 }
 
 void ConfigRegisters::writeName(int firstRegister, std::string_view text) {
     const auto regs = encodeName(text);
-    writeRegister(firstRegister, regs[0]);
-    writeRegister(firstRegister + 1, regs[1]);
+    (void)writeRegister(firstRegister, regs[0]);
+    (void)writeRegister(firstRegister + 1, regs[1]);
 }
 
 int ConfigRegisters::writeChanged(int firstRegister, std::span<const std::int32_t> values,
@@ -133,7 +143,7 @@ int ConfigRegisters::writeChanged(int firstRegister, std::span<const std::int32_
     for (std::size_t i = 0; i < values.size() && i < lastReadCopy.size(); ++i) {
         if (values[i] == lastReadCopy[i])
             continue;
-        writeRegister(firstRegister + static_cast<int>(i), values[i]);
+        (void)writeRegister(firstRegister + static_cast<int>(i), values[i]);
         ++sent;
     }
     return sent;
@@ -141,7 +151,7 @@ int ConfigRegisters::writeChanged(int firstRegister, std::span<const std::int32_
 
 void ConfigRegisters::writeAll(std::span<const RegisterWrite> writes) {
     for (const RegisterWrite& w : writes)
-        writeRegister(w.reg, w.value);
+        (void)writeRegister(w.reg, w.value);
 }
 
 std::string ConfigRegisters::decodeName(std::int32_t first, std::int32_t second) {

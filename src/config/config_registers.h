@@ -118,8 +118,16 @@ public:
     /// One register; `value` is untouched when the read fails.
     bool readRegister(int reg, std::int32_t& value);
 
-    /// One function-6 write; the result is not examined.
-    void writeRegister(int reg, std::int64_t value);
+    /// One function-6 write. The forms do not examine the result; a restore
+    /// from a settings file stops at the first failure.
+    ModbusResult writeRegister(int reg, std::int64_t value);
+
+    /// Reads that failed since this object was made. The readers hide a
+    /// failure behind their fill, which a form shows; a backup must not
+    /// save a fill as if the device held it.
+    int failedReads() const { return m_failedReads; }
+    /// The result of the last failed read; Ok when none failed.
+    ModbusResult lastReadFailure() const { return m_lastReadFailure; }
 
     /// Pads `text` with spaces to 4 bytes and writes bytes 1, 2 to
     /// `firstRegister` and bytes 3, 4 to the next, each byte taken unsigned.
@@ -150,6 +158,8 @@ private:
     Transport& m_port;
     const DeviceTable& m_devices;
     int m_address;
+    int m_failedReads = 0;
+    ModbusResult m_lastReadFailure = Ok;
 };
 
 } // namespace tarvo

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <functional>
+
+#include <QObject>
+#include <QString>
+
+#include "transfer/device_settings.h"
+
+class QMenu;
+class QWidget;
+
+namespace tarvo {
+
+class Clock;
+class Operator;
+
+/// What the settings-file commands reach: the bus (never owned), the
+/// operator and the selected device.
+struct DeviceFileContext {
+    ModbusMaster& master;
+    Transport& port;
+    const DeviceTable& devices;
+    Operator& op;
+    const Clock& clock;
+    std::function<int()> selectedAddress;
+};
+
+/// The Config menu's settings-file commands: "Save Device Settings...",
+/// "Compare Device with File...", "Write File to Device..." and "Compare Two
+/// Files...". They run from menu actions, outside the one-second tick, and
+/// reach the device through the forms' register access.
+class DeviceFileCommands : public QObject {
+    Q_OBJECT
+
+public:
+    DeviceFileCommands(const DeviceFileContext& context, QWidget* parent);
+
+    void addActions(QMenu* config);
+
+    void saveDeviceSettings();
+    void compareWithFile();
+    void writeFileToDevice();
+    void compareTwoFiles();
+
+    /// The file chooser (`save` for a new file); an empty name is Cancel.
+    /// Tests replace it.
+    std::function<QString(const QString& title, bool save)> chooseFile;
+    /// A Yes/No question with the lines behind it; tests replace it.
+    std::function<bool(const QString& question, const QString& details)> ask;
+
+private:
+    bool deviceSelected();
+    bool readDevice(DeviceSettings& out);
+    bool readFile(const QString& title, DeviceSettings& out, QString* path = nullptr);
+    void report(const QString& text, const QString& details);
+    DeviceAccess access();
+
+    DeviceFileContext m_context;
+    QWidget* m_parent;
+};
+
+} // namespace tarvo
