@@ -1,0 +1,94 @@
+// `tarvo settings` run as a process against the simulator: its exit statuses.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "sim/child_process.h"
+#include "sim/server.h"
+
+namespace tarvo {
+namespace {
+
+struct ExitCase {
+    const char* fault;
+    std::vector<std::string> args; // after "settings"; PORT stands for the simulator's line
+    int status;
+    const char* says;
+};
+
+TEST(SettingsCommand, ExitStatuses) {
+    // The children inherit standard input: without a terminal there, a
+    // restore without --yes must write nothing, even when run from a shell.
+    ASSERT_NE(std::freopen("/dev/null", "r", stdin), nullptr);
+    test::TempDir dir;
+    sim::PtyServer sim;
+    sim.bus().addDevice(sim::Model::Branch, 3, "PNL1");
+    sim.bus().addDevice(sim::Model::Circuit8, 4, "MTRB");
+    const std::string a = dir.file("a.tds");
+    const std::string b = dir.file("b.tds");
+    const std::string junk = dir.file("junk.tds");
+    std::ofstream(junk) << "port /dev/ttyUSB0\n";
+    const ExitCase first[] = {
+        {"missing address taken as address 0", {"backup", "--port", "PORT", a}, 2, "--address"},
+        {"silent address saved as a file of fills",
+         {"backup", "--port", "PORT", "--address", "9", a},
+         3,
+         "Timeout"},
+        {"backup not reported done", {"backup", "--port", "PORT", "--address", "3", a}, 0, "Saved"},
+    };
+    const ExitCase second[] = {
+        {"unchanged device reported different",
+         {"compare", "--port", "PORT", "--address", "3", a},
+         0,
+         "0 settings differ"},
+        {"changed device reported the same",
+         {"compare", "--port", "PORT", "--address", "3", b},
+         1,
+         "breaker 7 alarm level: file 85 %, device 80 %"},
+        {"two files need a port", {"compare", a, b}, 1, "first 80 %, second 85 %"},
+        {"foreign file compared",
+         {"compare", "--port", "PORT", "--address", "3", junk},
+         4,
+         "line 1"},
+        {"restore without terminal or --yes writes",
+         {"restore", "--port", "PORT", "--address", "3", b},
+         2,
+         "--yes"},
+        {"branch file written to a circuit meter",
+         {"restore", "--port", "PORT", "--address", "4", "--yes", b},
+         4,
+         "CircuitMeter8"},
+        {"restore not reported done",
+         {"restore", "--port", "PORT", "--address", "3", "--yes", b},
+         0,
+         "Written: 1 settings"},
+        {"restored device still reported different",
+         {"compare", "--port", "PORT", "--address", "3", b},
+         0,
+         "0 settings differ"},
+    };
+    const auto run = [&](const ExitCase& c) {
+        std::vector<std::string> argv{TARVO_PROGRAM, "settings"};
+        for (const std::string& arg : c.args)
+            argv.push_back(arg == "PORT" ? sim.slavePath() : arg);
+        std::string out;
+        EXPECT_EQ(test::runProgram(argv, out), c.status) << c.fault << "\n" << out;
+        EXPECT_NE(out.find(c.says), std::string::npos) << c.fault << "\n" << out;
+    };
+    for (const ExitCase& c : first)
+        run(c);
+    std::stringstream text;
+    text << std::ifstream(a).rdbuf();
+    std::string changed = text.str();
+    const std::string line = "breaker 7 alarm level = 80 % [141: 80]";
+    changed.replace(changed.find(line), line.size(), "breaker 7 alarm level = 85 % [141: 85]");
+    std::ofstream(b) << changed;
+    for (const ExitCase& c : second)
+        run(c);
+    EXPECT_EQ(sim.bus().registerValue(3, 141), 85);
+}
+
+} // namespace
+} // namespace tarvo
