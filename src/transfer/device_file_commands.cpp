@@ -154,19 +154,25 @@ void DeviceFileCommands::writeFileToDevice() {
     if (!readFile(QStringLiteral("Write File to Device"), file) || !readDevice(device))
         return;
     // A clone to another panel keeps the target's names; a restore of the
-    // same panel brings them back. Only the operator knows which this is.
-    const bool names = ask(QStringLiteral("Write the names in the file too?\n\nAnswer No to keep "
-                                          "the device's own names, as a copy to another panel "
-                                          "usually should."),
-                           {});
-    const RestorePlan plan = planRestore(file, device, names);
+    // same panel brings them back. Only the operator knows which this is,
+    // and is asked only when the names differ and the file can be written.
+    RestorePlan plan = planRestore(file, device, false);
     if (!plan.refused.empty()) {
         m_context.op.showMessage("Refused: " + plan.refused + ". Nothing was written.");
         return;
     }
+    RestorePlan withNames = planRestore(file, device, true);
+    const bool namesDiffer = withNames.writes.size() != plan.writes.size();
+    if (namesDiffer &&
+        ask(QStringLiteral("Write the names in the file too?\n\nAnswer No to keep the device's "
+                           "own names, as a copy to another panel usually should."),
+            {}))
+        plan = std::move(withNames);
     if (plan.writes.empty()) {
-        m_context.op.showMessage("Nothing to write: the device holds the file's settings." +
-                                 (plan.locked.empty() ? std::string() : "\n" + describePlan(plan)));
+        m_context.op.showMessage(
+            std::string("Nothing to write: the device holds the file's settings") +
+            (namesDiffer ? ", apart from the names it keeps." : ".") +
+            (plan.locked.empty() ? std::string() : "\n" + describePlan(plan)));
         return;
     }
     if (!ask(QStringLiteral("Write %1 settings to the device at address %2?")
