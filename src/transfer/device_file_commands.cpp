@@ -33,6 +33,12 @@ DeviceFileCommands::DeviceFileCommands(const DeviceFileContext& context, QWidget
         box.setDetailedText(details);
         return box.exec() == QMessageBox::Yes;
     };
+    showReport = [this](const QString& message, const QString& details) {
+        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Tarvo"), message, QMessageBox::Ok,
+                        m_parent);
+        box.setDetailedText(details);
+        box.exec();
+    };
 }
 
 void DeviceFileCommands::addActions(QMenu* config) {
@@ -84,13 +90,6 @@ bool DeviceFileCommands::readFile(const QString& title, DeviceSettings& out, QSt
     return true;
 }
 
-void DeviceFileCommands::report(const QString& message, const QString& details) {
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Tarvo"), message, QMessageBox::Ok,
-                    m_parent);
-    box.setDetailedText(details);
-    box.exec();
-}
-
 void DeviceFileCommands::saveDeviceSettings() {
     if (!deviceSelected())
         return;
@@ -123,8 +122,8 @@ void DeviceFileCommands::compareWithFile() {
         m_context.op.showMessage("The device holds the file's settings.");
         return;
     }
-    report(QStringLiteral("%1 settings differ. Nothing was written.").arg(differences.size()),
-           text(describeDifferences(differences)));
+    showReport(QStringLiteral("%1 settings differ. Nothing was written.").arg(differences.size()),
+               text(describeDifferences(differences)));
 }
 
 void DeviceFileCommands::compareTwoFiles() {
@@ -142,8 +141,8 @@ void DeviceFileCommands::compareTwoFiles() {
         m_context.op.showMessage("The two files hold the same settings.");
         return;
     }
-    report(QStringLiteral("%1 settings differ.").arg(differences.size()),
-           text(describeDifferences(differences, "first", "second")));
+    showReport(QStringLiteral("%1 settings differ.").arg(differences.size()),
+               text(describeDifferences(differences, "first", "second")));
 }
 
 void DeviceFileCommands::writeFileToDevice() {
@@ -185,9 +184,9 @@ void DeviceFileCommands::writeFileToDevice() {
         BusyCursor busy(m_context.op);
         result = executeRestore(access(), m_context.clock, plan, file);
     }
-    report(result.ok() ? QStringLiteral("The device took every setting written.")
-                       : QStringLiteral("The device does not hold every setting of the file."),
-           text(describeRestore(result)));
+    showReport(result.ok() ? QStringLiteral("The device took every setting written.")
+                           : QStringLiteral("The device does not hold every setting of the file."),
+               text(describeRestore(result)));
 }
 
 } // namespace tarvo

@@ -48,12 +48,13 @@ public:
     std::function<QString(const QString& title, bool save)> chooseFile;
     /// A Yes/No question with the lines behind it; tests replace it.
     std::function<bool(const QString& question, const QString& details)> ask;
+    /// A result with the lines behind it (a message box); tests replace it.
+    std::function<void(const QString& text, const QString& details)> showReport;
 
 private:
     bool deviceSelected();
     bool readDevice(DeviceSettings& out);
     bool readFile(const QString& title, DeviceSettings& out, QString* path = nullptr);
-    void report(const QString& text, const QString& details);
     DeviceAccess access();
 
     DeviceFileContext m_context;
