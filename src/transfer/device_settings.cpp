@@ -357,7 +357,8 @@ RestoreReport executeRestore(const DeviceAccess& device, const Clock& clock,
             report.written.end())
             continue;
         if (writeValues(def, file, after.kind) != writeValues(def, after, after.kind))
-            report.notTaken.push_back(def.name + ": device holds " + withUnit(def, after));
+            report.notTaken.push_back(def.name + " (register " + std::to_string(def.reg) +
+                                      "): device holds " + withUnit(def, after));
     }
     return report;
 }

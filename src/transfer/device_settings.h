@@ -146,7 +146,7 @@ struct RestoreReport {
     std::string failed; ///< the setting whose write failed, with register and result
     std::vector<std::string> notWritten;
     DeviceReadResult readBack;
-    std::vector<std::string> notTaken; ///< "name: device holds 85 %"
+    std::vector<std::string> notTaken; ///< "name (register 141): device holds 85 %"
     bool ok() const { return failed.empty() && readBack.ok() && notTaken.empty(); }
 };
 

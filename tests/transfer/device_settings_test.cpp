@@ -193,7 +193,7 @@ TEST(DeviceSettings, RestoreWritesOnlyDifferencesInOrderAndReadsBack) {
          {{141, 80}, {178, 5}},
          "",
          {},
-         {"breaker 7 alarm level: device holds 85 %"}},
+         {"breaker 7 alarm level (register 141): device holds 85 %"}},
         {"lock engaged meanwhile not reported",
          Model::Circuit8,
          {{29, 200}, {72, 0x07}, {30, 1}},
