@@ -28,8 +28,6 @@ TEST(SettingsCommand, ExitStatuses) {
     sim.bus().addDevice(sim::Model::Circuit8, 4, "MTRB");
     const std::string a = dir.file("a.tds");
     const std::string b = dir.file("b.tds");
-    const std::string junk = dir.file("junk.tds");
-    std::ofstream(junk) << "port /dev/ttyUSB0\n";
     const ExitCase first[] = {
         {"missing address taken as address 0", {"backup", "--port", "PORT", a}, 2, "--address"},
         {"silent address saved as a file of fills",
@@ -48,10 +46,6 @@ TEST(SettingsCommand, ExitStatuses) {
          1,
          "breaker 7 alarm level: file 85 %, device 80 %"},
         {"two files need a port", {"compare", a, b}, 1, "first 80 %, second 85 %"},
-        {"foreign file compared",
-         {"compare", "--port", "PORT", "--address", "3", junk},
-         4,
-         "line 1"},
         {"restore without terminal or --yes writes",
          {"restore", "--port", "PORT", "--address", "3", b},
          2,
