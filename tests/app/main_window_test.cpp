@@ -19,6 +19,7 @@
 #include "app/main_window.h"
 #include "link/trace_window.h"
 #include "sim/server.h"
+#include "support/fake_clock.h"
 #include "support/local_zone.h"
 #include "support/qt_application.h"
 #include "support/recording_operator.h"
@@ -280,10 +281,7 @@ TEST_F(MainWindowTest, ConfigMenuCommandsAndTheAlarmReset) {
     EXPECT_EQ(op.busyDepth, 0);
 }
 
-struct FakeClock : Clock {
-    std::time_t t = 1783173909; // 07/04/2026 14:05:09 UTC
-    std::time_t now() const override { return t; }
-};
+using test::FakeClock;
 
 // Clicks `button` of the next modal dialog once it runs.
 void answerNextDialog(const char* button, int afterMs = 0) {

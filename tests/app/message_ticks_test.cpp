@@ -13,6 +13,7 @@
 #include "logging/log_variables.h"
 #include "logging/odbc_test_support.h"
 #include "sim/server.h"
+#include "support/fake_clock.h"
 #include "support/local_zone.h"
 
 namespace tarvo {
@@ -21,10 +22,7 @@ namespace {
 [[maybe_unused]] auto* const kOdbc =
     ::testing::AddGlobalTestEnvironment(new test::SharedOdbcConfig);
 
-struct FakeClock : Clock {
-    std::time_t t = 1783173909; // 07/04/2026 14:05:09 UTC
-    std::time_t now() const override { return t; }
-};
+using test::FakeClock;
 
 // Runs the event loop until `condition` holds; false after 10 s without it.
 // (QTRY_* would only return from the test, which GoogleTest counts as passed.)

@@ -10,6 +10,7 @@
 #include "session/app_state.h"
 #include "session/sampling.h"
 #include "sim/server.h"
+#include "support/fake_clock.h"
 #include "support/local_zone.h"
 #include "support/recording_operator.h"
 #include "support/temp_dir.h"
@@ -22,10 +23,7 @@ using test::SharedOdbcConfig;
 
 [[maybe_unused]] auto* const kOdbc = ::testing::AddGlobalTestEnvironment(new SharedOdbcConfig);
 
-struct FakeClock : Clock {
-    std::time_t t = 1783173909; // 07/04/2026 14:05:09 UTC
-    std::time_t now() const override { return t; }
-};
+using test::FakeClock;
 
 TEST(DatabaseSampling, EachDevicesValuesReachBothSinks) {
     if (!test::OdbcConfig::sqliteDriverPresent())

@@ -2,15 +2,13 @@
 #include <gtest/gtest.h>
 
 #include "core/text_operator.h"
+#include "support/fake_clock.h"
 #include "support/local_zone.h"
 
 namespace tarvo {
 namespace {
 
-struct FakeClock : Clock {
-    std::time_t t = 0;
-    std::time_t now() const override { return t; }
-};
+using test::FakeClock;
 
 // One step of a run: `message` (or "|" to end a round, "$" to finish) raised
 // `times` times, `every` seconds apart, from `at` seconds after 10:00:00.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "session/app_state.h"
+#include "support/fake_clock.h"
 #include "support/fake_transport.h"
 #include "support/local_zone.h"
 #include "support/recording_operator.h"
@@ -26,10 +27,7 @@ using test::readReply;
 [[maybe_unused]] void* const kKeepOdbc = dlopen("libodbc.so.2", RTLD_NOW | RTLD_NODELETE);
 [[maybe_unused]] void* const kKeepOdbcInst = dlopen("libodbcinst.so.2", RTLD_NOW | RTLD_NODELETE);
 
-struct FakeClock : Clock {
-    std::time_t t = 0;
-    std::time_t now() const override { return t; }
-};
+using test::FakeClock;
 
 // A sampler over an empty meter list with database logging on, so the
 // schedule can be watched tick by tick without a bus. A pass is seen by the
