@@ -364,7 +364,7 @@ RestoreReport executeRestore(const DeviceAccess& device, const Clock& clock,
 }
 
 std::string describeRestore(const RestoreReport& report) {
-    std::string text = "Written: " + std::to_string(report.written.size()) + " settings.\n";
+    std::string text = "Settings written: " + std::to_string(report.written.size()) + ".\n";
     if (!report.failed.empty()) {
         text += "Writing " + report.failed + ". Stopped there.\n";
         if (!report.written.empty())

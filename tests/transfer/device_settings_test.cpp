@@ -163,21 +163,21 @@ TEST(DeviceSettings, RestoreWritesOnlyDifferencesInOrderAndReadsBack) {
          false,
          {},
          {{51, 20}, {141, 80}, {178, 5}},
-         "Written: 3 settings.\n"},
+         "Settings written: 3.\n"},
         {"names not written when asked to",
          Model::Branch,
          {{273, 0x5858}},
          true,
          {},
          {{273, 0x504E}, {274, 0x4C31}},
-         "Written: 1 settings.\n"},
+         "Settings written: 1.\n"},
         {"written past a failed write",
          Model::Branch,
          {{51, 30}, {141, 85}, {178, 7}},
          false,
          silent,
          {{51, 20}, {141, 80}},
-         "Written: 1 settings.\nWriting breaker 7 alarm level (register 141): Err #1, Timeout "
+         "Settings written: 1.\nWriting breaker 7 alarm level (register 141): Err #1, Timeout "
          "Waiting For Response. Stopped there.\nWritten before: breaker 1 rating\nNot written: "
          "breaker 2 warning delay\n"},
         {"a value the device dropped reported as taken",
@@ -186,7 +186,7 @@ TEST(DeviceSettings, RestoreWritesOnlyDifferencesInOrderAndReadsBack) {
          false,
          revert,
          {{141, 80}, {178, 5}},
-         "Written: 2 settings.\nDid not take: breaker 7 alarm level (register 141): device "
+         "Settings written: 2.\nDid not take: breaker 7 alarm level (register 141): device "
          "holds 85 %\n"},
         {"locked meter change written",
          Model::Circuit8,
@@ -194,7 +194,7 @@ TEST(DeviceSettings, RestoreWritesOnlyDifferencesInOrderAndReadsBack) {
          false,
          {},
          {},
-         "Written: 0 settings.\n"},
+         "Settings written: 0.\n"},
     };
     for (const RestoreCase& c : cases) {
         Bench bench{{c.model, 3}};

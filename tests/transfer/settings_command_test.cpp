@@ -57,7 +57,7 @@ TEST(SettingsCommand, ExitStatuses) {
         {"restore not reported done",
          {"restore", "--port", "PORT", "--address", "3", "--yes", b},
          0,
-         "Written: 1 settings"},
+         "Settings written: 1"},
     };
     const auto run = [&](const ExitCase& c) {
         std::vector<std::string> argv{TARVO_PROGRAM, "settings"};
