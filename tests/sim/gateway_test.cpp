@@ -90,7 +90,7 @@ protected:
     void SetUp() override {
         bus.addDevice(sim::Model::Branch, 2, "PNL1");
         bus.addDevice(sim::Model::Circuit8, 3);
-        bus.setLateDelay(1000ms);
+        bus.setLateDelay(900ms); // just past the 831 ms a 3-register read waits
         ASSERT_TRUE(port.open(server.portName())) << server.portName();
     }
     bool modbusTcp() const { return GetParam() == GatewayMode::ModbusTcp; }
@@ -112,7 +112,7 @@ TEST_P(Gateway, EachFaultGivesItsResultAndTheNextTransactionItsOwnReply) {
         EXPECT_EQ(master.readHoldingRegisters(port, 2, 0, 3, values),
                   modbusTcp() ? c.modbusTcp : c.rtuOverTcp);
         if (c.fault == Fault::LateReply)
-            std::this_thread::sleep_for(400ms); // the late reply is waiting now
+            std::this_thread::sleep_for(800ms); // the late reply has come by now
         // Another device's block: a leftover of the reply above would show
         // as the wrong address or values.
         values.fill(-1);
