@@ -107,11 +107,19 @@ const char* ModbusMaster::resultText(int code) {
 
 ReadResult ModbusMaster::exchange(Transport& port, std::span<const std::uint8_t> request,
                                   std::span<std::uint8_t> reply, std::size_t& received) {
-    m_trace.recordSend(request);
     port.drain();
     port.write(request);
+    // A link that reframes (Modbus TCP) shows the bytes as they went over
+    // the wire; the receive line starts after the send line it shows.
+    const bool wire = port.reframes();
+    const std::size_t shown = wire ? port.wireSent().size() : request.size();
+    m_trace.recordSend(wire ? port.wireSent() : request);
+    const auto recordReply = [&](std::span<const std::uint8_t> got) {
+        m_trace.recordReceive(wire ? port.wireReceived() : got, shown);
+        m_trace.requestRepaint();
+    };
     received = 0;
-    if (m_adapterEchoes && *m_adapterEchoes && request.size() <= m_echo.size()) {
+    if (m_adapterEchoes && *m_adapterEchoes && !wire && request.size() <= m_echo.size()) {
         // The echo comes back at once, whole: a read of exactly its length
         // stops when it is in. Anything other than our own request is the
         // start of the reply (the adapter did not echo this time) and is
@@ -121,8 +129,7 @@ ReadResult ModbusMaster::exchange(Transport& port, std::span<const std::uint8_t>
         const ReadResult r = port.read(echo, echoed);
         echoed = std::min(echoed, echo.size());
         if (r != ReadOk || echoed == 0) {
-            m_trace.recordReceive({}, request.size());
-            m_trace.requestRepaint();
+            recordReply({});
             return ReadNothing;
         }
         if (!std::equal(echo.begin(), echo.begin() + static_cast<std::ptrdiff_t>(echoed),
@@ -132,16 +139,14 @@ ReadResult ModbusMaster::exchange(Transport& port, std::span<const std::uint8_t>
             std::size_t rest = 0;
             const ReadResult more = port.read(reply.subspan(kept), rest);
             received = kept + (more == ReadNothing ? 0 : std::min(rest, reply.size() - kept));
-            m_trace.recordReceive(reply.first(received), request.size());
-            m_trace.requestRepaint();
+            recordReply(reply.first(received));
             return more == ReadOverflow ? ReadOverflow : ReadOk;
         }
     }
     const ReadResult result = port.read(reply, received);
     if (received > reply.size())
         received = reply.size();
-    m_trace.recordReceive(reply.first(received), request.size());
-    m_trace.requestRepaint();
+    recordReply(reply.first(received));
     return result;
 }
 

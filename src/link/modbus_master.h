@@ -31,8 +31,9 @@ enum ModbusResult : int {
 ///
 /// Each transaction is one blocking call on the caller's thread: it checks its
 /// arguments (10 at once, with nothing traced, sent or read), builds the frame,
-/// records it in the trace, drains the input, sends, reads the reply with the
-/// port's time-outs, records what arrived, asks a live trace window to repaint
+/// drains the input, sends, records the request in the trace (as it went over
+/// the wire, for a link that reframes it), reads the reply with the port's
+/// time-outs, records what arrived, asks a live trace window to repaint
 /// and checks the reply field by field. A silent slave costs the full read
 /// time-out (800 ms + 1 ms per requested byte). There is no retry.
 ///

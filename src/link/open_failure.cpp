@@ -1,5 +1,7 @@
 #include "link/open_failure.h"
 
+#include "link/tcp_link.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -157,6 +159,38 @@ std::string openFailureText(const std::string& portName, const OpenResult& resul
                ". Choose a serial device such as /dev/ttyUSB0.";
     default:
         return text + path + ": " + std::strerror(result.error);
+    }
+}
+
+std::string gatewayFailureText(const std::string& portName, const OpenResult& result,
+                               std::chrono::milliseconds timeout) {
+    const std::string text = "Unable to open " + portName + "\n";
+    const std::optional<GatewayAddress> gateway = parseGatewayName(portName);
+    if (!gateway || result.error == EINVAL)
+        return text + portName +
+               " is not a gateway address. Write rtu+tcp://HOST:PORT for a gateway that "
+               "passes RTU frames, or modbus+tcp://HOST:PORT for a Modbus TCP gateway (port "
+               "502 when left out).";
+    const std::string& host = gateway->host;
+    const std::string& port = gateway->service;
+    switch (result.error) {
+    case ENXIO:
+        return text + host +
+               " is not a known host name: check the spelling, or give the "
+               "gateway's IP address.";
+    case ECONNREFUSED:
+        return text + host + " refused the connection on port " + port +
+               ": is the gateway's Modbus server on, and is " + port + " its port?";
+    case ETIMEDOUT:
+        return text + host + " did not answer on port " + port + " within " +
+               std::to_string(timeout.count()) +
+               " ms: is the gateway on and reachable, and does a firewall let port " + port +
+               " through?";
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+        return text + host + " cannot be reached: check the network cable and the address.";
+    default:
+        return text + host + " port " + port + ": " + std::strerror(result.error);
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 
@@ -35,5 +36,13 @@ PortFacts lookUpPortFacts(const std::string& path, int error,
 /// other errno is given as the system's text.
 std::string openFailureText(const std::string& portName, const OpenResult& result,
                             const PortFacts& facts);
+
+/// The operator's message for a gateway (rtu+tcp://, modbus+tcp://) that
+/// could not be reached: "Unable to open <name>", then the cause told apart
+/// by the errno TcpLink::open gives (a malformed name with the forms to
+/// write, an unknown host, a refused connection, no answer within
+/// `timeout`, an unreachable network) and what to check.
+std::string gatewayFailureText(const std::string& portName, const OpenResult& result,
+                               std::chrono::milliseconds timeout);
 
 } // namespace tarvo

@@ -38,6 +38,14 @@ public:
     /// open to its close; a transport with nothing to open (a test's register
     /// bank) always is.
     virtual bool isOpen() const { return true; }
+
+    /// Whether the bytes on the wire differ from the frames handed over and
+    /// read back (a Modbus TCP gateway: a header in front, no CRC). The trace
+    /// then shows wireSent() and wireReceived(): the last request and reply
+    /// as they went over the wire.
+    virtual bool reframes() const { return false; }
+    virtual std::span<const std::uint8_t> wireSent() const { return {}; }
+    virtual std::span<const std::uint8_t> wireReceived() const { return {}; }
 };
 
 } // namespace tarvo

@@ -8,7 +8,7 @@
 #include "link/counters.h"
 #include "link/device_table.h"
 #include "link/modbus_master.h"
-#include "link/serial_port.h"
+#include "link/port_link.h"
 #include "logging/odbc_library.h"
 #include "logging/sample_queue.h"
 #include "settings/settings.h"
@@ -42,7 +42,9 @@ struct LinkState {
 /// The process-wide state: one instance, owned by main() and passed by
 /// reference to whatever needs it. Nothing here is a global.
 struct AppState {
-    SerialPort port;
+    /// A serial line or a gateway, by the port name; a gateway's reply
+    /// time-out follows the settings' `reply_timeout`.
+    PortLink port{&settings.replyTimeout};
     LinkState link;
     DeviceTable devices;
     CommTrace trace;

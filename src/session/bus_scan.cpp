@@ -10,6 +10,7 @@
 #include "devices/register_map.h"
 #include "link/open_failure.h"
 #include "link/serial_port.h"
+#include "link/tcp_link.h"
 #include "session/app_state.h"
 #include "session/link_keeper.h"
 
@@ -29,7 +30,12 @@ std::string number(int value, std::size_t width = 0) {
 
 } // namespace
 
-std::string explainOpenFailure(const std::string& portName, const OpenResult& result) {
+std::string explainOpenFailure(const std::string& portName, const OpenResult& result,
+                               int replyTimeoutMs) {
+    if (isGatewayName(portName))
+        return gatewayFailureText(portName, result,
+                                  replyTimeoutMs > 0 ? std::chrono::milliseconds(replyTimeoutMs)
+                                                     : TcpLink::kDefaultReplyTimeout);
     const std::string path = SerialPort::devicePath(portName);
     return openFailureText(portName, result, lookUpPortFacts(path, result.error));
 }
@@ -53,7 +59,8 @@ void BusScan::openPort(const std::string& portName) {
     const OpenResult opened = m_bus.open(portName, settings.speedCode, settings.parityCode);
     if (!opened) {
         ++link.openFailures;
-        m_op.showMessage(explainOpenFailure(portName, opened), kOpenFailureTitle);
+        m_op.showMessage(explainOpenFailure(portName, opened, settings.replyTimeout),
+                         kOpenFailureTitle);
         return;
     }
     settings.portName = portName;
@@ -67,7 +74,7 @@ bool openFromDialog(Link& link, Settings& settings, Operator& op, const std::str
         link.close();
     const OpenResult opened = link.open(portName, settings.speedCode, settings.parityCode);
     if (!opened) {
-        op.showMessage(explainOpenFailure(portName, opened));
+        op.showMessage(explainOpenFailure(portName, opened, settings.replyTimeout));
         return false;
     }
     settings.portName = portName;
@@ -95,7 +102,8 @@ void BusScan::scanBus() {
         const OpenResult reopened = reopenLink(m_state, m_bus);
         if (!reopened) {
             m_state.link.portLost = true;
-            m_op.showMessage(explainOpenFailure(m_state.settings.portName, reopened),
+            m_op.showMessage(explainOpenFailure(m_state.settings.portName, reopened,
+                                                m_state.settings.replyTimeout),
                              kOpenFailureTitle);
             sel.scanInProgress = false;
             return;

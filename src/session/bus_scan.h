@@ -94,8 +94,10 @@ private:
 };
 
 /// "Unable to open <name>" and, on the lines after it, why and what to do,
-/// from what the machine tells about the device the name stands for.
-std::string explainOpenFailure(const std::string& portName, const OpenResult& result);
+/// from what the machine tells about the device the name stands for. For a
+/// gateway name, `replyTimeoutMs` is how long the connect was given.
+std::string explainOpenFailure(const std::string& portName, const OpenResult& result,
+                               int replyTimeoutMs = 800);
 
 /// The Configuration dialog's open of `portName`: closes the open port and
 /// tries the new one with the speed and parity of `settings`, without

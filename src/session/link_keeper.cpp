@@ -1,6 +1,7 @@
 #include "session/link_keeper.h"
 
 #include "core/operator.h"
+#include "link/tcp_link.h"
 #include "session/app_state.h"
 
 namespace tarvo {
@@ -16,9 +17,14 @@ bool LinkKeeper::keepOpen() {
     if (m_link.isOpen() && m_link.lost()) {
         m_link.close();
         ls.portLost = true;
-        const std::string text = "Lost " + name +
-                                 ": the adapter was unplugged or the line hung up. The port "
-                                 "is reopened as soon as it is back.";
+        const std::string text =
+            isGatewayName(name)
+                ? "Lost " + name +
+                      ": the gateway closed the connection. It is connected again as soon as "
+                      "it answers."
+                : "Lost " + name +
+                      ": the adapter was unplugged or the line hung up. The port "
+                      "is reopened as soon as it is back.";
         m_state.trace.recordNote(text);
         m_state.trace.requestRepaint();
         m_op.showMessage(text, "Comm Port Lost");

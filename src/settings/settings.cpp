@@ -167,6 +167,7 @@ enum class Key {
     Passwd,
     KludgeFlags,
     Link,
+    ReplyTimeout,
 };
 
 struct KeyName {
@@ -184,7 +185,7 @@ constexpr KeyName kKeys[] = {
     {"format", Key::Format},     {"dsn", Key::Dsn},
     {"table", Key::Table},       {"user", Key::User},
     {"passwd", Key::Passwd},     {"kludge_flags", Key::KludgeFlags},
-    {"link", Key::Link},
+    {"link", Key::Link},         {"reply_timeout", Key::ReplyTimeout},
 };
 
 void appendInt(std::string& out, int value) {
@@ -462,6 +463,10 @@ SettingsLoadReport Settings::load(const std::filesystem::path& file) {
                 if (readInt(value, number))
                     adapterEchoes = number != 0;
                 break;
+            case Key::ReplyTimeout:
+                if (readInt(value, number))
+                    replyTimeout = number;
+                break;
             case Key::Format:
                 if (readInt(value, number))
                     format = number;
@@ -509,6 +514,8 @@ std::string Settings::fileText(std::string_view locationShown, int intervalShown
     // adapter stays as older versions wrote it.
     if (adapterEchoes)
         appendIntLine(out, "echo", 1);
+    if (replyTimeout != 800)
+        appendIntLine(out, "reply_timeout", replyTimeout);
     appendIntLine(out, "scan", scan);
     if (!saveFile.empty()) {
         appendTextLine(out, "save_file", saveFile, kSaveFileCapacity);

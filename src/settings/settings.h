@@ -106,6 +106,11 @@ struct Settings {
     /// while it transmits); the master discards that copy. "echo 1" is
     /// written only when on.
     bool adapterEchoes = false;
+    /// `reply_timeout`: milliseconds a gateway (rtu+tcp://, modbus+tcp://)
+    /// is given to answer, plus 1 ms per requested byte, and to accept the
+    /// connection. 800 as on the serial line; a slow gateway may need more.
+    /// Written only when it differs from 800.
+    int replyTimeout = 800;
 
     /// Run-time states derived while reading; not written to the file.
     bool fileLoggingActive = false;

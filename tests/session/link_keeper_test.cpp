@@ -13,6 +13,7 @@
 #include "session/link_keeper.h"
 #include "session/polling.h"
 #include "sim/server.h"
+#include "sim/tcp_server.h"
 #include "support/recording_operator.h"
 #include "support/temp_dir.h"
 
@@ -77,6 +78,43 @@ TEST(LinkKeeperTest, UnplugCountsFailuresSaysSoOnceAndReplugResumesWithoutScan) 
     EXPECT_NE(state.trace.text().find("Reopened " + link), std::string::npos);
     for (const auto& f : sim->bus().frames())
         EXPECT_NE(f.bytes.at(1), 0x11) << "no scan after reopening";
+}
+
+// A gateway that restarts drops the connection: the poll fails and is
+// counted, the operator is told once, and the next tick connects again.
+TEST(LinkKeeperTest, ADroppedGatewayConnectionIsSaidOnceAndMadeAgainOnTheNextTick) {
+    for (const auto mode : {sim::GatewayMode::RtuOverTcp, sim::GatewayMode::ModbusTcp}) {
+        sim::Bus bus;
+        bus.addDevice(sim::Model::Branch, 3, "PNL1");
+        sim::TcpServer gateway(bus, mode);
+        SCOPED_TRACE(gateway.portName());
+        AppState state;
+        test::RecordingOperator op;
+        test::RecordingView scanView;
+        ShownDisplay shown;
+        BusScan scan(state, state.port, op, scanView, [](auto) {});
+        LinkKeeper keeper(state, state.port, op);
+        PollingCycle polling(state, state.port, op, scan, shown);
+        polling.setKeeper(&keeper);
+        state.settings.portName = gateway.portName();
+        ASSERT_TRUE(state.port.open(state.settings.portName));
+        state.meters.addDevice("03 - PNL1");
+        state.selection.selectedAddress = 3;
+        state.selection.selectedKind = BranchMonitor;
+        polling.onTimer();
+        ASSERT_EQ(state.counters.badCount, 0);
+
+        gateway.dropConnections();
+        for (int tick = 0; tick < 5 && op.messages.empty(); ++tick)
+            polling.onTimer();
+        EXPECT_GE(state.counters.badCount, 1);
+        ASSERT_EQ(op.messages.size(), 1u);
+        EXPECT_EQ(op.messages[0].title, "Comm Port Lost");
+        EXPECT_NE(op.messages[0].text.find("the gateway closed the connection"), std::string::npos);
+        polling.onTimer(); // connects again and reads
+        EXPECT_EQ(polling.consecutiveFailures(), 0);
+        EXPECT_NE(state.trace.text().find("Reopened " + gateway.portName()), std::string::npos);
+    }
 }
 
 } // namespace

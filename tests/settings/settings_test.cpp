@@ -140,6 +140,17 @@ TEST_F(SettingsTest, ConditionalLinesLeftOutWhenEmpty) {
     expectLoad(read(), "reopen=0|location=Here");
 }
 
+// A slow gateway's time-out: kept only when changed, so files of every
+// other set-up stay as they were.
+TEST_F(SettingsTest, ReplyTimeoutWrittenOnlyWhenChangedAndReadBack) {
+    settings.replyTimeout = 2500;
+    ASSERT_TRUE(settings.save(file, "", 5, op));
+    EXPECT_NE(read().find("parity 0\nreply_timeout 2500\nscan 247\n"), std::string::npos);
+    Settings back;
+    back.load(file);
+    EXPECT_EQ(back.replyTimeout, 2500);
+}
+
 // One table for the reader's rules: each file and the fields it must leave.
 TEST_F(SettingsTest, ReaderRules) {
     const std::string db = "dsn D\ntable T\n";

@@ -4,7 +4,9 @@ chose, and a Report Slave ID answer laid out as the panel meters send it
 (slave-ID byte, run indicator, text, no trailing status byte).
 
 Usage: pymodbus_server.py PORT SLAVE SLAVE_ID_BYTE TEXT FIRST:V1,V2,...
-Prints "ready" once the port is open; runs until killed.
+PORT is a serial device, or tcp:socket (Modbus TCP) or tcp:rtu (RTU frames
+over TCP) on a free port of 127.0.0.1.
+Prints "ready" (and the TCP port) once it serves; runs until killed.
 """
 import asyncio
 import struct
@@ -13,8 +15,8 @@ import sys
 from pymodbus.datastore import (ModbusSequentialDataBlock, ModbusServerContext,
                                 ModbusSlaveContext)
 from pymodbus.pdu import ModbusRequest, ModbusResponse
-from pymodbus.server import StartAsyncSerialServer
-from pymodbus.transaction import ModbusRtuFramer
+from pymodbus.server import StartAsyncSerialServer, StartAsyncTcpServer
+from pymodbus.transaction import ModbusRtuFramer, ModbusSocketFramer
 
 port, slave, slave_id_byte, text, block = sys.argv[1:6]
 first, values = block.split(":")
@@ -57,6 +59,17 @@ async def main():
     store = ModbusSlaveContext(
         hr=ModbusSequentialDataBlock(int(first), values), zero_mode=True)
     context = ModbusServerContext(slaves={int(slave): store}, single=False)
+    if port.startswith("tcp:"):
+        framer = ModbusSocketFramer if port == "tcp:socket" else ModbusRtuFramer
+        server = await StartAsyncTcpServer(
+            context=context, framer=framer, address=("127.0.0.1", 0),
+            ignore_missing_slaves=True, defer_start=True)
+        server.decoder.register(MeterSlaveIdRequest)
+        task = asyncio.create_task(server.serve_forever())
+        await server.serving
+        print("ready", server.server.sockets[0].getsockname()[1], flush=True)
+        await task
+        return
     server = await StartAsyncSerialServer(
         context=context, framer=ModbusRtuFramer, port=port, baudrate=9600,
         parity="N", bytesize=8, stopbits=1, ignore_missing_slaves=True,

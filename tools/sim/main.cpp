@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <memory>
 #include <poll.h>
 #include <sstream>
 #include <string>
@@ -14,12 +15,14 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <system_error>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
 
 #include "sim/control.h"
 #include "sim/server.h"
+#include "sim/tcp_server.h"
 
 namespace {
 
@@ -46,6 +49,11 @@ const char* const kUsage =
     "                             drops; without it every value stays fixed\n"
     "  --seed N                   seed of the live values (default 1)\n"
     "  --control PATH             accept commands on a Unix stream socket at PATH\n"
+    "  --tcp-rtu PORT             also serve the bus as a transparent gateway does: RTU\n"
+    "                             frames over TCP on 127.0.0.1:PORT (0 takes a free port)\n"
+    "  --tcp-modbus PORT          also serve the bus as a Modbus TCP gateway does, on\n"
+    "                             127.0.0.1:PORT; replies the gateway could not take from\n"
+    "                             the bus (bad CRC, short, long, noise) become exception 0B\n"
     "  --help                     this text\n"
     "\n"
     "The program prints the pseudo-terminal's path and runs until SIGTERM or SIGINT,\n"
@@ -68,6 +76,8 @@ struct Options {
     int parity = 0; // 0 none, 1 odd, 2 even
     bool live = false;
     std::uint32_t seed = 1;
+    int tcpRtu = -1; // -1: not served
+    int tcpModbus = -1;
 };
 
 // Returns 0 to go on, -1 after --help, else the exit status of a usage error.
@@ -88,7 +98,8 @@ int parseArguments(int argc, char** argv, Options& opt) {
         } else if (arg == "--live") {
             opt.live = true;
         } else if (arg != "--device" && arg != "--bus" && arg != "--link" && arg != "--port" &&
-                   arg != "--control" && arg != "--speed" && arg != "--parity" && arg != "--seed") {
+                   arg != "--control" && arg != "--speed" && arg != "--parity" && arg != "--seed" &&
+                   arg != "--tcp-rtu" && arg != "--tcp-modbus") {
             return fail("unknown argument " + arg + " (see --help)");
         } else if (!value(v)) {
             return fail(arg + " needs a value (see --help)");
@@ -126,6 +137,12 @@ int parseArguments(int argc, char** argv, Options& opt) {
                 opt.parity = 2;
             else
                 return fail("parity must be none, odd or even, not " + v);
+        } else if (arg == "--tcp-rtu" || arg == "--tcp-modbus") {
+            char* end = nullptr;
+            const long port = std::strtol(v.c_str(), &end, 10);
+            if (v.empty() || *end != '\0' || port < 0 || port > 65535)
+                return fail(arg + " needs a port number from 0 to 65535, not " + v);
+            (arg == "--tcp-rtu" ? opt.tcpRtu : opt.tcpModbus) = static_cast<int>(port);
         } else if (arg == "--seed") {
             char* end = nullptr;
             const unsigned long seed = std::strtoul(v.c_str(), &end, 10);
@@ -352,7 +369,23 @@ int main(int argc, char** argv) {
         }
     }
 
+    std::vector<std::unique_ptr<TcpServer>> gateways;
+    try {
+        if (opt.tcpRtu >= 0)
+            gateways.push_back(
+                std::make_unique<TcpServer>(bus, GatewayMode::RtuOverTcp, opt.tcpRtu));
+        if (opt.tcpModbus >= 0)
+            gateways.push_back(
+                std::make_unique<TcpServer>(bus, GatewayMode::ModbusTcp, opt.tcpModbus));
+    } catch (const std::system_error& e) {
+        if (!opt.link.empty())
+            ::unlink(opt.link.c_str());
+        return fail(std::string("cannot serve TCP: ") + e.what());
+    }
+
     std::printf("tarvo-sim: serving %s\n", linePath.c_str());
+    for (const auto& g : gateways)
+        std::printf("tarvo-sim: serving %s\n", g->portName().c_str());
     if (!opt.link.empty())
         std::printf("tarvo-sim: link %s -> %s\n", opt.link.c_str(), linePath.c_str());
     if (!opt.control.empty())
@@ -369,6 +402,7 @@ int main(int argc, char** argv) {
         return fail("cannot start the server thread");
     runUntilSignal(bus, signalFd, controlFd);
     server.stop();
+    gateways.clear();
 
     if (!opt.link.empty()) {
         // Only our own link goes; another run may have taken the path over.
