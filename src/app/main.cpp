@@ -1,7 +1,6 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <algorithm>
-#include <cstdlib>
 
 #include "app/main_window.h"
 #include "logging/log_file.h"
@@ -21,11 +20,11 @@ int main(int argc, char** argv) {
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/tarvo_large.png")));
 
     // From a shell the settings are the working folder's Tarvo.cfg; the menu
-    // entry passes --user-config, as its working folder is nobody's choice.
+    // entry, whose working folder is nobody's choice, passes --user-config
+    // to work in the user's settings folder instead.
     std::string settingsFile(tarvo::Settings::kFileName);
     if (std::find(argv + 1, argv + argc, tarvo::kUserConfigOption) != argv + argc) {
-        const tarvo::UserSettingsFile user =
-            tarvo::userSettingsFile(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+        const tarvo::UserSettingsFile user = tarvo::enterUserSettingsFolder();
         if (user.problem.empty())
             settingsFile = user.path;
         else // before the timer starts, so no tick waits behind this box

@@ -178,8 +178,8 @@ std::string headlessUsage() {
            "                   the database on the logging interval, as the window does,\n"
            "                   until SIGTERM or SIGINT\n"
            "  --config PATH    the settings file (default: Tarvo.cfg in the current folder)\n"
-           "  --user-config    the settings file in ~/.config/tarvo (XDG_CONFIG_HOME), the\n"
-           "                   one the window uses when started from the menu\n"
+           "  --user-config    work in ~/.config/tarvo (XDG_CONFIG_HOME) with its Tarvo.cfg,\n"
+           "                   as the window does when started from the menu\n"
            "  --once           scan, take one sample of every meter now, write it, exit\n"
            "  --scan-only      scan and print the \"Available Meters\" lines, then exit\n"
            "  --help           this text\n"
@@ -321,8 +321,7 @@ int headlessMain(int argc, char** argv, std::string_view version) {
         return kExitClean;
     }
     if (options.userConfig) {
-        const UserSettingsFile user =
-            userSettingsFile(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+        const UserSettingsFile user = enterUserSettingsFolder();
         if (!user.problem.empty()) {
             std::fprintf(stderr, "tarvo: %s\n", user.problem.c_str());
             return kExitUsage;

@@ -22,8 +22,8 @@ struct HeadlessOptions {
     enum class Mode { Run, Once, ScanOnly, Help, Version };
     Mode mode = Mode::Run;
     std::string configPath = "Tarvo.cfg";
-    /// --user-config: the settings file is the user's (userSettingsFile),
-    /// as for the window started from the menu.
+    /// --user-config: work in the user's settings folder with its settings
+    /// file (enterUserSettingsFolder), as the window started from the menu.
     bool userConfig = false;
 };
 

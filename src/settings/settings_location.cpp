@@ -1,9 +1,11 @@
 #include "settings/settings_location.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "settings/settings.h"
 
@@ -36,6 +38,18 @@ UserSettingsFile userSettingsFile(const char* xdgConfigHome, const char* home) {
     if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         return {{}, "Cannot create the settings folder " + folder.string() + ": Not a directory"};
     return {(folder / Settings::kFileName).string(), {}};
+}
+
+UserSettingsFile enterUserSettingsFolder() {
+    UserSettingsFile user = userSettingsFile(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+    if (!user.problem.empty())
+        return user;
+    const std::filesystem::path folder = std::filesystem::path(user.path).parent_path();
+    if (::chdir(folder.c_str()) != 0)
+        return {{},
+                "Cannot enter the settings folder " + folder.string() + ": " +
+                    std::strerror(errno)};
+    return user;
 }
 
 } // namespace tarvo

@@ -26,4 +26,12 @@ struct UserSettingsFile {
 /// A folder that exists already keeps its mode: it is the user's.
 UserSettingsFile userSettingsFile(const char* xdgConfigHome, const char* home);
 
+/// What --user-config does, in the window and in the logger alike: the
+/// folder of userSettingsFile (made if missing) becomes the working folder,
+/// so that what Tarvo keeps in the working folder beside its settings (the
+/// alarm journal without a log file, a log file named without a folder)
+/// stays with them, as in a start from a shell in that folder. Reads
+/// XDG_CONFIG_HOME and HOME.
+UserSettingsFile enterUserSettingsFolder();
+
 } // namespace tarvo
