@@ -43,8 +43,11 @@ TEST(SettingsLocation, UserFolderChosenAndMadePrivate) {
     fs::permissions(in("@/own/tarvo"), fs::perms(0755));
     fs::create_directories(in("@/plain"));
     std::ofstream(in("@/plain/tarvo")) << "x";
-    // Folders made with the umask's mode would be readable by everyone.
+    // Folders made with the umask's mode would be readable by everyone; a
+    // relative folder wrongly taken lands in the test's own folder.
     const mode_t umaskBefore = ::umask(0);
+    const fs::path cwdBefore = fs::current_path();
+    fs::current_path(dir.path());
     for (const LocationCase& c : kLocations) {
         const std::string xdg = in(c.xdg), home = in(c.home);
         const UserSettingsFile got =
@@ -55,9 +58,10 @@ TEST(SettingsLocation, UserFolderChosenAndMadePrivate) {
             continue;
         }
         EXPECT_EQ(got.path, in(c.expected) + "/Tarvo.cfg") << c.fault << ": " << got.problem;
-        EXPECT_EQ(fs::status(in(c.expected)).permissions(), fs::perms(c.mode)) << c.fault;
+        EXPECT_EQ(static_cast<mode_t>(fs::status(in(c.expected)).permissions()), c.mode) << c.fault;
     }
     ::umask(umaskBefore);
+    fs::current_path(cwdBefore);
 }
 
 } // namespace
