@@ -35,8 +35,11 @@ UserSettingsFile userSettingsFile(const char* xdgConfigHome, const char* home) {
                         std::strerror(errno)};
     }
     struct stat st {};
-    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-        return {{}, "Cannot create the settings folder " + folder.string() + ": Not a directory"};
+    const bool found = ::stat(folder.c_str(), &st) == 0;
+    if (!found || !S_ISDIR(st.st_mode))
+        return {{},
+                "Cannot create the settings folder " + folder.string() + ": " +
+                    std::strerror(found ? ENOTDIR : errno)};
     return {(folder / Settings::kFileName).string(), {}};
 }
 
