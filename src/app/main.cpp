@@ -1,9 +1,12 @@
 #include <QApplication>
+#include <QMessageBox>
+#include <algorithm>
 
 #include "app/main_window.h"
 #include "logging/log_file.h"
 #include "session/app_state.h"
 #include "session/headless_logger.h"
+#include "settings/settings_location.h"
 #include "transfer/settings_command.h"
 
 int main(int argc, char** argv) {
@@ -19,9 +22,24 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Tarvo"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/tarvo_large.png")));
 
+    // From a shell the settings are the working folder's Tarvo.cfg; the menu
+    // entry, whose working folder is nobody's choice, passes --user-config
+    // to work in the user's settings folder instead.
+    std::string settingsFile(tarvo::Settings::kFileName);
+    if (std::find(argv + 1, argv + argc, tarvo::kUserConfigOption) != argv + argc) {
+        const tarvo::UserSettingsFile user = tarvo::enterUserSettingsFolder();
+        if (user.problem.empty())
+            settingsFile = user.path;
+        else // before the timer starts, so no tick waits behind this box
+            QMessageBox::warning(nullptr, QStringLiteral("Tarvo"),
+                                 QString::fromStdString(user.problem +
+                                                        ".\nThe settings are read from and saved "
+                                                        "to Tarvo.cfg in the working folder."));
+    }
+
     tarvo::AppState state;
     tarvo::MainWindow window(state, state.port);
-    window.start(std::string(tarvo::Settings::kFileName));
+    window.start(settingsFile);
     window.show();
     return app.exec();
 }

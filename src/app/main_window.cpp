@@ -422,7 +422,7 @@ void MainWindow::onAbout() {
     box.setObjectName(QStringLiteral("AboutBox"));
     box.setWindowTitle(QStringLiteral("About Tarvo"));
     box.setIconPixmap(QPixmap(QStringLiteral(":/images/tarvo_large.png")).scaled(64, 64));
-    box.setText(QStringLiteral("Dodizorari Vavizevi, V1.0.7"));
+    box.setText(QString::fromUtf8("Dodizorari Vavizevi, V" TARVO_VERSION));
     box.setInformativeText(QString());
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();

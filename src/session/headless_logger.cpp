@@ -15,6 +15,7 @@
 #include "core/text_operator.h"
 #include "session/app_state.h"
 #include "session/sampling.h"
+#include "settings/settings_location.h"
 
 namespace tarvo {
 namespace {
@@ -122,6 +123,7 @@ bool wantsHeadless(int argc, char** argv) {
 std::string parseHeadlessArguments(const std::vector<std::string>& args, HeadlessOptions& options) {
     using Mode = HeadlessOptions::Mode;
     bool modeGiven = false;
+    bool configGiven = false;
     const auto setMode = [&](Mode mode, const std::string& arg) -> std::string {
         if (modeGiven && options.mode != mode)
             return arg + " cannot be combined with the option before it";
@@ -154,12 +156,17 @@ std::string parseHeadlessArguments(const std::vector<std::string>& args, Headles
             if (path.empty())
                 return "--config needs a file name";
             options.configPath = path;
+            configGiven = true;
+        } else if (arg == kUserConfigOption) {
+            options.userConfig = true;
         } else {
             return "unknown option " + arg;
         }
         if (!problem.empty())
             return problem;
     }
+    if (configGiven && options.userConfig)
+        return "--config cannot be combined with --user-config";
     return {};
 }
 
@@ -171,6 +178,8 @@ std::string headlessUsage() {
            "                   the database on the logging interval, as the window does,\n"
            "                   until SIGTERM or SIGINT\n"
            "  --config PATH    the settings file (default: Tarvo.cfg in the current folder)\n"
+           "  --user-config    work in ~/.config/tarvo (XDG_CONFIG_HOME) with its Tarvo.cfg,\n"
+           "                   as the window does when started from the menu\n"
            "  --once           scan, take one sample of every meter now, write it, exit\n"
            "  --scan-only      scan and print the \"Available Meters\" lines, then exit\n"
            "  --help           this text\n"
@@ -310,6 +319,14 @@ int headlessMain(int argc, char** argv, std::string_view version) {
     if (options.mode == HeadlessOptions::Mode::Version) {
         std::printf("Tarvo %.*s\n", static_cast<int>(version.size()), version.data());
         return kExitClean;
+    }
+    if (options.userConfig) {
+        const UserSettingsFile user = enterUserSettingsFolder();
+        if (!user.problem.empty()) {
+            std::fprintf(stderr, "tarvo: %s\n", user.problem.c_str());
+            return kExitUsage;
+        }
+        options.configPath = user.path;
     }
     SignalStop stop;
     if (!stop.valid()) {

@@ -22,6 +22,9 @@ struct HeadlessOptions {
     enum class Mode { Run, Once, ScanOnly, Help, Version };
     Mode mode = Mode::Run;
     std::string configPath = "Tarvo.cfg";
+    /// --user-config: work in the user's settings folder with its settings
+    /// file (enterUserSettingsFolder), as the window started from the menu.
+    bool userConfig = false;
 };
 
 /// The exit statuses of the logger.
