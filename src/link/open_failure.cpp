@@ -178,6 +178,10 @@ std::string gatewayFailureText(const std::string& portName, const OpenResult& re
         return text + host +
                " is not a known host name: check the spelling, or give the "
                "gateway's IP address.";
+    case EAGAIN:
+        return text + "No name server answered for " + host + " within " +
+               std::to_string(timeout.count()) +
+               " ms: check the workstation's name servers, or give the gateway's IP address.";
     case ECONNREFUSED:
         return text + host + " refused the connection on port " + port +
                ": is the gateway's Modbus server on, and is " + port + " its port?";

@@ -178,8 +178,71 @@ std::vector<std::uint8_t> rtuReply(std::span<const std::uint8_t> modbusTcp) {
     return out;
 }
 
+// getaddrinfo_a runs the lookup in the resolver's own thread, so a name
+// server that does not answer costs the time-out, not the resolver's retries
+// (5 s a try and server by default) with the window waiting.
+struct TcpLink::Lookup {
+    std::string host, service;
+    addrinfo hints{};
+    gaicb request{};
+
+    ~Lookup() {
+        if (request.ar_result)
+            ::freeaddrinfo(request.ar_result);
+    }
+};
+
+TcpLink::TcpLink(const int* replyTimeoutMs) : m_replyTimeoutMs(replyTimeoutMs) {}
+
 TcpLink::~TcpLink() {
     close();
+    // Waiting here for a silent name server would hold up the program's end
+    // by the resolver's retries; a lookup still running keeps its request,
+    // which the resolver writes into when it gives up.
+    for (std::unique_ptr<Lookup>& lookup : m_unfinished)
+        if (::gai_cancel(&lookup->request) == EAI_NOTCANCELED &&
+            ::gai_error(&lookup->request) == EAI_INPROGRESS)
+            (void)lookup.release();
+}
+
+addrinfo* TcpLink::lookUp(const GatewayAddress& gateway, Clock::time_point deadline, int& error) {
+    std::erase_if(m_unfinished, [](const std::unique_ptr<Lookup>& lookup) {
+        return ::gai_error(&lookup->request) != EAI_INPROGRESS;
+    });
+    auto lookup = std::make_unique<Lookup>();
+    lookup->host = gateway.host;
+    lookup->service = gateway.service;
+    lookup->hints.ai_family = AF_UNSPEC;
+    lookup->hints.ai_socktype = SOCK_STREAM;
+    lookup->request.ar_name = lookup->host.c_str();
+    lookup->request.ar_service = lookup->service.c_str();
+    lookup->request.ar_request = &lookup->hints;
+    gaicb* list[] = {&lookup->request};
+    if (::getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr) != 0) {
+        error = EAGAIN;
+        return nullptr;
+    }
+    int status = EAI_INPROGRESS;
+    while ((status = ::gai_error(&lookup->request)) == EAI_INPROGRESS && Clock::now() < deadline) {
+        const auto left = deadline - Clock::now();
+        const auto secs = std::chrono::duration_cast<std::chrono::seconds>(left);
+        const timespec ts{static_cast<time_t>(secs.count()),
+                          static_cast<long>(std::chrono::nanoseconds(left - secs).count())};
+        ::gai_suspend(list, 1, &ts);
+    }
+    if (status == EAI_INPROGRESS) {
+        if (::gai_cancel(&lookup->request) == EAI_NOTCANCELED)
+            m_unfinished.push_back(std::move(lookup));
+        error = EAGAIN;
+        return nullptr;
+    }
+    if (status != 0) {
+        error = status == EAI_SYSTEM ? errno : ENXIO;
+        return nullptr;
+    }
+    addrinfo* found = lookup->request.ar_result;
+    lookup->request.ar_result = nullptr;
+    return found;
 }
 
 std::chrono::milliseconds TcpLink::replyTimeout() const {
@@ -193,19 +256,15 @@ OpenResult TcpLink::open(const std::string& name, int, int) {
     const std::optional<GatewayAddress> gateway = parseGatewayName(name);
     if (!gateway)
         return {false, EINVAL};
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    const int lookup =
-        ::getaddrinfo(gateway->host.c_str(), gateway->service.c_str(), &hints, &found);
-    if (lookup != 0)
-        return {false, lookup == EAI_SYSTEM ? errno : ENXIO};
-
-    // One deadline for every address the name has, so a host with an IPv6
-    // and an IPv4 address that both stay silent still costs one time-out.
+    // One deadline for the lookup and every address the name has, so a host
+    // with an IPv6 and an IPv4 address that both stay silent still costs
+    // one time-out.
     const auto deadline = Clock::now() + replyTimeout();
-    int error = ETIMEDOUT;
+    int error = 0;
+    addrinfo* const found = lookUp(*gateway, deadline, error);
+    if (!found)
+        return {false, error};
+    error = ETIMEDOUT;
     int fd = -1;
     for (const addrinfo* a = found; a && fd < 0 && Clock::now() < deadline; a = a->ai_next) {
         fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -9,6 +10,8 @@
 #include <vector>
 
 #include "link/link.h"
+
+struct addrinfo;
 
 namespace tarvo {
 
@@ -79,16 +82,17 @@ public:
     /// `replyTimeoutMs`, when given, is read at each open and read: the
     /// constant part of the reply time-out, also the limit of a connect.
     /// Values below 1 mean the default.
-    explicit TcpLink(const int* replyTimeoutMs = nullptr) : m_replyTimeoutMs(replyTimeoutMs) {}
+    explicit TcpLink(const int* replyTimeoutMs = nullptr);
     ~TcpLink() override;
     TcpLink(const TcpLink&) = delete;
     TcpLink& operator=(const TcpLink&) = delete;
 
     /// Connects to the gateway `name` stands for, waiting at most the reply
     /// time-out over all its addresses; speed and parity are the gateway's
-    /// business and are ignored. Never blocks on the connect itself (the
-    /// name lookup is the resolver's). Errors: EINVAL for a malformed name,
-    /// ENXIO for a host name that does not resolve, else the errno of the
+    /// business and are ignored. The name lookup and the connect together
+    /// never take longer than the time-out. Errors: EINVAL for a malformed
+    /// name, ENXIO for a host name that does not resolve, EAGAIN for a
+    /// lookup the name server did not answer in time, else the errno of the
     /// connect (ECONNREFUSED, ETIMEDOUT, EHOSTUNREACH, ...).
     OpenResult open(const std::string& name, int speedCode = kSpeed9600,
                     int parityCode = kParityNone) override;
@@ -110,6 +114,12 @@ public:
     std::chrono::milliseconds replyTimeout() const;
 
 private:
+    struct Lookup;
+    // Resolves the gateway's host before `deadline`; the addresses, or
+    // nullptr with `error` set.
+    addrinfo* lookUp(const GatewayAddress& gateway, std::chrono::steady_clock::time_point deadline,
+                     int& error);
+
     ReadResult readRtu(std::span<std::uint8_t> buffer, std::size_t& received);
     ReadResult readModbusTcp(std::span<std::uint8_t> buffer, std::size_t& received);
     // Waits for input until `deadline` and appends what came to `into`
@@ -126,6 +136,9 @@ private:
     std::vector<std::uint8_t> m_wireIn;  // the last reply as received
     std::vector<std::uint8_t> m_input;   // received Modbus TCP bytes not yet taken
     std::vector<std::uint8_t> m_pending; // converted reply bytes not yet read
+    // Lookups given up on that the resolver has not finished yet: their
+    // request must live until it has.
+    std::vector<std::unique_ptr<Lookup>> m_unfinished;
 };
 
 } // namespace tarvo
