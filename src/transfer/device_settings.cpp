@@ -60,13 +60,13 @@ std::string joined(const std::vector<std::string>& names) {
 std::string kindName(DeviceKind kind) {
     switch (kind) {
     case BranchMonitor:
-        return "BranchMonitor";
+        return "branch monitor";
     case BranchMonitor100A:
-        return "BranchMonitor100A";
+        return "100 A branch monitor";
     case CircuitMeter8:
-        return "CircuitMeter8";
+        return "8-meter circuit meter";
     case CircuitMeter6:
-        return "CircuitMeter6";
+        return "6-meter circuit meter";
     default:
         return {};
     }
@@ -264,8 +264,9 @@ std::optional<std::string> kindProblem(DeviceKind file, DeviceKind device) {
     if ((isBranchMonitor(file) && isBranchMonitor(device)) ||
         (isCircuitMeter(file) && isCircuitMeter(device)))
         return std::nullopt;
-    return "the file holds the settings of a " + kindName(file) + ", the device is a " +
-           (kindName(device).empty() ? std::string("device without settings") : kindName(device));
+    return "the file is for the kind \"" + kindName(file) + "\", the device " +
+           (kindName(device).empty() ? std::string("has no settings")
+                                     : "is of the kind \"" + kindName(device) + "\"");
 }
 
 std::vector<SettingDifference> compareSettings(const DeviceSettings& file,
@@ -299,7 +300,7 @@ RestorePlan planRestore(const DeviceSettings& file, const DeviceSettings& device
     const std::vector<SettingDefinition> defs = settingDefinitions(device.kind);
     for (const SettingDefinition& def : defs) {
         if (auto problem = rangeProblem(def, file)) {
-            plan.refused = "Not for a " + kindName(device.kind) + ": " + *problem;
+            plan.refused = "Not for the kind \"" + kindName(device.kind) + "\": " + *problem;
             return plan;
         }
     }

@@ -150,7 +150,7 @@ private:
             if (d.name == name)
                 def = &d;
         if (def == nullptr)
-            return "a " + kindName(m_out.kind) + " has no setting \"" + name + "\"";
+            return "the kind \"" + kindName(m_out.kind) + "\" has no setting \"" + name + "\"";
         if (m_settings.contains(def->reg))
             return name + " is given twice";
         const auto open = value.rfind(" [");

@@ -140,9 +140,10 @@ void LogViewerWindow::loaded() {
             m_device->addItem(QStringLiteral("%1 (%2 rows, %3)")
                                   .arg(address, 2, 10, QLatin1Char('0'))
                                   .arg(device.rows())
-                                  .arg(device.shape == LogRowShape::Branch     ? "branch monitor"
-                                       : device.shape == LogRowShape::Circuit6 ? "CircuitMeter6"
-                                                                               : "CircuitMeter8"),
+                                  .arg(device.shape == LogRowShape::Branch ? "branch monitor"
+                                       : device.shape == LogRowShape::Circuit6
+                                           ? "6-meter circuit meter"
+                                           : "8-meter circuit meter"),
                               address);
     }
     m_status->setText(status());

@@ -70,14 +70,14 @@ struct BackupCase {
 
 TEST(DeviceSettings, BackupOfEachKindReadsBackAsWritten) {
     const BackupCase cases[] = {
-        {"rating read from the level block", Model::Branch, 57, 30, "BranchMonitor",
+        {"rating read from the level block", Model::Branch, 57, 30, "branch monitor",
          "breaker 7 rating = 30 A [57: 30]"},
-        {"100 A monitor saved as a 50 A one", Model::Branch100A, 57, 90, "BranchMonitor100A",
+        {"100 A monitor saved as a 50 A one", Model::Branch100A, 57, 90, "100 A branch monitor",
          "breaker 7 rating = 90 A [57: 90]"},
-        {"current limit scaled by another CT size", Model::Circuit8, 32, 5000, "CircuitMeter8",
-         "current over limit = 50 A [32: 5000]"},
+        {"current limit scaled by another CT size", Model::Circuit8, 32, 5000,
+         "8-meter circuit meter", "current over limit = 50 A [32: 5000]"},
         {"six-meter monitor saved with meters 7 and 8", Model::Circuit6, 72, 0x8003,
-         "CircuitMeter6", "meter enables = 0x8003 [72: 32771]"},
+         "6-meter circuit meter", "meter enables = 0x8003 [72: 32771]"},
     };
     for (const BackupCase& c : cases) {
         Bench bench{{c.model, 3}};
@@ -225,8 +225,9 @@ TEST(DeviceSettings, CloneKeepsTheTargetsNamesAndRefusesValuesOutOfItsRange) {
     const DeviceSettings wide = bench.read(3);
     // Every 100 A rating (60 A) is beyond the 50 A monitor's 10 to 50.
     const RestorePlan refused = planRestore(wide, bench.read(5), false);
-    EXPECT_EQ(refused.refused, "Not for a BranchMonitor: breaker 1 rating: Please enter an integer "
-                               "between 10 and 50.");
+    EXPECT_EQ(refused.refused,
+              "Not for the kind \"branch monitor\": breaker 1 rating: Please enter an integer "
+              "between 10 and 50.");
     for (int reg = 51; reg <= 92; ++reg)
         bench.sim.bus().setRegister(3, reg, 40);
     const DeviceSettings source = bench.read(3);

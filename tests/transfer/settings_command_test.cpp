@@ -53,7 +53,7 @@ TEST(SettingsCommand, ExitStatuses) {
         {"branch file written to a circuit meter",
          {"restore", "--port", "PORT", "--address", "4", "--yes", b},
          4,
-         "CircuitMeter8"},
+         "8-meter circuit meter"},
         {"restore not reported done",
          {"restore", "--port", "PORT", "--address", "3", "--yes", b},
          0,
