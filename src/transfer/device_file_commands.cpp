@@ -122,8 +122,9 @@ void DeviceFileCommands::compareWithFile() {
         m_context.op.showMessage("The device holds the file's settings.");
         return;
     }
-    showReport(QStringLiteral("%1 settings differ. Nothing was written.").arg(differences.size()),
-               text(describeDifferences(differences)));
+    showReport(
+        QStringLiteral("Settings that differ: %1. Nothing was written.").arg(differences.size()),
+        text(describeDifferences(differences)));
 }
 
 void DeviceFileCommands::compareTwoFiles() {
@@ -141,7 +142,7 @@ void DeviceFileCommands::compareTwoFiles() {
         m_context.op.showMessage("The two files hold the same settings.");
         return;
     }
-    showReport(QStringLiteral("%1 settings differ.").arg(differences.size()),
+    showReport(QStringLiteral("Settings that differ: %1.").arg(differences.size()),
                text(describeDifferences(differences, "first", "second")));
 }
 

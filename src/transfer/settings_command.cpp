@@ -100,7 +100,7 @@ int backup(const SettingsOptions& options) {
 int report(const std::vector<SettingDifference>& differences, const char* first,
            const char* second) {
     std::fputs(describeDifferences(differences, first, second).c_str(), stdout);
-    std::printf("%zu settings differ\n", differences.size());
+    std::printf("Settings that differ: %zu\n", differences.size());
     return differences.empty() ? kSettingsSame : kSettingsDiffer;
 }
 

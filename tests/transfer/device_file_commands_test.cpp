@@ -60,7 +60,7 @@ TEST(DeviceFileCommands, MenuItemsRunOnTheSelectedDevice) {
         {"saved file not reported", "saveDeviceSettingsAction", "Save Device Settings...", 3, 85,
          true, saved.c_str(), 0},
         {"difference not reported", "compareDeviceAction", "Compare Device with File...", 3, 80,
-         true, "1 settings differ. Nothing was written.", 0},
+         true, "Settings that differ: 1. Nothing was written.", 0},
         {"declined write still written", "writeFileAction", "Write File to Device...", 3, 80, false,
          "", 0},
         {"confirmed write not written", "writeFileAction", "Write File to Device...", 3, 80, true,

@@ -40,7 +40,7 @@ TEST(SettingsCommand, ExitStatuses) {
         {"unchanged device reported different",
          {"compare", "--port", "PORT", "--address", "3", a},
          0,
-         "0 settings differ"},
+         "Settings that differ: 0"},
         {"changed device reported the same",
          {"compare", "--port", "PORT", "--address", "3", b},
          1,
