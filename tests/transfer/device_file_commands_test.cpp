@@ -53,7 +53,7 @@ TEST(DeviceFileCommands, MenuItemsRunOnTheSelectedDevice) {
         op.showMessage(text.toStdString());
     };
     const std::string saved =
-        "Saved the settings of the BranchMonitor at address 3 to " + file.toStdString() + ".";
+        "Saved the settings of the branch monitor at address 3 to " + file.toStdString() + ".";
     const MenuCase cases[] = {
         {"nothing selected reaches the bus", "saveDeviceSettingsAction", "Save Device Settings...",
          -1, 85, true, "You must select a valid meter before attempting to configure it!", 0},
