@@ -1,5 +1,6 @@
 // Proof against code nobody here wrote: mbpoll as the master of the
-// simulator, and the program's ModbusMaster against a pymodbus slave.
+// simulator, and the program's ModbusMaster against pymodbus slaves on a
+// serial line and behind both kinds of gateway.
 
 #include <gtest/gtest.h>
 
@@ -14,7 +15,7 @@
 #include "link/comm_trace.h"
 #include "link/device_table.h"
 #include "link/modbus_master.h"
-#include "link/serial_port.h"
+#include "link/port_link.h"
 #include "sim/server.h"
 #include "support/pty_pair.h"
 
@@ -105,49 +106,63 @@ private:
     std::thread m_thread;
 };
 
-TEST(PymodbusInterop, TheMasterReadsWritesAndIdentifiesAPymodbusSlave) {
-    if (::access(kPython, X_OK) != 0)
-        GTEST_SKIP() << "/usr/bin/python3 is missing";
+// pymodbus as the slave on the serial line through the cable, and as a
+// Modbus TCP and an RTU-over-TCP gateway on 127.0.0.1.
+TEST(PymodbusInterop, TheMasterReadsWritesAndIdentifiesPymodbusSlaves) {
     std::string probe;
-    if (runProgram({kPython, "-c", "import pymodbus.server, serial_asyncio"}, probe) != 0)
+    if (::access(kPython, X_OK) != 0 ||
+        runProgram({kPython, "-c", "import pymodbus.server, serial_asyncio"}, probe) != 0)
         GTEST_SKIP() << "pymodbus 3 with pyserial-asyncio is not installed "
                         "(Debian python3-pymodbus): "
                      << probe;
-    TempDir dir;
     PtyCable cable;
-    ChildProcess peer({kPython, TARVO_SIM_PYMODBUS_SERVER, cable.endA(), "5", "235",
-                       "Kyrel Circuit Meter 8, pymodbus", "0:11,22,33,44,65535"},
-                      dir.file("output"));
-    ASSERT_TRUE(peer.waitForOutput("ready", 20s)) << peer.output();
+    const struct {
+        std::string peerPort;
+        const char* scheme; // "" for the serial line
+    } peers[] = {
+        {cable.endA(), ""},
+        {"tcp:socket", "modbus+tcp://127.0.0.1:"},
+        {"tcp:rtu", "rtu+tcp://127.0.0.1:"},
+    };
+    for (const auto& p : peers) {
+        SCOPED_TRACE(p.peerPort);
+        TempDir dir;
+        ChildProcess peer({kPython, TARVO_SIM_PYMODBUS_SERVER, p.peerPort, "5", "235",
+                           "Kyrel Circuit Meter 8, pymodbus", "0:11,22,33,44,65535"},
+                          dir.file("output"));
+        ASSERT_TRUE(peer.waitForOutput("\n", 20s)) << peer.output();
+        // "ready\n", or "ready PORT\n" from a TCP server.
+        const std::string out = peer.output();
+        PortLink port;
+        ASSERT_TRUE(port.open(*p.scheme ? p.scheme + out.substr(6, out.size() - 7) : cable.endB()))
+            << out;
+        CommTrace trace;
+        DeviceTable devices;
+        ModbusMaster master(trace, devices);
 
-    SerialPort port;
-    ASSERT_TRUE(port.open(cable.endB()));
-    CommTrace trace;
-    DeviceTable devices;
-    ModbusMaster master(trace, devices);
+        std::array<std::int32_t, 5> values{};
+        ASSERT_EQ(master.readHoldingRegisters(port, 5, 0, 5, values), Ok) << peer.output();
+        EXPECT_EQ(values, (std::array<std::int32_t, 5>{11, 22, 33, 44, 65535}));
+        if (!port.reframes()) {
+            EXPECT_NE(trace.text().find("Send->05 03 00 00 00 05 84 4D"), std::string::npos)
+                << trace.text();
+            EXPECT_NE(trace.text().find("Recv->05 03 0A 00 0B 00 16 00 21 00 2C FF FF"),
+                      std::string::npos)
+                << trace.text();
+        }
+        ASSERT_EQ(master.writeSingleRegister(port, 5, 3, 1234), Ok);
+        ASSERT_EQ(master.readHoldingRegisters(port, 5, 3, 1, values), Ok);
+        EXPECT_EQ(values[0], 1234);
 
-    std::array<std::int32_t, 5> values{};
-    ASSERT_EQ(master.readHoldingRegisters(port, 5, 0, 5, values), Ok) << peer.output();
-    EXPECT_EQ(values, (std::array<std::int32_t, 5>{11, 22, 33, 44, 65535}));
-    EXPECT_NE(trace.text().find("Send->05 03 00 00 00 05 84 4D"), std::string::npos)
-        << trace.text();
-    EXPECT_NE(trace.text().find("Recv->05 03 0A 00 0B 00 16 00 21 00 2C FF FF"), std::string::npos)
-        << trace.text();
-
-    ASSERT_EQ(master.writeSingleRegister(port, 5, 3, 1234), Ok);
-    std::array<std::int32_t, 1> one{};
-    ASSERT_EQ(master.readHoldingRegisters(port, 5, 3, 1, one), Ok);
-    EXPECT_EQ(one[0], 1234);
-
-    int slaveId = 0;
-    std::array<char, ModbusMaster::kSlaveIdTextSize> text{};
-    ASSERT_EQ(master.reportSlaveId(port, 5, slaveId, text), Ok) << trace.text();
-    EXPECT_EQ(slaveId, 235);
-    EXPECT_STREQ(text.data(), "Kyrel Circuit Meter 8, pymodbus");
-    EXPECT_EQ(devices.slaveId(5), 235);
-
-    // A register the slave does not hold: pymodbus answers with an exception.
-    EXPECT_EQ(master.readHoldingRegisters(port, 5, 100, 1, one), ExceptionResponse);
+        int slaveId = 0;
+        std::array<char, ModbusMaster::kSlaveIdTextSize> text{};
+        ASSERT_EQ(master.reportSlaveId(port, 5, slaveId, text), Ok) << trace.text();
+        EXPECT_EQ(slaveId, 235);
+        EXPECT_STREQ(text.data(), "Kyrel Circuit Meter 8, pymodbus");
+        EXPECT_EQ(devices.slaveId(5), 235);
+        // A register the slave does not hold: pymodbus answers with an exception.
+        EXPECT_EQ(master.readHoldingRegisters(port, 5, 100, 1, values), ExceptionResponse);
+    }
 }
 
 } // namespace
