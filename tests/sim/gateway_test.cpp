@@ -1,14 +1,11 @@
-// Panels behind Ethernet gateways: the names the port takes, why a gateway
-// would not open, and mbpoll against tarvo-sim --tcp-modbus. The master's
-// traffic over each kind of gateway is in the simulator link and interop
-// tests.
+// Panels behind Ethernet gateways: the names the port takes and why a gateway
+// would not open. The master's traffic over each kind of gateway is in the
+// simulator link and interop tests.
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <unistd.h>
 
-#include "child_process.h"
 #include "link/open_failure.h"
 #include "link/port_link.h"
 #include "session/bus_scan.h"
@@ -17,10 +14,7 @@
 namespace tarvo {
 namespace {
 
-using namespace std::chrono_literals;
 using sim::GatewayMode;
-using test::ChildProcess;
-using test::runProgram;
 
 // Port names and what they stand for ("" when refused).
 struct NameCase {
@@ -81,28 +75,6 @@ TEST(GatewayOpen, RefusedAndMalformedGatewaysSayWhy) {
         EXPECT_EQ(text.rfind("Unable to open " + c.name + "\n", 0), 0u) << text;
         EXPECT_NE(text.find(c.cause), std::string::npos) << text;
     }
-}
-
-TEST(GatewayInterop, MbpollReadsTarvoSimOverModbusTcp) {
-    if (::access("/usr/bin/mbpoll", X_OK) != 0)
-        GTEST_SKIP() << "mbpoll is not installed (Debian package mbpoll)";
-    test::TempDir dir;
-    ChildProcess sim({TARVO_SIM_PROGRAM, "--device", "2:branch:PNL1", "--tcp-modbus", "0"},
-                     dir.file("output"));
-    ASSERT_TRUE(sim.waitForOutput("modbus+tcp://127.0.0.1:", 10s)) << sim.output();
-    ASSERT_TRUE(sim.waitForOutput("[Kyrel", 10s)) << sim.output();
-    const std::string out = sim.output();
-    const auto at = out.find("127.0.0.1:") + 10;
-    const std::string tcpPort = out.substr(at, out.find('\n', at) - at);
-    std::string polled;
-    // "PNL1" as two registers: 0x504E, 0x4C31.
-    ASSERT_EQ(runProgram({"/usr/bin/mbpoll", "-m", "tcp", "-p", tcpPort, "-a", "2", "-r", "273",
-                          "-c", "2", "-0", "-1", "-o", "2", "127.0.0.1"},
-                         polled),
-              0)
-        << polled;
-    EXPECT_NE(polled.find("[273]: \t20558"), std::string::npos) << polled;
-    EXPECT_NE(polled.find("[274]: \t19505"), std::string::npos) << polled;
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // Proof against code nobody here wrote: mbpoll as the master of the
-// simulator, and the program's ModbusMaster against pymodbus slaves on a
-// serial line and behind both kinds of gateway.
+// simulator on its line and of tarvo-sim --tcp-modbus, and the program's
+// ModbusMaster against pymodbus slaves on a serial line and behind both
+// kinds of gateway.
 
 #include <gtest/gtest.h>
 
@@ -39,7 +40,8 @@ protected:
     }
 
     // Runs mbpoll at 9600 8N1 with PDU (0-based) register numbers, one poll
-    // and a 2 s time-out; it must succeed and print every one of `texts`.
+    // and a 2 s time-out (a later "-m tcp" in `args` wins over "-m rtu"); it
+    // must succeed and print every one of `texts`.
     void expectMbpoll(std::vector<std::string> args, std::initializer_list<const char*> texts) {
         std::vector<std::string> argv{kMbpoll, "-m", "rtu", "-b", "9600", "-P",
                                       "none",  "-0", "-1",  "-o", "2"};
@@ -69,6 +71,19 @@ TEST_F(MbpollInterop, WritesOneRegisterWithFunction6) {
     EXPECT_EQ(std::tie(writes[0].address, writes[0].reg, writes[0].value), std::tuple(2, 268, 65));
     EXPECT_EQ(sim.bus().frames().back().bytes.at(1), 6) << "function 6, not 16";
     EXPECT_EQ(sim.bus().registerValue(2, 93), 65) << "the global warning limit reached breaker 1";
+}
+
+TEST_F(MbpollInterop, ReadsTarvoSimServingModbusTcp) {
+    TempDir dir;
+    ChildProcess tcp({TARVO_SIM_PROGRAM, "--device", "2:branch:PNL1", "--tcp-modbus", "0"},
+                     dir.file("output"));
+    // The device list follows the line "serving modbus+tcp://127.0.0.1:PORT".
+    ASSERT_TRUE(tcp.waitForOutput("[Kyrel", 10s)) << tcp.output();
+    const std::string out = tcp.output();
+    const auto at = out.find("127.0.0.1:") + 10;
+    expectMbpoll({"-m", "tcp", "-p", out.substr(at, out.find('\n', at) - at), "-a", "2", "-r",
+                  "273", "-c", "2", "127.0.0.1"},
+                 {"[273]: \t20558", "[274]: \t19505"});
 }
 
 // A null-modem cable between two pseudo-terminals: what one program writes on
