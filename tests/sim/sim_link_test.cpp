@@ -223,15 +223,6 @@ TEST_F(SimLink, AFloodOfBytesIsDiscardedAsOneOverflow) {
     EXPECT_EQ(frames.back().status, FrameStatus::Answered);
 }
 
-TEST_F(SimLink, LiveValuesMoveOnTheLine) {
-    sim.bus().setLive(true, 11);
-    ASSERT_EQ(read(2, 0, 42), Ok);
-    const auto first = values;
-    std::this_thread::sleep_for(400ms);
-    ASSERT_EQ(read(2, 0, 42), Ok);
-    EXPECT_NE(first, values);
-}
-
 // The bus over each link the program has: a serial line, a transparent (RTU
 // over TCP) and a Modbus TCP gateway; the tables' columns follow this order.
 enum LinkKind { SerialLine, RtuOverTcp, ModbusTcp };
