@@ -87,29 +87,6 @@ TEST_F(SerialPortPty, SilentSlaveTimesOutAfterTheTotalTimeout) {
     EXPECT_TRUE(trace.entry(trace.currentIndex()).ends_with("\rRecv->\r\n"));
 }
 
-TEST_F(SerialPortPty, ReplySplitByAGapIsCutAndTheRestDrainedNextTime) {
-    const Bytes reply = withCrc(fromHex("01 03 04 00 07 00 08"));
-    std::thread slave([&] {
-        readRequest(pty.master(), 8);
-        send(pty.master(), Bytes(reply.begin(), reply.begin() + 4));
-        std::this_thread::sleep_for(120ms); // well over the 35 ms gap
-        send(pty.master(), Bytes(reply.begin() + 4, reply.end()));
-    });
-    std::int32_t values[2] = {};
-    EXPECT_EQ(master.readHoldingRegisters(port, 1, 0, 2, values), WrongByteCount);
-    EXPECT_TRUE(trace.entry(trace.currentIndex()).ends_with("\rRecv->01 03 04 00\r\n"));
-    slave.join(); // the second burst now waits in the input
-
-    std::thread again([&] {
-        readRequest(pty.master(), 8);
-        send(pty.master(), reply);
-    });
-    EXPECT_EQ(master.readHoldingRegisters(port, 1, 0, 2, values), Ok)
-        << "the leftover burst was drained before the request";
-    again.join();
-    EXPECT_EQ(values[1], 8);
-}
-
 TEST_F(SerialPortPty, HungUpLineTimesOutWithoutSpinning) {
     pty.closeMaster();
     std::int32_t values[49];

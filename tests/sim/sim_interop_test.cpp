@@ -1,5 +1,7 @@
 // Proof against code nobody here wrote: mbpoll as the master of the
-// simulator, and the program's ModbusMaster against a pymodbus slave.
+// simulator on its line and of tarvo-sim --tcp-modbus, and the program's
+// ModbusMaster against pymodbus slaves on a serial line and behind both
+// kinds of gateway.
 
 #include <gtest/gtest.h>
 
@@ -14,7 +16,7 @@
 #include "link/comm_trace.h"
 #include "link/device_table.h"
 #include "link/modbus_master.h"
-#include "link/serial_port.h"
+#include "link/port_link.h"
 #include "sim/server.h"
 #include "support/pty_pair.h"
 
@@ -38,7 +40,8 @@ protected:
     }
 
     // Runs mbpoll at 9600 8N1 with PDU (0-based) register numbers, one poll
-    // and a 2 s time-out; it must succeed and print every one of `texts`.
+    // and a 2 s time-out (a later "-m tcp" in `args` wins over "-m rtu"); it
+    // must succeed and print every one of `texts`.
     void expectMbpoll(std::vector<std::string> args, std::initializer_list<const char*> texts) {
         std::vector<std::string> argv{kMbpoll, "-m", "rtu", "-b", "9600", "-P",
                                       "none",  "-0", "-1",  "-o", "2"};
@@ -68,6 +71,19 @@ TEST_F(MbpollInterop, WritesOneRegisterWithFunction6) {
     EXPECT_EQ(std::tie(writes[0].address, writes[0].reg, writes[0].value), std::tuple(2, 268, 65));
     EXPECT_EQ(sim.bus().frames().back().bytes.at(1), 6) << "function 6, not 16";
     EXPECT_EQ(sim.bus().registerValue(2, 93), 65) << "the global warning limit reached breaker 1";
+}
+
+TEST_F(MbpollInterop, ReadsTarvoSimServingModbusTcp) {
+    TempDir dir;
+    ChildProcess tcp({TARVO_SIM_PROGRAM, "--device", "2:branch:PNL1", "--tcp-modbus", "0"},
+                     dir.file("output"));
+    // The device list follows the line "serving modbus+tcp://127.0.0.1:PORT".
+    ASSERT_TRUE(tcp.waitForOutput("[Kyrel", 10s)) << tcp.output();
+    const std::string out = tcp.output();
+    const auto at = out.find("127.0.0.1:") + 10;
+    expectMbpoll({"-m", "tcp", "-p", out.substr(at, out.find('\n', at) - at), "-a", "2", "-r",
+                  "273", "-c", "2", "127.0.0.1"},
+                 {"[273]: \t20558", "[274]: \t19505"});
 }
 
 // A null-modem cable between two pseudo-terminals: what one program writes on
@@ -105,49 +121,63 @@ private:
     std::thread m_thread;
 };
 
-TEST(PymodbusInterop, TheMasterReadsWritesAndIdentifiesAPymodbusSlave) {
-    if (::access(kPython, X_OK) != 0)
-        GTEST_SKIP() << "/usr/bin/python3 is missing";
+// pymodbus as the slave on the serial line through the cable, and as a
+// Modbus TCP and an RTU-over-TCP gateway on 127.0.0.1.
+TEST(PymodbusInterop, TheMasterReadsWritesAndIdentifiesPymodbusSlaves) {
     std::string probe;
-    if (runProgram({kPython, "-c", "import pymodbus.server, serial_asyncio"}, probe) != 0)
+    if (::access(kPython, X_OK) != 0 ||
+        runProgram({kPython, "-c", "import pymodbus.server, serial_asyncio"}, probe) != 0)
         GTEST_SKIP() << "pymodbus 3 with pyserial-asyncio is not installed "
                         "(Debian python3-pymodbus): "
                      << probe;
-    TempDir dir;
     PtyCable cable;
-    ChildProcess peer({kPython, TARVO_SIM_PYMODBUS_SERVER, cable.endA(), "5", "235",
-                       "Kyrel Circuit Meter 8, pymodbus", "0:11,22,33,44,65535"},
-                      dir.file("output"));
-    ASSERT_TRUE(peer.waitForOutput("ready", 20s)) << peer.output();
+    const struct {
+        std::string peerPort;
+        const char* scheme; // "" for the serial line
+    } peers[] = {
+        {cable.endA(), ""},
+        {"tcp:socket", "modbus+tcp://127.0.0.1:"},
+        {"tcp:rtu", "rtu+tcp://127.0.0.1:"},
+    };
+    for (const auto& p : peers) {
+        SCOPED_TRACE(p.peerPort);
+        TempDir dir;
+        ChildProcess peer({kPython, TARVO_SIM_PYMODBUS_SERVER, p.peerPort, "5", "235",
+                           "Kyrel Circuit Meter 8, pymodbus", "0:11,22,33,44,65535"},
+                          dir.file("output"));
+        ASSERT_TRUE(peer.waitForOutput("\n", 20s)) << peer.output();
+        // "ready\n", or "ready PORT\n" from a TCP server.
+        const std::string out = peer.output();
+        PortLink port;
+        ASSERT_TRUE(port.open(*p.scheme ? p.scheme + out.substr(6, out.size() - 7) : cable.endB()))
+            << out;
+        CommTrace trace;
+        DeviceTable devices;
+        ModbusMaster master(trace, devices);
 
-    SerialPort port;
-    ASSERT_TRUE(port.open(cable.endB()));
-    CommTrace trace;
-    DeviceTable devices;
-    ModbusMaster master(trace, devices);
+        std::array<std::int32_t, 5> values{};
+        ASSERT_EQ(master.readHoldingRegisters(port, 5, 0, 5, values), Ok) << peer.output();
+        EXPECT_EQ(values, (std::array<std::int32_t, 5>{11, 22, 33, 44, 65535}));
+        if (!port.reframes()) {
+            EXPECT_NE(trace.text().find("Send->05 03 00 00 00 05 84 4D"), std::string::npos)
+                << trace.text();
+            EXPECT_NE(trace.text().find("Recv->05 03 0A 00 0B 00 16 00 21 00 2C FF FF"),
+                      std::string::npos)
+                << trace.text();
+        }
+        ASSERT_EQ(master.writeSingleRegister(port, 5, 3, 1234), Ok);
+        ASSERT_EQ(master.readHoldingRegisters(port, 5, 3, 1, values), Ok);
+        EXPECT_EQ(values[0], 1234);
 
-    std::array<std::int32_t, 5> values{};
-    ASSERT_EQ(master.readHoldingRegisters(port, 5, 0, 5, values), Ok) << peer.output();
-    EXPECT_EQ(values, (std::array<std::int32_t, 5>{11, 22, 33, 44, 65535}));
-    EXPECT_NE(trace.text().find("Send->05 03 00 00 00 05 84 4D"), std::string::npos)
-        << trace.text();
-    EXPECT_NE(trace.text().find("Recv->05 03 0A 00 0B 00 16 00 21 00 2C FF FF"), std::string::npos)
-        << trace.text();
-
-    ASSERT_EQ(master.writeSingleRegister(port, 5, 3, 1234), Ok);
-    std::array<std::int32_t, 1> one{};
-    ASSERT_EQ(master.readHoldingRegisters(port, 5, 3, 1, one), Ok);
-    EXPECT_EQ(one[0], 1234);
-
-    int slaveId = 0;
-    std::array<char, ModbusMaster::kSlaveIdTextSize> text{};
-    ASSERT_EQ(master.reportSlaveId(port, 5, slaveId, text), Ok) << trace.text();
-    EXPECT_EQ(slaveId, 235);
-    EXPECT_STREQ(text.data(), "Kyrel Circuit Meter 8, pymodbus");
-    EXPECT_EQ(devices.slaveId(5), 235);
-
-    // A register the slave does not hold: pymodbus answers with an exception.
-    EXPECT_EQ(master.readHoldingRegisters(port, 5, 100, 1, one), ExceptionResponse);
+        int slaveId = 0;
+        std::array<char, ModbusMaster::kSlaveIdTextSize> text{};
+        ASSERT_EQ(master.reportSlaveId(port, 5, slaveId, text), Ok) << trace.text();
+        EXPECT_EQ(slaveId, 235);
+        EXPECT_STREQ(text.data(), "Kyrel Circuit Meter 8, pymodbus");
+        EXPECT_EQ(devices.slaveId(5), 235);
+        // A register the slave does not hold: pymodbus answers with an exception.
+        EXPECT_EQ(master.readHoldingRegisters(port, 5, 100, 1, values), ExceptionResponse);
+    }
 }
 
 } // namespace

@@ -163,6 +163,11 @@ TEST(SimProgram, ServesALinkAndTakesControlCommands) {
     EXPECT_EQ(client.command("fault 2 sparkle").rfind("error:", 0), 0u);
     EXPECT_EQ(client.command("teleport").rfind("error:", 0), 0u);
     EXPECT_EQ(client.command("live on 5"), "ok\n");
+    std::array<std::int32_t, 42> before{}, after{};
+    ASSERT_EQ(master.readHoldingRegisters(port, 2, 0, 42, before), Ok);
+    std::this_thread::sleep_for(400ms);
+    ASSERT_EQ(master.readHoldingRegisters(port, 2, 0, 42, after), Ok);
+    EXPECT_NE(before, after) << "live values move on the line";
 }
 
 // A termination signal ends the program and removes its link and socket while
