@@ -63,7 +63,7 @@ TEST_F(ConfigRegistersTest, SerialNumberIsSignedHighWordFirst) {
 
 TEST_F(ConfigRegistersTest, FailedReadsLeaveTheirFills) {
     auto r = regs(BranchMonitor);
-    bank.failReads = {49, 261, 135, 93, 73};
+    bank.failReads = {49, 261, 135, 93, 177, 219, 51, 73};
     bank.set(49, 3);
     EXPECT_EQ(r.readFirmwareVersion().major, 0);
     EXPECT_EQ(r.readFirmwareVersion().minor, 0);
@@ -71,7 +71,10 @@ TEST_F(ConfigRegistersTest, FailedReadsLeaveTheirFills) {
     EXPECT_EQ(r.readAlarmLimits(), std::vector<std::int32_t>(42, -1));
     ConfigRegisters::BreakerBlock failed;
     failed.fill(-1);
-    EXPECT_EQ(r.readWarningLevels(), failed) << "the fill of every breaker block";
+    EXPECT_EQ(r.readWarningLevels(), failed);
+    EXPECT_EQ(r.readWarningDelays(), failed);
+    EXPECT_EQ(r.readAlarmDelays(), failed);
+    EXPECT_EQ(r.readRatings(), failed);
     std::int32_t mask = 0;
     EXPECT_EQ(r.readCriticalMask(mask), Timeout);
     EXPECT_EQ(mask, 0x01010101);
