@@ -141,15 +141,15 @@ TEST_F(ConfigFormsTest, BranchPanelNameAndRatingTraffic) {
         bank.set(k, 20);
     bank.set(49, 2);
     bank.set(50, 5);
-    bank.set(261, 1);
-    bank.set(262, 1003);
+    bank.set(261, 0xFFFF); // -5, printed signed
+    bank.set(262, 0xFFFB);
     auto r = regs(BranchMonitor);
     std::string panelName = "PNL1";
     BranchPanelForm form;
     form.open(r, panelName, BranchMonitor);
     EXPECT_EQ(traffic(), (Log{"R 51 42", "R 49 2", "R 261 2"}));
     EXPECT_EQ(form.firmwareLine, "Firmware V2.5");
-    EXPECT_EQ(form.serialLine, "Serial Number - 00066539");
+    EXPECT_EQ(form.serialLine, "Serial Number - -0000005");
 
     ASSERT_FALSE(edit(form, {{BranchPanelForm::kPanelNameField, "P1"}}));
     form.setPanelName(r, panelName);
@@ -259,10 +259,6 @@ TEST_F(ConfigFormsTest, BranchPanelShowsTheRangeOfItsKind) {
         EXPECT_EQ(form->minLine, "Min Breaker Amps - 10");
         EXPECT_EQ(form->showValues()[BranchPanelForm::kGlobalRatingField], globalRating);
     }
-}
-
-TEST(SerialNumberLineTest, PrintsSignedZeroPadded) {
-    EXPECT_EQ(serialNumberLine(-5), "Serial Number - -0000005");
 }
 
 using Box = CircuitPanelForm::Box;

@@ -20,15 +20,6 @@
 namespace tarvo {
 namespace {
 
-class ShownDisplay : public PollView {
-public:
-    void transfer(const Display& display) override { m_display = display; }
-    const Display& currentDisplay() const override { return m_display; }
-
-private:
-    Display m_display;
-};
-
 // The window's tick over the port of `portName`, opened, with breaker
 // monitor 3 listed, selected and read once.
 struct Ticking {
@@ -44,7 +35,7 @@ struct Ticking {
     AppState state;
     test::RecordingOperator op;
     test::RecordingView scanView;
-    ShownDisplay shown;
+    test::RecordingPollView shown;
     BusScan scan{state, state.port, op, scanView, [](auto) {}};
     LinkKeeper keeper{state, state.port, op};
     PollingCycle polling{state, state.port, op, scan, shown};
