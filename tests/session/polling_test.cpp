@@ -175,10 +175,6 @@ TEST_F(PollingTest, PlainKindsCountEveryReadAndNeverWarn) {
     EXPECT_EQ(state.counters.goodCount, 1);
     EXPECT_EQ(state.counters.badCount, 7);
     EXPECT_EQ(bus.writes.back(), withCrc(fromHex("08 03 01 02 00 34")));
-
-    select(7, TemperatureDevice);
-    polling.onTimer();
-    EXPECT_EQ(bus.writes.back(), withCrc(fromHex("07 03 01 00 00 02")));
 }
 
 TEST_F(PollingTest, NothingIsReadWithoutADeviceOrAPort) {
