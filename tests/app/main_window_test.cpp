@@ -270,12 +270,7 @@ TEST_F(MainWindowTest, ConfigMenuCommandsAndTheAlarmReset) {
     window.onTimer();
     EXPECT_EQ(window.findChild<QLabel*>("breakerLamp1")->accessibleDescription(), "alarm");
 
-    sim.bus().clearLog();
-    action("resetAction")->trigger();
-    std::vector<int> cleared;
-    for (const auto& w : sim.bus().writes())
-        cleared.push_back(w.reg);
-    EXPECT_EQ(cleared, (std::vector<int>{43, 44, 45, 46, 47, 48}));
+    action("resetAction")->trigger(); // its writes are the commands' own case
     EXPECT_EQ(window.findChild<QLabel*>("breakerLamp1")->accessibleDescription(), "normal")
         << "the lamps follow the block read back after the reset";
     EXPECT_EQ(op.busyDepth, 0);

@@ -84,16 +84,6 @@ TEST_F(ConfigRegistersTest, FailedReadsLeaveTheirFills) {
     EXPECT_EQ(circuit.readAlarmLimits(), std::vector<std::int32_t>(8, -1));
 }
 
-TEST_F(ConfigRegistersTest, BreakerBlocksSpanTheirRegistersUnsigned) {
-    auto r = regs(BranchMonitor);
-    bank.set(51, 20);
-    bank.set(92, 45);
-    bank.set(177, 65535);
-    EXPECT_EQ(r.readRatings()[0], 20);
-    EXPECT_EQ(r.readRatings()[41], 45);
-    EXPECT_EQ(r.readWarningDelays()[0], 65535) << "the readers never sign-extend";
-}
-
 // Trailing spaces staying part of a read name are shown on the simulator.
 TEST_F(ConfigRegistersTest, NameReadsDecodeAndKeepOldNamesOnFailure) {
     auto branch = regs(BranchMonitor);

@@ -20,13 +20,25 @@
 namespace tarvo {
 namespace {
 
-class ShownDisplay : public PollView {
-public:
-    void transfer(const Display& display) override { m_display = display; }
-    const Display& currentDisplay() const override { return m_display; }
-
-private:
-    Display m_display;
+// The window's tick over the port of `portName`, opened, with breaker
+// monitor 3 listed, selected and read once.
+struct Ticking {
+    explicit Ticking(const std::string& portName) {
+        polling.setKeeper(&keeper);
+        state.settings.portName = portName;
+        EXPECT_TRUE(state.port.open(portName));
+        state.meters.addDevice("03 - PNL1 [listed before]");
+        state.selection = {3, BranchMonitor};
+        polling.onTimer();
+        EXPECT_EQ(state.counters.badCount, 0);
+    }
+    AppState state;
+    test::RecordingOperator op;
+    test::RecordingView scanView;
+    test::RecordingPollView shown;
+    BusScan scan{state, state.port, op, scanView, [](auto) {}};
+    LinkKeeper keeper{state, state.port, op};
+    PollingCycle polling{state, state.port, op, scan, shown};
 };
 
 std::unique_ptr<sim::PtyServer> plugIn(const std::string& link) {
@@ -41,41 +53,26 @@ TEST(LinkKeeperTest, UnplugCountsFailuresSaysSoOnceAndReplugResumesWithoutScan) 
     test::TempDir dir;
     const std::string link = dir.file("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
     auto sim = plugIn(link);
-    AppState state;
-    test::RecordingOperator op;
-    test::RecordingView scanView;
-    ShownDisplay shown;
-    BusScan scan(state, state.port, op, scanView, [](auto) {});
-    LinkKeeper keeper(state, state.port, op);
-    PollingCycle polling(state, state.port, op, scan, shown);
-    polling.setKeeper(&keeper);
-    state.settings.portName = link;
-    ASSERT_TRUE(state.port.open(link));
-    state.meters.addDevice("03 - PNL1 [listed before]");
-    state.selection.selectedAddress = 3;
-    state.selection.selectedKind = BranchMonitor;
-
-    polling.onTimer();
-    ASSERT_EQ(state.counters.badCount, 0);
+    Ticking t(link);
 
     sim.reset(); // pulled out
     for (int tick = 0; tick < 3; ++tick)
-        polling.onTimer();
-    EXPECT_TRUE(state.link.portLost);
-    EXPECT_EQ(state.counters.badCount, 3) << "polls while away count as failures";
-    ASSERT_EQ(op.messages.size(), 1u) << "said once, not once per tick";
-    EXPECT_EQ(op.messages[0].title, "Comm Port Lost");
+        t.polling.onTimer();
+    EXPECT_TRUE(t.state.link.portLost);
+    EXPECT_EQ(t.state.counters.badCount, 3) << "polls while away count as failures";
+    ASSERT_EQ(t.op.messages.size(), 1u) << "said once, not once per tick";
+    EXPECT_EQ(t.op.messages[0].title, "Comm Port Lost");
 
-    scan.scanBus(); // File > Scan while the adapter is away
-    ASSERT_EQ(op.messages.size(), 2u);
-    EXPECT_NE(op.messages[1].text.find("is the adapter plugged in?"), std::string::npos);
-    EXPECT_EQ(state.meters.lines().size(), 1u) << "the list is kept";
+    t.scan.scanBus(); // File > Scan while the adapter is away
+    ASSERT_EQ(t.op.messages.size(), 2u);
+    EXPECT_NE(t.op.messages[1].text.find("is the adapter plugged in?"), std::string::npos);
+    EXPECT_EQ(t.state.meters.lines().size(), 1u) << "the list is kept";
 
     sim = plugIn(link); // plugged in again
-    polling.onTimer();
-    EXPECT_EQ(polling.consecutiveFailures(), 0) << "the poll read the device again";
-    EXPECT_EQ(op.messages.size(), 2u) << "reopening shows no box";
-    EXPECT_NE(state.trace.text().find("Reopened " + link), std::string::npos);
+    t.polling.onTimer();
+    EXPECT_EQ(t.polling.consecutiveFailures(), 0) << "the poll read the device again";
+    EXPECT_EQ(t.op.messages.size(), 2u) << "reopening shows no box";
+    EXPECT_NE(t.state.trace.text().find("Reopened " + link), std::string::npos);
     for (const auto& f : sim->bus().frames())
         EXPECT_NE(f.bytes.at(1), 0x11) << "no scan after reopening";
 }
@@ -88,32 +85,19 @@ TEST(LinkKeeperTest, ADroppedGatewayConnectionIsSaidOnceAndMadeAgainOnTheNextTic
         bus.addDevice(sim::Model::Branch, 3, "PNL1");
         sim::TcpServer gateway(bus, mode);
         SCOPED_TRACE(gateway.portName());
-        AppState state;
-        test::RecordingOperator op;
-        test::RecordingView scanView;
-        ShownDisplay shown;
-        BusScan scan(state, state.port, op, scanView, [](auto) {});
-        LinkKeeper keeper(state, state.port, op);
-        PollingCycle polling(state, state.port, op, scan, shown);
-        polling.setKeeper(&keeper);
-        state.settings.portName = gateway.portName();
-        ASSERT_TRUE(state.port.open(state.settings.portName));
-        state.meters.addDevice("03 - PNL1");
-        state.selection.selectedAddress = 3;
-        state.selection.selectedKind = BranchMonitor;
-        polling.onTimer();
-        ASSERT_EQ(state.counters.badCount, 0);
+        Ticking t(gateway.portName());
 
         gateway.dropConnections();
-        for (int tick = 0; tick < 5 && op.messages.empty(); ++tick)
-            polling.onTimer();
-        EXPECT_GE(state.counters.badCount, 1);
-        ASSERT_EQ(op.messages.size(), 1u);
-        EXPECT_EQ(op.messages[0].title, "Comm Port Lost");
-        EXPECT_NE(op.messages[0].text.find("the gateway closed the connection"), std::string::npos);
-        polling.onTimer(); // connects again and reads
-        EXPECT_EQ(polling.consecutiveFailures(), 0);
-        EXPECT_NE(state.trace.text().find("Reopened " + gateway.portName()), std::string::npos);
+        for (int tick = 0; tick < 5 && t.op.messages.empty(); ++tick)
+            t.polling.onTimer();
+        EXPECT_GE(t.state.counters.badCount, 1);
+        ASSERT_EQ(t.op.messages.size(), 1u);
+        EXPECT_EQ(t.op.messages[0].title, "Comm Port Lost");
+        EXPECT_NE(t.op.messages[0].text.find("the gateway closed the connection"),
+                  std::string::npos);
+        t.polling.onTimer(); // connects again and reads
+        EXPECT_EQ(t.polling.consecutiveFailures(), 0);
+        EXPECT_NE(t.state.trace.text().find("Reopened " + gateway.portName()), std::string::npos);
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include "devices/meter_list.h"
 #include "session/bus_scan.h"
+#include "session/polling.h"
 #include "support/hex.h"
 
 namespace tarvo::test {
@@ -27,6 +28,17 @@ public:
     std::vector<std::vector<std::string>> history; ///< every list state shown
     std::string layout;
     std::vector<std::string> events;
+};
+
+/// Keeps what the poll last showed.
+struct RecordingPollView : PollView {
+    void transfer(const Display& display) override {
+        shown = display;
+        ++transfers;
+    }
+    const Display& currentDisplay() const override { return shown; }
+    Display shown;
+    int transfers = 0;
 };
 
 } // namespace tarvo::test

@@ -72,11 +72,7 @@ protected:
     long entries() const {
         return std::distance(fs::directory_iterator(dir), fs::directory_iterator{});
     }
-    // Loads `text` into a fresh record and checks the fields.
-    void expectLoad(const std::string& text, const std::string& expected) {
-        write(text);
-        expectLoaded(expected);
-    }
+    // Loads the file into a fresh record and checks the fields.
     std::string expectLoaded(const std::string& expected) {
         Settings s;
         const SettingsLoadReport report = s.load(file);
@@ -104,6 +100,7 @@ TEST_F(SettingsTest, EveryKeyWrittenInLayoutOrderAndReadBack) {
     settings.portName = "COM2:";
     settings.speedCode = 8192;
     settings.parityCode = 2;
+    settings.replyTimeout = 2500; // a slow gateway's; left out while unchanged
 
     ASSERT_TRUE(settings.save(file, "Plant 7", 15, op));
     const std::string expected = std::string(kHeader) + "location Plant 7\n"
@@ -111,6 +108,7 @@ TEST_F(SettingsTest, EveryKeyWrittenInLayoutOrderAndReadBack) {
                                                         "port COM2:\n"
                                                         "speed 8192\n"
                                                         "parity 2\n"
+                                                        "reply_timeout 2500\n"
                                                         "scan 16\n"
                                                         "save_file /var/log/panel 3.csv\n"
                                                         "format 2\n"
@@ -137,18 +135,6 @@ TEST_F(SettingsTest, ConditionalLinesLeftOutWhenEmpty) {
     // to open a port with no name.
     ASSERT_TRUE(settings.save(file, "", 5, op));
     EXPECT_EQ(read(), std::string(kHeader) + "interval 5\nspeed 2048\nparity 0\nscan 247\n");
-    expectLoad(read(), "reopen=0|location=Here");
-}
-
-// A slow gateway's time-out: kept only when changed, so files of every
-// other set-up stay as they were.
-TEST_F(SettingsTest, ReplyTimeoutWrittenOnlyWhenChangedAndReadBack) {
-    settings.replyTimeout = 2500;
-    ASSERT_TRUE(settings.save(file, "", 5, op));
-    EXPECT_NE(read().find("parity 0\nreply_timeout 2500\nscan 247\n"), std::string::npos);
-    Settings back;
-    back.load(file);
-    EXPECT_EQ(back.replyTimeout, 2500);
 }
 
 // One table for the reader's rules: each file and the fields it must leave.
@@ -199,7 +185,8 @@ TEST_F(SettingsTest, ReaderRules) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        expectLoad(c.text, c.expected);
+        write(c.text);
+        expectLoaded(c.expected);
     }
 }
 
