@@ -184,13 +184,5 @@ TEST(IdentifierIsSafe, NamesThatWouldEndTheirIdentifierAreRefused) {
         EXPECT_FALSE(identifierIsSafe(name)) << name;
 }
 
-TEST(QuoteString, SingleQuotesAreDoubledAndBracketsOnlyForAccess) {
-    EXPECT_EQ(quoteString("Here"), "'Here'");
-    EXPECT_EQ(quoteString("O'Brien's"), "'O''Brien''s'");
-    EXPECT_EQ(quoteString(""), "''");
-    EXPECT_EQ(BracketQuote("Samples", 5), "[Samples]");
-    EXPECT_EQ(BracketQuote("Samples", 4), "Samples");
-}
-
 } // namespace
 } // namespace tarvo
