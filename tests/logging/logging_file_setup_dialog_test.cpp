@@ -70,19 +70,17 @@ TEST_F(LoggingFileSetupDialogTest, LoggingNeedsAFileFirst) {
     EXPECT_FALSE(settings.fileLoggingActive);
 }
 
-struct FormatCase {
-    const char* name;
-    int format;
-    const char* radio;
-};
-
 TEST_F(LoggingFileSetupDialogTest, OpensWithTheFormatsRadioAndUnknownFormatsAsComma) {
-    const FormatCase cases[] = {
+    const struct {
+        const char* name;
+        int format;
+        const char* radio;
+    } cases[] = {
         {"comma", Csv, "csvRadio"},         {"tab", TabText, "tabRadio"},
         {"space", SpaceText, "spaceRadio"}, {"0 is a comma", 0, "csvRadio"},
         {"9 is a comma", 9, "csvRadio"},
     };
-    for (const FormatCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         settings.format = c.format;
         open();
