@@ -199,14 +199,10 @@ void PostgresServer::stop() {
 }
 
 SqlClient::SqlClient(const std::string& dsn, const std::string& user, const std::string& password) {
-    SQLHENV env = SQL_NULL_HENV;
-    SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
-    SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-    SQLHDBC dbc = SQL_NULL_HDBC;
-    SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
-    m_env = env;
-    m_dbc = dbc;
-    const SQLRETURN rc = SQLConnect(dbc, (SQLCHAR*)dsn.c_str(), SQL_NTS, (SQLCHAR*)user.c_str(),
+    SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &m_env);
+    SQLSetEnvAttr(m_env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    SQLAllocHandle(SQL_HANDLE_DBC, m_env, &m_dbc);
+    const SQLRETURN rc = SQLConnect(m_dbc, (SQLCHAR*)dsn.c_str(), SQL_NTS, (SQLCHAR*)user.c_str(),
                                     SQL_NTS, (SQLCHAR*)password.c_str(), SQL_NTS);
     m_connected = SQL_SUCCEEDED(rc);
 }
