@@ -119,8 +119,6 @@ const fs::path& SharedOdbcConfig::dataDir() {
     return g_sharedData->path();
 }
 
-PostgresServer::PostgresServer() = default;
-
 PostgresServer::~PostgresServer() {
     stop();
 }

@@ -71,7 +71,7 @@ public:
     static constexpr const char* kUser = "postgres";
     static constexpr const char* kPassword = "tarvo-test-pw";
 
-    PostgresServer();
+    PostgresServer() = default;
     ~PostgresServer();
     PostgresServer(const PostgresServer&) = delete;
     PostgresServer& operator=(const PostgresServer&) = delete;
