@@ -151,7 +151,7 @@ TEST_F(SetupDialog, TablesSortIgnoringCaseAndControlCharactersAreRefused) {
     QTest::mouseClick(button("okButton"), Qt::LeftButton);
     EXPECT_EQ(m_op.messages.size(), 2u) << "the password's refusal, the mapping's text";
     EXPECT_EQ(m_dialog->focusWidget(), password);
-    EXPECT_EQ(m_settings.databaseLogState, SetupOpen);
+    EXPECT_TRUE(m_dialog->isVisible()) << "a refused OK leaves the dialog open";
 }
 
 TEST_F(SetupDialog, CancelTurnsLoggingOffAndKeepsTheStoredConfiguration) {

@@ -218,7 +218,6 @@ protected:
                   "");
         m_settings = fourLinks();
         m_settings.dsn = kDsn;
-        m_settings.links.push_back({4, SqlInteger, "Amps2"});
         m_settings.databaseLogState = Active;
     }
 
