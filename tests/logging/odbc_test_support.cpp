@@ -173,8 +173,7 @@ bool PostgresServer::start() {
         return false;
     // postmaster.pid gets the status "ready" once connections are accepted.
     for (int i = 0; i < 300; ++i) {
-        int status = 0;
-        if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+        if (waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
             m_pid = -1;
             return false;
         }
@@ -191,8 +190,7 @@ void PostgresServer::stop() {
     if (m_pid <= 0)
         return;
     kill(m_pid, SIGINT); // fast shutdown: ends sessions, no waiting for clients
-    int status = 0;
-    waitpid(m_pid, &status, 0);
+    waitpid(m_pid, nullptr, 0);
     m_pid = -1;
 }
 
