@@ -41,11 +41,12 @@ protected:
     }
     void TearDown() override { delete m_dialog.data(); }
 
-    void open(std::vector<std::string> libraryNames = OdbcLibrary::defaultLibraryNames()) {
+    // Opens the dialog as the command does; whether it started.
+    bool open(std::vector<std::string> libraryNames = OdbcLibrary::defaultLibraryNames()) {
         m_odbc = std::make_unique<OdbcLibrary>(std::move(libraryNames));
         m_dialog = new SaveToDatabaseSetupDialog(*m_odbc, m_settings, &m_op);
         m_dialog->show();
-        m_started = m_dialog->start();
+        return m_dialog->start();
     }
 
     QListWidget* list(const char* name) { return m_dialog->findChild<QListWidget*>(name); }
@@ -59,8 +60,7 @@ protected:
 
     void openTable(const char* createSql, const char* table = "Samples") {
         ASSERT_EQ(m_sql->exec(createSql), "");
-        open();
-        ASSERT_TRUE(m_started);
+        ASSERT_TRUE(open());
         select(list("dsnList"), SharedOdbcConfig::kSqliteDsn);
         select(list("tableList"), table);
     }
@@ -72,7 +72,6 @@ protected:
     Settings m_settings;
     RecordingOperator m_op;
     QPointer<SaveToDatabaseSetupDialog> m_dialog;
-    bool m_started = false;
 };
 
 // Every action waits for a table; its columns named like variables are
@@ -81,8 +80,7 @@ TEST_F(SetupDialog, ColumnsNamedLikeVariablesAreLinkedAndOkStoresThem) {
     ASSERT_EQ(m_sql->exec("CREATE TABLE Samples (meter INTEGER, LOCATION VARCHAR(40), "
                           "\"Date_Time\" TIMESTAMP, Note VARCHAR(10))"),
               "");
-    open();
-    ASSERT_TRUE(m_started);
+    ASSERT_TRUE(open());
     EXPECT_FALSE(m_dialog->isModal());
     ASSERT_EQ(list("variableList")->count(), 45);
     for (const char* name :
@@ -179,8 +177,7 @@ TEST_F(SetupDialog, WithoutUsableOdbcItSaysWhyAndCloses) {
     for (const auto& c : cases) {
         m_op.messages.clear();
         m_settings.databaseLogState = SetupOpen;
-        open(c.library);
-        EXPECT_FALSE(m_started) << c.fault;
+        EXPECT_FALSE(open(c.library)) << c.fault;
         ASSERT_EQ(m_op.messages.size(), 1u) << c.fault;
         EXPECT_EQ(m_op.messages[0].text, c.message) << c.fault;
         EXPECT_EQ(m_settings.databaseLogState, Off) << c.fault;
