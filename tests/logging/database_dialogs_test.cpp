@@ -227,51 +227,44 @@ TEST(DatabaseSetupDialog, ShowsWhereDataGoes) {
     EXPECT_EQ(dialog.findChild<QLineEdit*>("tableField")->text(), "Samples");
 }
 
-class LoggingOdbcCommand : public ::testing::Test {
-protected:
-    void SetUp() override {
-        m_settings.dsn = "tarvo_sqlite";
-        m_settings.table = "Samples";
-        m_settings.links = {{0, SqlInteger, "meter"}};
-        m_settings.databaseLogState = Active;
-        m_command.dialogOperator = &m_op;
-        m_command.confirmNewDatabase = [this](const std::string& dsn, const std::string& table) {
-            m_shown.push_back(dsn + "/" + table);
-            return m_answer;
-        };
-        m_queue.push(std::make_shared<LogSample>());
-    }
+TEST(LoggingOdbcCommand, CancelChangesNothingAndNewDatabaseClearsEverything) {
+    Settings settings;
+    settings.dsn = "tarvo_sqlite";
+    settings.table = "Samples";
+    settings.links = {{0, SqlInteger, "meter"}};
+    settings.databaseLogState = Active;
+    SampleQueue queue;
+    queue.push(std::make_shared<LogSample>());
+    RecordingOperator op;
+    OdbcLibrary odbc;
+    QWidget window;
+    OdbcCommand command{odbc, settings, queue, &window};
+    command.dialogOperator = &op;
+    std::vector<std::string> shown;
+    bool answer = false;
+    command.confirmNewDatabase = [&](const std::string& dsn, const std::string& table) {
+        shown.push_back(dsn + "/" + table);
+        return answer;
+    };
+    command.run();
+    EXPECT_EQ(shown, std::vector<std::string>{"tarvo_sqlite/Samples"});
+    EXPECT_EQ(settings.databaseLogState, Active);
+    EXPECT_EQ(queue.size(), 1u);
+    EXPECT_EQ(command.setupDialog(), nullptr);
 
-    Settings m_settings;
-    SampleQueue m_queue;
-    RecordingOperator m_op;
-    OdbcLibrary m_odbc;
-    QWidget m_window;
-    OdbcCommand m_command{m_odbc, m_settings, m_queue, &m_window};
-    std::vector<std::string> m_shown;
-    bool m_answer = false;
-};
-
-TEST_F(LoggingOdbcCommand, CancelChangesNothingAndNewDatabaseClearsEverything) {
-    m_command.run();
-    EXPECT_EQ(m_shown, std::vector<std::string>{"tarvo_sqlite/Samples"});
-    EXPECT_EQ(m_settings.databaseLogState, Active);
-    EXPECT_EQ(m_queue.size(), 1u);
-    EXPECT_EQ(m_command.setupDialog(), nullptr);
-
-    m_answer = true;
-    m_command.run();
-    EXPECT_EQ(m_settings.databaseLogState, SetupOpen);
-    EXPECT_EQ(m_settings.dsn + m_settings.table, "");
-    EXPECT_TRUE(m_queue.empty());
-    ASSERT_NE(m_command.setupDialog(), nullptr);
-    EXPECT_TRUE(m_command.setupDialog()->isVisible());
+    answer = true;
+    command.run();
+    EXPECT_EQ(settings.databaseLogState, SetupOpen);
+    EXPECT_EQ(settings.dsn + settings.table, "");
+    EXPECT_TRUE(queue.empty());
+    ASSERT_NE(command.setupDialog(), nullptr);
+    EXPECT_TRUE(command.setupDialog()->isVisible());
 
     // While the setup dialog is open the command does nothing.
-    m_shown.clear();
-    m_command.run();
-    EXPECT_TRUE(m_shown.empty());
-    EXPECT_EQ(m_window.findChildren<SaveToDatabaseSetupDialog*>().size(), 1);
+    shown.clear();
+    command.run();
+    EXPECT_TRUE(shown.empty());
+    EXPECT_EQ(window.findChildren<SaveToDatabaseSetupDialog*>().size(), 1);
 }
 
 } // namespace
