@@ -94,9 +94,9 @@ TEST(ColumnMappingTest, OkChecksTheChoiceAndStoresTheLinks) {
          "The password may not contain control characters",
          Password,
          "|0:4:old,|1|"},
-        {"a column name with a blank is no identifier",
+        {"a column name with a blank is no identifier outside Access",
          {"plant", "T", "", ""},
-         0,
+         4,
          "The name \"Date Time\" can't be used in the statements that store the samples: names "
          "may hold only letters, digits, '_', '$' and '.'.\nPlease rename it in the database or "
          "leave that column unlinked.",

@@ -125,25 +125,18 @@ TEST_F(LogFileTest, NumbersKeepTheirPointUnderADecimalCommaLocale) {
 }
 
 TEST_F(LogFileTest, WritesNothingAndKeepsRecordsUnlessAllThreeConditionsHold) {
-    const struct {
-        const char* fault;
-        bool active, withFile, withRecord;
-    } cases[] = {{"file logging off", false, true, true},
-                 {"no file set", true, false, true},
-                 {"empty queue", true, true, false}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.fault);
-        Settings s = settings;
-        s.fileLoggingActive = c.active;
-        if (!c.withFile)
-            s.saveFile.clear();
-        SampleQueue q;
-        if (c.withRecord)
-            q.push(record(3));
-        EXPECT_FALSE(WriteLogFile(s, q).opened);
-        EXPECT_EQ(q.size(), c.withRecord ? 1u : 0u);
-        EXPECT_FALSE(fs::exists(settings.saveFile)) << "the file is not even created";
-    }
+    const std::string saveFile = settings.saveFile;
+    queue.push(record(3));
+    settings.fileLoggingActive = false;
+    EXPECT_FALSE(WriteLogFile(settings, queue).opened) << "file logging off";
+    settings.fileLoggingActive = true;
+    settings.saveFile.clear();
+    EXPECT_FALSE(WriteLogFile(settings, queue).opened) << "no file set";
+    EXPECT_EQ(queue.size(), 1u);
+    settings.saveFile = saveFile;
+    queue.clear();
+    EXPECT_FALSE(WriteLogFile(settings, queue).opened) << "empty queue";
+    EXPECT_FALSE(fs::exists(saveFile)) << "the file is not even created";
 }
 
 TEST_F(LogFileTest, UnopenableFileKeepsRecordsForTheNextPassOldestFirst) {

@@ -46,11 +46,9 @@ TEST(BindOdbc, ResultAndTextOfEachLibrary) {
             EXPECT_EQ(bindFailureText(c.result), c.text) << c.fault;
         }
     }
-    // The stand-in binds but gives no environment and knows no data source.
+    // The stand-in binds but knows no data source.
     OdbcLibrary stub({TARVO_ODBC_STUB});
     ASSERT_EQ(BindOdbc(stub), Bound);
-    EXPECT_FALSE(stub.ensureEnvironment());
-    EXPECT_FALSE(stub.hasEnvironment());
     RecordingOperator op;
     EXPECT_TRUE(ListDataSources(stub, op).empty());
     ASSERT_EQ(op.messages.size(), 1u);
@@ -182,14 +180,6 @@ TEST(IdentifierIsSafe, NamesThatWouldEndTheirIdentifierAreRefused) {
          {"", "t; DROP TABLE x", "t (a) VALUES (1); --", "\"quoted\"", "a'b", "Date Time",
           "[a]; DROP TABLE x; --[b]", "[]", "[open", "x--", "x/*", "[tab\there]"})
         EXPECT_FALSE(identifierIsSafe(name)) << name;
-}
-
-TEST(QuoteString, SingleQuotesAreDoubledAndBracketsOnlyForAccess) {
-    EXPECT_EQ(quoteString("Here"), "'Here'");
-    EXPECT_EQ(quoteString("O'Brien's"), "'O''Brien''s'");
-    EXPECT_EQ(quoteString(""), "''");
-    EXPECT_EQ(BracketQuote("Samples", 5), "[Samples]");
-    EXPECT_EQ(BracketQuote("Samples", 4), "Samples");
 }
 
 } // namespace

@@ -10,7 +10,6 @@
 #include <pwd.h>
 #include <random>
 #include <signal.h>
-#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -72,17 +71,14 @@ namespace {
 std::unique_ptr<TempDir> g_sharedData;
 std::unique_ptr<OdbcConfig> g_sharedConfig;
 
-// Runs `argv` as `uid`/`gid` in a child process; returns its exit status or
-// -1. Output goes to `logFile`.
-int runAs(uid_t uid, gid_t gid, const std::vector<std::string>& argv, const fs::path& logFile,
-          bool wait, pid_t* childPid = nullptr) {
+// Starts `argv` as `uid`/`gid` in a child process with its output in
+// `logFile`; returns the child's process id, or -1.
+pid_t spawnAs(uid_t uid, gid_t gid, const std::vector<std::string>& argv, const fs::path& logFile) {
     std::vector<char*> args;
     for (const std::string& a : argv)
         args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     const pid_t pid = fork();
-    if (pid < 0)
-        return -1;
     if (pid == 0) {
         const int fd = ::open(logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         if (fd >= 0) {
@@ -94,21 +90,7 @@ int runAs(uid_t uid, gid_t gid, const std::vector<std::string>& argv, const fs::
         execv(args[0], args.data());
         _exit(127);
     }
-    if (childPid)
-        *childPid = pid;
-    if (!wait)
-        return 0;
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid)
-        return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string readFile(const fs::path& file) {
-    std::ifstream in(file);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return pid;
 }
 
 } // namespace
@@ -125,7 +107,6 @@ void SharedOdbcConfig::SetUp() {
     g_sharedConfig = std::make_unique<OdbcConfig>();
     g_sharedConfig->addSqlite(kSqliteDsn, sqliteFile());
     g_sharedConfig->addSqlite("tarvo_first", g_sharedData->path() / "a.db");
-    g_sharedConfig->addSqlite("tarvo_second", g_sharedData->path() / "b.db");
     g_sharedConfig->install();
 }
 
@@ -137,8 +118,6 @@ void SharedOdbcConfig::TearDown() {
 const fs::path& SharedOdbcConfig::dataDir() {
     return g_sharedData->path();
 }
-
-PostgresServer::PostgresServer() = default;
 
 PostgresServer::~PostgresServer() {
     stop();
@@ -164,13 +143,17 @@ std::string PostgresServer::init() {
     if (chown(pwFile.c_str(), m_uid, m_gid) != 0)
         return "cannot hand the password file to the postgres user";
     const fs::path log = m_dir->path() / "initdb.log";
-    const int status = runAs(m_uid, m_gid,
-                             {std::string(kBinDir) + "/initdb", "-D", m_dataDir.string(), "-U",
-                              kUser, "--auth=scram-sha-256", "--pwfile=" + pwFile.string(),
-                              "--no-sync", "-E", "UTF8", "--locale=C"},
-                             log, true);
-    if (status != 0)
-        return "initdb failed (" + std::to_string(status) + "): " + readFile(log);
+    const pid_t pid = spawnAs(m_uid, m_gid,
+                              {std::string(kBinDir) + "/initdb", "-D", m_dataDir.string(), "-U",
+                               kUser, "--auth=scram-sha-256", "--pwfile=" + pwFile.string(),
+                               "--no-sync", "-E", "UTF8", "--locale=C"},
+                              log);
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0) {
+        const std::vector<std::string> output = readLines(log);
+        return "initdb failed: " + (output.empty() ? std::string() : output.back());
+    }
     std::random_device random;
     m_port = 20000 + static_cast<int>(random() % 40000);
     return {};
@@ -181,21 +164,22 @@ bool PostgresServer::start() {
         return true;
     const fs::path log = m_dir->path() / "server.log";
     fs::remove(m_dataDir / "postmaster.pid");
-    if (runAs(m_uid, m_gid,
-              {std::string(kBinDir) + "/postgres", "-D", m_dataDir.string(), "-k",
-               m_socketDir.string(), "-p", std::to_string(m_port), "-c", "listen_addresses=", "-c",
-               "fsync=off", "-c", "full_page_writes=off"},
-              log, false, &m_pid) != 0)
+    m_pid = spawnAs(m_uid, m_gid,
+                    {std::string(kBinDir) + "/postgres", "-D", m_dataDir.string(), "-k",
+                     m_socketDir.string(), "-p", std::to_string(m_port), "-c",
+                     "listen_addresses=", "-c", "fsync=off", "-c", "full_page_writes=off"},
+                    log);
+    if (m_pid < 0)
         return false;
     // postmaster.pid gets the status "ready" once connections are accepted.
     for (int i = 0; i < 300; ++i) {
-        int status = 0;
-        if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+        if (waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
             m_pid = -1;
             return false;
         }
-        if (readFile(m_dataDir / "postmaster.pid").find("ready") != std::string::npos)
-            return true;
+        for (const std::string& line : readLines(m_dataDir / "postmaster.pid"))
+            if (line.starts_with("ready"))
+                return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     stop();
@@ -206,20 +190,15 @@ void PostgresServer::stop() {
     if (m_pid <= 0)
         return;
     kill(m_pid, SIGINT); // fast shutdown: ends sessions, no waiting for clients
-    int status = 0;
-    waitpid(m_pid, &status, 0);
+    waitpid(m_pid, nullptr, 0);
     m_pid = -1;
 }
 
 SqlClient::SqlClient(const std::string& dsn, const std::string& user, const std::string& password) {
-    SQLHENV env = SQL_NULL_HENV;
-    SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
-    SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-    SQLHDBC dbc = SQL_NULL_HDBC;
-    SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
-    m_env = env;
-    m_dbc = dbc;
-    const SQLRETURN rc = SQLConnect(dbc, (SQLCHAR*)dsn.c_str(), SQL_NTS, (SQLCHAR*)user.c_str(),
+    SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &m_env);
+    SQLSetEnvAttr(m_env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    SQLAllocHandle(SQL_HANDLE_DBC, m_env, &m_dbc);
+    const SQLRETURN rc = SQLConnect(m_dbc, (SQLCHAR*)dsn.c_str(), SQL_NTS, (SQLCHAR*)user.c_str(),
                                     SQL_NTS, (SQLCHAR*)password.c_str(), SQL_NTS);
     m_connected = SQL_SUCCEEDED(rc);
 }
@@ -232,42 +211,39 @@ SqlClient::~SqlClient() {
 }
 
 std::string SqlClient::exec(const std::string& sql) {
+    std::string error;
+    query(sql, &error);
+    return error;
+}
+
+Rows SqlClient::query(const std::string& sql, std::string* error) {
+    Rows rows;
     SQLHSTMT stmt = SQL_NULL_HSTMT;
     SQLAllocHandle(SQL_HANDLE_STMT, m_dbc, &stmt);
     const SQLRETURN rc = SQLExecDirect(stmt, (SQLCHAR*)sql.c_str(), SQL_NTS);
-    std::string error;
-    if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
+    if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA && error) {
         SQLCHAR state[6] = {};
         SQLINTEGER native = 0;
         SQLCHAR text[512] = {};
         SQLSMALLINT len = 0;
         SQLGetDiagRec(SQL_HANDLE_STMT, stmt, 1, state, &native, text, sizeof text, &len);
-        error = "failed: " + std::string(reinterpret_cast<char*>(text));
+        *error = "failed: " + std::string(reinterpret_cast<char*>(text));
     }
-    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-    return error;
-}
-
-Rows SqlClient::query(const std::string& sql) {
-    Rows rows;
-    SQLHSTMT stmt = SQL_NULL_HSTMT;
-    SQLAllocHandle(SQL_HANDLE_STMT, m_dbc, &stmt);
-    if (SQL_SUCCEEDED(SQLExecDirect(stmt, (SQLCHAR*)sql.c_str(), SQL_NTS))) {
-        SQLSMALLINT columns = 0;
+    SQLSMALLINT columns = 0;
+    if (SQL_SUCCEEDED(rc))
         SQLNumResultCols(stmt, &columns);
-        while (SQL_SUCCEEDED(SQLFetch(stmt))) {
-            std::vector<std::optional<std::string>> row;
-            for (SQLUSMALLINT c = 1; c <= columns; ++c) {
-                char buffer[512] = {};
-                SQLLEN indicator = 0;
-                SQLGetData(stmt, c, SQL_C_CHAR, buffer, sizeof buffer, &indicator);
-                if (indicator == SQL_NULL_DATA)
-                    row.push_back(std::nullopt);
-                else
-                    row.push_back(std::string(buffer));
-            }
-            rows.push_back(std::move(row));
+    while (columns > 0 && SQL_SUCCEEDED(SQLFetch(stmt))) {
+        std::vector<std::optional<std::string>> row;
+        for (SQLUSMALLINT c = 1; c <= columns; ++c) {
+            char buffer[512] = {};
+            SQLLEN indicator = 0;
+            SQLGetData(stmt, c, SQL_C_CHAR, buffer, sizeof buffer, &indicator);
+            if (indicator == SQL_NULL_DATA)
+                row.push_back(std::nullopt);
+            else
+                row.push_back(std::string(buffer));
         }
+        rows.push_back(std::move(row));
     }
     SQLFreeHandle(SQL_HANDLE_STMT, stmt);
     return rows;

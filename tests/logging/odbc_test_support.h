@@ -40,7 +40,6 @@ public:
                      const std::string& database);
     /// Writes odbc.ini and sets the environment.
     void install();
-    const std::filesystem::path& dir() const { return m_dir.path(); }
     static bool sqliteDriverPresent();
     static bool postgresDriverPresent();
 
@@ -52,7 +51,7 @@ private:
 /// The data sources of a test program, installed once before its first case:
 /// unixODBC keeps what it read, so they cannot change later in the process.
 /// "tarvo_sqlite" is an SQLite database file in dataDir() (each case removes
-/// it first to start empty); "tarvo_first" and "tarvo_second" are two more.
+/// it first to start empty); "tarvo_first" is another, for switching sources.
 class SharedOdbcConfig : public ::testing::Environment {
 public:
     static constexpr const char* kSqliteDsn = "tarvo_sqlite";
@@ -72,7 +71,7 @@ public:
     static constexpr const char* kUser = "postgres";
     static constexpr const char* kPassword = "tarvo-test-pw";
 
-    PostgresServer();
+    PostgresServer() = default;
     ~PostgresServer();
     PostgresServer(const PostgresServer&) = delete;
     PostgresServer& operator=(const PostgresServer&) = delete;
@@ -83,7 +82,6 @@ public:
     bool start();
     /// Stops it (fast shutdown) by its process id and reaps it.
     void stop();
-    bool running() const { return m_pid > 0; }
 
     const std::filesystem::path& socketDir() const { return m_socketDir; }
     int port() const { return m_port; }
@@ -114,7 +112,8 @@ public:
     bool connected() const { return m_connected; }
     /// Runs `sql`; the driver's message on failure, empty on success.
     std::string exec(const std::string& sql);
-    Rows query(const std::string& sql);
+    /// The rows `sql` returns; the driver's message on failure in `error`.
+    Rows query(const std::string& sql, std::string* error = nullptr);
 
 private:
     void* m_env = nullptr;
