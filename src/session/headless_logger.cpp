@@ -171,7 +171,8 @@ std::string parseHeadlessArguments(const std::vector<std::string>& args, Headles
 }
 
 std::string headlessUsage() {
-    return "Usage: tarvo [--headless] [--config PATH] [--once | --scan-only]\n"
+    return "Usage: tarvo [--headless] [--config PATH | --user-config] [--once | --scan-only]\n"
+           "       tarvo settings backup|compare|restore ... (see tarvo settings --help)\n"
            "Without options, Tarvo opens its window. With these it runs without one:\n"
            "\n"
            "  --headless       sample every meter found on the bus to the log file and/or\n"
