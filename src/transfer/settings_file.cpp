@@ -254,16 +254,25 @@ std::optional<FileProblem> parseSettingsFile(std::string_view text, DeviceSettin
 }
 
 std::optional<FileProblem> readSettingsFile(const std::string& path, DeviceSettings& out) {
+    // A FIFO would wait for a writer and /dev/zero never ends: only a
+    // regular file is opened. A settings file is a few kilobytes, so no more
+    // than the limit is read even when the file grows meanwhile.
+    constexpr std::size_t kLimit = 1'000'000;
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    if (error)
+        return FileProblem{0, "cannot be read: " + error.message()};
+    if (!std::filesystem::is_regular_file(status))
+        return FileProblem{0, "is not a regular file"};
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return FileProblem{0, std::string("cannot be read: ") + std::strerror(errno)};
-    std::ostringstream text;
-    text << in.rdbuf();
-    // A settings file is a few kilobytes; anything far larger is not one,
-    // and reading it whole would only waste memory.
-    if (text.str().size() > 1'000'000)
+    std::string text(kLimit + 1, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    if (text.size() > kLimit)
         return FileProblem{0, "too large to be a settings file"};
-    return parseSettingsFile(text.str(), out);
+    return parseSettingsFile(text, out);
 }
 
 std::string writeSettingsFile(const std::string& path, const DeviceSettings& settings) {

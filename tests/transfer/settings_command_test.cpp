@@ -46,6 +46,7 @@ TEST(SettingsCommand, ExitStatuses) {
          1,
          "breaker 7 alarm level: file 85 %, device 80 %"},
         {"two files need a port", {"compare", a, b}, 1, "first 80 %, second 85 %"},
+        {"endless device read as a file", {"compare", a, "/dev/zero"}, 4, "not a regular file"},
         {"restore without terminal or --yes writes",
          {"restore", "--port", "PORT", "--address", "3", b},
          2,
