@@ -237,7 +237,8 @@ addrinfo* TcpLink::lookUp(const GatewayAddress& gateway, Clock::time_point deadl
         return nullptr;
     }
     if (status != 0) {
-        error = status == EAI_SYSTEM ? errno : ENXIO;
+        // The lookup's errno stayed in the resolver's thread.
+        error = status == EAI_AGAIN ? EAGAIN : status == EAI_SYSTEM ? EIO : ENXIO;
         return nullptr;
     }
     addrinfo* found = lookup->request.ar_result;

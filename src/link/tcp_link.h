@@ -92,8 +92,9 @@ public:
     /// business and are ignored. The name lookup and the connect together
     /// never take longer than the time-out. Errors: EINVAL for a malformed
     /// name, ENXIO for a host name that does not resolve, EAGAIN for a
-    /// lookup the name server did not answer in time, else the errno of the
-    /// connect (ECONNREFUSED, ETIMEDOUT, EHOSTUNREACH, ...).
+    /// lookup no name server answered (in time), EIO for a lookup that
+    /// failed otherwise, else the errno of the connect (ECONNREFUSED,
+    /// ETIMEDOUT, EHOSTUNREACH, ...).
     OpenResult open(const std::string& name, int speedCode = kSpeed9600,
                     int parityCode = kParityNone) override;
     void close() override;
