@@ -133,7 +133,7 @@ void DeviceFileCommands::compareTwoFiles() {
     if (!readFile(QStringLiteral("Compare Two Files: First File"), first) ||
         !readFile(QStringLiteral("Compare Two Files: Second File"), second))
         return;
-    if (auto problem = kindProblem(first.kind, second.kind)) {
+    if (auto problem = kindProblem(first.kind, second.kind, "the first file", "the second")) {
         m_context.op.showMessage("Refused: " + *problem + ".");
         return;
     }
@@ -175,7 +175,7 @@ void DeviceFileCommands::writeFileToDevice() {
             (plan.locked.empty() ? std::string() : "\n" + describePlan(plan)));
         return;
     }
-    if (!ask(QStringLiteral("Write %1 settings to the device at address %2?")
+    if (!ask(QStringLiteral("Settings to write: %1. Write them to the device at address %2?")
                  .arg(plan.writes.size())
                  .arg(device.address),
              text(describePlan(plan))))

@@ -260,11 +260,12 @@ DeviceReadResult readDeviceSettings(const DeviceAccess& device, const Clock& clo
     return {};
 }
 
-std::optional<std::string> kindProblem(DeviceKind file, DeviceKind device) {
+std::optional<std::string> kindProblem(DeviceKind file, DeviceKind device, const char* first,
+                                       const char* second) {
     if ((isBranchMonitor(file) && isBranchMonitor(device)) ||
         (isCircuitMeter(file) && isCircuitMeter(device)))
         return std::nullopt;
-    return "the file is for the kind \"" + kindName(file) + "\", the device " +
+    return std::string(first) + " is for the kind \"" + kindName(file) + "\", " + second + " " +
            (kindName(device).empty() ? std::string("has no settings")
                                      : "is of the kind \"" + kindName(device) + "\"");
 }

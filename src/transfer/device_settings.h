@@ -104,7 +104,10 @@ struct SettingDifference {
 
 /// Whether a file of kind `file` can be compared with or written to a device
 /// of kind `device`: the same family (branch monitors, circuit meters).
-std::optional<std::string> kindProblem(DeviceKind file, DeviceKind device);
+/// `first` and `second` name the two sides in the refusal.
+std::optional<std::string> kindProblem(DeviceKind file, DeviceKind device,
+                                       const char* first = "the file",
+                                       const char* second = "the device");
 
 /// The settings whose values differ, in write order, named as the device's
 /// kind names them. Nothing is written.

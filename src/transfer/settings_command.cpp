@@ -112,7 +112,7 @@ int compare(const SettingsOptions& options) {
         DeviceSettings other;
         if (!readFile(options.files[1], other))
             return kSettingsFileRefused;
-        if (auto problem = kindProblem(file.kind, other.kind)) {
+        if (auto problem = kindProblem(file.kind, other.kind, "the first file", "the second")) {
             say("Refused: " + *problem);
             return kSettingsFileRefused;
         }
@@ -130,7 +130,8 @@ int compare(const SettingsOptions& options) {
 }
 
 bool confirmed(std::FILE* in, std::size_t count, int address) {
-    std::printf("Write %zu settings to the device at address %d? [y/N] ", count, address);
+    std::printf("Settings to write: %zu. Write them to the device at address %d? [y/N] ", count,
+                address);
     std::fflush(stdout);
     char answer[16] = {};
     if (std::fgets(answer, sizeof answer, in) == nullptr)
