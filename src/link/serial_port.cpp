@@ -15,12 +15,13 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "link/wait.h"
+
 namespace tarvo {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-using std::chrono::nanoseconds;
 
 speed_t termiosSpeed(int speedCode) {
     switch (speedCode) {
@@ -32,27 +33,6 @@ speed_t termiosSpeed(int speedCode) {
         return B19200;
     default:
         return B9600;
-    }
-}
-
-// Waits until `fd` has the events or the deadline passes. ppoll takes a
-// timespec, so the 35 ms end-of-reply wait is kept to well under a
-// millisecond instead of rounding to poll()'s whole milliseconds.
-// Returns the revents (0 on time-out), or -1 on error.
-int waitFor(int fd, short events, Clock::time_point deadline) {
-    for (;;) {
-        const auto left = std::max(nanoseconds(0), deadline - Clock::now());
-        const auto secs = std::chrono::duration_cast<std::chrono::seconds>(left);
-        timespec ts{};
-        ts.tv_sec = static_cast<time_t>(secs.count());
-        ts.tv_nsec = static_cast<long>((left - secs).count());
-        pollfd p{fd, events, 0};
-        const int r = ppoll(&p, 1, &ts, nullptr);
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r < 0)
-            return -1;
-        return r == 0 ? 0 : p.revents;
     }
 }
 

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "link/modbus_master.h"
+#include "link/wait.h"
 
 namespace tarvo {
 namespace {
@@ -29,25 +30,6 @@ constexpr const char* kModbusTcpPort = "502";
 // bytes, so a length above 254 is no Modbus TCP frame.
 constexpr std::size_t kMbapSize = 7;
 constexpr std::size_t kMaxMbapLength = 254;
-
-// Waits until `fd` has the events or the deadline passes. Returns the
-// revents (0 on time-out), or -1 on error.
-int waitFor(int fd, short events, Clock::time_point deadline) {
-    for (;;) {
-        const auto left = std::max(Clock::duration(0), deadline - Clock::now());
-        const auto secs = std::chrono::duration_cast<std::chrono::seconds>(left);
-        timespec ts{};
-        ts.tv_sec = static_cast<time_t>(secs.count());
-        ts.tv_nsec = static_cast<long>(std::chrono::nanoseconds(left - secs).count());
-        pollfd p{fd, events, 0};
-        const int r = ::ppoll(&p, 1, &ts, nullptr);
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r < 0)
-            return -1;
-        return r == 0 ? 0 : p.revents;
-    }
-}
 
 // Connects `fd` (non-blocking) to `address`, waiting until `deadline`.
 // Returns 0 or the errno.
@@ -224,10 +206,7 @@ addrinfo* TcpLink::lookUp(const GatewayAddress& gateway, Clock::time_point deadl
     }
     int status = EAI_INPROGRESS;
     while ((status = ::gai_error(&lookup->request)) == EAI_INPROGRESS && Clock::now() < deadline) {
-        const auto left = deadline - Clock::now();
-        const auto secs = std::chrono::duration_cast<std::chrono::seconds>(left);
-        const timespec ts{static_cast<time_t>(secs.count()),
-                          static_cast<long>(std::chrono::nanoseconds(left - secs).count())};
+        const timespec ts = timeLeft(deadline);
         ::gai_suspend(list, 1, &ts);
     }
     if (status == EAI_INPROGRESS) {
