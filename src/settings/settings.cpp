@@ -15,6 +15,7 @@
 
 #include "core/operator.h"
 #include "link/link.h"
+#include "settings/file_text.h"
 
 namespace tarvo {
 namespace {
@@ -40,51 +41,15 @@ std::string_view skipSpace(std::string_view s) {
 
 const std::string kStartsWithDefaults = "\nThe program starts with default settings.";
 
-enum class ReadOutcome { Read, Missing, NotRegular, TooLarge, Unreadable };
-
-std::string readProblemText(ReadOutcome r) {
+std::string readProblemText(FileTextRead::Outcome r) {
     switch (r) {
-    case ReadOutcome::NotRegular:
+    case FileTextRead::NotRegular:
         return "\"Tarvo.cfg\" was not read: it is not a regular file." + kStartsWithDefaults;
-    case ReadOutcome::TooLarge:
+    case FileTextRead::TooLarge:
         return "\"Tarvo.cfg\" was not read: it is larger than 4 MB." + kStartsWithDefaults;
     default:
         return "Couldn't read file \"Tarvo.cfg\"" + kStartsWithDefaults;
     }
-}
-
-// Reads the whole file into `text`, or nothing. Opening without blocking
-// keeps a FIFO from stalling the start; only a regular file is read, so a
-// link to /dev/zero cannot spin the reader; the size is checked again while
-// reading, for a file that grows meanwhile.
-ReadOutcome readSettingsFile(const std::filesystem::path& file, std::string& text) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT ? ReadOutcome::Missing : ReadOutcome::Unreadable;
-    struct stat st {};
-    ReadOutcome outcome = ReadOutcome::Read;
-    if (::fstat(fd, &st) != 0)
-        outcome = ReadOutcome::Unreadable;
-    else if (!S_ISREG(st.st_mode))
-        outcome = ReadOutcome::NotRegular;
-    else if (static_cast<std::uintmax_t>(st.st_size) > Settings::kMaxFileSize)
-        outcome = ReadOutcome::TooLarge;
-    char buf[8192];
-    while (outcome == ReadOutcome::Read) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            outcome = ReadOutcome::Unreadable;
-        else if (n == 0)
-            break;
-        else if (text.size() + static_cast<std::size_t>(n) > Settings::kMaxFileSize)
-            outcome = ReadOutcome::TooLarge;
-        else
-            text.append(buf, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return outcome;
 }
 
 // Reads a decimal integer as the C library's "%d" would: leading white space
@@ -358,8 +323,8 @@ void Settings::clearDatabaseSettings() {
 SettingsLoadReport Settings::load(const std::filesystem::path& file) {
     SettingsLoadReport report;
     std::string text;
-    if (const ReadOutcome r = readSettingsFile(file, text); r != ReadOutcome::Read) {
-        if (r != ReadOutcome::Missing)
+    if (const auto r = readFileText(file, kMaxFileSize, text).outcome; r != FileTextRead::Read) {
+        if (r != FileTextRead::Missing)
             report.fileProblem = readProblemText(r);
         return report;
     }

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "config/form_fields.h"
+#include "settings/file_text.h"
 
 namespace tarvo {
 namespace {
@@ -254,25 +255,18 @@ std::optional<FileProblem> parseSettingsFile(std::string_view text, DeviceSettin
 }
 
 std::optional<FileProblem> readSettingsFile(const std::string& path, DeviceSettings& out) {
-    // A FIFO would wait for a writer and /dev/zero never ends: only a
-    // regular file is opened. A settings file is a few kilobytes, so no more
-    // than the limit is read even when the file grows meanwhile.
-    constexpr std::size_t kLimit = 1'000'000;
-    std::error_code error;
-    const auto status = std::filesystem::status(path, error);
-    if (error)
-        return FileProblem{0, "cannot be read: " + error.message()};
-    if (!std::filesystem::is_regular_file(status))
+    // A settings file is a few kilobytes; anything far larger is not one.
+    std::string text;
+    switch (const FileTextRead read = readFileText(path, 1'000'000, text); read.outcome) {
+    case FileTextRead::Read:
+        return parseSettingsFile(text, out);
+    case FileTextRead::NotRegular:
         return FileProblem{0, "is not a regular file"};
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return FileProblem{0, std::string("cannot be read: ") + std::strerror(errno)};
-    std::string text(kLimit + 1, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(in.gcount()));
-    if (text.size() > kLimit)
+    case FileTextRead::TooLarge:
         return FileProblem{0, "too large to be a settings file"};
-    return parseSettingsFile(text, out);
+    default:
+        return FileProblem{0, std::string("cannot be read: ") + std::strerror(read.error)};
+    }
 }
 
 std::string writeSettingsFile(const std::string& path, const DeviceSettings& settings) {
