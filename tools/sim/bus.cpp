@@ -180,6 +180,8 @@ void Bus::advance(Clock::time_point now) {
     std::lock_guard lock(m_mutex);
     if (!m_live)
         return;
+    if (m_lastAdvance && now - *m_lastAdvance < kLiveStep)
+        return;
     if (m_lastAdvance) {
         const double seconds = std::chrono::duration<double>(now - *m_lastAdvance).count();
         // A stalled process does not turn into one huge step.

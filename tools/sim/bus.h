@@ -112,7 +112,9 @@ public:
     void setLateDelay(std::chrono::milliseconds delay);
 
     /// Live mode: `advance` moves every device on by the time since its last
-    /// call. The seed makes a demo repeatable.
+    /// step, at most every kLiveStep however often the servers call it. The
+    /// seed makes a demo repeatable.
+    static constexpr std::chrono::milliseconds kLiveStep{100};
     void setLive(bool live, std::uint32_t seed = 1);
     bool live() const;
     void advance(Clock::time_point now);

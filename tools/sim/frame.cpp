@@ -34,6 +34,12 @@ std::chrono::microseconds silentInterval(int baud) {
     return std::chrono::microseconds{us};
 }
 
+timespec toTimespec(std::chrono::microseconds us) {
+    const auto count = us.count() < 0 ? 0 : us.count();
+    return timespec{static_cast<time_t>(count / 1'000'000),
+                    static_cast<long>(count % 1'000'000) * 1000};
+}
+
 Bytes exceptionReply(std::uint8_t address, std::uint8_t function, std::uint8_t code) {
     Bytes reply{address, static_cast<std::uint8_t>(function | 0x80), code};
     appendCrc(reply);

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <span>
 #include <vector>
 
@@ -27,6 +28,9 @@ bool frameIntact(std::span<const std::uint8_t> frame);
 /// 1750 us above 19200 baud as real slaves use. At 9600 baud:
 /// 3.5 * 11 / 9600 s = 4010 us.
 std::chrono::microseconds silentInterval(int baud);
+
+/// A wait for ppoll; a negative one is no wait.
+timespec toTimespec(std::chrono::microseconds us);
 
 /// Builds an exception reply: address, function | 0x80, code, CRC.
 Bytes exceptionReply(std::uint8_t address, std::uint8_t function, std::uint8_t code);

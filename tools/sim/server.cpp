@@ -13,16 +13,9 @@ namespace tarvo::sim {
 namespace {
 
 constexpr std::size_t kMaxFrame = 256;
-constexpr auto kLiveStep = std::chrono::milliseconds(100);
 // With nobody on the other end of a pty the master reports a hang-up at once;
 // look again at this pace instead of spinning.
 constexpr auto kHangupPause = std::chrono::milliseconds(10);
-
-timespec toTimespec(std::chrono::microseconds us) {
-    const auto count = us.count() < 0 ? 0 : us.count();
-    return timespec{static_cast<time_t>(count / 1'000'000),
-                    static_cast<long>(count % 1'000'000) * 1000};
-}
 
 } // namespace
 
@@ -118,21 +111,16 @@ void LineServer::run() {
     frame.reserve(kMaxFrame);
     bool overflow = false;
     Clock::time_point lastByte{};
-    Clock::time_point lastAdvance = Clock::now();
     std::uint8_t chunk[512];
 
     while (!m_stopping) {
-        const auto timeout = frame.empty() ? std::chrono::microseconds(kLiveStep) : m_interval;
+        const auto timeout = frame.empty() ? std::chrono::microseconds(Bus::kLiveStep) : m_interval;
         pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
         const timespec ts = toTimespec(timeout);
         const int ready = ::ppoll(fds, 2, &ts, nullptr);
         if (m_stopping)
             break;
-        const auto now = Clock::now();
-        if (now - lastAdvance >= kLiveStep) {
-            m_bus.advance(now);
-            lastAdvance = now;
-        }
+        m_bus.advance(Clock::now());
         if (ready < 0)
             continue; // EINTR
         if (ready > 0 && (fds[0].revents & POLLIN)) {

@@ -17,16 +17,9 @@ namespace tarvo::sim {
 namespace {
 
 constexpr std::size_t kMaxFrame = 256;
-constexpr auto kLiveStep = std::chrono::milliseconds(100);
 // A request of no known length ends after this much silence, as on a pty.
 constexpr auto kSilence = std::chrono::milliseconds(5);
 constexpr std::uint8_t kGatewayTargetFailed = 0x0B;
-
-timespec toTimespec(std::chrono::microseconds us) {
-    const auto count = us.count() < 0 ? 0 : us.count();
-    return timespec{static_cast<time_t>(count / 1'000'000),
-                    static_cast<long>(count % 1'000'000) * 1000};
-}
 
 [[noreturn]] void fail(const char* what) {
     throw std::system_error(errno, std::generic_category(), what);
@@ -184,7 +177,6 @@ bool TcpServer::serveModbusTcp(Client& client) {
 
 void TcpServer::run() {
     std::vector<Client> clients;
-    Clock::time_point lastAdvance = Clock::now();
     std::uint8_t chunk[512];
     while (!m_stopping) {
         if (m_dropRequested.exchange(false)) {
@@ -199,15 +191,11 @@ void TcpServer::run() {
             waiting = waiting || !c.input.empty();
         }
         const timespec ts = toTimespec(waiting ? std::chrono::microseconds(kSilence)
-                                               : std::chrono::microseconds(kLiveStep));
+                                               : std::chrono::microseconds(Bus::kLiveStep));
         const int ready = ::ppoll(fds.data(), fds.size(), &ts, nullptr);
         if (m_stopping)
             break;
-        const auto now = Clock::now();
-        if (now - lastAdvance >= kLiveStep) {
-            m_bus.advance(now);
-            lastAdvance = now;
-        }
+        m_bus.advance(Clock::now());
         if (ready < 0)
             continue; // EINTR
         if (fds[1].revents & POLLIN) {
