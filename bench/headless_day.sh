@@ -13,16 +13,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 passes=${1:-144}
 scale=${2:-30}
 sink=${3:-file}
-work=$(mktemp -d /tmp/tarvo-bench.XXXXXX)
-sim_pid=""
-app_pid=""
-cleanup() {
-    [[ -n "$app_pid" ]] && kill "$app_pid" 2>/dev/null || true
-    [[ -n "$sim_pid" ]] && kill "$sim_pid" 2>/dev/null || true
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+source "$top/bench/work_folder.sh"
 
 kinds=(branch branch100a circuit8 circuit6)
 for a in $(seq 1 32); do

@@ -6,16 +6,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 duration=${1:-60}
-work=$(mktemp -d /tmp/tarvo-bench.XXXXXX)
-sim_pid=""
-app_pid=""
-cleanup() {
-    [[ -n "$app_pid" ]] && kill "$app_pid" 2>/dev/null || true
-    [[ -n "$sim_pid" ]] && kill "$sim_pid" 2>/dev/null || true
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+source "$top/bench/work_folder.sh"
 
 "$top/build/tools/sim/tarvo-sim" --link "$work/bus" --device 1:branch:PNL1 >"$work/sim.log" 2>&1 &
 sim_pid=$!

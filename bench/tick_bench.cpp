@@ -17,6 +17,7 @@
 #include <sys/resource.h>
 
 #include "core/operator.h"
+#include "quiet_session.h"
 #include "session/app_state.h"
 #include "session/bus_scan.h"
 #include "session/polling.h"
@@ -25,24 +26,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-struct QuietOperator : tarvo::Operator {
-    void showMessage(std::string_view, std::string_view) override {}
-    void beginBusy() override {}
-    void endBusy() override {}
-};
-
-struct NullView : tarvo::ScanView, tarvo::PollView {
-    void meterListChanged(const tarvo::MeterList&) override {}
-    void repaint() override {}
-    void refreshFields() override {}
-    void showBranchLayout() override {}
-    void showCircuitLayout() override {}
-    void namesChanged() override {}
-    void transfer(const tarvo::Display& display) override { shown = display; }
-    const tarvo::Display& currentDisplay() const override { return shown; }
-    tarvo::Display shown;
-};
 
 double threadCpuSeconds() {
     rusage u{};
@@ -59,8 +42,8 @@ int main(int argc, char** argv) {
     sim.bus().addDevice(tarvo::sim::Model::Branch, 3, "PNL1");
 
     tarvo::AppState state;
-    QuietOperator op;
-    NullView view;
+    tarvo::QuietOperator op;
+    tarvo::NullView view;
     tarvo::BusScan scan(state, state.port, op, view, [](std::chrono::milliseconds) {});
     tarvo::PollingCycle polling(state, state.port, op, scan, view);
     if (!state.port.open(sim.slavePath())) {

@@ -18,6 +18,7 @@
 #include "app/main_window.h"
 #include "core/operator.h"
 #include "link/trace_window.h"
+#include "quiet_session.h"
 #include "session/app_state.h"
 #include "session/bus_scan.h"
 #include "session/polling.h"
@@ -72,24 +73,6 @@ bool save(QWidget& w, const QDir& dir, const char* name) {
     std::printf("%s\n", qPrintable(path));
     return true;
 }
-
-struct QuietOperator : tarvo::Operator {
-    void showMessage(std::string_view, std::string_view) override {}
-    void beginBusy() override {}
-    void endBusy() override {}
-};
-
-struct NullView : tarvo::ScanView, tarvo::PollView {
-    void meterListChanged(const tarvo::MeterList&) override {}
-    void repaint() override {}
-    void refreshFields() override {}
-    void showBranchLayout() override {}
-    void showCircuitLayout() override {}
-    void namesChanged() override {}
-    void transfer(const tarvo::Display& display) override { shown = display; }
-    const tarvo::Display& currentDisplay() const override { return shown; }
-    tarvo::Display shown;
-};
 
 struct StepClock : tarvo::Clock {
     std::time_t now() const override { return t; }
