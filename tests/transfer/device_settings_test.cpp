@@ -130,7 +130,6 @@ TEST(DeviceSettings, CompareNamesExactlyTheChangedSettings) {
             bench.sim.bus().setRegister(3, reg, static_cast<std::uint16_t>(value));
         EXPECT_EQ(describeDifferences(compareSettings(file, bench.read(3))), c.differences)
             << c.fault;
-        EXPECT_TRUE(bench.sim.bus().writes().empty()) << c.fault;
     }
 }
 
