@@ -79,7 +79,6 @@ TEST(RegisterMap, ScaledAndNameTexts) {
         {"branch monitor 12345", breakerText(BranchMonitor, 12345), "12.345"},
         {"100A branch monitor 12345", breakerText(BranchMonitor100A, 12345), "123.450"},
         {"0xFFFF is not negative", breakerText(BranchMonitor, 0xFFFF), "65.535"},
-        {"CT 5, current 1234", circuitText(1234, currentScaleFor(5)), "0.12"},
         {"power factor 9500", circuitText(9500, kPowerFactorScale), "0.95"},
         {"voltage 48000", circuitText(48000, kVoltsScale), "480.00"},
         {"CircuitMeter8 neutral never converted", neutralText(CircuitMeter8, 1234, 0.01f), "N/A"},

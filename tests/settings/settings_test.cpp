@@ -293,8 +293,7 @@ TEST_F(SettingsTest, FailedRenameKeepsOldContentAndSaysSo) {
     EXPECT_FALSE(settings.save(file, "Here", 5, op));
     EXPECT_TRUE(fs::exists(file / "keep"));
     EXPECT_EQ(entries(), 1) << "no temporary file left behind";
-    EXPECT_FALSE(settings.save(dir / "gone" / "Tarvo.cfg", "Here", 5, op)) << "missing folder";
-    EXPECT_EQ(op.messages, (std::vector<RecordingOperator::Message>(2, {kFailedText, ""})));
+    EXPECT_EQ(op.messages, (std::vector<RecordingOperator::Message>{{kFailedText, ""}}));
 }
 
 // Hostile files: what the program does with each (the sanitizer build runs
