@@ -41,7 +41,11 @@ protected:
 };
 
 // A reply table: each row is a reply the slave sends and the result the master
-// must give. The request is a read of 2 registers from 0 at slave 3.
+// must give. The request is a read of 2 registers from 0 at slave 3. The
+// checks the three functions share (an exception frame's CRC, the CRC and the
+// exception code of a full-length reply) have their rows in the read table;
+// the other two tables keep the rows that depend on their own function code
+// and reply length.
 struct ReplyCase {
     const char* name;
     Bytes reply;
@@ -88,12 +92,9 @@ TEST_F(ModbusMasterTest, WriteSingleRegisterReplyChecksInOrder) {
         {"echo", echo, Ok},
         {"silence", {}, Timeout},
         {"exception with valid CRC", withCrc(fromHex("05 86 02")), ExceptionResponse},
-        {"exception with broken CRC", brokenCrc(withCrc(fromHex("05 86 02"))), WrongByteCount},
         {"one byte short", withCrc(fromHex("05 06 01 02 03")), WrongByteCount},
         {"one byte long", withCrc(fromHex("05 06 01 02 03 04 00")), WrongByteCount},
-        {"flipped bit", flipBit(echo, 5), CrcError},
         {"another slave", withCrc(fromHex("06 06 01 02 03 04")), WrongAddress},
-        {"exception code at full length", withCrc(fromHex("05 86 01 02 03 04")), ExceptionResponse},
         {"wrong function", withCrc(fromHex("05 03 01 02 03 04")), WrongFunction},
         {"register high byte differs", withCrc(fromHex("05 06 00 02 03 04")), WriteNotConfirmed},
         {"register low byte differs", withCrc(fromHex("05 06 01 03 03 04")), WriteNotConfirmed},
@@ -113,11 +114,8 @@ TEST_F(ModbusMasterTest, ReportSlaveIdReplyChecksInOrder) {
     const ReplyCase cases[] = {
         {"silence", {}, Timeout},
         {"exception with valid CRC", withCrc(fromHex("01 91 01")), ExceptionResponse},
-        {"exception with broken CRC", brokenCrc(withCrc(fromHex("01 91 01"))), WrongByteCount},
         {"six bytes", withCrc(fromHex("01 11 01 E6")), WrongByteCount},
-        {"flipped bit", flipBit(withCrc(fromHex("01 11 03 E6 FF 41")), 5), CrcError},
         {"another slave", withCrc(fromHex("02 11 03 E6 FF 41")), WrongAddress},
-        {"exception code at full length", withCrc(fromHex("01 91 03 E6 FF 41")), ExceptionResponse},
         {"wrong function", withCrc(fromHex("01 03 03 E6 FF 41")), WrongFunction},
         {"byte count one too many", withCrc(fromHex("01 11 04 E6 FF 41")), WrongDataLength},
     };
@@ -222,7 +220,6 @@ TEST_F(ModbusMasterTest, LimitsThatAreStillSent) {
         big.push_back(static_cast<std::uint8_t>(i >> 8));
         big.push_back(static_cast<std::uint8_t>(i));
     }
-    big[2] = static_cast<std::uint8_t>(2 * 509 % 256);
     port.script(withCrc(big));
     EXPECT_EQ(master.readHoldingRegisters(port, 1, 0, 509, values), Ok);
     EXPECT_EQ(port.readSizes.back(), 2u * 509 + 25);

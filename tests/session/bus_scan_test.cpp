@@ -17,7 +17,6 @@ using test::readReply;
 using test::withCrc;
 
 const char* const kBranchText = "Kyrel Branch Circuit Monitor, 42 Breakers";
-const char* const kCircuit8Text = "Kyrel Circuit Meter 8, 3-Phase Power Meter";
 
 Bytes slaveIdReply(int slave, int id, const std::string& text) {
     Bytes b{static_cast<std::uint8_t>(slave), 0x11, static_cast<std::uint8_t>(text.size() + 2),
@@ -40,10 +39,6 @@ public:
         bus.script(slaveIdReply(slave, 230, kBranchText));
         bus.script(readReply(slave, {0x4142, 0x4300}));
     }
-    void scriptCircuit(int slave) {
-        bus.script(slaveIdReply(slave, 235, kCircuit8Text));
-        bus.script(readReply(slave, {0x5041, 0x4E00, 0x4244, 0x3100}));
-    }
 
     static constexpr const char* kMissing = "/dev/tarvo-no-such-port";
     AppState state;
@@ -63,7 +58,8 @@ TEST_F(BusScanTest, ProgressPausesBusyCursorTraceAndBoardName) {
     state.trace.setRepaintHandler([&] { ++repaints; });
     bus.scriptSilence();
     scriptBranch(2);
-    scriptCircuit(3);
+    bus.script(slaveIdReply(3, 235, "Kyrel Circuit Meter 8, 3-Phase Power Meter"));
+    bus.script(readReply(3, {0x5041, 0x4E00, 0x4244, 0x3100})); // "PAN", "BD1"
     scan.scanBus();
 
     EXPECT_EQ(pauses, (std::vector<int>{10, 10, 10}));

@@ -100,7 +100,6 @@ TEST(DatabaseSampling, EachDevicesValuesReachBothSinks) {
         EXPECT_EQ(std::count(lines[i].begin(), lines[i].end(), ',') + 1, kLines[i].fields);
     }
     EXPECT_TRUE(lines[0].ends_with(",4.500")) << "breaker 42 of its own device";
-    EXPECT_TRUE(lines[1].ends_with(",20.490"));
 }
 
 } // namespace

@@ -15,13 +15,6 @@ using test::fromHex;
 using test::readReply;
 using test::withCrc;
 
-// A poll reply of the right length whose CRC is broken: result 5.
-Bytes brokenReply() {
-    Bytes frame = readReply(3, std::vector<int>(49, 0));
-    frame.back() ^= 0xFF;
-    return frame;
-}
-
 // The scripted fake is the port, open from the start.
 class PollingTest : public ::testing::Test {
 protected:
@@ -101,6 +94,9 @@ TEST_F(PollingTest, FifthFailureInARowShowsOneMessageAndSamplingGoesOn) {
     int samples = 0;
     polling.setSampler([&] { ++samples; });
     state.settings.databaseLogState = Active;
+    // A poll reply of the right length whose CRC is broken: result 5.
+    Bytes broken = readReply(3, std::vector<int>(49, 0));
+    broken.back() ^= 0xFF;
     const struct {
         const char* name;
         bool brokenCrc; // else silence
@@ -118,7 +114,7 @@ TEST_F(PollingTest, FifthFailureInARowShowsOneMessageAndSamplingGoesOn) {
         polling.onTimer(); // a success starts the run of failures afresh
         const auto fail = [&] {
             if (c.brokenCrc)
-                bus.script(brokenReply());
+                bus.script(broken);
             polling.onTimer(); // the name read times out either way
         };
         for (int i = 0; i < 4; ++i)
