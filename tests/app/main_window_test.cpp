@@ -178,10 +178,12 @@ TEST_F(MainWindowTest, TraceWindowShowsTheCountsOfEachTickAndTheLastTransactions
         state.trace.recordSend(request);
         state.trace.recordReceive({}, 2);
     }
+    state.counters.droppedCount = 1234;
     state.trace.requestRepaint();
     EXPECT_EQ(trace->findChild<QPlainTextEdit*>("traceText")->toPlainText(),
               "Send->02 11\nRecv->\nSend->03 11\nRecv->\n"
               "Send->04 11\nRecv->\nSend->05 11\nRecv->\n");
+    EXPECT_EQ(shown("droppedField"), "1234");
 
     EXPECT_TRUE(state.trace.traceLive());
     window.onDisplayComms();

@@ -66,7 +66,6 @@ TEST_F(MessageTicksTest, PollingAndSamplingGoOnUnderTheFifthFailureBox) {
     state.meters.addDevice("05 - PNL5 [Kyrel Branch Circuit Monitor, 42 Breakers]");
     sim.bus().setFault(3, sim::Fault::BadCrc); // fails at once, every read
     ASSERT_TRUE(eventually([&] { return openBoxes().size() == 1; }));
-    EXPECT_EQ(openBoxes()[0]->text(), "Device at address [3] read failure - error code [5]");
 
     const long bad = state.counters.badCount;
     ASSERT_TRUE(eventually([&] { return state.counters.badCount >= bad + 3; }));

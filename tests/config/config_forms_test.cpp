@@ -223,8 +223,6 @@ TEST_F(ConfigFormsTest, RefusedFieldsNameThemselvesAndTheirBounds) {
          BranchPanelForm::ratingField(1), "60", "Please enter an integer between 10 and 50."},
         {"rating 60 on a 100 A monitor", [this] { return branchPanel(BranchMonitor100A); },
          BranchPanelForm::ratingField(1), "60", nullptr},
-        {"rating 9 on a 50 A monitor", [this] { return branchPanel(BranchMonitor); },
-         BranchPanelForm::ratingField(1), "9", "Please enter an integer between 10 and 50."},
         {"rating 9 on a 100 A monitor", [this] { return branchPanel(BranchMonitor100A); },
          BranchPanelForm::ratingField(1), "9", "Please enter an integer between 10 and 100."},
         {"failed level read", failing({135}, [this] { return setpoints(); }), 0, nullptr,

@@ -45,7 +45,6 @@ const LiteralCase kLiterals[] = {
     {"text time not the log file's form", kDateTimeVariable, SqlChar, BranchMonitor,
      "'03/05/2024 10:15:00'"},
     {"float current not %.3f", 3, SqlFloat, BranchMonitor, "12.340"},
-    {"decimal current not %.3f", 4, SqlDecimal, BranchMonitor, "13.340"},
     {"integer current not rounded", 3, SqlInteger, BranchMonitor, "12"},
     {"smallint current not rounded up", 44, SqlSmallInt, BranchMonitor, "53"},
     {"text current unquoted", 3, SqlVarChar, BranchMonitor, "'12.340'"},

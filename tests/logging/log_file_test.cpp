@@ -100,8 +100,6 @@ TEST_F(LogFileTest, RowsByteForByte) {
         {"circuit meter 8, tab", TabText, record(9, CircuitMeter8), circuitRow('\t', 9, true)},
         {"no device writes nothing", Csv, record(5, NoDevice), ""},
         {"temperature device writes nothing", Csv, record(5, TemperatureDevice), ""},
-        {"energy-only meter writes nothing", Csv, record(5, EnergyOnlyMeter), ""},
-        {"full-data meter writes nothing", Csv, record(5, FullDataMeter), ""},
     };
     for (const RowCase& c : cases) {
         SCOPED_TRACE(c.name);

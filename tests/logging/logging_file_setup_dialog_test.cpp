@@ -10,7 +10,6 @@
 #include <optional>
 #include <string>
 
-#include "link/trace_window.h"
 #include "settings/settings.h"
 #include "support/recording_operator.h"
 
@@ -132,15 +131,6 @@ TEST_F(LoggingFileSetupDialogTest, FileChooserOffersTheThreeFiltersAndTheDefault
               (QStringList{"Text (Comma Delimited) (*.csv)", "Text (Tab Delimited) (*.txt)",
                            "All Files (*)"}));
     EXPECT_EQ(chooser->selectedNameFilter(), "Text (Comma Delimited) (*.csv)");
-}
-
-TEST(TraceWindowDroppedTest, ShowsTheDroppedCount) {
-    CommTrace trace;
-    Counters counters;
-    counters.droppedCount = 1234;
-    TraceWindow window(trace, counters);
-    window.paint();
-    EXPECT_EQ(window.findChild<QLineEdit*>("droppedField")->text(), "1234");
 }
 
 } // namespace

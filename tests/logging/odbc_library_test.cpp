@@ -104,7 +104,6 @@ const StateCase kStates[] = {
     {SQL_ERROR, "S1T00", "Time-out waiting for connection (no response from database)"},
     // ODBC 3 codes are not in the table; codes are compared exactly.
     {SQL_ERROR, "HY000", "Unknown reason"},
-    {SQL_ERROR, "HYT00", "Unknown reason"},
     {SQL_ERROR, "s1000", "Unknown reason"},
     // Other return codes do not look at the SQLSTATE.
     {SQL_INVALID_HANDLE, "28000", "ODBC environment handle is invalid... possibly a bug?"},
