@@ -17,10 +17,10 @@
 #include <sys/resource.h>
 
 #include "core/operator.h"
-#include "quiet_session.h"
 #include "session/app_state.h"
 #include "session/bus_scan.h"
 #include "session/polling.h"
+#include "session/quiet_views.h"
 #include "sim/server.h"
 
 namespace {

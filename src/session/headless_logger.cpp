@@ -197,7 +197,7 @@ std::string headlessUsage() {
 HeadlessLogger::HeadlessLogger(AppState& state, Link& bus, TextOperator& op, const Clock& clock,
                                StopSource& stop, std::FILE* out, std::chrono::milliseconds tick)
     : m_state(state), m_bus(bus), m_op(op), m_clock(clock), m_stop(stop), m_out(out), m_tick(tick),
-      m_scan(state, bus, op, *this), m_keeper(state, bus, op) {
+      m_scan(state, bus, op, m_view), m_keeper(state, bus, op) {
     m_scan.setStopCheck([this] { return m_stop.stopRequested(); });
 }
 

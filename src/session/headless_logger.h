@@ -9,6 +9,7 @@
 #include "core/clock.h"
 #include "session/bus_scan.h"
 #include "session/link_keeper.h"
+#include "session/quiet_views.h"
 
 namespace tarvo {
 
@@ -69,7 +70,7 @@ public:
 /// Every transaction blocks the loop; a stop asked for during a scan or a
 /// pass is taken after the transaction under way, and one last write is
 /// given to the records still queued.
-class HeadlessLogger : private ScanView {
+class HeadlessLogger {
 public:
     /// Opening the port at start: 3 attempts, 2 s apart, then kExitPortFailed
     /// (a service manager restarts the program later). After the start a
@@ -89,13 +90,6 @@ public:
     int run(const HeadlessOptions& options);
 
 private:
-    void meterListChanged(const MeterList&) override {}
-    void repaint() override {}
-    void refreshFields() override {}
-    void showBranchLayout() override {}
-    void showCircuitLayout() override {}
-    void namesChanged() override {}
-
     /// The first step of every tick, as in the window's: a lost adapter is
     /// closed, reported once and reopened by itself once it is back.
     void ensureLinkOpen();
@@ -109,6 +103,7 @@ private:
     StopSource& m_stop;
     std::FILE* m_out;
     std::chrono::milliseconds m_tick;
+    NullView m_view; // nothing to show: --scan-only prints the list itself
     BusScan m_scan;
     LinkKeeper m_keeper;
 };

@@ -1,8 +1,8 @@
 #pragma once
 
-// An operator and views that show nothing, for the programs that run the
-// session's scan and polling without a window of theirs: the screenshot
-// maker and the tick bench.
+// An operator and views that show nothing, for what runs the session's scan
+// and polling without a window: the headless logger (it reports on its
+// own), the screenshot maker and the tick bench.
 
 #include "core/operator.h"
 #include "session/bus_scan.h"
