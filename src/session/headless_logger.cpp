@@ -380,10 +380,12 @@ void HeadlessLogger::announceList() {
 }
 
 std::time_t HeadlessLogger::probeCostGuess() const {
-    const int timeoutMs = m_state.settings.replyTimeout > 0 ? m_state.settings.replyTimeout : 800;
+    const long timeoutMs = m_state.settings.replyTimeout > 0 ? m_state.settings.replyTimeout : 800;
     // 4 x (800 ms + 100 ms of frame) = 3.6 s, rounded up, plus the second
-    // the clock may tick over meanwhile: 5 s.
-    return (4 * (timeoutMs + 100) + 999) / 1000 + 1;
+    // the clock may tick over meanwhile: 5 s. The tick stands for one second
+    // of the logger's clock, which a test may run faster than the bus.
+    const long tickMs = std::max(1L, static_cast<long>(m_tick.count()));
+    return (4 * (timeoutMs + 100) + tickMs - 1) / tickMs + 1;
 }
 
 void HeadlessLogger::probeNextAddress(std::time_t nextPass) {

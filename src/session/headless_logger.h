@@ -84,12 +84,13 @@ public:
 ///
 /// The list is not fixed by the scan at the start. When a lost port is back
 /// the bus is scanned again, and between passes one address at a time up to
-/// the scan depth that is not listed is asked for its slave ID, only when
-/// the next pass is further away than the longest such request took so far
-/// (so a pass is never delayed). With a pass a minute and the default 800 ms
-/// time-out that asks all 247 addresses within about 5 minutes. A meter that
-/// answers is listed and sampled from the next pass, and "Sampling N meters"
-/// is said again. With no meter listed the logger keeps asking and says so
+/// the scan depth that is not listed is asked for its slave ID, one per
+/// tick, only when the next pass is further away than the longest such
+/// request took so far (so a pass is never delayed). A silent address costs
+/// the 800 ms time-out plus the 1 s tick, so all 247 are asked within about
+/// 8 minutes, well inside the hour even when most of it goes to passes. A
+/// meter that answers is listed and sampled from the next pass, and
+/// "Sampling N meters" is said again. With no meter listed the logger keeps asking and says so
 /// at every pass, repeats summed up hourly: a restart by the service would
 /// do no more, and the journal shows why nothing is logged.
 ///
@@ -129,8 +130,9 @@ private:
     /// Says the failures that started and ended in the latest pass.
     void reportPass(const Sampler& sampler);
 
-    /// A first guess of what a probe may take, in clock seconds: the slave ID
-    /// request and the name reads after an answer, 4 time-outs at most.
+    /// A first guess of what a probe may take, in clock seconds (ticks): the
+    /// slave ID request and the name reads after an answer, 4 time-outs at
+    /// most.
     std::time_t probeCostGuess() const;
 
     AppState& m_state;
