@@ -1,6 +1,9 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
 
 #include "app/main_window.h"
 #include "logging/log_file.h"
@@ -17,6 +20,12 @@ int main(int argc, char** argv) {
         return tarvo::settingsMain(argc, argv);
     if (tarvo::wantsHeadless(argc, argv))
         return tarvo::headlessMain(argc, argv, TARVO_VERSION);
+    if (const std::string problem =
+            tarvo::checkWindowArguments(std::vector<std::string>(argv + 1, argv + argc));
+        !problem.empty()) {
+        std::fprintf(stderr, "tarvo: %s\nTry 'tarvo --help'.\n", problem.c_str());
+        return tarvo::kExitUsage;
+    }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarvo"));

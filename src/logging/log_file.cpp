@@ -43,11 +43,13 @@ bool writeRow(int fd, const std::string& row) {
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
+            const int cause = n == 0 ? ENOSPC : errno;
             if (done > 0 && sized) {
                 // Best effort: if even this fails the half row stays, but the
                 // record is still kept and written whole next time.
                 [[maybe_unused]] const int rc = ::ftruncate(fd, before.st_size);
             }
+            errno = cause;
             return false;
         }
         done += static_cast<std::size_t>(n);
@@ -103,10 +105,20 @@ LogFileResult WriteLogFile(const Settings& settings, SampleQueue& fileQueue) {
     LogFileResult result;
     if (!settings.fileLoggingActive || settings.saveFile.empty() || fileQueue.empty())
         return result;
-    const int fd =
-        ::open(settings.saveFile.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0)
+    const int fd = ::open(settings.saveFile.c_str(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd < 0) {
+        result.error = errno;
+        // A folder fails with EISDIR, a FIFO nobody reads with ENXIO.
+        result.notRegularFile = errno == EISDIR || errno == ENXIO;
         return result;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        result.notRegularFile = true;
+        ::close(fd);
+        return result;
+    }
     result.opened = true;
 
     const char delimiter = logDelimiter(settings.format);
@@ -114,6 +126,7 @@ LogFileResult WriteLogFile(const Settings& settings, SampleQueue& fileQueue) {
         const std::string row = logRow(*fileQueue.front(), delimiter);
         if (!row.empty() && !writeRow(fd, row)) {
             result.writeFailed = true;
+            result.error = errno;
             break;
         }
         fileQueue.popFront();

@@ -31,6 +31,8 @@ struct LogFileResult {
     std::size_t written = 0;  ///< records taken from the queue (rows written or nothing to write)
     bool opened = false;      ///< the file was opened
     bool writeFailed = false; ///< a row could not be written whole; it and the rest stay queued
+    bool notRegularFile = false; ///< the name is a FIFO, device or folder: refused, nothing written
+    int error = 0;               ///< errno of a failed open or write
 };
 
 /// Empties the file queue into the log file, oldest record first. Does
@@ -41,6 +43,11 @@ struct LogFileResult {
 /// in every call, so other programs may read or move it between passes. A
 /// file that cannot be opened leaves the queue as it is: the next call that
 /// can open it writes the waiting rows, oldest first.
+///
+/// The open never blocks: a FIFO named as the log file would otherwise hold
+/// the call (and a logger's stop) until some reader opened it. Anything but
+/// a regular file (FIFO, device, folder) is refused as if it could not be
+/// opened, with `notRegularFile` set.
 ///
 /// Each row goes to the file in one write and its record leaves the queue
 /// only when the whole row is written. When a write falls short (disk full,

@@ -141,17 +141,12 @@ void BusScan::scanBus() {
             m_view.repaint();
             m_pause(std::chrono::milliseconds(10));
 
-            int slaveId = 0;
-            std::array<char, ModbusMaster::kSlaveIdTextSize> text{};
-            const ModbusResult r = m_state.master.reportSlaveId(m_bus, address, slaveId, text);
+            int line = -1;
+            DeviceKind kind = NoDevice;
+            const ModbusResult r = listIfMeter(address, line, kind);
             bool stop = false;
             if (r == Ok) {
-                const std::string ident(text.data(), ::strnlen(text.data(), text.size()));
-                const DeviceKind kind = classifyDevice(ident);
-                if (isBranchMonitor(kind) || isCircuitMeter(kind)) {
-                    readNames(address);
-                    const int line = list.addDevice(number(address, 2) + " - " + m_state.panelName +
-                                                    " [" + ident + "]");
+                if (line >= 0) {
                     m_view.meterListChanged(list);
                     if (firstPending) {
                         sel.selectedAddress = address;
@@ -188,6 +183,24 @@ void BusScan::scanBus() {
     selectListedDevice();
     m_view.refreshFields();
     sel.scanInProgress = false;
+}
+
+ModbusResult BusScan::listIfMeter(int address, int& line, DeviceKind& kind) {
+    line = -1;
+    kind = NoDevice;
+    int slaveId = 0;
+    std::array<char, ModbusMaster::kSlaveIdTextSize> text{};
+    const ModbusResult r = m_state.master.reportSlaveId(m_bus, address, slaveId, text);
+    if (r != Ok)
+        return r;
+    const std::string ident(text.data(), ::strnlen(text.data(), text.size()));
+    kind = classifyDevice(ident);
+    if (isBranchMonitor(kind) || isCircuitMeter(kind)) {
+        readNames(address);
+        line = m_state.meters.addDevice(number(address, 2) + " - " + m_state.panelName + " [" +
+                                        ident + "]");
+    }
+    return r;
 }
 
 void BusScan::selectListedDevice() {

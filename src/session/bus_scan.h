@@ -4,6 +4,9 @@
 #include <functional>
 #include <string>
 
+#include "devices/device_kind.h"
+#include "link/modbus_master.h"
+
 namespace tarvo {
 
 struct AppState;
@@ -70,6 +73,14 @@ public:
     /// from the line's leading number (1 to 247, else none), its kind from the
     /// text, and the matching view and breaker rating range.
     void selectListedDevice();
+
+    /// Asks `address` for its slave ID; a branch monitor or circuit meter
+    /// that answers has its names read and gets its line in the list. Returns
+    /// the slave ID request's result, the kind it named in `kind` and the
+    /// added line's index in `line` (-1 when nothing was listed). Shows
+    /// nothing; the scan and the headless logger's probes of unlisted
+    /// addresses decide what to say.
+    ModbusResult listIfMeter(int address, int& line, DeviceKind& kind);
 
     /// Reads the names of the device at `address` into AppState and tells
     /// the view.

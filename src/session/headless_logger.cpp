@@ -13,6 +13,8 @@
 #include <unistd.h>
 
 #include "core/text_operator.h"
+#include "link/serial_port.h"
+#include "link/tcp_link.h"
 #include "session/app_state.h"
 #include "session/sampling.h"
 #include "settings/settings_location.h"
@@ -25,14 +27,18 @@ bool isHeadlessOption(std::string_view arg) {
            arg == "-h" || arg == "--version" || arg == "--config" || arg.starts_with("--config=");
 }
 
-// SIGTERM and SIGINT as a file descriptor: blocked for the whole process so
-// that they arrive only here, read between transactions and waking any wait.
+// SIGTERM, SIGINT and SIGHUP as a file descriptor: blocked for the whole
+// process so that they arrive only here, read between transactions and waking
+// any wait. A hang-up (the terminal closed, `kill -HUP` meant as "reopen")
+// ends the run like SIGTERM: the log file is opened afresh at every pass
+// anyway, and the queued records get their last write instead of being lost.
 class SignalStop : public StopSource {
 public:
     SignalStop() {
         sigemptyset(&m_set);
         sigaddset(&m_set, SIGTERM);
         sigaddset(&m_set, SIGINT);
+        sigaddset(&m_set, SIGHUP);
         sigprocmask(SIG_BLOCK, &m_set, &m_previous);
         m_fd = signalfd(-1, &m_set, SFD_CLOEXEC | SFD_NONBLOCK);
     }
@@ -111,6 +117,22 @@ std::string records(std::size_t n) {
     return std::to_string(n) + (n == 1 ? " record" : " records");
 }
 
+std::string meters(std::size_t n) {
+    return std::to_string(n) + (n == 1 ? " meter" : " meters");
+}
+
+// Qt's own options, which the window passes on to QApplication; Qt also
+// takes them with two dashes.
+constexpr std::string_view kQtOptionsWithValue[] = {
+    "platform",    "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
+    "qwindowicon", "qwindowtitle",       "session",       "style",  "stylesheet",
+    "display",     "geometry",           "title"};
+constexpr std::string_view kQtFlags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
+
+std::string addressText(int address) {
+    return (address < 10 ? "0" : "") + std::to_string(address);
+}
+
 } // namespace
 
 bool wantsHeadless(int argc, char** argv) {
@@ -170,14 +192,38 @@ std::string parseHeadlessArguments(const std::vector<std::string>& args, Headles
     return {};
 }
 
+std::string checkWindowArguments(const std::vector<std::string>& args) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == kUserConfigOption)
+            continue;
+        std::string_view name(arg);
+        if (name.starts_with("--"))
+            name.remove_prefix(2);
+        else if (name.starts_with("-"))
+            name.remove_prefix(1);
+        else
+            return "unknown option " + arg;
+        const std::string_view bare = name.substr(0, name.find('='));
+        if (std::ranges::find(kQtFlags, name) != std::end(kQtFlags))
+            continue;
+        if (std::ranges::find(kQtOptionsWithValue, bare) == std::end(kQtOptionsWithValue))
+            return "unknown option " + arg;
+        if (bare == name && ++i >= args.size())
+            return arg + " needs a value";
+    }
+    return {};
+}
+
 std::string headlessUsage() {
     return "Usage: tarvo [--headless] [--config PATH | --user-config] [--once | --scan-only]\n"
            "       tarvo settings backup|compare|restore ... (see tarvo settings --help)\n"
-           "Without options, Tarvo opens its window. With these it runs without one:\n"
+           "Without options (or with Qt's own, such as -platform or -style), Tarvo opens\n"
+           "its window. With these it runs without one:\n"
            "\n"
            "  --headless       sample every meter found on the bus to the log file and/or\n"
            "                   the database on the logging interval, as the window does,\n"
-           "                   until SIGTERM or SIGINT\n"
+           "                   until SIGTERM, SIGINT or SIGHUP\n"
            "  --config PATH    the settings file (default: Tarvo.cfg in the current folder)\n"
            "  --user-config    work in ~/.config/tarvo (XDG_CONFIG_HOME) with its Tarvo.cfg,\n"
            "                   as the window does when started from the menu\n"
@@ -189,9 +235,11 @@ std::string headlessUsage() {
            "The port, the log file, the database and the interval come from the settings\n"
            "file, as the window saves it. Messages go to standard error, one line each.\n"
            "\n"
-           "Exit status: 0 stopped by SIGTERM/SIGINT or done; 1 --once could not write\n"
-           "every record; 2 bad command line or unreadable settings; 3 the port did not\n"
-           "open (3 attempts, 2 s apart); 4 neither file nor database logging is set up.\n";
+           "Exit status: 0 stopped by a signal or done; 1 --once could not write every\n"
+           "record; 2 bad command line or unreadable settings; 3 the port did not open\n"
+           "(3 attempts, 2 s apart); 4 neither file nor database logging is set up;\n"
+           "5 --once or --scan-only found no meter, or --once read none.\n"
+           "--headless with no meter keeps asking the bus and says so at every pass.\n";
 }
 
 HeadlessLogger::HeadlessLogger(AppState& state, Link& bus, TextOperator& op, const Clock& clock,
@@ -254,31 +302,56 @@ int HeadlessLogger::run(const HeadlessOptions& options) {
     if (!openAtStart())
         return m_stop.stopRequested() ? finish(false) : kExitPortFailed;
 
+    const std::string noMeter = "No meter answered on " + settings.portName + " up to address " +
+                                std::to_string(std::min(settings.scan, BusScan::kMaxAddress));
     if (options.mode == Mode::ScanOnly) {
         for (const std::string& line : m_state.meters.lines())
             std::fprintf(m_out, "%s\n", line.c_str());
         std::fflush(m_out);
-        return kExitClean;
+        if (m_state.meters.count() > 0 || m_stop.stopRequested())
+            return kExitClean;
+        m_op.note(noMeter);
+        return kExitNoMeter;
     }
 
     Sampler sampler(m_state, m_bus, m_op, m_clock);
     sampler.setStopCheck([this] { return m_stop.stopRequested(); });
-    m_op.note("Sampling " + std::to_string(m_state.meters.count()) + " meters on " +
-              settings.portName + " every " + std::to_string(settings.interval) + " min");
+    sampler.setDroppedHint("The count is said when the logger stops.");
+    announceList();
 
     if (options.mode == Mode::Once) {
+        const long good = m_state.counters.goodCount;
         sampler.takeSamples();
-        return finish(true);
+        reportPass(sampler);
+        const int status = finish(true);
+        if (status != kExitClean || m_stop.stopRequested() || m_state.counters.goodCount > good)
+            return status;
+        m_op.note(m_state.meters.count() == 0 ? noMeter : "No meter answered the sample read");
+        return kExitNoMeter;
     }
     while (!m_stop.stopRequested()) {
+        const bool wasLost = m_state.link.portLost;
         ensureLinkOpen();
+        if (wasLost && !m_state.link.portLost && m_bus.isOpen()) {
+            // The meters may have changed while it was away (a gateway reset
+            // during a name read, a panel powered meanwhile).
+            m_op.note("Reopened " + settings.portName + "; scanning the bus again");
+            m_scan.scanBus();
+            announceList();
+        }
         const bool due = sampler.nextSampleTime() == 0 || m_clock.now() >= sampler.nextSampleTime();
         // While a lost port is away the pass still runs: its reads fail at
         // once and are counted, and no rows are invented.
         const bool linkUp = m_bus.isOpen() || m_state.link.portLost;
         if (linkUp && !m_state.selection.scanInProgress && due) {
             m_op.endRound();
+            if (m_state.meters.count() == 0)
+                m_op.showMessage(noMeter + "; asking every address again between passes");
             sampler.takeSamples();
+            reportPass(sampler);
+        } else if (m_bus.isOpen() && !m_stop.stopRequested()) {
+            probeNextAddress(sampler.nextSampleTime());
+            announceList();
         }
         m_stop.waitFor(m_tick);
     }
@@ -286,6 +359,89 @@ int HeadlessLogger::run(const HeadlessOptions& options) {
     if (!m_state.fileQueue.empty() || !m_state.databaseQueue.empty())
         sampler.writeQueued();
     return finish(false);
+}
+
+void HeadlessLogger::announceList() {
+    std::vector<std::string> lines = m_state.meters.lines();
+    if (m_announcedOnce && lines == m_announced)
+        return;
+    m_announcedOnce = true;
+    m_announced = std::move(lines);
+    const Settings& s = m_state.settings;
+    std::string line = "Sampling " + meters(m_announced.size()) + " on " + s.portName;
+    // A gateway keeps its own line settings; Tarvo's are not used there.
+    if (!isGatewayName(s.portName))
+        line += " (" + std::to_string(SerialPort::baudRate(s.speedCode)) + " baud, " +
+                (s.parityCode == Link::kParityOdd    ? "odd parity"
+                 : s.parityCode == Link::kParityEven ? "even parity"
+                                                     : "no parity") +
+                ")";
+    m_op.note(line + " every " + std::to_string(Sampler::intervalUsed(s.interval)) + " min");
+}
+
+std::time_t HeadlessLogger::probeCostGuess() const {
+    const long timeoutMs = m_state.settings.replyTimeout > 0 ? m_state.settings.replyTimeout : 800;
+    // 4 x (800 ms + 100 ms of frame) = 3.6 s, rounded up, plus the second
+    // the clock may tick over meanwhile: 5 s. The tick stands for one second
+    // of the logger's clock, which a test may run faster than the bus.
+    const long tickMs = std::max(1L, static_cast<long>(m_tick.count()));
+    return (4 * (timeoutMs + 100) + tickMs - 1) / tickMs + 1;
+}
+
+void HeadlessLogger::probeNextAddress(std::time_t nextPass) {
+    const int depth = std::min(m_state.settings.scan, BusScan::kMaxAddress);
+    if (depth < 1 || nextPass == 0)
+        return;
+    const std::time_t start = m_clock.now();
+    if (nextPass - start <= std::max(m_probeCost, probeCostGuess()))
+        return;
+    std::vector<bool> listed(static_cast<std::size_t>(depth) + 1, false);
+    for (const std::string& line : m_state.meters.lines())
+        if (const int a = MeterList::lineAddress(line); a >= 1 && a <= depth)
+            listed[static_cast<std::size_t>(a)] = true;
+    for (int step = 0; step < depth; ++step) {
+        m_probeAddress = m_probeAddress % depth + 1;
+        if (listed[static_cast<std::size_t>(m_probeAddress)])
+            continue;
+        int line = -1;
+        DeviceKind kind = NoDevice;
+        m_scan.listIfMeter(m_probeAddress, line, kind);
+        m_probeCost = std::max(m_probeCost, m_clock.now() - start + 1);
+        return;
+    }
+}
+
+void HeadlessLogger::reportPass(const Sampler& sampler) {
+    const Settings& s = m_state.settings;
+    const LogFileResult& file = sampler.lastFileResult();
+    if (s.fileLoggingActive && m_state.fileQueue.empty() && file.written > 0 && m_fileFailing) {
+        m_fileFailing = false;
+        m_op.note("The log file " + s.saveFile + " is written again");
+    } else if (s.fileLoggingActive && !m_state.fileQueue.empty()) {
+        m_fileFailing = true;
+        const std::string why = file.notRegularFile ? "it is not a regular file"
+                                : file.error != 0   ? std::strerror(file.error)
+                                                    : "it cannot be opened";
+        // The same text every pass: the operator prints it once and then
+        // sums the repeats up hourly.
+        m_op.showMessage("Cannot write the log file " + s.saveFile + ": " + why +
+                         ". Its records wait in the queue.");
+    }
+    std::vector<int> silent;
+    for (const Sampler::Read& read : sampler.lastReads()) {
+        const bool wasSilent = std::ranges::find(m_silent, read.address) != m_silent.end();
+        if (read.result == Ok) {
+            if (wasSilent)
+                m_op.note("Meter " + addressText(read.address) + " answers again");
+            continue;
+        }
+        silent.push_back(read.address);
+        m_op.showMessage("Meter " + addressText(read.address) + " does not answer (" +
+                         (read.result == Timeout ? std::string("no reply")
+                                                 : "error code " + std::to_string(read.result)) +
+                         ")");
+    }
+    m_silent = std::move(silent);
 }
 
 int HeadlessLogger::finish(bool once) {
@@ -331,7 +487,7 @@ int headlessMain(int argc, char** argv, std::string_view version) {
     }
     SignalStop stop;
     if (!stop.valid()) {
-        std::fprintf(stderr, "tarvo: cannot watch for SIGTERM and SIGINT: %s\n",
+        std::fprintf(stderr, "tarvo: cannot watch for SIGTERM, SIGINT and SIGHUP: %s\n",
                      std::strerror(errno));
         return kExitUsage;
     }

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,7 @@ namespace tarvo {
 
 struct AppState;
 class Link;
+class Sampler;
 class TextOperator;
 
 /// What `tarvo` does when started with one of the logger's options instead
@@ -35,6 +37,7 @@ enum HeadlessExit : int {
     kExitUsage = 2,         ///< bad command line, or settings that cannot be read
     kExitPortFailed = 3,    ///< the port did not open after kOpenAttempts tries
     kExitNotConfigured = 4, ///< neither file nor database logging is set up
+    kExitNoMeter = 5,       ///< --once/--scan-only: no meter answered, or --once read none
 };
 
 /// True when the command line asks for the logger (or its --help or
@@ -49,9 +52,16 @@ std::string parseHeadlessArguments(const std::vector<std::string>& args, Headles
 /// The --help text.
 std::string headlessUsage();
 
+/// What is wrong with the window's command line (argv without the program
+/// name): an empty text when every argument is --user-config or one of Qt's
+/// own options (-platform NAME, -style NAME, --reverse ...), else "unknown
+/// option X". Decided before any Qt object exists, since Qt aborts without
+/// a display before it could say anything about a mistyped option.
+std::string checkWindowArguments(const std::vector<std::string>& args);
+
 /// How the logger waits between ticks and learns that it is to stop. The
-/// program's own waits on SIGTERM and SIGINT; any wait ends early when one
-/// arrives.
+/// program's own waits on SIGTERM, SIGINT and SIGHUP; any wait ends early
+/// when one arrives.
 class StopSource {
 public:
     virtual ~StopSource() = default;
@@ -69,7 +79,24 @@ public:
 ///
 /// Every transaction blocks the loop; a stop asked for during a scan or a
 /// pass is taken after the transaction under way, and one last write is
-/// given to the records still queued.
+/// given to the records still queued. The log file is opened without
+/// blocking, so nothing else holds a stop longer.
+///
+/// The list is not fixed by the scan at the start. When a lost port is back
+/// the bus is scanned again, and between passes one address at a time up to
+/// the scan depth that is not listed is asked for its slave ID, one per
+/// tick, only when the next pass is further away than the longest such
+/// request took so far (so a pass is never delayed). A silent address costs
+/// the 800 ms time-out plus the 1 s tick, so all 247 are asked within about
+/// 8 minutes, well inside the hour even when most of it goes to passes. A
+/// meter that answers is listed and sampled from the next pass, and
+/// "Sampling N meters" is said again. With no meter listed the logger keeps asking and says so
+/// at every pass, repeats summed up hourly: a restart by the service would
+/// do no more, and the journal shows why nothing is logged.
+///
+/// Failures are said when they start (the log file cannot be written, a
+/// listed meter does not answer), repeats at most once an hour, and a line
+/// says when they end (written again, answers again, port reopened).
 class HeadlessLogger {
 public:
     /// Opening the port at start: 3 attempts, 2 s apart, then kExitPortFailed
@@ -95,6 +122,18 @@ private:
     void ensureLinkOpen();
     bool openAtStart();
     int finish(bool once);
+    /// "Sampling N meters on ..." when the list differs from the one said last.
+    void announceList();
+    /// Asks the next unlisted address for its slave ID when the pass due at
+    /// `nextPass` (0: none yet) leaves time for it.
+    void probeNextAddress(std::time_t nextPass);
+    /// Says the failures that started and ended in the latest pass.
+    void reportPass(const Sampler& sampler);
+
+    /// A first guess of what a probe may take, in clock seconds (ticks): the
+    /// slave ID request and the name reads after an answer, 4 time-outs at
+    /// most.
+    std::time_t probeCostGuess() const;
 
     AppState& m_state;
     Link& m_bus;
@@ -106,6 +145,12 @@ private:
     NullView m_view; // nothing to show: --scan-only prints the list itself
     BusScan m_scan;
     LinkKeeper m_keeper;
+    std::vector<std::string> m_announced; // the list as "Sampling N meters" said it
+    bool m_announcedOnce = false;
+    int m_probeAddress = 0;      // the address asked last
+    std::time_t m_probeCost = 0; // the longest probe so far, in clock seconds
+    bool m_fileFailing = false;
+    std::vector<int> m_silent; // listed meters whose last read failed
 };
 
 /// The logger as a program: options, signals, clock and operator around

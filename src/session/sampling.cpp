@@ -24,7 +24,7 @@ std::time_t Sampler::nextGridTime(std::time_t passTime, int intervalMinutes) {
     // An interval below 1 minute can only come from a hand-edited settings
     // file. It has no grid, and the rounding below divides by it, so it
     // counts as the shortest interval the Configuration dialog offers.
-    const int m = intervalMinutes < 1 ? 1 : intervalMinutes;
+    const int m = intervalUsed(intervalMinutes);
     const std::time_t t = passTime + 60 * static_cast<std::time_t>(m);
     std::tm local{};
     if (localtime_r(&t, &local) == nullptr)
@@ -57,8 +57,7 @@ void Sampler::queue(SampleQueue& target, const char* sinkName, const SampleRecor
         return;
     m_op.showMessage(std::string(sinkName) +
                      " is not taking samples: " + std::to_string(target.bound()) +
-                     " are waiting, so the oldest are now being dropped.\n"
-                     "File > Display Comms shows how many under \"Dropped\".");
+                     " are waiting, so the oldest are now being dropped.\n" + m_droppedHint);
 }
 
 void Sampler::takeSamples() {
@@ -72,6 +71,7 @@ void Sampler::takeSamples() {
     // Before the first read: a tick that runs while a message of this pass
     // is open then finds nothing due.
     scheduleNextSample();
+    m_lastReads.clear();
 
     const int entries = m_state.meters.count();
     for (int i = 0; i < entries; ++i) {
@@ -99,6 +99,7 @@ void Sampler::takeSamples() {
             const std::span<std::int32_t> values(registers.data(),
                                                  static_cast<std::size_t>(block.count));
             const ModbusResult result = readBlock(m_state.master, m_bus, address, block, values);
+            m_lastReads.push_back({address, result});
             if (result == Ok) {
                 ++m_state.counters.goodCount;
                 if (isBranchMonitor(kind))
@@ -127,7 +128,7 @@ void Sampler::takeSamples() {
 
 void Sampler::writeQueued() {
     if (m_state.settings.fileLoggingActive)
-        WriteLogFile(m_state.settings, m_state.fileQueue);
+        m_lastFile = WriteLogFile(m_state.settings, m_state.fileQueue);
     if (m_state.settings.databaseLogState == Active)
         InsertSamples(m_state.odbc, m_state.settings, m_state.databaseQueue, m_op);
 }

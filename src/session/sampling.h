@@ -2,8 +2,12 @@
 
 #include <ctime>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "core/clock.h"
+#include "link/modbus_master.h"
+#include "logging/log_file.h"
 #include "logging/sample_queue.h"
 
 namespace tarvo {
@@ -44,6 +48,27 @@ public:
         m_stopRequested = std::move(stopRequested);
     }
 
+    /// The last line of the message that the oldest records are being
+    /// dropped: where the count can be seen. The window's text names File >
+    /// Display Comms; a logger without a window says where it reports it.
+    void setDroppedHint(std::string hint) { m_droppedHint = std::move(hint); }
+
+    /// One device read of the latest pass: the address and its result.
+    struct Read {
+        int address = 0;
+        ModbusResult result = Ok;
+    };
+    /// The device reads of the latest pass that ran, in list order.
+    const std::vector<Read>& lastReads() const { return m_lastReads; }
+    /// What the latest WriteLogFile call did (nothing while file logging is off).
+    const LogFileResult& lastFileResult() const { return m_lastFile; }
+
+    /// The interval in minutes the schedule uses for a `interval` setting:
+    /// a value below 1 (only from a hand-edited file) counts as 1.
+    static int intervalUsed(int intervalMinutes) {
+        return intervalMinutes < 1 ? 1 : intervalMinutes;
+    }
+
     /// Called by the timer tick while file logging or database logging is
     /// on; runs a pass when one is due (at once on the first call).
     void takeSamples();
@@ -75,6 +100,9 @@ private:
     std::function<bool()> m_stopRequested;
     std::time_t m_passTime = 0;
     std::time_t m_nextSampleTime = 0;
+    std::string m_droppedHint = "File > Display Comms shows how many under \"Dropped\".";
+    std::vector<Read> m_lastReads;
+    LogFileResult m_lastFile;
 };
 
 } // namespace tarvo

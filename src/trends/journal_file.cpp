@@ -1,5 +1,9 @@
 #include "trends/journal_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -180,9 +184,17 @@ bool JournalWriter::append(const std::string& path, char delimiter,
     }
     if (m_waiting.empty())
         return true;
-    std::FILE* f = std::fopen(path.c_str(), "a");
-    if (!f) {
-        m_lastError = std::strerror(errno);
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd < 0) {
+        m_lastError = errno == ENXIO ? "not a regular file" : std::strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    std::FILE* f = nullptr;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (f = ::fdopen(fd, "a")) == nullptr) {
+        m_lastError = S_ISREG(st.st_mode) ? std::strerror(errno) : "not a regular file";
+        ::close(fd);
         return false;
     }
     bool ok = true;

@@ -39,7 +39,9 @@ JournalRead readJournal(const std::string& path);
 /// only once its whole line is in the file; while the file cannot be
 /// written they wait (up to kMaxWaiting, the oldest dropped and counted
 /// beyond that) and go out, oldest first, with the next append that can
-/// open it. The file is opened and closed in each call.
+/// open it. The file is opened and closed in each call, without blocking:
+/// anything but a regular file (a FIFO, a device, a folder) is refused
+/// ("not a regular file") instead of holding the window until a reader comes.
 class JournalWriter {
 public:
     static constexpr std::size_t kMaxWaiting = 10000;

@@ -6,7 +6,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <thread>
+#include <unistd.h>
 
 #include "../logging/odbc_test_support.h"
 #include "logging/log_variables.h"
@@ -24,10 +28,14 @@ using test::TempDir;
 const std::string kTarvo = TARVO_PROGRAM;
 const std::string kSim = TARVO_SIM_PROGRAM;
 
-// A simulated bus on a pseudo-terminal reached through `link`.
+// A simulated bus on a pseudo-terminal reached through `link`, with its
+// control socket at `control` when one is given.
 std::unique_ptr<ChildProcess> startBus(TempDir& dir, const std::string& link,
-                                       const std::vector<std::string>& devices) {
+                                       const std::vector<std::string>& devices,
+                                       const std::string& control = {}) {
     std::vector<std::string> argv{kSim, "--link", link};
+    if (!control.empty())
+        argv.insert(argv.end(), {"--control", control});
     for (const std::string& d : devices) {
         argv.push_back("--device");
         argv.push_back(d);
@@ -39,19 +47,39 @@ std::unique_ptr<ChildProcess> startBus(TempDir& dir, const std::string& link,
     return sim;
 }
 
+// One command to the simulator's control socket; true on its "ok".
+bool simCommand(const std::string& control, const std::string& line) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", control.c_str());
+    char answer[64] = "";
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+                    ::send(fd, (line + "\n").data(), line.size() + 1, MSG_NOSIGNAL) > 0 &&
+                    ::recv(fd, answer, sizeof answer - 1, 0) > 0;
+    ::close(fd);
+    return ok && std::string_view(answer).starts_with("ok");
+}
+
 struct ExitCase {
     const char* fault;
-    std::string config; // settings file text; empty: no file
+    std::string config; // settings file text; empty: no file; "-": no --config either
     std::vector<std::string> options;
     int status;
     const char* says;
+    int signal = 0;                // sent once `says` is out
+    const char* command = nullptr; // to the simulator once "Sampling" is out
 };
 
 TEST(Headless, ExitStatusesAndScanList) {
     TempDir dir;
     const std::string bus = dir.file("bus");
-    const auto sim = startBus(dir, bus, {"1:branch:PNLA", "2:circuit8:MTRB"});
+    const std::string control = dir.file("control"), fifo = dir.file("fifo");
+    const auto sim = startBus(dir, bus, {"1:branch:PNLA", "2:circuit8:MTRB"}, control);
+    ASSERT_TRUE(sim->waitForOutput("control", 10s)) << sim->output();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const std::string port = "port " + bus + "\n";
+    const std::string logs = port + "scan 1\nsave_file " + dir.file("log.csv") + "\n";
     const std::string noPort = "port " + dir.file("none") + "\nsave_file " + dir.file("l") + "\n";
     const std::string noFile = "save_file " + dir.file("no/such/folder.csv") + "\n";
     const char* list = "01 - PNLA [Kyrel Branch Circuit Monitor, 42 Breakers]\n"
@@ -67,6 +95,33 @@ TEST(Headless, ExitStatusesAndScanList) {
          1,
          "1 record could"},
         {"scan list differs from the window's", port + "scan 2\n", {"--scan-only"}, 0, list},
+        {"no meter found reported as success", logs + "scan 0\n", {"--once"}, 5, "No meter"},
+        {"a FIFO as the log file hangs the logger",
+         port + "scan 1\nsave_file " + fifo + "\n",
+         {"--once"},
+         1,
+         "not a regular file"},
+        {"an unknown option aborts without a display", "-", {"--bogus"}, 2, "unknown option"},
+        {"no line settings; interval -5 said as every -5 min",
+         logs + "interval -5\n",
+         {"--once"},
+         0,
+         "(9600 baud, no parity) every 1 min"},
+        {"SIGHUP kills the logger, losing the queue", logs, {"--headless"}, 0, "Sampling", SIGHUP},
+        {"SIGINT not taken like SIGTERM", logs, {"--headless"}, 0, "Sampling", SIGINT},
+        {"an unwritable log file said only at the stop",
+         port + "scan 1\n" + noFile,
+         {"--headless"},
+         0,
+         "Cannot write the log file",
+         SIGTERM},
+        {"a meter powered after the scan never logged",
+         logs + "scan 3\n",
+         {"--headless"},
+         0,
+         "Sampling 3 meters",
+         SIGTERM,
+         "add 3 branch PNLC"},
     };
     for (const ExitCase& c : cases) {
         const std::string path = dir.file("case.cfg");
@@ -74,9 +129,23 @@ TEST(Headless, ExitStatusesAndScanList) {
         if (!c.config.empty())
             std::ofstream(path) << c.config;
         std::vector<std::string> argv{kTarvo, "--config", path};
+        if (c.config == "-")
+            argv.resize(1);
         argv.insert(argv.end(), c.options.begin(), c.options.end());
         std::string out;
-        EXPECT_EQ(test::runProgram(argv, out), c.status) << c.fault << "\n" << out;
+        if (c.signal == 0) {
+            EXPECT_EQ(test::runProgram(argv, out), c.status) << c.fault << "\n" << out;
+        } else {
+            ChildProcess logger(argv, dir.file("logger.out"));
+            if (c.command != nullptr) {
+                EXPECT_TRUE(logger.waitForOutput("Sampling", 20s) &&
+                            simCommand(control, c.command));
+            }
+            logger.waitForOutput(c.says, 20s);
+            logger.signal(c.signal);
+            EXPECT_EQ(logger.wait(20s), c.status) << c.fault << "\n" << logger.output();
+            out = logger.output();
+        }
         EXPECT_NE(out.find(c.says), std::string::npos) << c.fault << "\n" << out;
     }
 }

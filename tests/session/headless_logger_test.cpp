@@ -35,6 +35,11 @@ TEST(TextOperator, OneLinePerMessageAndRepeatsSummarised) {
          {{0, e, 61, 60}},
          "10:00:00 Tarvo: Error connecting\n"
          "11:00:00 Tarvo: Error connecting (repeated 60 times in the last hour)\n"},
+        {"the hourly summary never starts a new hour",
+         {{0, e, 121, 60}},
+         "10:00:00 Tarvo: Error connecting\n"
+         "11:00:00 Tarvo: Error connecting (repeated 60 times in the last hour)\n"
+         "12:00:00 Tarvo: Error connecting (repeated 60 times in the last hour)\n"},
         {"the end of a failure is never said",
          {{0, e, 3, 60}, {180, "|"}, {240, "|"}},
          "10:00:00 Tarvo: Error connecting\n"
