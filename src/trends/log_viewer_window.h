@@ -52,6 +52,8 @@ private:
     std::unique_ptr<TrendSource> m_source;
 
     QPushButton* m_open;
+    QPushButton* m_png;
+    QPushButton* m_csv;
     QPushButton* m_cancelButton;
     QProgressBar* m_progress;
     QComboBox* m_device;

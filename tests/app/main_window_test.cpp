@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -112,6 +113,7 @@ TEST_F(MainWindowTest, FirstTickOpensScansAndPollsAndAClickSwitchesTheLayout) {
     action("scanAction")->trigger(); // selects the first device found again
     EXPECT_EQ(state.selection.selectedAddress, 2);
     EXPECT_TRUE(window.branchLayoutShown());
+    EXPECT_TRUE(action("delaysAction")->isEnabled()) << "Delays left greyed on the way back";
 }
 
 TEST_F(MainWindowTest, LampsSpeakToScreenReadersAndPhaseLettersTakeTheLampsPlace) {
@@ -203,6 +205,26 @@ TEST_F(MainWindowTest, MenusOfTheWindow) {
     for (QAction* a : window.findChild<QMenuBar*>("menuBar")->actions())
         menus << a->text().remove('&');
     EXPECT_EQ(menus, (QStringList{"File", "Config", "Logging", "View", "Help"}));
+    // The View windows open again where they were closed.
+    const std::pair<const char*, const char*> views[] = {
+        {"trendsAction", "TrendWindow"},
+        {"alarmJournalAction", "AlarmJournalWindow"},
+        {"logViewerAction", "LogViewerWindow"}};
+    for (const auto& [name, object] : views) {
+        action(name)->trigger();
+        auto* view = window.findChild<QDialog*>(object);
+        ASSERT_NE(view, nullptr) << name;
+        const QRect place(40, 50, 700, 500);
+        view->setGeometry(place);
+        view->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        ASSERT_EQ(window.findChild<QDialog*>(object), nullptr) << name;
+        action(name)->trigger();
+        view = window.findChild<QDialog*>(object);
+        ASSERT_NE(view, nullptr) << name;
+        EXPECT_EQ(view->geometry(), place) << name << " forgot its size and place";
+        view->close();
+    }
 }
 
 TEST_F(MainWindowTest, EnterAndEscapeCloseTheWindow) {
