@@ -52,9 +52,9 @@ private:
     std::unique_ptr<TrendSource> m_source;
 
     QPushButton* m_open;
+    QPushButton* m_cancelButton;
     QPushButton* m_png;
     QPushButton* m_csv;
-    QPushButton* m_cancelButton;
     QProgressBar* m_progress;
     QComboBox* m_device;
     QListWidget* m_values;

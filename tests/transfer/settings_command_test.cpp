@@ -37,10 +37,7 @@ TEST(SettingsCommand, ExitStatuses) {
          3,
          "Timeout"},
         {"backup not reported done", {"backup", "--port", "PORT", "--address", "3", a}, 0, "Saved"},
-        {"6-meter backup not reported done",
-         {"backup", "--port", "PORT", "--address", "5", six},
-         0,
-         "Saved"},
+        {"6-meter backup", {"backup", "--port", "PORT", "--address", "5", six}, 0, "Saved"},
     };
     const ExitCase second[] = {
         {"unchanged device reported different",
@@ -65,7 +62,7 @@ TEST(SettingsCommand, ExitStatuses) {
          {"restore", "--port", "PORT", "--address", "3", "--yes", b},
          0,
          "Settings written: 1"},
-        {"meters switched off by a 6-meter file told only as a hex word",
+        {"meters a 6-meter file switches off told as a hex word only",
          {"restore", "--port", "PORT", "--address", "4", "--yes", six},
          0,
          "(register 72): meters 7 and 8 will be switched off"},

@@ -57,6 +57,7 @@ TEST(TrendWindow, DrawsTheTickedBreakersWithOnePointPerPoll) {
         EXPECT_EQ(window.view().drawnPoints(c), 30);
     EXPECT_EQ(window.view().summary()->rowCount(), 5) << "summary lacks a curve";
     EXPECT_EQ(window.view().summary()->item(0, 1)->text().toStdString(), "38.029") << "latest";
+    window.show(); // markers of a legend never shown are all hidden
     QStringList legend;
     for (QLegendMarker* m : window.view().chart()->legend()->markers())
         if (m->isVisible())
