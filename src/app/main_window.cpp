@@ -438,6 +438,9 @@ void MainWindow::timerEvent(QTimerEvent* event) {
 }
 
 void MainWindow::meterListChanged(const MeterList& list) {
+    // The poll stops while the bus is scanned: the trend curves break there.
+    if (m_state.selection.scanInProgress && m_trendViews)
+        m_trendViews->recorder().breakCurves();
     // Mirror the core list; the selection set here is the scan's, not an
     // operator click, so it must not come back as one.
     QListWidget* widget = m_ui->meterList;

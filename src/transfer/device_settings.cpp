@@ -55,6 +55,43 @@ std::string joined(const std::vector<std::string>& names) {
     return text;
 }
 
+// The meters a new meter-enable word switches off and on, in words: a hex
+// word alone does not tell the operator that a 6-meter file written to an
+// 8-meter device leaves meters 7 and 8 dark.
+std::string meterChanges(std::int32_t from, std::int32_t to, DeviceKind kind) {
+    std::vector<int> off, on;
+    for (int meter = 1; meter <= 8; ++meter) {
+        const std::int32_t bit = 1 << (meter - 1);
+        if ((bit & CircuitPanelForm::meterBits(kind)) == 0)
+            continue;
+        if ((from & bit) && !(to & bit))
+            off.push_back(meter);
+        else if (!(from & bit) && (to & bit))
+            on.push_back(meter);
+    }
+    const auto said = [](const std::vector<int>& meters, const char* how) {
+        std::string text = meters.size() == 1 ? "meter " : "meters ";
+        for (std::size_t i = 0; i < meters.size(); ++i)
+            text += (i == 0                   ? ""
+                     : i + 1 == meters.size() ? " and "
+                                              : ", ") +
+                    std::to_string(meters[i]);
+        return text + " will be switched " + how;
+    };
+    std::string text = off.empty() ? std::string() : said(off, "off");
+    if (!on.empty())
+        text += (text.empty() ? "" : "; ") + said(on, "on");
+    return text;
+}
+
+// A text that goes on inside a sentence of the caller's ("Refused: %s. Nothing
+// was written."): the form's messages end with a full stop of their own.
+std::string withoutStop(std::string text) {
+    while (!text.empty() && text.back() == '.')
+        text.pop_back();
+    return text;
+}
+
 } // namespace
 
 std::string kindName(DeviceKind kind) {
@@ -181,7 +218,7 @@ std::optional<std::string> rangeProblem(const SettingDefinition& def,
     case SettingFormat::Signed: {
         std::int32_t value = 0;
         if (auto error = takeInteger(settingText(def, settings), def.min, def.max, value))
-            return def.name + ": " + error->message;
+            return def.name + ": " + withoutStop(error->message);
         return std::nullopt;
     }
     case SettingFormat::Bits: {
@@ -313,6 +350,10 @@ RestorePlan planRestore(const DeviceSettings& file, const DeviceSettings& device
             continue;
         if (isLocked(def, device))
             plan.locked.push_back(def.name);
+        else if (def.reg == Regs::kMeterEnable)
+            plan.writes.push_back(
+                {def.name, def.reg, values, withUnit(def, device), withUnit(def, file),
+                 meterChanges(registerAt(device, def.reg), values[0], device.kind)});
         else
             plan.writes.push_back(
                 {def.name, def.reg, std::move(values), withUnit(def, device), withUnit(def, file)});
@@ -323,8 +364,8 @@ RestorePlan planRestore(const DeviceSettings& file, const DeviceSettings& device
 std::string describePlan(const RestorePlan& plan) {
     std::string text;
     for (const PlannedWrite& w : plan.writes)
-        text +=
-            w.name + ": " + w.from + " -> " + w.to + " (register " + std::to_string(w.reg) + ")\n";
+        text += w.name + ": " + w.from + " -> " + w.to + " (register " + std::to_string(w.reg) +
+                ")" + (w.meaning.empty() ? "" : ": " + w.meaning) + "\n";
     if (!plan.locked.empty())
         text += "Locked on the device, not written: " + joined(plan.locked) + "\n";
     return text;

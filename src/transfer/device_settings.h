@@ -126,6 +126,7 @@ struct PlannedWrite {
     std::vector<std::int32_t> values; ///< to reg, reg + 1, ...
     std::string from;                 ///< the device's value, with unit
     std::string to;                   ///< the file's value, with unit
+    std::string meaning = {};         ///< "meters 7 and 8 will be switched off"
 };
 
 struct RestorePlan {
@@ -140,8 +141,9 @@ struct RestorePlan {
 /// device kind's range (a 100 A monitor's 60 A rating to a 50 A monitor).
 RestorePlan planRestore(const DeviceSettings& file, const DeviceSettings& device, bool names);
 
-/// "breaker 7 alarm level: 85 % -> 80 % (register 141)", one line each,
-/// then the locked settings.
+/// "breaker 7 alarm level: 85 % -> 80 % (register 141)", one line each
+/// (the meter enables with the meters switched off and on in words), then
+/// the locked settings.
 std::string describePlan(const RestorePlan& plan);
 
 struct RestoreReport {

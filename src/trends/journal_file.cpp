@@ -8,8 +8,10 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "devices/register_map.h"
 #include "logging/log_file.h"
@@ -140,16 +142,81 @@ std::vector<std::string> splitDelimited(const std::string& line, char delimiter)
     return fields;
 }
 
+LinesRead readLines(const std::string& path, std::size_t maxLine,
+                    const std::function<void(std::string_view)>& line,
+                    const std::function<bool(std::uint64_t, std::uint64_t)>& chunk) {
+    LinesRead read;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        read.error = std::strerror(errno);
+        return read;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        read.error = S_ISREG(st.st_mode) ? std::strerror(errno) : "not a regular file";
+        ::close(fd);
+        return read;
+    }
+    read.opened = true;
+    const auto total = static_cast<std::uint64_t>(st.st_size);
+    std::uint64_t done = 0;
+    std::string pending;   // the line begun in an earlier chunk
+    bool skipping = false; // the pending line passed the bound: drop it up to its line feed
+    std::vector<char> buffer(64 * 1024);
+    for (;;) {
+        if (chunk && !chunk(done, total)) {
+            read.cancelled = true;
+            break;
+        }
+        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            read.error = std::strerror(errno);
+            break;
+        }
+        if (n == 0)
+            break;
+        done += static_cast<std::uint64_t>(n);
+        std::string_view rest(buffer.data(), static_cast<std::size_t>(n));
+        for (std::size_t end; (end = rest.find('\n')) != std::string_view::npos;
+             rest.remove_prefix(end + 1)) {
+            if (skipping) {
+                // counted when it passed the bound
+            } else if (pending.size() + end > maxLine) {
+                ++read.overlong;
+            } else if (pending.empty()) {
+                line(rest.substr(0, end));
+            } else {
+                pending.append(rest.substr(0, end));
+                line(pending);
+            }
+            pending.clear();
+            skipping = false;
+        }
+        if (skipping)
+            continue;
+        if (pending.size() + rest.size() > maxLine) {
+            pending.clear();
+            skipping = true;
+            ++read.overlong;
+        } else {
+            pending.append(rest);
+        }
+    }
+    if (!pending.empty() && !read.cancelled)
+        line(pending);
+    ::close(fd);
+    return read;
+}
+
 JournalRead readJournal(const std::string& path) {
     JournalRead read;
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return read;
-    read.opened = true;
-    std::string line;
-    while (std::getline(in, line)) {
+    // A journal line is well under 1 KiB; a longer one is damage.
+    const LinesRead lines = readLines(path, 4096, [&](std::string_view text) {
+        const std::string line(text);
         if (line.empty() || line == "\r")
-            continue;
+            return;
         // The delimiter is the character after the time stamp's 19
         // characters: a comma, a tab or a space.
         const char delimiter = line.size() > 19 ? line[19] : ',';
@@ -163,13 +230,16 @@ JournalRead readJournal(const std::string& path) {
             e.address < 0 || e.address > 247 || !eventFromText(f[3], e.event) ||
             !parseNumber(f[5], e.value)) {
             ++read.skipped;
-            continue;
+            return;
         }
         e.name = f[2];
         e.subject = f[4];
         e.unit = f[6];
         read.entries.push_back(std::move(e));
-    }
+    });
+    read.opened = lines.opened;
+    read.error = lines.error;
+    read.skipped += lines.overlong;
     return read;
 }
 

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "trends/alarm_journal.h"
@@ -29,10 +32,32 @@ struct JournalRead {
     std::vector<JournalEntry> entries; ///< in file order, oldest first
     std::size_t skipped = 0;           ///< lines that are no journal line
     bool opened = false;               ///< false when the file is missing or unreadable
+    std::string error;                 ///< why it was not opened
 };
 
+/// What a line-by-line read found besides the lines.
+struct LinesRead {
+    bool opened = false;
+    bool cancelled = false;
+    std::size_t overlong = 0; ///< lines longer than the bound, left out
+    std::string error;        ///< why the file could not be read
+};
+
+/// Reads a regular file line by line, each line handed to `line` without its
+/// line feed. The file is opened without blocking and anything but a regular
+/// file is refused ("not a regular file"), so a FIFO cannot stall the reader
+/// and a device cannot feed it for ever. A line longer than `maxLine` bytes
+/// is skipped and counted, so a file without line feeds costs no more than
+/// one bound of memory. `chunk` (when given) is called with the bytes read
+/// so far and the file's size after every 64 KiB read, and before the
+/// first; returning false stops the read (cancelled).
+LinesRead readLines(const std::string& path, std::size_t maxLine,
+                    const std::function<void(std::string_view)>& line,
+                    const std::function<bool(std::uint64_t done, std::uint64_t total)>& chunk = {});
+
 /// Reads a journal file written with any of the three delimiters (each line
-/// may have its own). Damaged or foreign lines are counted, never fatal.
+/// may have its own). Damaged, foreign or over-long lines are counted, never
+/// fatal; only a regular file is read.
 JournalRead readJournal(const std::string& path);
 
 /// Appends entries to the journal file. An entry leaves the waiting list

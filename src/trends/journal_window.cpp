@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <set>
 
 #include "devices/register_map.h"
@@ -100,12 +101,17 @@ JournalWindow::JournalWindow(const TrendRecorder& recorder, QWidget* parent)
             [this] { QApplication::clipboard()->setText(selectedText()); });
     connect(close, &QPushButton::clicked, this, &QDialog::close);
 
-    const JournalRead read = readJournal(m_recorder.journalFile());
-    m_fileRead = read.opened;
-    m_skipped = read.skipped;
-    m_entries = read.entries;
+    for (const std::string& file : m_recorder.journalFiles()) {
+        const JournalRead read = readJournal(file);
+        m_fileRead = m_fileRead || read.opened;
+        m_skipped += read.skipped;
+        m_entries.insert(m_entries.end(), read.entries.begin(), read.entries.end());
+    }
     const auto& waiting = m_recorder.journalWriter().waiting();
     m_entries.insert(m_entries.end(), waiting.begin(), waiting.end());
+    // Each file is oldest first; the files of a run take turns.
+    std::stable_sort(m_entries.begin(), m_entries.end(),
+                     [](const JournalEntry& a, const JournalEntry& b) { return a.time < b.time; });
     updateDevices();
     fillTable();
 }
@@ -178,9 +184,10 @@ void JournalWindow::add(const std::vector<JournalEntry>& entries) {
 }
 
 void JournalWindow::updateStatus() {
-    QString text = QStringLiteral("%1 events in %2")
-                       .arg(m_entries.size())
-                       .arg(QString::fromStdString(m_recorder.journalFile()));
+    QStringList files;
+    for (const std::string& file : m_recorder.journalFiles())
+        files << QString::fromStdString(file);
+    QString text = QStringLiteral("%1 events in %2").arg(m_entries.size()).arg(files.join(", "));
     if (m_skipped > 0)
         text += QStringLiteral("; %1 damaged lines skipped").arg(m_skipped);
     const JournalWriter& w = m_recorder.journalWriter();

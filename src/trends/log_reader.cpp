@@ -1,9 +1,6 @@
 #include "trends/log_reader.h"
 
-#include <cerrno>
 #include <charconv>
-#include <cstdio>
-#include <cstring>
 #include <string_view>
 
 #include "trends/journal_file.h"
@@ -96,58 +93,51 @@ bool parseLogRow(const std::string& text, std::time_t& time, int& address,
 LogContents readLogFile(const std::string& path, const std::atomic<bool>* cancel,
                         const std::function<void(double)>& progress) {
     LogContents c;
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) {
-        c.error = std::strerror(errno);
-        return c;
-    }
-    c.opened = true;
-    std::fseek(f, 0, SEEK_END);
-    const long total = std::ftell(f);
-    std::fseek(f, 0, SEEK_SET);
-
     std::string line;
     std::vector<float> values;
-    char* buffer = nullptr;
-    std::size_t capacity = 0;
-    std::size_t lines = 0;
-    ssize_t n;
-    while ((n = ::getline(&buffer, &capacity, f)) >= 0) {
-        if ((++lines & 0x3FFF) == 0) {
-            if (cancel && cancel->load(std::memory_order_relaxed)) {
-                c.cancelled = true;
-                break;
+    // A branch row is some 300 bytes; 4 KiB leaves room for any delimiter
+    // and number width, and bounds what a file without line feeds costs.
+    const LinesRead read = readLines(
+        path, 4096,
+        [&](std::string_view text) {
+            line.assign(text);
+            std::time_t time;
+            int address;
+            if (line.find_first_not_of(" \t\r\n") == std::string::npos)
+                return; // blank lines are no damage
+            if (!parseLogRow(line, time, address, values)) {
+                ++c.skipped;
+                return;
             }
+            LogRowShape shape = LogRowShape::Branch;
+            shapeOf(values.size(), shape);
+            auto [it, fresh] = c.devices.try_emplace(address);
+            LogDevice& d = it->second;
+            if (fresh) {
+                d.address = address;
+                d.shape = shape;
+            } else if (d.shape != shape) {
+                ++c.skipped;
+                ++c.shapeChanges;
+                return;
+            }
+            d.times.push_back(time);
+            d.values.insert(d.values.end(), values.begin(), values.end());
+            ++c.rows;
+        },
+        // Asked after every chunk read, not every so many lines: a file of
+        // few, long lines stops as soon as one that is short.
+        [&](std::uint64_t done, std::uint64_t total) {
+            if (cancel && cancel->load(std::memory_order_relaxed))
+                return false;
             if (progress && total > 0)
-                progress(static_cast<double>(std::ftell(f)) / static_cast<double>(total));
-        }
-        line.assign(buffer, static_cast<std::size_t>(n));
-        std::time_t time;
-        int address;
-        if (line.find_first_not_of(" \t\r\n") == std::string::npos)
-            continue; // blank lines are no damage
-        if (!parseLogRow(line, time, address, values)) {
-            ++c.skipped;
-            continue;
-        }
-        LogRowShape shape = LogRowShape::Branch;
-        shapeOf(values.size(), shape);
-        auto [it, fresh] = c.devices.try_emplace(address);
-        LogDevice& d = it->second;
-        if (fresh) {
-            d.address = address;
-            d.shape = shape;
-        } else if (d.shape != shape) {
-            ++c.skipped;
-            ++c.shapeChanges;
-            continue;
-        }
-        d.times.push_back(time);
-        d.values.insert(d.values.end(), values.begin(), values.end());
-        ++c.rows;
-    }
-    std::free(buffer);
-    std::fclose(f);
+                progress(static_cast<double>(done) / static_cast<double>(total));
+            return true;
+        });
+    c.opened = read.opened;
+    c.cancelled = read.cancelled;
+    c.error = read.error;
+    c.skipped += read.overlong;
     return c;
 }
 

@@ -60,10 +60,11 @@ struct LogContents {
 bool parseLogRow(const std::string& line, std::time_t& time, int& address,
                  std::vector<float>& values);
 
-/// Reads a log file. `progress` (when given) gets the fraction read from
-/// time to time; setting `cancel` stops the read early with what was read
-/// so far. Safe to run on a worker thread: it touches nothing shared but
-/// `cancel`.
+/// Reads a log file: a regular file only, opened without blocking; a line
+/// longer than 4 KiB counts as skipped. `progress` (when given) gets the
+/// fraction read after every 64 KiB; setting `cancel` stops the read within
+/// the next 64 KiB with what was read so far. Safe to run on a worker thread: it touches nothing
+/// shared but `cancel`.
 LogContents readLogFile(const std::string& path, const std::atomic<bool>* cancel = nullptr,
                         const std::function<void(double)>& progress = {});
 

@@ -36,6 +36,8 @@ private:
 LogViewerWindow::LogViewerWindow(QWidget* parent)
     : QDialog(parent), m_open(new QPushButton(QStringLiteral("&Open..."), this)),
       m_cancelButton(new QPushButton(QStringLiteral("C&ancel"), this)),
+      m_png(new QPushButton(QStringLiteral("Save as P&NG..."), this)),
+      m_csv(new QPushButton(QStringLiteral("&Export CSV..."), this)),
       m_progress(new QProgressBar(this)), m_device(new QComboBox(this)),
       m_values(new QListWidget(this)), m_view(new TrendView(this)), m_status(new QLabel(this)) {
     setObjectName(QStringLiteral("LogViewerWindow"));
@@ -55,8 +57,11 @@ LogViewerWindow::LogViewerWindow(QWidget* parent)
 
     auto* deviceLabel = new QLabel(QStringLiteral("&Device:"), this);
     deviceLabel->setBuddy(m_device);
-    auto* png = new QPushButton(QStringLiteral("Save as P&NG..."), this);
-    auto* csv = new QPushButton(QStringLiteral("&Export CSV..."), this);
+    // Nothing to save until a file is read and a curve is drawn.
+    m_png->setObjectName(QStringLiteral("savePngButton"));
+    m_csv->setObjectName(QStringLiteral("exportCsvButton"));
+    m_png->setEnabled(false);
+    m_csv->setEnabled(false);
     auto* reset = new QPushButton(QStringLiteral("&Reset Zoom"), this);
     auto* close = new QPushButton(QStringLiteral("&Close"), this);
     auto* top = new QHBoxLayout;
@@ -70,7 +75,7 @@ LogViewerWindow::LogViewerWindow(QWidget* parent)
     middle->addWidget(m_view, 1);
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(m_status, 1);
-    for (QPushButton* b : {reset, png, csv, close, m_open, m_cancelButton}) {
+    for (QPushButton* b : {reset, m_png, m_csv, close, m_open, m_cancelButton}) {
         b->setAutoDefault(false);
         if (b != m_open && b != m_cancelButton)
             bottom->addWidget(b);
@@ -92,7 +97,7 @@ LogViewerWindow::LogViewerWindow(QWidget* parent)
     connect(m_cancelButton, &QPushButton::clicked, this, [this] { m_cancel = true; });
     connect(reset, &QPushButton::clicked, m_view, &TrendView::resetZoom);
     connect(close, &QPushButton::clicked, this, &QDialog::close);
-    m_view->offerExports(this, png, csv);
+    m_view->offerExports(this, m_png, m_csv);
     connect(&m_watcher, &QFutureWatcher<std::shared_ptr<LogContents>>::finished, this,
             &LogViewerWindow::loaded);
     connect(m_device, &QComboBox::currentIndexChanged, this, &LogViewerWindow::showDevice);
@@ -215,7 +220,13 @@ void LogViewerWindow::redraw() {
     }
     const auto it = m_contents.devices.find(m_device->currentData().toInt());
     const bool branch = it != m_contents.devices.end() && it->second.shape == LogRowShape::Branch;
+    if (branch)
+        for (TrendCurve& c : curves)
+            c.unit = QStringLiteral("A");
     m_view->show(m_source.get(), curves, branch ? QStringLiteral("Current (A)") : QString());
+    const bool drawn = m_source && m_source->size() > 0 && !curves.empty();
+    m_png->setEnabled(drawn);
+    m_csv->setEnabled(drawn);
 }
 
 } // namespace tarvo

@@ -53,6 +53,8 @@ private:
 
     QPushButton* m_open;
     QPushButton* m_cancelButton;
+    QPushButton* m_png;
+    QPushButton* m_csv;
     QProgressBar* m_progress;
     QComboBox* m_device;
     QListWidget* m_values;

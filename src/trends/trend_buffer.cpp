@@ -126,6 +126,16 @@ void TrendBuffer::append(std::time_t time, std::span<const float> values) {
     ++m_appended;
 }
 
+void TrendBuffer::appendGap(std::time_t time) {
+    if (m_size == 0 || isGap(m_size - 1))
+        return;
+    append(time, {});
+}
+
+bool TrendBuffer::isGap(std::size_t i) const {
+    return m_channels == 0 || std::isnan(value(i, 0));
+}
+
 std::size_t TrendBuffer::memoryBytes() const {
     return m_times.capacity() * sizeof(std::time_t) + m_values.capacity() * sizeof(float);
 }
@@ -134,10 +144,15 @@ TrendStore::TrendStore(std::size_t pointsPerDevice, std::size_t devices)
     : m_points(pointsPerDevice), m_devices(std::max<std::size_t>(devices, 1)) {}
 
 void TrendStore::record(const MeterReading& reading, std::time_t time) {
-    if (reading.result != Ok || trendChannels(reading.kind).empty())
+    if (trendChannels(reading.kind).empty())
         return;
     auto it = std::find_if(m_buffers.begin(), m_buffers.end(),
                            [&](const auto& b) { return b->address() == reading.address; });
+    if (reading.result != Ok) {
+        if (it != m_buffers.end() && (*it)->kind() == reading.kind)
+            (*it)->appendGap(time);
+        return;
+    }
     if (it != m_buffers.end() && (*it)->kind() != reading.kind) {
         m_buffers.erase(it);
         it = m_buffers.end();
@@ -154,6 +169,11 @@ void TrendStore::record(const MeterReading& reading, std::time_t time) {
     }
     const TrendValues values = trendValues(reading);
     (*it)->append(time, values);
+}
+
+void TrendStore::breakCurves(std::time_t time) {
+    for (const auto& b : m_buffers)
+        b->appendGap(time);
 }
 
 const TrendBuffer* TrendStore::find(int address) const {

@@ -64,6 +64,12 @@ public:
     /// Adds a point; `values` beyond the channel count are ignored, missing
     /// ones are NaN.
     void append(std::time_t time, std::span<const float> values);
+    /// Adds a gap: a point whose values are all NaN, where the curves break
+    /// (a failed read, a scan). Nothing when the newest point is one already.
+    void appendGap(std::time_t time);
+    /// Point i is a gap. A good read always has its first channel (breaker 1,
+    /// current A), so that channel tells.
+    bool isGap(std::size_t i) const;
 
     /// Point i, 0 the oldest held.
     std::time_t time(std::size_t i) const { return m_times[slot(i)]; }
@@ -101,10 +107,13 @@ public:
                         std::size_t devices = kDevices);
 
     /// Appends a successful poll read of a branch monitor or circuit meter;
-    /// anything else (failed reads, other kinds) is left out, so a gap in a
-    /// curve is a time without points rather than a false zero. A device
+    /// a failed read of a device held appends a gap, so its curves break
+    /// there instead of joining the reads on either side with a straight
+    /// line, and never show a false zero. Other kinds are left out. A device
     /// whose kind changed (another device at the address) starts afresh.
     void record(const MeterReading& reading, std::time_t time);
+    /// A gap in every buffer: the poll stops while the bus is scanned.
+    void breakCurves(std::time_t time);
 
     /// The buffer of the device at `address`, or null.
     const TrendBuffer* find(int address) const;

@@ -1,5 +1,7 @@
 #include "trends/trend_recorder.h"
 
+#include <algorithm>
+
 #include "devices/meter_list.h"
 #include "devices/register_map.h"
 #include "logging/log_file.h"
@@ -29,6 +31,18 @@ std::string TrendRecorder::journalFile() const {
     return journalPath(m_settings.saveFile);
 }
 
+std::vector<std::string> TrendRecorder::journalFiles() const {
+    std::vector<std::string> files = m_written;
+    const std::string current = journalFile();
+    std::erase(files, current);
+    files.push_back(current);
+    return files;
+}
+
+void TrendRecorder::breakCurves() {
+    m_store.breakCurves(m_now());
+}
+
 void TrendRecorder::pollRead(const MeterReading& reading) {
     const std::time_t now = m_now();
     m_store.record(reading, now);
@@ -38,7 +52,10 @@ void TrendRecorder::pollRead(const MeterReading& reading) {
     const std::string name = listedName(m_meters, reading.address);
     for (JournalEntry& e : entries)
         e.name = name;
-    m_writer.append(journalFile(), logDelimiter(m_settings.format), entries);
+    const std::string file = journalFile();
+    if (std::find(m_written.begin(), m_written.end(), file) == m_written.end())
+        m_written.push_back(file);
+    m_writer.append(file, logDelimiter(m_settings.format), entries);
     if (onEntries)
         onEntries(entries);
 }

@@ -32,11 +32,17 @@ public:
     TrendRecorder(Now now, const Settings& settings, const MeterList& meters);
 
     void pollRead(const MeterReading& reading) override;
+    /// The poll stops for a scan: the curves break here.
+    void breakCurves();
 
     const TrendStore& store() const { return m_store; }
     const JournalWriter& journalWriter() const { return m_writer; }
     /// Where the journal goes with the settings as they are now.
     std::string journalFile() const;
+    /// Every journal file of this run, in the order first used, the current
+    /// one last: choosing a log file moves the journal beside it, and the
+    /// events written before are in the earlier file.
+    std::vector<std::string> journalFiles() const;
 
     /// Called with each reading's new entries (after the file write).
     std::function<void(const std::vector<JournalEntry>&)> onEntries;
@@ -48,6 +54,7 @@ private:
     TrendStore m_store;
     JournalDeriver m_deriver;
     JournalWriter m_writer;
+    std::vector<std::string> m_written; // journal files appended to in this run
 };
 
 } // namespace tarvo

@@ -141,6 +141,10 @@ void TrendView::show(const TrendSource* source, const std::vector<TrendCurve>& c
 void TrendView::rebuild() {
     for (QLineSeries* s : m_series)
         m_chart->removeSeries(s), delete s;
+    for (const auto& runs : m_runSeries)
+        for (QLineSeries* s : runs)
+            m_chart->removeSeries(s), delete s;
+    m_runSeries.assign(m_curves.size(), {});
     for (QLineSeries* s : m_levelSeries)
         m_chart->removeSeries(s), delete s;
     m_series.clear();
@@ -184,12 +188,23 @@ void TrendView::rebuild() {
         m_chart->addSeries(s);
         s->attachAxis(m_timeAxis);
         s->attachAxis(m_valueAxis);
-        // Level lines share their curve's colour; legend entries for them
-        // would crowd out the curves' own.
-        if (l.curve >= 0)
-            for (QLegendMarker* m : m_chart->legend()->markers(s))
-                m->setVisible(false);
         m_levelSeries.push_back(s);
+    }
+    // Level lines share their curve's colour; an entry for each would crowd
+    // out the curves' own, so the first warning and the first alarm line
+    // stand for all of their kind.
+    bool warningShown = false, alarmShown = false;
+    for (std::size_t i = 0; i < m_levels.size(); ++i) {
+        const TrendLevel& l = m_levels[i];
+        if (l.curve < 0)
+            continue;
+        bool& shown = l.alarm ? alarmShown : warningShown;
+        for (QLegendMarker* m : m_chart->legend()->markers(m_levelSeries[i])) {
+            m->setVisible(!shown);
+            m->setLabel(l.alarm ? QStringLiteral("Alarm levels (dashed)")
+                                : QStringLiteral("Warning levels (dotted)"));
+        }
+        shown = true;
     }
     fill();
     updateSummary();
@@ -213,39 +228,56 @@ void TrendView::fill() {
         end = j < end ? j + 1 : end;
     }
     const std::size_t n = end - first;
-    std::vector<QList<QPointF>> curves(m_series.size());
+    std::vector<Runs> curves(m_series.size());
     for (std::size_t c = 0; c < m_series.size(); ++c) {
         const int channel = m_curves[c].channel;
         auto point = [&](std::size_t i) {
             return QPointF(static_cast<qreal>(m_source->timeMs(i)), m_source->value(i, channel));
         };
-        QList<QPointF> points;
-        points.reserve(static_cast<qsizetype>(std::min(n, kMaxDrawn)));
+        Runs runs(1);
+        runs.back().reserve(static_cast<qsizetype>(std::min(n, kMaxDrawn)));
+        const auto breakRun = [&] {
+            if (!runs.back().isEmpty())
+                runs.emplace_back();
+        };
         if (n <= kMaxDrawn) {
-            for (std::size_t i = first; i < end; ++i)
-                points.append(point(i));
+            for (std::size_t i = first; i < end; ++i) {
+                if (std::isnan(m_source->value(i, channel)))
+                    breakRun();
+                else
+                    runs.back().append(point(i));
+            }
         } else {
-            // Least and greatest of each slice, in time order, so peaks stay.
+            // Least and greatest of each slice, in time order, so peaks stay;
+            // a slice that holds a gap ends its run.
             const std::size_t slices = kMaxDrawn / 2;
             for (std::size_t k = 0; k < slices; ++k) {
                 const std::size_t a = first + k * n / slices, b = first + (k + 1) * n / slices;
-                if (a >= b)
-                    continue;
-                std::size_t lo = a, hi = a;
-                float vlo = m_source->value(a, channel), vhi = vlo;
-                for (std::size_t i = a + 1; i < b; ++i) {
+                std::size_t lo = b, hi = b;
+                bool gap = false;
+                for (std::size_t i = a; i < b; ++i) {
                     const float v = m_source->value(i, channel);
-                    if (v < vlo)
-                        vlo = v, lo = i;
-                    if (v > vhi)
-                        vhi = v, hi = i;
+                    if (std::isnan(v))
+                        gap = true;
+                    else if (lo == b)
+                        lo = hi = i;
+                    else if (v < m_source->value(lo, channel))
+                        lo = i;
+                    else if (v > m_source->value(hi, channel))
+                        hi = i;
                 }
-                points.append(point(std::min(lo, hi)));
-                if (lo != hi)
-                    points.append(point(std::max(lo, hi)));
+                if (lo != b) {
+                    runs.back().append(point(std::min(lo, hi)));
+                    if (lo != hi)
+                        runs.back().append(point(std::max(lo, hi)));
+                }
+                if (gap)
+                    breakRun();
             }
         }
-        curves[c] = std::move(points);
+        if (runs.size() > 1 && runs.back().isEmpty())
+            runs.pop_back();
+        curves[c] = std::move(runs);
     }
     // Level lines run a quarter of the span (at least a minute) beyond the
     // points, so they move only now and then. Much longer lines would be
@@ -266,7 +298,30 @@ void TrendView::fill() {
     // curves it touches again, the costly part of a refresh.
     updateAxes(curves);
     for (std::size_t c = 0; c < m_series.size(); ++c)
-        m_series[c]->replace(curves[c]);
+        setRuns(c, curves[c]);
+}
+
+void TrendView::setRuns(std::size_t curve, const Runs& runs) {
+    m_series[curve]->replace(runs.front());
+    std::vector<QLineSeries*>& more = m_runSeries[curve];
+    while (more.size() + 1 > runs.size()) {
+        m_chart->removeSeries(more.back());
+        delete more.back();
+        more.pop_back();
+    }
+    while (more.size() + 1 < runs.size()) {
+        auto* s = new QLineSeries;
+        s->setName(m_series[curve]->name());
+        s->setPen(m_series[curve]->pen());
+        m_chart->addSeries(s);
+        s->attachAxis(m_timeAxis);
+        s->attachAxis(m_valueAxis);
+        for (QLegendMarker* m : m_chart->legend()->markers(s))
+            m->setVisible(false);
+        more.push_back(s);
+    }
+    for (std::size_t k = 0; k < more.size(); ++k)
+        more[k]->replace(runs[k + 1]);
 }
 
 void TrendView::refresh() {
@@ -282,7 +337,7 @@ void TrendView::resetZoom() {
     fill();
 }
 
-void TrendView::updateAxes(const std::vector<QList<QPointF>>& curves) {
+void TrendView::updateAxes(const std::vector<Runs>& curves) {
     if (m_zoomed)
         return;
     const std::size_t n = m_source ? m_source->size() : 0;
@@ -301,13 +356,14 @@ void TrendView::updateAxes(const std::vector<QList<QPointF>>& curves) {
         m_timeAxis->setFormat(format);
 
     double lo = std::numeric_limits<double>::max(), hi = std::numeric_limits<double>::lowest();
-    for (const QList<QPointF>& points : curves)
-        for (const QPointF& p : points) {
-            if (std::isfinite(p.y())) {
-                lo = std::min(lo, p.y());
-                hi = std::max(hi, p.y());
+    for (const Runs& runs : curves)
+        for (const QList<QPointF>& points : runs)
+            for (const QPointF& p : points) {
+                if (std::isfinite(p.y())) {
+                    lo = std::min(lo, p.y());
+                    hi = std::max(hi, p.y());
+                }
             }
-        }
     for (const TrendLevel& l : m_levels) {
         lo = std::min(lo, l.value);
         hi = std::max(hi, l.value);
@@ -335,14 +391,18 @@ void TrendView::updateSummary() {
     const std::size_t n = m_source ? m_source->size() : 0;
     for (std::size_t c = 0; c < m_curves.size(); ++c) {
         float lo = std::numeric_limits<float>::max(), hi = std::numeric_limits<float>::lowest();
+        float latest = std::numeric_limits<float>::quiet_NaN();
         for (std::size_t i = 0; i < n; ++i) {
             const float v = m_source->value(i, m_curves[c].channel);
+            if (std::isnan(v))
+                continue;
             lo = std::min(lo, v);
             hi = std::max(hi, v);
+            latest = v;
         }
-        const QString texts[4] = {
-            m_curves[c].name, n ? number(m_source->value(n - 1, m_curves[c].channel)) : QString(),
-            n ? number(lo) : QString(), n ? number(hi) : QString()};
+        const bool any = !std::isnan(latest);
+        const QString texts[4] = {m_curves[c].name, any ? number(latest) : QString(),
+                                  any ? number(lo) : QString(), any ? number(hi) : QString()};
         for (int col = 0; col < 4; ++col) {
             QTableWidgetItem* item = m_summary->item(static_cast<int>(c), col);
             if (!item) {
@@ -356,20 +416,36 @@ void TrendView::updateSummary() {
 }
 
 qsizetype TrendView::drawnPoints(int curve) const {
-    return m_series[static_cast<std::size_t>(curve)]->count();
+    qsizetype points = m_series[static_cast<std::size_t>(curve)]->count();
+    for (const QLineSeries* s : m_runSeries[static_cast<std::size_t>(curve)])
+        points += s->count();
+    return points;
+}
+
+std::size_t TrendView::runs(int curve) const {
+    return 1 + m_runSeries[static_cast<std::size_t>(curve)].size();
 }
 
 bool TrendView::savePng(const QString& path) {
     return m_chartView->grab().save(path, "PNG");
 }
 
+std::string TrendView::csvPath(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::size_t dot = path.rfind('.');
+    const bool extension =
+        dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+    return extension ? path : path + ".csv";
+}
+
 std::string TrendView::exportCsv(const std::string& path) const {
-    std::FILE* f = std::fopen(path.c_str(), "w");
+    std::FILE* f = std::fopen(csvPath(path).c_str(), "w");
     if (!f)
         return std::strerror(errno);
     std::string text = "Time";
     for (const TrendCurve& c : m_curves)
-        text += "," + c.name.toStdString();
+        text += "," + c.name.toStdString() +
+                (c.unit.isEmpty() ? std::string() : " (" + c.unit.toStdString() + ")");
     text += '\n';
     const qint64 from = m_timeAxis->min().toMSecsSinceEpoch();
     const qint64 to = m_timeAxis->max().toMSecsSinceEpoch();
@@ -378,14 +454,16 @@ std::string TrendView::exportCsv(const std::string& path) const {
         const std::int64_t t = m_source->timeMs(i);
         if (t < from || t > to)
             continue;
-        text += logTimeStamp(static_cast<std::time_t>(t / 1000));
+        std::string row = logTimeStamp(static_cast<std::time_t>(t / 1000));
+        bool any = false;
         for (const TrendCurve& c : m_curves) {
-            text += ',';
+            row += ',';
             const float v = m_source->value(i, c.channel);
             if (std::isfinite(v))
-                text += fixedText(v, 3);
+                row += fixedText(v, 3), any = true;
         }
-        text += '\n';
+        if (any)
+            text += row + '\n';
     }
     const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
     const bool closed = std::fclose(f) == 0;
@@ -407,9 +485,10 @@ void TrendView::offerExports(QWidget* owner, QPushButton* png, QPushButton* csv)
             return;
         const std::string error = exportCsv(path.toStdString());
         if (!error.empty())
-            QMessageBox::warning(
-                owner, owner->windowTitle(),
-                QStringLiteral("Cannot write %1: %2.").arg(path, QString::fromStdString(error)));
+            QMessageBox::warning(owner, owner->windowTitle(),
+                                 QStringLiteral("Cannot write %1: %2.")
+                                     .arg(QString::fromStdString(csvPath(path.toStdString())),
+                                          QString::fromStdString(error)));
     });
 }
 

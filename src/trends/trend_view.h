@@ -31,6 +31,7 @@ public:
 struct TrendCurve {
     int channel;
     QString name;
+    QString unit = {}; ///< "A", "V"; empty when the value has none or it is not known
 };
 
 /// A dashed line at a level of one curve (its alarm level, its rating).
@@ -51,6 +52,8 @@ struct TrendLevel {
 /// slices, about two points per pixel column of a full-screen chart: an hour
 /// of polls or a year of log rows then draws in a few milliseconds and keeps
 /// its peaks, and zooming in re-slices the shown span down to every point.
+/// A point without a value (NaN: a failed read, a scan) breaks the curve:
+/// each unbroken run is a series of its own in the curve's colour.
 class TrendView : public QWidget {
     Q_OBJECT
 
@@ -71,9 +74,13 @@ public:
     bool savePng(const QString& path);
     /// Writes the points within the shown time span, one row per time:
     /// time stamp ("%m/%d/%Y %H:%M:%S", local), then each curve with "%.3f",
-    /// "." as the decimal point; a header row names the curves. Returns the
-    /// error text, empty on success.
+    /// "." as the decimal point; a header row names the curves with their
+    /// units ("Breaker 7 (A)"). Gaps are left out. A file name without an
+    /// extension gets ".csv" (see csvPath). Returns the error text, empty on
+    /// success.
     std::string exportCsv(const std::string& path) const;
+    /// `path` with ".csv" added when its file name has no extension.
+    static std::string csvPath(const std::string& path);
     /// Wires a window's "Save as PNG" and "Export CSV" buttons to this view:
     /// each asks for a file and tells a failure in a box over `owner`.
     void offerExports(QWidget* owner, QPushButton* png, QPushButton* csv);
@@ -81,13 +88,17 @@ public:
     std::vector<QLineSeries*> curveSeries() const { return m_series; }
     QChart* chart() const { return m_chart; }
     QTableWidget* summary() const { return m_summary; }
-    /// Points a curve holds (after slicing).
+    /// Points a curve holds (after slicing), over all its runs.
     qsizetype drawnPoints(int curve) const;
+    /// Unbroken runs a curve is drawn in: 1 plus the gaps shown.
+    std::size_t runs(int curve) const;
 
 private:
     void rebuild();
     void fill();
-    void updateAxes(const std::vector<QList<QPointF>>& curves);
+    using Runs = std::vector<QList<QPointF>>;
+    void updateAxes(const std::vector<Runs>& curves);
+    void setRuns(std::size_t curve, const Runs& runs);
     void updateSummary();
 
     QChart* m_chart;
@@ -100,6 +111,7 @@ private:
     std::vector<TrendLevel> m_levels;
     std::vector<QLineSeries*> m_series;
     std::vector<QLineSeries*> m_levelSeries;
+    std::vector<std::vector<QLineSeries*>> m_runSeries; // each curve's runs after its first
     std::uint64_t m_seen = 0;
     qint64 m_levelFrom = 0; // time span the level lines cover
     qint64 m_levelTo = 0;

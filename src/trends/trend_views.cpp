@@ -44,7 +44,7 @@ void TrendViews::addMenu(QMenuBar* bar) {
 }
 
 TrendWindow* TrendViews::openTrends() {
-    if (!m_trends)
+    if (!m_trends) {
         m_trends = new TrendWindow(
             m_recorder->store(),
             [this](int address, int kind) { return readLevels(address, kind); },
@@ -52,19 +52,32 @@ TrendWindow* TrendViews::openTrends() {
                 return QString::fromStdString(listedName(m_context.meters, address));
             },
             m_context.selectedAddress(), m_window);
+        keepPlace(m_trends, m_trendsPlace);
+    }
     return raise(m_trends.data());
 }
 
 JournalWindow* TrendViews::openJournal() {
-    if (!m_journal)
+    if (!m_journal) {
         m_journal = new JournalWindow(*m_recorder, m_window);
+        keepPlace(m_journal, m_journalPlace);
+    }
     return raise(m_journal.data());
 }
 
 LogViewerWindow* TrendViews::openLogViewer() {
-    if (!m_viewer)
+    if (!m_viewer) {
         m_viewer = new LogViewerWindow(m_window);
+        keepPlace(m_viewer, m_viewerPlace);
+    }
     return raise(m_viewer.data());
+}
+
+void TrendViews::keepPlace(QDialog* window, QByteArray& place) {
+    if (!place.isEmpty())
+        window->restoreGeometry(place);
+    // Closing a dialog (its button or the title bar's) rejects it first.
+    connect(window, &QDialog::finished, this, [window, &place] { place = window->saveGeometry(); });
 }
 
 DeviceLevels TrendViews::readLevels(int address, int kind) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -9,6 +10,7 @@
 #include "trends/trend_recorder.h"
 #include "trends/trend_window.h"
 
+class QDialog;
 class QMenuBar;
 
 namespace tarvo {
@@ -63,6 +65,9 @@ private:
     // Warning and alarm levels of a device, read once when a trend window
     // first shows it; none while the port is closed or a scan runs.
     DeviceLevels readLevels(int address, int kind);
+    // Puts a window made afresh where the last one of its kind was closed:
+    // each deletes itself on close, so the place is kept here for the run.
+    void keepPlace(QDialog* window, QByteArray& place);
 
     TrendContext m_context;
     QWidget* m_window;
@@ -70,6 +75,9 @@ private:
     QPointer<TrendWindow> m_trends;
     QPointer<JournalWindow> m_journal;
     QPointer<LogViewerWindow> m_viewer;
+    QByteArray m_trendsPlace;
+    QByteArray m_journalPlace;
+    QByteArray m_viewerPlace;
 };
 
 } // namespace tarvo

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <numeric>
 
@@ -168,9 +169,12 @@ void TrendWindow::fillChannels() {
         item->setCheckState(isCircuitMeter(m_kind) ? Qt::Checked : Qt::Unchecked);
         shown.push_back(i);
     }
-    if (isBranchMonitor(m_kind) && m_buffer && m_buffer->size() > 0) {
-        // The five breakers drawing the most current now.
-        const std::size_t last = m_buffer->size() - 1;
+    std::size_t points = m_buffer ? m_buffer->size() : 0;
+    while (points > 0 && m_buffer->isGap(points - 1))
+        --points;
+    if (isBranchMonitor(m_kind) && points > 0) {
+        // The five breakers drawing the most current at the last good read.
+        const std::size_t last = points - 1;
         std::stable_sort(shown.begin(), shown.end(), [&](int a, int b) {
             return m_buffer->value(last, a) > m_buffer->value(last, b);
         });
@@ -212,7 +216,10 @@ void TrendWindow::redraw() {
             continue;
         const int ch = item->data(Qt::UserRole).toInt();
         const int curve = static_cast<int>(curves.size());
-        curves.push_back({ch, item->text()});
+        // The power group's unit names each curve's own: kW, kVAr, KVA.
+        const TrendChannel& channel = channels[static_cast<std::size_t>(ch)];
+        const bool ownUnit = std::strchr(channel.unit, ',') != nullptr;
+        curves.push_back({ch, item->text(), QLatin1String(ownUnit ? channel.name : channel.unit)});
         if (isBranchMonitor(m_kind)) {
             level(curve, item->text() + QStringLiteral(" warning"),
                   lv.breakerWarning[static_cast<std::size_t>(ch)], false);

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -112,6 +113,7 @@ TEST_F(MainWindowTest, FirstTickOpensScansAndPollsAndAClickSwitchesTheLayout) {
     action("scanAction")->trigger(); // selects the first device found again
     EXPECT_EQ(state.selection.selectedAddress, 2);
     EXPECT_TRUE(window.branchLayoutShown());
+    EXPECT_TRUE(action("delaysAction")->isEnabled()) << "Delays left greyed on the way back";
 }
 
 TEST_F(MainWindowTest, LampsSpeakToScreenReadersAndPhaseLettersTakeTheLampsPlace) {
@@ -203,6 +205,13 @@ TEST_F(MainWindowTest, MenusOfTheWindow) {
     for (QAction* a : window.findChild<QMenuBar*>("menuBar")->actions())
         menus << a->text().remove('&');
     EXPECT_EQ(menus, (QStringList{"File", "Config", "Logging", "View", "Help"}));
+    // The View windows open again where they were closed.
+    action("trendsAction")->trigger();
+    window.findChild<QDialog*>("TrendWindow")->setGeometry(40, 50, 700, 500);
+    window.findChild<QDialog*>("TrendWindow")->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    action("trendsAction")->trigger();
+    EXPECT_EQ(window.findChild<QDialog*>("TrendWindow")->geometry(), QRect(40, 50, 700, 500));
 }
 
 TEST_F(MainWindowTest, EnterAndEscapeCloseTheWindow) {

@@ -7,6 +7,7 @@
 #include "core/operator.h"
 #include "logging/database_logger.h"
 #include "logging/log_variables.h"
+#include "logging/odbc_library.h"
 #include "odbc_test_support.h"
 #include "support/local_zone.h"
 #include "support/recording_operator.h"
@@ -190,6 +191,19 @@ TEST(BuildCreateTableStatement, MinimalText) {
               "Amps1 INTEGER,\nAmps2 INTEGER,\nAmps3 INTEGER,\nAmps5 INTEGER,\nAmps6 INTEGER,\n"
               "Amps8 INTEGER);");
     // All 45 columns are the setup dialog's Add Table case.
+}
+
+// A strict driver refuses CREATE TABLE while the type list's cursor is open
+// on the same statement, also after its last row was fetched.
+TEST(CreateLogTable, TypeListCursorClosedBeforeCreateTable) {
+    OdbcLibrary odbc({TARVO_ODBC_STUB_CURSOR});
+    ASSERT_EQ(odbc.bind(), Bound);
+    ASSERT_TRUE(odbc.ensureEnvironment());
+    RecordingOperator op;
+    const auto session = OdbcSession::open(odbc, op, "stub", "", "");
+    ASSERT_TRUE(session);
+    EXPECT_TRUE(createLogTable(*session, op, "log_2024", MinimalColumns))
+        << (op.messages.empty() ? "" : op.messages[0].text);
 }
 
 TEST(CheckNewTableName, LettersDigitsAndUnderscoreOnly) {

@@ -226,7 +226,8 @@ TEST(DeviceSettings, CloneKeepsTheTargetsNamesAndRefusesValuesOutOfItsRange) {
     const RestorePlan refused = planRestore(wide, bench.read(5), false);
     EXPECT_EQ(refused.refused,
               "Not for the kind \"branch monitor\": breaker 1 rating: Please enter an integer "
-              "between 10 and 50.");
+              "between 10 and 50")
+        << "the callers end the sentence: no \"..\"";
     for (int reg = 51; reg <= 92; ++reg)
         bench.sim.bus().setRegister(3, reg, 40);
     const DeviceSettings source = bench.read(3);

@@ -26,8 +26,10 @@ TEST(SettingsCommand, ExitStatuses) {
     sim::PtyServer sim;
     sim.bus().addDevice(sim::Model::Branch, 3, "PNL1");
     sim.bus().addDevice(sim::Model::Circuit8, 4, "MTRB");
+    sim.bus().addDevice(sim::Model::Circuit6, 5, "MTRC");
     const std::string a = dir.file("a.tds");
     const std::string b = dir.file("b.tds");
+    const std::string six = dir.file("six.tds");
     const ExitCase first[] = {
         {"missing address taken as address 0", {"backup", "--port", "PORT", a}, 2, "--address"},
         {"silent address saved as a file of fills",
@@ -35,6 +37,7 @@ TEST(SettingsCommand, ExitStatuses) {
          3,
          "Timeout"},
         {"backup not reported done", {"backup", "--port", "PORT", "--address", "3", a}, 0, "Saved"},
+        {"6-meter backup", {"backup", "--port", "PORT", "--address", "5", six}, 0, "Saved"},
     };
     const ExitCase second[] = {
         {"unchanged device reported different",
@@ -59,6 +62,10 @@ TEST(SettingsCommand, ExitStatuses) {
          {"restore", "--port", "PORT", "--address", "3", "--yes", b},
          0,
          "Settings written: 1"},
+        {"meters a 6-meter file switches off told as a hex word only",
+         {"restore", "--port", "PORT", "--address", "4", "--yes", six},
+         0,
+         "(register 72): meters 7 and 8 will be switched off"},
     };
     const auto run = [&](const ExitCase& c) {
         std::vector<std::string> argv{TARVO_PROGRAM, "settings"};

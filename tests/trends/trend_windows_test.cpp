@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QLegendMarker>
 #include <QLineSeries>
 #include <QListWidget>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <fstream>
@@ -42,14 +44,26 @@ TEST(TrendWindow, DrawsTheTickedBreakersWithOnePointPerPoll) {
     TrendStore store(100, 2);
     for (int t = 0; t < 30; ++t)
         store.record(branch(3, t), 1000 + t);
+    const auto levels = [](int, int) {
+        DeviceLevels l = DeviceLevels::none();
+        l.breakerWarning.fill(30), l.breakerAlarm.fill(40);
+        return l;
+    };
     TrendWindow window(
-        store, nullptr, [](int) { return QStringLiteral("PNL1"); }, 3);
+        store, levels, [](int) { return QStringLiteral("PNL1"); }, 3);
     EXPECT_EQ(curveNames(window.view()), "Breaker 38,Breaker 39,Breaker 40,Breaker 41,Breaker 42")
         << "the default is not the five highest currents";
     for (int c = 0; c < 5; ++c)
         EXPECT_EQ(window.view().drawnPoints(c), 30);
     EXPECT_EQ(window.view().summary()->rowCount(), 5) << "summary lacks a curve";
     EXPECT_EQ(window.view().summary()->item(0, 1)->text().toStdString(), "38.029") << "latest";
+    window.show(); // markers of a legend never shown are all hidden
+    QStringList legend;
+    for (QLegendMarker* m : window.view().chart()->legend()->markers())
+        if (m->isVisible())
+            legend << m->label();
+    EXPECT_EQ(legend.mid(5).join(',').toStdString(),
+              "Warning levels (dotted),Alarm levels (dashed)");
 
     window.setTicked({0, 6});
     EXPECT_EQ(curveNames(window.view()), "Breaker 1,Breaker 7");
@@ -59,10 +73,21 @@ TEST(TrendWindow, DrawsTheTickedBreakersWithOnePointPerPoll) {
     window.refresh();
     EXPECT_EQ(window.view().drawnPoints(0), 100);
     EXPECT_FLOAT_EQ(static_cast<float>(window.view().curveSeries()[1]->at(99).y()), 7.129f);
+    MeterReading failed = branch(3, 0);
+    failed.result = Timeout;
+    store.record(failed, 1130);
+    store.record(branch(3, 131), 1131);
+    window.refresh();
+    EXPECT_EQ(window.view().runs(0), 2u) << "a failed read drawn as a straight line";
+    test::TempDir dir;
+    ASSERT_EQ(window.view().exportCsv(dir.file("trend")), "");
+    const auto rows = test::readLines(dir.file("trend.csv"));
+    ASSERT_EQ(rows.size(), 100u) << "gap written, or first row twice";
+    EXPECT_EQ(rows[0], "Time,Breaker 1 (A),Breaker 7 (A)") << "units missing";
     window.setPaused(true);
     store.record(branch(3, 200), 1200);
     window.refresh();
-    EXPECT_EQ(window.view().curveSeries()[0]->at(99).x(), 1129000.0) << "paused curves moved";
+    EXPECT_EQ(window.view().curveSeries()[0]->at(0).x(), 1032000.0) << "paused curves moved";
 }
 
 TEST(JournalWindow, NewestFirstFilteredAndCopied) {
@@ -76,7 +101,8 @@ TEST(JournalWindow, NewestFirstFilteredAndCopied) {
     MeterReading r = branch(3, 0);
     r.registers[kRegAlarmSummary] = 1;
     r.registers[kRegWarningFlags] = 1;
-    recorder.pollRead(r); // breaker 1 warning, written to the file
+    recorder.pollRead(r);                      // breaker 1 warning, written to the file
+    settings.saveFile = dir.file("other.csv"); // the journal moves; the warning stays in view
     JournalWindow window(recorder);
     recorder.onEntries = [&](const std::vector<JournalEntry>& e) { window.add(e); };
     ++now;
@@ -106,6 +132,8 @@ TEST(LogViewerWindow, ReadsAFileInTheBackgroundAndReportsSkippedLines) {
         out << "not a row\n";
     }
     LogViewerWindow window;
+    auto* csv = window.findChild<QPushButton*>("exportCsvButton");
+    EXPECT_FALSE(csv->isEnabled()) << "Export offered with nothing loaded";
     QSignalSpy done(&window, &LogViewerWindow::finished);
     window.open(QString::fromStdString(path));
     ASSERT_TRUE(done.wait(20000));
@@ -114,6 +142,7 @@ TEST(LogViewerWindow, ReadsAFileInTheBackgroundAndReportsSkippedLines) {
     EXPECT_EQ(window.findChild<QListWidget*>("valueList")->count(), 27);
     ASSERT_EQ(window.view().curveSeries().size(), 3u);
     EXPECT_EQ(window.view().drawnPoints(0), 3);
+    EXPECT_TRUE(csv->isEnabled());
 }
 
 } // namespace

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <atomic>
 #include <cmath>
 #include <fstream>
 #include <initializer_list>
@@ -51,18 +54,21 @@ TEST(TrendStore, HoldsOnlyTheMostRecentlyPolledDevicesAndGoodReads) {
     TrendStore store(10, 2);
     store.record(reading(BranchMonitor, 2, {{0, 1000}}), 1);
     store.record(reading(CircuitMeter6, 3, {{kRegCtSize, 100}, {kRegCurrentA, 1234}}), 2);
-    store.record(reading(BranchMonitor, 2, {}, Timeout), 3); // failed: no false zero
+    store.record(reading(BranchMonitor, 2, {}, Timeout), 3); // failed: a gap, no false zero
     store.record(reading(BranchMonitor, 2, {{0, 2000}}), 4);
     store.record(reading(BranchMonitor100A, 5, {{0, 1234}}), 5); // evicts 3, polled longest ago
     EXPECT_EQ(store.addresses(), (std::vector<int>{5, 2}));
     ASSERT_NE(store.find(2), nullptr);
-    EXPECT_EQ(store.find(2)->size(), 2u);
-    EXPECT_FLOAT_EQ(store.find(2)->value(1, 0), 2.0f);
+    ASSERT_EQ(store.find(2)->size(), 3u);
+    EXPECT_TRUE(store.find(2)->isGap(1)) << "a failed read joined its neighbours with a line";
+    EXPECT_FLOAT_EQ(store.find(2)->value(2, 0), 2.0f);
     EXPECT_FLOAT_EQ(store.find(5)->value(0, 0), 12.34f) << "100 A factor not applied";
     store.record(reading(CircuitMeter8, 5, {{kRegCtSize, 100}, {kRegCurrentA, 1234}}), 6);
     ASSERT_EQ(store.find(5)->size(), 1u) << "another kind at the address mixed its curves";
     EXPECT_FLOAT_EQ(store.find(5)->value(0, 0), 12.34f);
     EXPECT_TRUE(std::isnan(store.find(5)->value(0, kTrendNeutralChannel)));
+    store.breakCurves(7);
+    EXPECT_TRUE(store.find(5)->size() == 2 && store.find(5)->isGap(1)) << "a scan left no gap";
 }
 
 // --- Journal events --------------------------------------------------------
@@ -250,6 +256,28 @@ TEST(LogReader, FileKeepsRowsPerDeviceAndCountsWhatItSkips) {
     EXPECT_EQ(c.devices.at(3).rows(), 2u);
     EXPECT_EQ(c.devices.at(4).shape, LogRowShape::Circuit8);
     EXPECT_FALSE(readLogFile(dir.file("none")).opened);
+}
+
+// Files that must not stall the readers, fill memory or outlast a cancel.
+TEST(LogReader, NeitherWaitsNorGrowsNorReadsPastACancel) {
+    test::TempDir dir;
+    const std::string fifo = dir.file("fifo"), flat = dir.file("flat"), small = dir.file("small");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::ofstream(flat) << std::string(1 << 20, '7');
+    std::ofstream(small) << row(kStamp, ',', 3, 42) << "\n";
+    const std::atomic<bool> cancelled{true};
+    const struct {
+        const char* fault;
+        bool failed;
+    } cases[] = {
+        {"log viewer waits on a FIFO", readLogFile(fifo).error != "not a regular file"},
+        {"journal reader waits on a FIFO", readJournal(fifo).opened},
+        {"line without line feeds held whole",
+         readLines(flat, 4096, [](std::string_view) {}).overlong != 1},
+        {"cancel asked only every 16,384 lines", !readLogFile(small, &cancelled).cancelled},
+    };
+    for (const auto& c : cases)
+        EXPECT_FALSE(c.failed) << c.fault;
 }
 
 } // namespace
