@@ -282,7 +282,7 @@ int HeadlessLogger::run(const HeadlessOptions& options) {
     }
     const SettingsLoadReport report = settings.load(options.configPath);
     if (!report.fileProblem.empty()) {
-        m_op.showMessage(report.message());
+        m_op.note("Cannot read the settings: " + options.configPath + " " + report.fileProblem);
         return kExitUsage;
     }
     // Refused lines are said once and the rest is used, as the window does.

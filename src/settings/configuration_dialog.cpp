@@ -131,10 +131,13 @@ bool ConfigurationDialog::run() {
     return exec() == QDialog::Accepted;
 }
 
-// Taking the fields reads the location only: the interval field's text
-// counts when the field is left, and an arrow click replaces it.
+// Every field the operator types into is taken, so that showing the values
+// gives back what was typed: a typed interval stays in its field until the
+// field is left (which picks the nearest entry) or an interval arrow
+// replaces it.
 void ConfigurationDialog::takeFields() {
     m_form.takeLocation(m_ui->locationEdit->text().toStdString());
+    m_form.takeInterval(m_ui->intervalEdit->text().toStdString());
 }
 
 void ConfigurationDialog::showValues() {

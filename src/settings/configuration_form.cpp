@@ -137,17 +137,25 @@ int ConfigurationForm::nearestIntervalIndex(double minutes) {
 }
 
 std::string ConfigurationForm::intervalText() const {
-    return std::to_string(intervalMinutes()) + " min";
+    return m_typedInterval.value_or(std::to_string(intervalMinutes()) + " min");
 }
 
 void ConfigurationForm::stepInterval(int step) {
     const int n = static_cast<int>(kIntervals.size());
     m_intervalIndex = ((m_intervalIndex + step) % n + n) % n;
+    m_typedInterval.reset();
 }
 
 void ConfigurationForm::leaveInterval(std::string_view text) {
     if (const std::optional<double> minutes = leadingDecimal(text))
         m_intervalIndex = nearestIntervalIndex(*minutes);
+    m_typedInterval.reset();
+}
+
+void ConfigurationForm::takeInterval(std::string_view fieldText) {
+    m_typedInterval.reset();
+    if (fieldText != intervalText())
+        m_typedInterval = std::string(fieldText);
 }
 
 int ConfigurationForm::stepScanDepth(int depth, int step) {

@@ -52,7 +52,9 @@ public:
     /// first, from 45 on the last, a value on a midpoint the longer one.
     static int nearestIntervalIndex(double minutes);
 
-    /// "%d min" of the chosen entry, and its minutes.
+    /// The interval field's text: what was typed and taken, until an arrow
+    /// or leaving the field picks an entry; else "%d min" of the chosen
+    /// entry. The minutes are always the chosen entry's.
     std::string intervalText() const;
     int intervalMinutes() const { return kIntervals[static_cast<std::size_t>(m_intervalIndex)]; }
     int intervalIndex() const { return m_intervalIndex; }
@@ -64,6 +66,11 @@ public:
     /// The interval field was left: a leading decimal number (fractions
     /// allowed) picks the nearest entry; other text keeps the entry.
     void leaveInterval(std::string_view text);
+
+    /// The interval field's text taken as it stands (a click on another
+    /// control): typed text stays in the field, and counts only when the
+    /// field is left.
+    void takeInterval(std::string_view fieldText);
 
     /// One arrow click on the scan depth: +1 or -1, and below 1 it becomes
     /// 247, above 247 it becomes 1. Any int from the file steps without
@@ -93,6 +100,7 @@ public:
 
 private:
     int m_intervalIndex = 4;
+    std::optional<std::string> m_typedInterval;
     std::string m_location;
     bool m_locationTyped = false;
 

@@ -2,16 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "core/operator.h"
 #include "link/link.h"
@@ -39,17 +35,40 @@ std::string_view skipSpace(std::string_view s) {
     return s;
 }
 
-const std::string kStartsWithDefaults = "\nThe program starts with default settings.";
-
-std::string readProblemText(FileTextRead::Outcome r) {
-    switch (r) {
+std::string readProblem(FileTextRead r) {
+    switch (r.outcome) {
     case FileTextRead::NotRegular:
-        return "\"Tarvo.cfg\" was not read: it is not a regular file." + kStartsWithDefaults;
+        return "is not a regular file";
     case FileTextRead::TooLarge:
-        return "\"Tarvo.cfg\" was not read: it is larger than 4 MB." + kStartsWithDefaults;
+        return "is larger than 4 MB";
     default:
-        return "Couldn't read file \"Tarvo.cfg\"" + kStartsWithDefaults;
+        return "is not readable (" + std::string(std::strerror(r.error)) + ")";
     }
+}
+
+// What a line names as its key, for a message: up to the first blank, at
+// most 32 bytes, control bytes shown as "?".
+std::string shownKey(std::string_view line) {
+    std::string key(line.substr(0, std::min(line.find_first_of(" \t"), std::size_t{32})));
+    std::ranges::replace_if(key, isControl, '?');
+    return key;
+}
+
+// `lines` under their lead, at most the first few: a hostile file may
+// refuse thousands of lines, and the first ones tell the operator what to
+// look at.
+void appendListed(std::string& text, const std::string& lead,
+                  const std::vector<std::string>& lines) {
+    if (lines.empty())
+        return;
+    constexpr std::size_t kListed = 5;
+    if (!text.empty())
+        text += "\n";
+    text += lead;
+    for (std::size_t i = 0; i < lines.size() && i < kListed; ++i)
+        text += "\n" + lines[i];
+    if (lines.size() > kListed)
+        text += "\nand " + std::to_string(lines.size() - kListed) + " more";
 }
 
 // Reads a decimal integer as the C library's "%d" would: leading white space
@@ -190,124 +209,23 @@ std::filesystem::path followLinks(std::filesystem::path file) {
     return file;
 }
 
-std::filesystem::path folderOf(const std::filesystem::path& file) {
-    return file.parent_path().empty() ? std::filesystem::path(".") : file.parent_path();
-}
-
-constexpr std::string_view kFirstLine = "# Dodizorari Vavizevi Configuration setup file\n";
-
-// A save killed between creating its temporary file and renaming it leaves
-// "Tarvo.cfg.XXXXXX" behind, holding the password. Removed are only files
-// that look like exactly that: named as mkstemp names them (six letters or
-// digits after the dot), regular, ours, readable by us only, and holding
-// the start of what save writes (or nothing, when killed before writing).
-void removeStaleTemporaries(const std::filesystem::path& file) {
-    const std::string prefix = file.filename().string() + ".";
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(folderOf(file), ec)) {
-        const std::string name = entry.path().filename().string();
-        if (name.size() != prefix.size() + 6 || !name.starts_with(prefix) ||
-            !std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
-                         [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }))
-            continue;
-        const int fd = ::open(entry.path().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
-            continue;
-        struct stat st {};
-        char head[kFirstLine.size()];
-        ssize_t n = -1;
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
-            (st.st_mode & 0777) == (S_IRUSR | S_IWUSR))
-            n = ::read(fd, head, sizeof head);
-        ::close(fd);
-        if (n >= 0 && kFirstLine.starts_with(std::string_view(head, static_cast<std::size_t>(n))))
-            ::unlink(entry.path().c_str());
-    }
-}
-
-enum class WriteOutcome { Written, NoTemporary, Failed };
-
-bool writeAll(int fd, const std::string& text) {
-    std::size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        written += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-// The new text goes to a temporary file in the same folder, which is renamed
-// over the old file only once it is completely on disk: a crash or a full
-// disk mid-write leaves the previous settings in place. NoTemporary: the
-// folder took no new file, and nothing was changed.
-WriteOutcome writeReplacing(const std::filesystem::path& file, const std::string& text) {
-    const std::filesystem::path dir = folderOf(file);
-    std::string temp = (dir / (file.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0)
-        return WriteOutcome::NoTemporary;
-    // mkstemp already creates the file for its owner only; say so explicitly,
-    // since the file holds the database password in clear.
-    bool ok = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 && writeAll(fd, text) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(temp.c_str(), file.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return WriteOutcome::Failed;
-    }
-    // Make the rename itself durable; a failure here loses nothing that the
-    // old file did not already hold.
-    if (const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
-    }
-    return WriteOutcome::Written;
-}
-
-// For a writable settings file in a folder the user may not add files to
-// (one an administrator set up): the file is rewritten where it is. The new
-// text is written over the old before the rest is cut off, so a failure
-// part-way can leave a mix of both; that is the price of keeping the file
-// savable at all.
-bool writeInPlace(const std::filesystem::path& file, const std::string& text) {
-    const int fd = ::open(file.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    // The password inside is for the owner's eyes, as with a replaced file.
-    if (ok && st.st_uid == ::geteuid())
-        ok = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0;
-    ok = ok && writeAll(fd, text) && ::ftruncate(fd, static_cast<off_t>(text.size())) == 0 &&
-         ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    return ok;
-}
-
 } // namespace
 
 bool hasControlCharacter(std::string_view text) {
-    return std::any_of(text.begin(), text.end(), isControl);
+    return std::any_of(text.begin(), text.end(), [](char c) { return c != '\t' && isControl(c); });
 }
 
 std::string SettingsLoadReport::message() const {
+    const std::string name = "\"" + file + "\"";
     if (!fileProblem.empty())
-        return fileProblem;
-    if (refusedLines.empty())
-        return {};
-    // A hostile file may refuse thousands of lines; the first few tell the
-    // operator what to look at.
-    constexpr std::size_t kListed = 5;
-    std::string text = "These lines of \"Tarvo.cfg\" were not read; their settings keep the "
-                       "values they had:";
-    for (std::size_t i = 0; i < refusedLines.size() && i < kListed; ++i)
-        text += "\n" + refusedLines[i];
-    if (refusedLines.size() > kListed)
-        text += "\nand " + std::to_string(refusedLines.size() - kListed) + " more";
+        return name + " was not read: it " + fileProblem +
+               ".\nThe program starts with default settings.";
+    std::string text;
+    appendListed(
+        text, "These lines of " + name + " were not read; their settings keep the values they had:",
+        refusedLines);
+    appendListed(text,
+                 "These lines of " + name + " hold codes the program does not know:", unknownCodes);
     return text;
 }
 
@@ -322,17 +240,30 @@ void Settings::clearDatabaseSettings() {
 
 SettingsLoadReport Settings::load(const std::filesystem::path& file) {
     SettingsLoadReport report;
+    report.file = file.string();
     std::string text;
-    if (const auto r = readFileText(file, kMaxFileSize, text).outcome; r != FileTextRead::Read) {
-        if (r != FileTextRead::Missing)
-            report.fileProblem = readProblemText(r);
+    if (const FileTextRead r = readFileText(file, kMaxFileSize, text);
+        r.outcome != FileTextRead::Read) {
+        if (r.outcome != FileTextRead::Missing)
+            report.fileProblem = readProblem(r);
         return report;
     }
+    keptLines.clear();
 
     bool dsnSeen = false;
     bool tableSeen = false;
     bool linkSeen = false;
+    bool databaseLineKept = false;
     int lineNumber = 0;
+    std::string_view line;
+    // A line not taken is said and kept, so that Save writes it back as it
+    // was: a hand edit to mend, or a newer version's setting.
+    auto keep = [&](std::string_view key, const std::string& why) {
+        report.refusedLines.push_back("line " + std::to_string(lineNumber) +
+                                      (key.empty() ? "" : " (" + std::string(key) + ")") + ": " +
+                                      why);
+        keptLines.emplace_back(line);
+    };
     // A text value that does not fit its field, or would not survive
     // being written back, refuses the line as a whole.
     auto fits = [&](std::string_view key, std::string_view value, std::size_t capacity) {
@@ -341,10 +272,15 @@ SettingsLoadReport Settings::load(const std::filesystem::path& file) {
             why = "longer than " + std::to_string(capacity) + " characters";
         else if (hasControlCharacter(value))
             why = "holds a control character";
-        if (!why.empty())
-            report.refusedLines.push_back("line " + std::to_string(lineNumber) + " (" +
-                                          std::string(key) + "): " + why);
+        if (!why.empty()) {
+            keep(key, why);
+            databaseLineKept = databaseLineKept || key == "dsn" || key == "table" || key == "link";
+        }
         return why.empty();
+    };
+    auto unknownCode = [&](std::string_view key, int code, const char* what) {
+        report.unknownCodes.push_back("line " + std::to_string(lineNumber) + " (" +
+                                      std::string(key) + "): " + std::to_string(code) + what);
     };
 
     // Only lines that end in a line feed count: a last line without one is
@@ -352,7 +288,7 @@ SettingsLoadReport Settings::load(const std::filesystem::path& file) {
     for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
          start = end + 1) {
         ++lineNumber;
-        std::string_view line(text.data() + start, end - start);
+        line = std::string_view(text.data() + start, end - start);
         // Bytes after a zero byte in a line are not part of its text.
         line = line.substr(0, line.find('\0'));
         if (line.empty() || line.front() == '#')
@@ -364,9 +300,11 @@ SettingsLoadReport Settings::load(const std::filesystem::path& file) {
             line.remove_suffix(1);
         if (line.empty())
             continue;
+        bool keyFound = false;
         for (const KeyName& k : kKeys) {
             if (!line.starts_with(k.name))
                 continue;
+            keyFound = true;
             std::string_view value = skipSpace(line.substr(k.name.size()));
             if (value.empty())
                 continue;
@@ -412,13 +350,27 @@ SettingsLoadReport Settings::load(const std::filesystem::path& file) {
                 if (readInt(value, number))
                     interval = number;
                 break;
+            // A code the line does not know opens the port at 9600 baud
+            // without parity, and is written back as it is.
             case Key::Speed:
-                if (readInt(value, number))
+                if (readInt(value, number)) {
                     speedCode = number;
+                    if (number != Link::kSpeed2400 && number != Link::kSpeed4800 &&
+                        number != Link::kSpeed9600 && number != Link::kSpeed19200)
+                        unknownCode(k.name, number,
+                                    " is not a speed code; 9600 baud is used (256, 512, 2048 "
+                                    "and 8192 stand for 2400, 4800, 9600 and 19200 baud)");
+                }
                 break;
             case Key::Parity:
-                if (readInt(value, number))
+                if (readInt(value, number)) {
                     parityCode = number;
+                    if (number != Link::kParityNone && number != Link::kParityOdd &&
+                        number != Link::kParityEven)
+                        unknownCode(k.name, number,
+                                    " is not a parity code; no parity is used (0 stands for "
+                                    "none, 1 for odd, 2 for even)");
+                }
                 break;
             case Key::Scan:
                 if (readInt(value, number))
@@ -451,13 +403,21 @@ SettingsLoadReport Settings::load(const std::filesystem::path& file) {
             }
             break;
         }
+        if (!keyFound) {
+            const std::string key = shownKey(line);
+            keep(key, key.empty() ? "begins with a blank, not a key" : "unknown key");
+        }
     }
 
+    // Database settings that are not whole are dropped, unless a line of
+    // them was refused: what was read is then kept, unused, for Save to
+    // write back beside the refused line.
     if (dsnSeen && tableSeen && linkSeen) {
         databaseLogState = Active;
     } else {
         databaseLogState = Off;
-        clearDatabaseSettings();
+        if (!databaseLineKept)
+            clearDatabaseSettings();
     }
     return report;
 }
@@ -505,6 +465,10 @@ std::string Settings::fileText(std::string_view locationShown, int intervalShown
         out.append(std::string_view(link.columnName).substr(0, kColumnNameCapacity));
         out += '\n';
     }
+    // Only as many as keep the file readable again.
+    for (const std::string& line : keptLines)
+        if (out.size() + line.size() + 1 <= kMaxFileSize)
+            out.append(line) += '\n';
     return out;
 }
 
@@ -533,13 +497,12 @@ bool Settings::save(const std::filesystem::path& file, std::string_view location
     const std::string text = fileText(locationShown, intervalShown);
 
     // A symbolic link keeps pointing at the file it names, which gets the text.
+    // It holds the database password in clear: for its owner's eyes only.
     const std::filesystem::path target = followLinks(file);
-    removeStaleTemporaries(file);
-    if (target != file)
-        removeStaleTemporaries(target);
-    const WriteOutcome written = writeReplacing(target, text);
-    if (written == WriteOutcome::Failed ||
-        (written == WriteOutcome::NoTemporary && !writeInPlace(target, text))) {
+    const FileTextWrite written = replaceFileText(target, text, FileAccess::OwnerOnly);
+    if (written.outcome == FileTextWrite::Failed ||
+        (written.outcome == FileTextWrite::NoTemporary &&
+         !rewriteFileText(target, text, FileAccess::OwnerOnly))) {
         op.showMessage(kSaveFailed);
         return false;
     }

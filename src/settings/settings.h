@@ -37,23 +37,36 @@ struct ColumnLink {
 /// What Settings::load could not take from the file, for the one message the
 /// operator sees at start-up.
 struct SettingsLoadReport {
-    /// Why the file was not read at all (not a regular file, too large,
-    /// unreadable); empty when it was read or does not exist.
+    /// The file as load was given it; the messages name it so.
+    std::string file;
+    /// Why the file was not read at all, after "it": "is not a regular
+    /// file" (a folder, a FIFO, a device), "is larger than 4 MB", "is not
+    /// readable (Permission denied)"; empty when it was read or does not
+    /// exist.
     std::string fileProblem;
-    /// One entry per refused line, e.g. "line 7 (save_file): longer than
-    /// 1023 characters"; the field keeps the value it had.
+    /// One entry per line not read, e.g. "line 7 (save_file): longer than
+    /// 1023 characters" or "line 9 (colour): unknown key"; the field keeps
+    /// the value it had, and Save writes the line back as it was.
     std::vector<std::string> refusedLines;
+    /// One entry per `speed` or `parity` line whose code is none of the
+    /// codes, e.g. "line 5 (speed): 19200 is not a speed code; 9600 baud is
+    /// used (...)". The code is kept, and the port opens as it says.
+    std::vector<std::string> unknownCodes;
     /// A `port` line was read, so the port is to be opened at the first
     /// timer tick.
     bool portRead = false;
 
-    /// The message for the operator, or an empty text when all went well.
+    /// The message for the operator at start-up, or an empty text when all
+    /// went well. A file not read is followed by "The program starts with
+    /// default settings.", as the window does; the headless logger says
+    /// fileProblem its own way, since it stops instead.
     std::string message() const;
 };
 
-/// True when `text` holds a byte below 32 or 127 (line feed, carriage
-/// return, tab, ...). No value stored in "Tarvo.cfg" may hold one: a line
-/// feed would start a line of its own when the file is read again.
+/// True when `text` holds a byte below 32 other than a tab, or 127 (line
+/// feed, carriage return, ...). No value stored in "Tarvo.cfg" may hold one:
+/// a line feed would start a line of its own when the file is read again. A
+/// tab breaks no line (a password may hold one) and is taken as it is.
 bool hasControlCharacter(std::string_view text);
 
 /// The persisted configuration, kept in "Tarvo.cfg" as lines of key, blank,
@@ -112,6 +125,11 @@ struct Settings {
     /// Written only when it differs from 800.
     int replyTimeout = 800;
 
+    /// Lines load did not take (refused, or of a key this version does not
+    /// know), as they were; save writes them back after the settings, so a
+    /// hand edit to mend or a newer version's setting is not lost.
+    std::vector<std::string> keptLines;
+
     /// Run-time states derived while reading; not written to the file.
     bool fileLoggingActive = false;
     DatabaseLogState databaseLogState = Off;
@@ -124,16 +142,20 @@ struct Settings {
     ///
     /// Each line is read whole. Malformed lines are skipped one by one; a
     /// text value longer than its field's capacity, or holding a control
-    /// character, refuses its line as a whole and the report names it. One
-    /// trailing line feed and every carriage return before it end a line.
-    /// At the end the database settings are kept only when `dsn`, `table`
-    /// and a `link` were all read. The report's portRead says whether a
-    /// `port` line was read: the caller then asks for the port to be opened
-    /// at the next timer tick.
+    /// character, refuses its line as a whole; a line of no known key is not
+    /// read either. The report names each such line, and keptLines keeps it.
+    /// A `speed` or `parity` code that is none of the codes is taken and
+    /// named in the report. One trailing line feed and every carriage return
+    /// before it end a line. At the end the database settings are kept only
+    /// when `dsn`, `table` and a `link` were all read, or when a line of
+    /// them was refused (logging then stays off). The report's portRead says
+    /// whether a `port` line was read: the caller then asks for the port to
+    /// be opened at the next timer tick.
     SettingsLoadReport load(const std::filesystem::path& file);
 
     /// The file text as save writes it, with the location and interval the
-    /// Configuration dialog shows.
+    /// Configuration dialog shows, and the kept lines at its end (as many as
+    /// keep it within kMaxFileSize).
     std::string fileText(std::string_view location, int interval) const;
 
     /// Writes the file text to `file` and tells the operator the outcome.
@@ -143,11 +165,11 @@ struct Settings {
     /// When `file` is a symbolic link the text goes to the file it names.
     /// The text goes to a temporary file beside that file (readable by its
     /// owner only, since it holds the password), which then replaces it, so
-    /// the previous settings survive a failure or a crash mid-write.
-    /// Temporaries left by a save that was killed are removed first. When
-    /// the folder takes no new file but the file itself is writable, the
-    /// file is rewritten in place instead (not proof against a crash
-    /// mid-write). On failure shows "Couldn't write file \"Tarvo.cfg\"" and
+    /// the previous settings survive a failure or a crash mid-write (see
+    /// replaceFileText for the temporary's name and which leftovers of a
+    /// killed save are removed). When the folder takes no new file but the
+    /// file itself is writable, the file is rewritten in place instead (not
+    /// proof against a crash mid-write). On failure shows "Couldn't write file \"Tarvo.cfg\"" and
     /// leaves the file as it was. Returns whether the file was written.
     bool save(const std::filesystem::path& file, std::string_view location, int interval,
               Operator& op) const;

@@ -1,11 +1,8 @@
 #include "transfer/settings_file.h"
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
@@ -270,27 +267,10 @@ std::optional<FileProblem> readSettingsFile(const std::string& path, DeviceSetti
 }
 
 std::string writeSettingsFile(const std::string& path, const DeviceSettings& settings) {
-    const std::string temporary = path + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out)
-            return "Cannot write " + path + ": " + std::strerror(errno);
-        out << formatSettingsFile(settings);
-        out.close();
-        if (!out) {
-            const std::string reason = std::strerror(errno);
-            std::error_code ignored;
-            std::filesystem::remove(temporary, ignored);
-            return "Cannot write " + path + ": " + reason;
-        }
-    }
-    std::error_code error;
-    std::filesystem::rename(temporary, path, error);
-    if (error) {
-        std::error_code ignored;
-        std::filesystem::remove(temporary, ignored);
-        return "Cannot write " + path + ": " + error.message();
-    }
+    const FileTextWrite written =
+        replaceFileText(path, formatSettingsFile(settings), FileAccess::Default);
+    if (written.outcome != FileTextWrite::Written)
+        return "Cannot write " + path + ": " + std::strerror(written.error);
     return {};
 }
 

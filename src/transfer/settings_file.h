@@ -47,9 +47,10 @@ std::optional<FileProblem> parseSettingsFile(std::string_view text, DeviceSettin
 
 std::optional<FileProblem> readSettingsFile(const std::string& path, DeviceSettings& out);
 
-/// Writes through a temporary file and a rename, so a failed write never
-/// leaves half a file in place of an earlier backup. Returns the problem as
-/// the operator is told it; empty on success.
+/// Writes through a temporary file and a rename (replaceFileText), so a
+/// failed write never leaves half a file in place of an earlier backup, and
+/// no link planted beside the file is written through. Returns the problem
+/// as the operator is told it; empty on success.
 std::string writeSettingsFile(const std::string& path, const DeviceSettings& settings);
 
 } // namespace tarvo

@@ -86,6 +86,11 @@ TEST(Headless, ExitStatusesAndScanList) {
                        "02 - MTRB [Kyrel Circuit Meter 8, 3-Phase Power Meter]\n";
     const ExitCase cases[] = {
         {"missing settings file taken as empty", "", {"--headless"}, 2, "does not exist"},
+        {"a folder as settings said to start with defaults",
+         "",
+         {"--config", "/", "--once"},
+         2,
+         "Cannot read the settings: / is not a regular file"},
         {"conflicting modes: one silently wins", "", {"--once", "--scan-only"}, 2, "combined"},
         {"nothing to log runs forever", port, {"--once"}, 4, "Logging is not set up"},
         {"unopenable port retried forever", noPort, {"--headless"}, 3, "Gave up opening"},

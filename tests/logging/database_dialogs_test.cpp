@@ -144,7 +144,7 @@ TEST_F(SetupDialog, TablesSortIgnoringCaseAndControlCharactersAreRefused) {
 
     select(list("tableList"), "a2");
     auto* password = m_dialog->findChild<QLineEdit*>("passwordField");
-    password->setText("ti\tger"); // as pasted
+    password->setText("ti\nger"); // pasted with its line break; a tab is taken
     emit password->textEdited(password->text());
     QTest::mouseClick(button("okButton"), Qt::LeftButton);
     EXPECT_EQ(m_op.messages.size(), 2u) << "the password's refusal, the mapping's text";

@@ -145,6 +145,8 @@ TEST_F(ConfigurationDialogTest, OkStoresLocationAndIntervalAndReschedules) {
     EXPECT_EQ(op.messages.size(), 1u) << "the refusal, whose text the form's table holds";
     type("locationEdit", "Plant 4");
     type("intervalEdit", "8");
+    click("scanDepthUpButton");
+    EXPECT_EQ(text("intervalEdit"), "8") << "another control's click keeps the typed interval";
     leave("intervalEdit");
     EXPECT_EQ(text("intervalEdit"), "10 min");
     click("intervalDownButton");

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -30,6 +31,9 @@ TEST(SettingsCommand, ExitStatuses) {
     const std::string a = dir.file("a.tds");
     const std::string b = dir.file("b.tds");
     const std::string six = dir.file("six.tds");
+    const std::string victim = dir.file("victim");
+    std::ofstream(victim) << "mine";
+    std::filesystem::create_symlink(victim, b + ".tmp");
     const ExitCase first[] = {
         {"missing address taken as address 0", {"backup", "--port", "PORT", a}, 2, "--address"},
         {"silent address saved as a file of fills",
@@ -38,6 +42,10 @@ TEST(SettingsCommand, ExitStatuses) {
          "Timeout"},
         {"backup not reported done", {"backup", "--port", "PORT", "--address", "3", a}, 0, "Saved"},
         {"6-meter backup", {"backup", "--port", "PORT", "--address", "5", six}, 0, "Saved"},
+        {"backup writes through a link planted at FILE.tmp",
+         {"backup", "--port", "PORT", "--address", "3", b},
+         0,
+         "Saved"},
     };
     const ExitCase second[] = {
         {"unchanged device reported different",
@@ -77,6 +85,7 @@ TEST(SettingsCommand, ExitStatuses) {
     };
     for (const ExitCase& c : first)
         run(c);
+    EXPECT_EQ(test::readLines(victim), std::vector<std::string>{"mine"});
     std::stringstream text;
     text << std::ifstream(a).rdbuf();
     std::string changed = text.str();
