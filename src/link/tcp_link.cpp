@@ -310,11 +310,19 @@ void TcpLink::loseBy(int error) {
 
 void TcpLink::drain() {
     m_pending.clear();
+    if (m_fd < 0)
+        return;
     // Modbus TCP keeps its input: dropping bytes here could cut a frame in
     // two and lose the stream's framing, and the transaction id already
-    // sorts late replies out.
-    if (m_fd < 0 || m_mode == GatewayAddress::ModbusTcp)
+    // sorts late replies out. A connection the gateway closed since the
+    // last reply shows as the end of the input; a request sent into it
+    // would only draw a reset.
+    std::uint8_t next = 0;
+    if (m_mode == GatewayAddress::ModbusTcp) {
+        if (::recv(m_fd, &next, 1, MSG_PEEK | MSG_DONTWAIT) == 0)
+            loseBy(0);
         return;
+    }
     std::array<std::uint8_t, 256> scratch{};
     for (;;) {
         const ssize_t n = ::recv(m_fd, scratch.data(), scratch.size(), MSG_DONTWAIT);
