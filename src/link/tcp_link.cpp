@@ -319,8 +319,10 @@ void TcpLink::drain() {
     // would only draw a reset.
     std::uint8_t next = 0;
     if (m_mode == GatewayAddress::ModbusTcp) {
-        if (::recv(m_fd, &next, 1, MSG_PEEK | MSG_DONTWAIT) == 0)
-            loseBy(0);
+        // A reset is told once, to the first recv that asks, peeking or not.
+        const ssize_t n = ::recv(m_fd, &next, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+            loseBy(n == 0 ? 0 : errno);
         return;
     }
     std::array<std::uint8_t, 256> scratch{};

@@ -15,7 +15,6 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <grp.h>
 
 #include "link/open_failure.h"
 #include "link/serial_port.h"
@@ -69,30 +68,26 @@ std::string explainWhileHeld(const std::string& path, std::string& pid) {
     return text;
 }
 
-// A lock folder anyone may write to, holding a FIFO under the port's lock
-// name and a link to a file naming process 4242 in the second folder.
+// Lock folders anyone may write to: a FIFO under the port's lock name in
+// the first, a link to a file naming process 4242 in the second.
 std::string explainPlantedLocks(const std::string& path, const test::TempDir& dir) {
     const std::string lock = "LCK.." + std::filesystem::path(path).filename().string();
-    std::filesystem::create_directories(dir.path() / "run/lock");
     std::filesystem::create_directories(dir.path() / "var/lock");
-    std::ofstream(dir.file("pid")) << "      4242\n";
-    std::filesystem::create_symlink(dir.file("pid"), dir.path() / "var/lock" / lock);
-    if (::mkfifo((dir.path() / "run/lock" / lock).c_str(), 0666) != 0)
-        return "no FIFO";
+    std::filesystem::create_directories(dir.path() / "run/lock");
+    ::mkfifo((dir.path() / "run/lock" / lock).c_str(), 0666);
+    std::filesystem::create_symlink(dir.file("Tarvo.cfg"), dir.path() / "var/lock" / lock);
     return openFailureText(path, {false, EBUSY}, lookUpPortFacts(path, EBUSY, dir.path()));
 }
 
 TEST(PortOpenTest, EachCauseIsToldWithItsRemedy) {
     test::TempDir dir;
-    test::PtyPair locked, held, owners, closed, planted;
-    std::ofstream(dir.file("Tarvo.cfg")) << "scan 3\n";
+    test::PtyPair locked, held, owners, closed;
+    std::ofstream(dir.file("Tarvo.cfg")) << "4242\n";
+    (void)::chown(locked.slavePath().c_str(), 0, 20); // Debian's dialout
     ::chmod(locked.slavePath().c_str(), 0660);
     ::chmod(owners.slavePath().c_str(), 0600);
     ::chmod(closed.slavePath().c_str(), 0666);
     (void)SerialPort().open(closed.slavePath()); // opened and closed again by an earlier run
-    struct stat st {};
-    const group* g = ::stat(locked.slavePath().c_str(), &st) == 0 ? ::getgrgid(st.st_gid) : nullptr;
-    const std::string group = g ? g->gr_name : "?";
     std::string pid;
     const struct {
         const char* name;
@@ -104,15 +99,13 @@ TEST(PortOpenTest, EachCauseIsToldWithItsRemedy) {
         {"refused permission names the group and the command", explainAsNobody(locked.slavePath()),
          locked.slavePath() + " belongs to the group \""},
         {"remedy for a refused permission", explainAsNobody(locked.slavePath()),
-         "\".\nAdd the user to it with\n    sudo usermod -aG " + group + " nobody\n"},
+         "\".\nAdd the user to it with\n    sudo usermod -aG dialout nobody\n"},
         {"no group may open the device: a udev rule, not its group",
          explainAsNobody(owners.slavePath()),
-         " is not open to any group, only to its owner.\nOpen it to the group \"dialout\" with a "
-         "udev "
-         "rule"},
+         " is not open to any group, only to its owner.\nOpen it to the group \"dialout\""},
         {"port left exclusive by the last close", explainAsNobody(closed.slavePath()), "opened"},
         {"lock file that is a FIFO or a link not read",
-         explainPlantedLocks(planted.slavePath(), dir), " is in use by another program. Close it"},
+         explainPlantedLocks(locked.slavePath(), dir), " is in use by another program. Close it"},
         {"port held by another program names it", explainWhileHeld(held.slavePath(), pid),
          " is in use by another program (sleep, process " + pid + "). Close it, then try again."},
         {"regular file refused as no serial port", explain(dir.file("Tarvo.cfg")),

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 
+#include <sys/stat.h>
 #include <termios.h>
 
 #include "scan_support.h"
@@ -51,19 +52,18 @@ std::unique_ptr<sim::PtyServer> plugIn(const std::string& link) {
     return sim;
 }
 
-// The line settings of this process's own descriptor of `path`, as "speed
-// odd" (nothing when none is open); a pseudo-terminal keeps no PARENB.
-std::string lineSettingsOf(const std::string& path) {
-    namespace fs = std::filesystem;
-    for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {
-        std::error_code ec;
-        termios tio{};
-        if (fs::read_symlink(fd.path(), ec) == fs::canonical(path, ec) &&
-            ::tcgetattr(std::stoi(fd.path().filename().string()), &tio) == 0)
-            return std::to_string(::cfgetispeed(&tio)) + " " +
-                   std::to_string(bool(tio.c_cflag & PARODD));
-    }
-    return "";
+// The speed and odd parity of this process's own descriptor of `path` (a
+// pseudo-terminal keeps no PARENB).
+std::pair<speed_t, bool> lineOf(const std::string& path) {
+    termios tio{};
+    struct stat line {
+    }, st{};
+    ::stat(path.c_str(), &line);
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd"))
+        if (::stat(fd.path().c_str(), &st) == 0 && S_ISCHR(st.st_mode) &&
+            st.st_rdev == line.st_rdev)
+            ::tcgetattr(std::stoi(fd.path().filename().string()), &tio);
+    return {::cfgetispeed(&tio), (tio.c_cflag & PARODD) != 0};
 }
 
 TEST(LinkKeeperTest, UnplugCountsFailuresSaysSoOnceAndReplugResumesWithoutScan) {
@@ -92,7 +92,7 @@ TEST(LinkKeeperTest, UnplugCountsFailuresSaysSoOnceAndReplugResumesWithoutScan) 
     EXPECT_EQ(t.polling.consecutiveFailures(), 0) << "the poll read the device again";
     EXPECT_EQ(t.op.messages.size(), 2u) << "reopening shows no box";
     EXPECT_NE(t.state.trace.text().find("Reopened " + link), std::string::npos);
-    EXPECT_EQ(lineSettingsOf(link), std::to_string(B19200) + " 1")
+    EXPECT_EQ(lineOf(link), std::make_pair(speed_t(B19200), true))
         << "the settings' speed and parity";
     for (const auto& f : sim->bus().frames())
         EXPECT_NE(f.bytes.at(1), 0x11) << "no scan after reopening";

@@ -86,51 +86,40 @@ TEST(GatewayOpen, RefusedAndMalformedGatewaysSayWhy) {
     }
 }
 
-// A Modbus TCP gateway that sends the bytes of a row to the one client it
-// takes, or resets the connection for a row without bytes.
+// A Modbus TCP gateway that sends a row's bytes to its one client, or resets
+// the connection for a row without bytes.
 struct ScriptedGateway {
     ScriptedGateway() {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
         socklen_t size = sizeof a;
-        const auto addr = reinterpret_cast<sockaddr*>(&a);
-        if (::bind(fd, addr, size) == 0 && ::listen(fd, 1) == 0 &&
-            ::getsockname(fd, addr, &size) == 0)
-            name = "modbus+tcp://127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+        (void)(::bind(fd, reinterpret_cast<sockaddr*>(&a), size) || ::listen(fd, 1) ||
+               ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size));
+        name = "modbus+tcp://127.0.0.1:" + std::to_string(ntohs(a.sin_port));
     }
-    ~ScriptedGateway() {
-        ::close(client);
-        ::close(fd);
-    }
+    ~ScriptedGateway() { ::close(client), ::close(fd); }
     void send(const test::Bytes& bytes) {
-        client = ::accept(fd, nullptr, nullptr);
         const linger reset{1, 0};
-        if (bytes.empty() && ::setsockopt(client, SOL_SOCKET, SO_LINGER, &reset, sizeof reset) == 0)
-            client = (::close(client), -1);
-        else
-            EXPECT_EQ(::write(client, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+        if (client == -1 && (client = ::accept(fd, nullptr, nullptr)) >= 0 && bytes.empty())
+            (void)::setsockopt(client, SOL_SOCKET, SO_LINGER, &reset, sizeof reset),
+                client = (::close(client), -2);
+        (void)::send(client, bytes.data(), bytes.size(), MSG_NOSIGNAL);
     }
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    int client = -1;
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0), client = -1;
     std::string name;
 };
 
 // Each row is what a gateway sends instead of the reply to the first of two
-// reads (transaction ids 1 and 2); once the link is lost, the second read's
-// good reply follows on the same connection and must not be taken.
+// reads; once the link is lost, the good reply to the second (transaction 2)
+// follows on the same connection and must not be taken.
 TEST(GatewayStream, WhatBrokeTheStreamIsNamedAndNothingAfterItIsTaken) {
-    const test::Bytes second = test::fromHex("00 02 00 00 00 05 03 03 02 00 07");
     const struct {
         const char* name;
-        std::string bytes;
+        const char* bytes;
         const char* cause; // "" when the connection is kept
         const char* traced;
     } cases[] = {
         {"protocol id not 0", "00 01 00 05 00 05 03 03 02 00 07",
          "the gateway sent no Modbus TCP frame (protocol id 5, not 0)", "Recv->00 01 00 05"},
-        {"length beyond a frame", "00 01 00 00 01 00 03 03 02 00 07",
-         "the gateway sent no Modbus TCP frame (length 256, not 2 to 254)", "Recv->00 01 00 00 01"},
         {"reset", "", "the gateway reset the connection", "Recv->\r"},
         {"reply to another transaction skipped and traced", "00 07 00 00 00 05 03 03 02 00 09", "",
          "Recv->00 07 00 00 00 05 03 03 02 00 09\r"},
@@ -149,12 +138,9 @@ TEST(GatewayStream, WhatBrokeTheStreamIsNamedAndNothingAfterItIsTaken) {
         EXPECT_NE(master.readHoldingRegisters(port, 3, 0, 1, {&value, 1}), Ok);
         EXPECT_NE(trace.text().find(c.traced), std::string::npos) << trace.text();
         EXPECT_EQ(port.lostCause(), c.cause);
-        EXPECT_EQ(port.lost(), *c.cause != 0);
-        if (port.lost()) {
-            (void)::send(gateway.client, second.data(), second.size(), MSG_NOSIGNAL);
-            EXPECT_NE(master.readHoldingRegisters(port, 3, 0, 1, {&value, 1}), Ok)
-                << "the read after the loss took " << value << " from the lost stream";
-        }
+        gateway.send(test::fromHex("00 02 00 00 00 05 03 03 02 00 07"));
+        EXPECT_EQ(master.readHoldingRegisters(port, 3, 0, 1, {&value, 1}), *c.cause ? Timeout : Ok)
+            << "read " << value;
     }
 }
 

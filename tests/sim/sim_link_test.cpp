@@ -163,19 +163,11 @@ TEST_F(SimLink, ABusFaultHitsEveryDeviceAndADevicesOwnFaultWins) {
 TEST_F(SimLink, AnAdapterEchoIsDiscardedWithTheSetting) {
     const bool adapterEchoes = true;
     ModbusMaster echoing(trace, devices, &adapterEchoes);
-    const struct {
-        const char* name;
-        Fault fault;
-    } cases[] = {
-        {"echo discarded", Fault::Echo},
-        {"no echo this time: what came is the reply's start", Fault::None},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        sim.bus().setFault(2, c.fault);
-        values.assign(49, -1);
-        EXPECT_EQ(echoing.readHoldingRegisters(port, 2, 0, 49, values), Ok);
-    }
+    sim.bus().setFault(2, Fault::Echo);
+    values.assign(49, -1);
+    EXPECT_EQ(echoing.readHoldingRegisters(port, 2, 0, 49, values), Ok);
+    sim.bus().clearFaults(); // no echo this time: what came first is the reply's start
+    EXPECT_EQ(echoing.readHoldingRegisters(port, 2, 0, 49, values), Ok);
 }
 
 // Bad input: each chunk is followed by silence, so the simulator takes it
