@@ -56,8 +56,8 @@ std::unique_ptr<sim::PtyServer> plugIn(const std::string& link) {
 // pseudo-terminal keeps no PARENB).
 std::pair<speed_t, bool> lineOf(const std::string& path) {
     termios tio{};
-    struct stat line {
-    }, st{};
+    struct stat line {};
+    struct stat st {};
     ::stat(path.c_str(), &line);
     for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd"))
         if (::stat(fd.path().c_str(), &st) == 0 && S_ISCHR(st.st_mode) &&
