@@ -46,6 +46,10 @@ public:
     /// the link and reopens it by name (LinkKeeper). Cleared by open and
     /// close.
     virtual bool lost() const { return false; }
+
+    /// What ended the link when lost(), in the operator's words ("the
+    /// gateway reset the connection"); empty when the link cannot tell.
+    virtual std::string lostCause() const { return {}; }
 };
 
 } // namespace tarvo

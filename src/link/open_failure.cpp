@@ -1,12 +1,12 @@
 #include "link/open_failure.h"
 
+#include "core/file_text.h"
 #include "link/tcp_link.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <system_error>
 #include <vector>
 
@@ -38,11 +38,13 @@ std::string userName(uid_t uid) {
     return std::to_string(uid);
 }
 
+// Lock files sit in a folder anyone may write to: a FIFO, a link to
+// /dev/zero or a huge file put there under the lock's name is not read.
+// A lock file or a /proc/<pid>/comm is a line of a few dozen bytes.
 std::string firstLine(const fs::path& file) {
-    std::ifstream in(file);
-    std::string line;
-    std::getline(in, line);
-    return line;
+    std::string text;
+    (void)readFileText(file, 256, text, FileLinks::Refuse);
+    return text.substr(0, text.find('\n'));
 }
 
 // A UUCP lock file holds the process id as ASCII, ten columns wide.
@@ -110,8 +112,10 @@ PortFacts lookUpPortFacts(const std::string& path, int error, const fs::path& ro
     facts.user = userName(::geteuid());
     struct stat st {};
     const bool exists = ::stat(path.c_str(), &st) == 0;
-    if (exists)
+    if (exists) {
         facts.group = groupName(st.st_gid);
+        facts.groupMayOpen = (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+    }
     if (exists && (error == ENOTTY || error == EISDIR))
         facts.kind = fileKind(st);
     if (exists && (error == EBUSY || error == EWOULDBLOCK)) {
@@ -138,6 +142,17 @@ std::string openFailureText(const std::string& portName, const OpenResult& resul
         return text + path + " is not present: is the adapter plugged in?";
     case EACCES:
     case EPERM: {
+        if (!facts.groupMayOpen)
+            // Joining its group (often root) would not help: a udev rule
+            // must give the device a group that may read and write it.
+            return text + "Permission denied: " + path +
+                   " is not open to any group, only to its owner.\nOpen it to the group "
+                   "\"dialout\" with a udev rule: write the line\n    KERNEL==\"" +
+                   fs::path(path).filename().string() +
+                   "\", GROUP=\"dialout\", MODE=\"0660\"\ninto "
+                   "/etc/udev/rules.d/50-serial-port.rules, run\n    sudo udevadm trigger\nand "
+                   "add the user to the group with\n    sudo usermod -aG dialout " +
+                   facts.user + "\nthen log out and log in again.";
         const std::string group = facts.group.empty() ? "dialout" : facts.group;
         return text + "Permission denied: " + path + " belongs to the group \"" + group +
                "\".\nAdd the user to it with\n    sudo usermod -aG " + group + " " + facts.user +

@@ -24,6 +24,7 @@ public:
     }
     void close() override { m_active->close(); }
     bool lost() const override { return m_active->lost(); }
+    std::string lostCause() const override { return m_active->lostCause(); }
 
     void drain() override { m_active->drain(); }
     std::size_t write(std::span<const std::uint8_t> bytes) override {

@@ -297,6 +297,10 @@ ReadResult SerialPort::read(std::span<std::uint8_t> buffer, std::size_t& receive
 void SerialPort::close() {
     if (m_fd < 0)
         return;
+    // The exclusive mark stays with the line after the last close (a
+    // pseudo-terminal keeps it while its master is open), and would refuse
+    // the next program, or our own next run as an ordinary user.
+    (void)::ioctl(m_fd, TIOCNXCL);
     ::close(m_fd);
     m_fd = -1;
     m_lost = false;

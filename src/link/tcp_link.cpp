@@ -4,6 +4,8 @@
 #include <array>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #include <netdb.h>
 #include <netinet/in.h>
@@ -280,24 +282,58 @@ void TcpLink::close() {
         ::close(m_fd);
     m_fd = -1;
     m_lost = false;
+    m_lostCause.clear();
+}
+
+void TcpLink::lose(std::string cause) {
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+    m_lost = true;
+    m_lostCause = std::move(cause);
+}
+
+void TcpLink::loseBy(int error) {
+    if (error < 0) {
+        // poll saw a hang-up or an error: the socket keeps which.
+        socklen_t size = sizeof error;
+        if (::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+            error = 0;
+    }
+    if (error == 0 || error == EPIPE)
+        lose("the gateway closed the connection");
+    else if (error == ECONNRESET)
+        lose("the gateway reset the connection");
+    else
+        lose(std::string("the connection failed: ") + std::strerror(error));
 }
 
 void TcpLink::drain() {
     m_pending.clear();
+    if (m_fd < 0)
+        return;
     // Modbus TCP keeps its input: dropping bytes here could cut a frame in
     // two and lose the stream's framing, and the transaction id already
-    // sorts late replies out.
-    if (m_fd < 0 || m_mode == GatewayAddress::ModbusTcp)
+    // sorts late replies out. A connection the gateway closed since the
+    // last reply shows as the end of the input; a request sent into it
+    // would only draw a reset.
+    std::uint8_t next = 0;
+    if (m_mode == GatewayAddress::ModbusTcp) {
+        // A reset is told once, to the first recv that asks, peeking or not.
+        const ssize_t n = ::recv(m_fd, &next, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+            loseBy(n == 0 ? 0 : errno);
         return;
+    }
     std::array<std::uint8_t, 256> scratch{};
     for (;;) {
         const ssize_t n = ::recv(m_fd, scratch.data(), scratch.size(), MSG_DONTWAIT);
         if (n > 0)
             continue;
-        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
-            m_lost = true;
         if (n < 0 && errno == EINTR)
             continue;
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
+            loseBy(n == 0 ? 0 : errno);
         return;
     }
 }
@@ -324,7 +360,8 @@ std::size_t TcpLink::write(std::span<const std::uint8_t> bytes) {
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) &&
             waitFor(m_fd, POLLOUT, deadline) > 0)
             continue;
-        m_lost = n < 0 && errno != EAGAIN && errno != EWOULDBLOCK;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            loseBy(errno);
         break;
     }
     if (m_mode == GatewayAddress::ModbusTcp)
@@ -339,7 +376,7 @@ bool TcpLink::receive(std::vector<std::uint8_t>& into, std::size_t max,
         if (ev <= 0)
             return false;
         if (!(ev & POLLIN)) {
-            m_lost = true; // reset or hung up with nothing left to read
+            loseBy(-1); // reset or hung up with nothing left to read
             return false;
         }
         const std::size_t had = into.size();
@@ -350,7 +387,7 @@ bool TcpLink::receive(std::vector<std::uint8_t>& into, std::size_t max,
             return true;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
             continue;
-        m_lost = true; // the gateway closed the connection, or it was reset
+        loseBy(n == 0 ? 0 : errno);
         return false;
     }
 }
@@ -379,7 +416,7 @@ ReadResult TcpLink::readRtu(std::span<std::uint8_t> buffer, std::size_t& receive
         if (ev <= 0)
             break;
         if (!(ev & POLLIN)) {
-            m_lost = true;
+            loseBy(-1);
             break;
         }
         const ssize_t n = ::recv(m_fd, buffer.data() + count, buffer.size() - count, MSG_DONTWAIT);
@@ -387,7 +424,7 @@ ReadResult TcpLink::readRtu(std::span<std::uint8_t> buffer, std::size_t& receive
             count += static_cast<std::size_t>(n);
             lastByte = Clock::now();
         } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-            m_lost = true;
+            loseBy(n == 0 ? 0 : errno);
             break;
         }
     }
@@ -406,10 +443,19 @@ ReadResult TcpLink::readModbusTcp(std::span<std::uint8_t> buffer, std::size_t& r
             const std::size_t length = m_input[4] << 8 | m_input[5];
             if (protocol != 0 || length < 2 || length > kMaxMbapLength) {
                 // No Modbus TCP frame: where the next one starts cannot be
-                // known, so the connection is given up and made anew.
-                m_wireIn = m_input;
+                // known, so the connection is given up at once (anything
+                // read from it later could be the middle of a frame) and
+                // made anew.
+                char cause[120];
+                std::snprintf(cause, sizeof cause,
+                              protocol != 0 ? "the gateway sent no Modbus TCP frame (protocol id "
+                                              "%zu, not 0)"
+                                            : "the gateway sent no Modbus TCP frame (length %zu, "
+                                              "not 2 to 254)",
+                              protocol != 0 ? protocol : length);
+                m_wireIn.insert(m_wireIn.end(), m_input.begin(), m_input.end());
                 m_input.clear();
-                m_lost = true;
+                lose(cause);
                 return ReadNothing;
             }
             const std::size_t size = kMbapSize - 1 + length;
@@ -418,14 +464,15 @@ ReadResult TcpLink::readModbusTcp(std::span<std::uint8_t> buffer, std::size_t& r
             const std::uint16_t transaction =
                 static_cast<std::uint16_t>(m_input[0] << 8 | m_input[1]);
             const auto frame = std::span<const std::uint8_t>(m_input).first(size);
-            if (transaction == m_transaction) {
-                m_wireIn.assign(frame.begin(), frame.end());
+            // The trace shows skipped replies too, ahead of the one taken.
+            m_wireIn.insert(m_wireIn.end(), frame.begin(), frame.end());
+            if (transaction == m_transaction)
                 m_pending = rtuReply(frame);
-            }
             m_input.erase(m_input.begin(), m_input.begin() + static_cast<std::ptrdiff_t>(size));
         }
         if (m_pending.empty() && !receive(m_input, kMbapSize - 1 + kMaxMbapLength, total)) {
-            m_wireIn = m_input; // what came of a reply cut short, for the trace
+            // What came of a reply cut short, for the trace.
+            m_wireIn.insert(m_wireIn.end(), m_input.begin(), m_input.end());
             return ReadNothing;
         }
     }

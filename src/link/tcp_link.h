@@ -103,10 +103,14 @@ public:
     std::size_t write(std::span<const std::uint8_t> bytes) override;
     ReadResult read(std::span<std::uint8_t> buffer, std::size_t& received) override;
 
-    bool isOpen() const override { return m_fd >= 0; }
+    /// A lost link stays open, its socket closed, until close() or open():
+    /// every read and write fails at once meanwhile.
+    bool isOpen() const override { return m_fd >= 0 || m_lost; }
     /// Set when the gateway closed or reset the connection, or sent bytes
-    /// that are no Modbus TCP frame (the stream cannot be followed then).
+    /// that are no Modbus TCP frame (the stream cannot be followed then);
+    /// the socket is closed at once, so nothing more is read from it.
     bool lost() const override { return m_lost; }
+    std::string lostCause() const override { return m_lostCause; }
 
     bool reframes() const override { return m_mode == GatewayAddress::ModbusTcp; }
     std::span<const std::uint8_t> wireSent() const override { return m_wireOut; }
@@ -128,9 +132,16 @@ private:
     bool receive(std::vector<std::uint8_t>& into, std::size_t max,
                  std::chrono::steady_clock::time_point deadline);
 
+    // Marks the link lost for `cause` and closes the socket.
+    void lose(std::string cause);
+    // Loses the link for a failed recv or send (0: the gateway closed it),
+    // or for a poll that reported a hang-up or error.
+    void loseBy(int error);
+
     const int* m_replyTimeoutMs;
     int m_fd = -1;
     bool m_lost = false;
+    std::string m_lostCause;
     GatewayAddress::Mode m_mode = GatewayAddress::RtuOverTcp;
     std::uint16_t m_transaction = 0;
     std::vector<std::uint8_t> m_wireOut; // the last request as sent

@@ -15,13 +15,14 @@ bool LinkKeeper::keepOpen() {
         return m_link.isOpen();
     const std::string& name = m_state.settings.portName;
     if (m_link.isOpen() && m_link.lost()) {
+        const std::string cause = m_link.lostCause();
         m_link.close();
         ls.portLost = true;
         const std::string text =
             isGatewayName(name)
-                ? "Lost " + name +
-                      ": the gateway closed the connection. It is connected again as soon as "
-                      "it answers."
+                ? "Lost " + name + ": " +
+                      (cause.empty() ? "the gateway closed the connection" : cause) +
+                      ". It is connected again as soon as it answers."
                 : "Lost " + name +
                       ": the adapter was unplugged or the line hung up. The port "
                       "is reopened as soon as it is back.";

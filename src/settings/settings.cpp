@@ -11,7 +11,7 @@
 
 #include "core/operator.h"
 #include "link/link.h"
-#include "settings/file_text.h"
+#include "core/file_text.h"
 
 namespace tarvo {
 namespace {

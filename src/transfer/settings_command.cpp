@@ -64,6 +64,14 @@ public:
             return kSettingsCommFailure;
         }
         const DeviceReadResult result = readDeviceSettings(access(), m_clock, out);
+        if (!result.ok() && m_state->port.lost()) {
+            // A closed or reset connection reads as a time-out to the master:
+            // what happened to the link is the cause to give.
+            const std::string cause = m_state->port.lostCause();
+            say("Reading the device at address " + std::to_string(m_options.address) +
+                " failed: " + (cause.empty() ? "the line hung up" : cause) + ".");
+            return kSettingsCommFailure;
+        }
         if (!result.ok()) {
             say(result.problem);
             return kSettingsCommFailure;

@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "config/form_fields.h"
-#include "settings/file_text.h"
+#include "core/file_text.h"
 
 namespace tarvo {
 namespace {

@@ -4,12 +4,21 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cerrno>
 
+#include "link/comm_trace.h"
+#include "link/device_table.h"
+#include "link/modbus_master.h"
 #include "link/open_failure.h"
 #include "link/port_link.h"
 #include "session/bus_scan.h"
 #include "sim/tcp_server.h"
+#include "support/hex.h"
 
 namespace tarvo {
 namespace {
@@ -74,6 +83,64 @@ TEST(GatewayOpen, RefusedAndMalformedGatewaysSayWhy) {
         const std::string text = explainOpenFailure(c.name, r);
         EXPECT_EQ(text.rfind("Unable to open " + c.name + "\n", 0), 0u) << text;
         EXPECT_NE(text.find(c.cause), std::string::npos) << text;
+    }
+}
+
+// A Modbus TCP gateway that sends a row's bytes to its one client, or resets
+// the connection for a row without bytes.
+struct ScriptedGateway {
+    ScriptedGateway() {
+        sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+        socklen_t size = sizeof a;
+        (void)(::bind(fd, reinterpret_cast<sockaddr*>(&a), size) || ::listen(fd, 1) ||
+               ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size));
+        name = "modbus+tcp://127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+    }
+    ~ScriptedGateway() { ::close(client), ::close(fd); }
+    void send(const test::Bytes& bytes) {
+        const linger reset{1, 0};
+        if (client == -1 && (client = ::accept(fd, nullptr, nullptr)) >= 0 && bytes.empty())
+            (void)::setsockopt(client, SOL_SOCKET, SO_LINGER, &reset, sizeof reset),
+                client = (::close(client), -2);
+        (void)::send(client, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    }
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0), client = -1;
+    std::string name;
+};
+
+// Each row is what a gateway sends instead of the reply to the first of two
+// reads; once the link is lost, the good reply to the second (transaction 2)
+// follows on the same connection and must not be taken.
+TEST(GatewayStream, WhatBrokeTheStreamIsNamedAndNothingAfterItIsTaken) {
+    const struct {
+        const char* name;
+        const char* bytes;
+        const char* cause; // "" when the connection is kept
+        const char* traced;
+    } cases[] = {
+        {"protocol id not 0", "00 01 00 05 00 05 03 03 02 00 07",
+         "the gateway sent no Modbus TCP frame (protocol id 5, not 0)", "Recv->00 01 00 05"},
+        {"reset", "", "the gateway reset the connection", "Recv->\r"},
+        {"reply to another transaction skipped and traced", "00 07 00 00 00 05 03 03 02 00 09", "",
+         "Recv->00 07 00 00 00 05 03 03 02 00 09\r"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedGateway gateway;
+        int timeout = 100;
+        PortLink port(&timeout);
+        ASSERT_TRUE(port.open(gateway.name));
+        gateway.send(test::fromHex(c.bytes));
+        CommTrace trace;
+        DeviceTable devices;
+        ModbusMaster master(trace, devices);
+        std::int32_t value = -1;
+        EXPECT_NE(master.readHoldingRegisters(port, 3, 0, 1, {&value, 1}), Ok);
+        EXPECT_NE(trace.text().find(c.traced), std::string::npos) << trace.text();
+        EXPECT_EQ(port.lostCause(), c.cause);
+        gateway.send(test::fromHex("00 02 00 00 00 05 03 03 02 00 07"));
+        EXPECT_EQ(master.readHoldingRegisters(port, 3, 0, 1, {&value, 1}), *c.cause ? Timeout : Ok)
+            << "read " << value;
     }
 }
 

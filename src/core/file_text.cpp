@@ -1,4 +1,4 @@
-#include "settings/file_text.h"
+#include "core/file_text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -11,8 +11,10 @@
 
 namespace tarvo {
 
-FileTextRead readFileText(const std::filesystem::path& file, std::size_t limit, std::string& text) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+FileTextRead readFileText(const std::filesystem::path& file, std::size_t limit, std::string& text,
+                          FileLinks links) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC |
+                                            (links == FileLinks::Refuse ? O_NOFOLLOW : 0));
     if (fd < 0)
         return {errno == ENOENT ? FileTextRead::Missing : FileTextRead::Unreadable, errno};
     struct stat st {};

@@ -15,11 +15,17 @@ struct FileTextRead {
     int error = 0;
 };
 
+/// Whether a symbolic link at the file's own name is followed. A file in a
+/// folder anyone may write to (the lock folder) is read only as itself.
+enum class FileLinks { Follow, Refuse };
+
 /// Reads the whole of `file`, at most `limit` bytes, into `text`, or nothing.
 /// Opening without blocking keeps a FIFO from stalling the caller; only a
 /// regular file is read, so a link to /dev/zero cannot spin the reader; the
 /// size is checked again while reading, for a file that grows meanwhile.
-FileTextRead readFileText(const std::filesystem::path& file, std::size_t limit, std::string& text);
+/// With FileLinks::Refuse a link is Unreadable (ELOOP).
+FileTextRead readFileText(const std::filesystem::path& file, std::size_t limit, std::string& text,
+                          FileLinks links = FileLinks::Follow);
 
 /// How replacing a file went; `error` is the errno of the step that failed.
 /// NoTemporary: the folder took no new file, and nothing was changed.
