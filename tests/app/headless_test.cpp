@@ -50,12 +50,13 @@ struct ExitCase {
 TEST(Headless, ExitStatusesAndScanList) {
     TempDir dir;
     const std::string bus = dir.file("bus");
-    const auto sim = startBus(dir, bus, {"1:branch:PNLA", "2:circuit8:MTRB"});
+    const auto sim = startBus(dir, bus, {"1:branch:PNLA", "2:circuit8:MTRB", "3:energy"});
     const std::string port = "port " + bus + "\n";
     const std::string noPort = "port " + dir.file("none") + "\nsave_file " + dir.file("l") + "\n";
     const std::string noFile = "save_file " + dir.file("no/such/folder.csv") + "\n";
     const char* list = "01 - PNLA [Kyrel Branch Circuit Monitor, 42 Breakers]\n"
                        "02 - MTRB [Kyrel Circuit Meter 8, 3-Phase Power Meter]\n";
+    const std::string quickList = std::string(list) + "Not listed: 03 [Kyrel Energy-Only Meter]\n";
     const ExitCase cases[] = {
         {"missing settings file taken as empty", "", {"--headless"}, 2, "does not exist"},
         {"conflicting modes: one silently wins", "", {"--once", "--scan-only"}, 2, "combined"},
@@ -67,6 +68,11 @@ TEST(Headless, ExitStatusesAndScanList) {
          1,
          "1 record could"},
         {"scan list differs from the window's", port + "scan 2\n", {"--scan-only"}, 0, list},
+        {"a meter of no listed kind left out without a word",
+         port + "scan 3\n",
+         {"--scan-only", "--quick"},
+         0,
+         quickList.c_str()},
     };
     for (const ExitCase& c : cases) {
         const std::string path = dir.file("case.cfg");
