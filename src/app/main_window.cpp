@@ -150,6 +150,9 @@ void MainWindow::buildMenus() {
     file->setObjectName(QStringLiteral("fileMenu"));
     QAction* scan = file->addAction(QStringLiteral("&Scan"), this, [this] { m_scan.scanBus(); });
     scan->setObjectName(QStringLiteral("scanAction"));
+    QAction* quickScan =
+        file->addAction(QStringLiteral("&Quick Scan"), this, [this] { m_scan.scanBus(true); });
+    quickScan->setObjectName(QStringLiteral("quickScanAction"));
     QAction* comms =
         file->addAction(QStringLiteral("&Display Comms"), this, &MainWindow::onDisplayComms);
     comms->setObjectName(QStringLiteral("displayCommsAction"));

@@ -107,7 +107,12 @@ const char* ModbusMaster::resultText(int code) {
 }
 
 ReadResult ModbusMaster::exchange(Transport& port, std::span<const std::uint8_t> request,
-                                  std::span<std::uint8_t> reply, std::size_t& received) {
+                                  std::span<std::uint8_t> reply, std::size_t& received,
+                                  std::chrono::milliseconds firstByteWait) {
+    const auto readFirst = [&](std::span<std::uint8_t> into, std::size_t& got) {
+        return firstByteWait.count() > 0 ? port.readWithin(into, got, firstByteWait)
+                                         : port.read(into, got);
+    };
     port.drain();
     port.write(request);
     // A link that reframes (Modbus TCP) shows the bytes as they went over
@@ -127,7 +132,7 @@ ReadResult ModbusMaster::exchange(Transport& port, std::span<const std::uint8_t>
         // kept in front of the rest.
         const std::span<std::uint8_t> echo = std::span(m_echo).first(request.size());
         std::size_t echoed = 0;
-        const ReadResult r = port.read(echo, echoed);
+        const ReadResult r = readFirst(echo, echoed);
         echoed = std::min(echoed, echo.size());
         if (r != ReadOk || echoed == 0) {
             recordReply({});
@@ -144,7 +149,7 @@ ReadResult ModbusMaster::exchange(Transport& port, std::span<const std::uint8_t>
             return more == ReadOverflow ? ReadOverflow : ReadOk;
         }
     }
-    const ReadResult result = port.read(reply, received);
+    const ReadResult result = readFirst(reply, received);
     if (received > reply.size())
         received = reply.size();
     recordReply(reply.first(received));
@@ -152,7 +157,8 @@ ReadResult ModbusMaster::exchange(Transport& port, std::span<const std::uint8_t>
 }
 
 ModbusResult ModbusMaster::readHoldingRegisters(Transport& port, int slave, int first, int count,
-                                                std::span<std::int32_t> values) {
+                                                std::span<std::int32_t> values,
+                                                std::chrono::milliseconds firstByteWait) {
     if (slave < 0 || slave > 255)
         return InvalidParameter;
     if (count < 1 || count > kMaxReadCount)
@@ -176,7 +182,8 @@ ModbusResult ModbusMaster::readHoldingRegisters(Transport& port, int slave, int 
     // in the input for the next transaction to trip over.
     const std::size_t expected = 2 * static_cast<std::size_t>(count) + 5;
     std::size_t n = 0;
-    const ReadResult rr = exchange(port, rq, std::span(m_readReply).first(expected + 20), n);
+    const ReadResult rr =
+        exchange(port, rq, std::span(m_readReply).first(expected + 20), n, firstByteWait);
     if (rr != ReadOk)
         return static_cast<ModbusResult>(rr);
 
@@ -227,7 +234,8 @@ ModbusResult ModbusMaster::writeSingleRegister(Transport& port, int slave, int r
 }
 
 ModbusResult ModbusMaster::reportSlaveId(Transport& port, int slave, int& slaveId,
-                                         std::span<char> text) {
+                                         std::span<char> text,
+                                         std::chrono::milliseconds firstByteWait) {
     if (slave < 0 || slave > 255)
         return InvalidParameter;
     if (text.size() < kSlaveIdTextSize)
@@ -238,7 +246,7 @@ ModbusResult ModbusMaster::reportSlaveId(Transport& port, int slave, int& slaveI
     appendCrc(rq);
 
     std::size_t n = 0;
-    const ReadResult rr = exchange(port, rq, m_slaveIdReply, n);
+    const ReadResult rr = exchange(port, rq, m_slaveIdReply, n, firstByteWait);
     if (rr != ReadOk)
         return static_cast<ModbusResult>(rr);
 

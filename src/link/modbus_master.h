@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -55,8 +56,14 @@ public:
     /// Function 3. On Ok, values[0 .. count-1] hold the registers (0 to 65535
     /// each); on any other result `values` is untouched. `values` must hold
     /// at least `count` slots, else the call is refused with InvalidParameter.
+    ///
+    /// `firstByteWait`, when above zero, gives the reply's first byte that
+    /// long after the request (Transport::readWithin): a silent slave then
+    /// costs the wait instead of the full time-out, a slower one is taken
+    /// for silent (Timeout).
     ModbusResult readHoldingRegisters(Transport& port, int slave, int first, int count,
-                                      std::span<std::int32_t> values);
+                                      std::span<std::int32_t> values,
+                                      std::chrono::milliseconds firstByteWait = {});
 
     /// Function 6. The echo must match register and value byte for byte.
     ModbusResult writeSingleRegister(Transport& port, int slave, int reg, int value);
@@ -65,7 +72,9 @@ public:
     /// identification text zero-terminated (up to 93 characters), and the
     /// DeviceTable entry of the address records the slave-ID byte. `text`
     /// must hold kSlaveIdTextSize bytes, else InvalidParameter.
-    ModbusResult reportSlaveId(Transport& port, int slave, int& slaveId, std::span<char> text);
+    /// `firstByteWait` as for readHoldingRegisters: the quick scan's probe.
+    ModbusResult reportSlaveId(Transport& port, int slave, int& slaveId, std::span<char> text,
+                               std::chrono::milliseconds firstByteWait = {});
 
     /// The Modbus RTU CRC-16 (reflected 0xA001, initial 0xFFFF). Its low byte
     /// goes first on the wire. A received frame is intact when the CRC over
@@ -80,7 +89,8 @@ private:
     // Reads after sending `request`, records the reply in the trace and
     // returns the read result with `received` limited to reply.size().
     ReadResult exchange(Transport& port, std::span<const std::uint8_t> request,
-                        std::span<std::uint8_t> reply, std::size_t& received);
+                        std::span<std::uint8_t> reply, std::size_t& received,
+                        std::chrono::milliseconds firstByteWait = {});
 
     CommTrace& m_trace;
     DeviceTable& m_devices;

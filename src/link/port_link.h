@@ -33,6 +33,10 @@ public:
     ReadResult read(std::span<std::uint8_t> buffer, std::size_t& received) override {
         return m_active->read(buffer, received);
     }
+    ReadResult readWithin(std::span<std::uint8_t> buffer, std::size_t& received,
+                          std::chrono::milliseconds firstByteWait) override {
+        return m_active->readWithin(buffer, received, firstByteWait);
+    }
     bool isOpen() const override { return m_active->isOpen(); }
     bool reframes() const override { return m_active->reframes(); }
     std::span<const std::uint8_t> wireSent() const override { return m_active->wireSent(); }

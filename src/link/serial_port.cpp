@@ -252,6 +252,18 @@ std::size_t MarkDecoder::decode(std::span<std::uint8_t> bytes) {
 }
 
 ReadResult SerialPort::read(std::span<std::uint8_t> buffer, std::size_t& received) {
+    return readUntil(buffer, received, Clock::time_point::max());
+}
+
+ReadResult SerialPort::readWithin(std::span<std::uint8_t> buffer, std::size_t& received,
+                                  std::chrono::milliseconds firstByteWait) {
+    if (firstByteWait.count() <= 0)
+        return read(buffer, received);
+    return readUntil(buffer, received, Clock::now() + firstByteWait);
+}
+
+ReadResult SerialPort::readUntil(std::span<std::uint8_t> buffer, std::size_t& received,
+                                 Clock::time_point firstByteDeadline) {
     received = 0;
     if (m_fd < 0 || buffer.empty())
         return ReadNothing;
@@ -265,6 +277,8 @@ ReadResult SerialPort::read(std::span<std::uint8_t> buffer, std::size_t& receive
         auto deadline = totalDeadline;
         if (count > 0)
             deadline = std::min(deadline, lastByte + kInterByteTimeout);
+        else
+            deadline = std::min(deadline, firstByteDeadline);
         if (Clock::now() >= deadline)
             break;
         const int ev = waitFor(m_fd, POLLIN, deadline);

@@ -85,6 +85,9 @@ public:
     void drain() override;
     std::size_t write(std::span<const std::uint8_t> bytes) override;
     ReadResult read(std::span<std::uint8_t> buffer, std::size_t& received) override;
+    /// Ends after `firstByteWait` when no byte came by then (see Transport).
+    ReadResult readWithin(std::span<std::uint8_t> buffer, std::size_t& received,
+                          std::chrono::milliseconds firstByteWait) override;
 
     /// Closes the open port.
     void close() override;
@@ -97,6 +100,11 @@ public:
     bool rtsToggledByHand() const { return m_rtsByHand; }
 
 private:
+    // The read of read() and readWithin(): no byte by `firstByteDeadline`
+    // ends it as the total time-out does.
+    ReadResult readUntil(std::span<std::uint8_t> buffer, std::size_t& received,
+                         std::chrono::steady_clock::time_point firstByteDeadline);
+
     int m_fd = -1;
     bool m_rtsByHand = false;
     bool m_lost = false;   // a hang-up or I/O error ended a read or write

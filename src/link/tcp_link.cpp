@@ -396,11 +396,24 @@ ReadResult TcpLink::read(std::span<std::uint8_t> buffer, std::size_t& received) 
     received = 0;
     if (m_fd < 0 || buffer.empty())
         return ReadNothing;
-    return m_mode == GatewayAddress::ModbusTcp ? readModbusTcp(buffer, received)
-                                               : readRtu(buffer, received);
+    return m_mode == GatewayAddress::ModbusTcp
+               ? readModbusTcp(buffer, received, Clock::time_point::max())
+               : readRtu(buffer, received, Clock::time_point::max());
 }
 
-ReadResult TcpLink::readRtu(std::span<std::uint8_t> buffer, std::size_t& received) {
+ReadResult TcpLink::readWithin(std::span<std::uint8_t> buffer, std::size_t& received,
+                               std::chrono::milliseconds firstByteWait) {
+    received = 0;
+    if (m_fd < 0 || buffer.empty())
+        return ReadNothing;
+    const auto first =
+        firstByteWait.count() > 0 ? Clock::now() + firstByteWait : Clock::time_point::max();
+    return m_mode == GatewayAddress::ModbusTcp ? readModbusTcp(buffer, received, first)
+                                               : readRtu(buffer, received, first);
+}
+
+ReadResult TcpLink::readRtu(std::span<std::uint8_t> buffer, std::size_t& received,
+                            Clock::time_point first) {
     const auto start = Clock::now();
     const auto total = start + replyTimeout() + kReadTotalPerByte * static_cast<int>(buffer.size());
     auto lastByte = start;
@@ -412,6 +425,8 @@ ReadResult TcpLink::readRtu(std::span<std::uint8_t> buffer, std::size_t& receive
         auto deadline = total;
         if (length < 0)
             deadline = std::min(total, lastByte + kUnknownFrameGap);
+        if (count == 0)
+            deadline = std::min(total, first);
         const int ev = waitFor(m_fd, POLLIN, deadline);
         if (ev <= 0)
             break;
@@ -432,9 +447,13 @@ ReadResult TcpLink::readRtu(std::span<std::uint8_t> buffer, std::size_t& receive
     return count == 0 ? ReadNothing : ReadOk;
 }
 
-ReadResult TcpLink::readModbusTcp(std::span<std::uint8_t> buffer, std::size_t& received) {
+ReadResult TcpLink::readModbusTcp(std::span<std::uint8_t> buffer, std::size_t& received,
+                                  Clock::time_point first) {
     const auto total =
         Clock::now() + replyTimeout() + kReadTotalPerByte * static_cast<int>(buffer.size());
+    // Bytes of earlier replies may wait in the input; the first-byte wait
+    // ends with the first bytes received during this read.
+    bool heard = false;
     while (m_pending.empty()) {
         // Take the complete frames received so far; a reply to an earlier
         // request (its transaction id is not the last one) is skipped.
@@ -470,11 +489,13 @@ ReadResult TcpLink::readModbusTcp(std::span<std::uint8_t> buffer, std::size_t& r
                 m_pending = rtuReply(frame);
             m_input.erase(m_input.begin(), m_input.begin() + static_cast<std::ptrdiff_t>(size));
         }
-        if (m_pending.empty() && !receive(m_input, kMbapSize - 1 + kMaxMbapLength, total)) {
+        if (m_pending.empty() && !receive(m_input, kMbapSize - 1 + kMaxMbapLength,
+                                          heard ? total : std::min(total, first))) {
             // What came of a reply cut short, for the trace.
             m_wireIn.insert(m_wireIn.end(), m_input.begin(), m_input.end());
             return ReadNothing;
         }
+        heard = true;
     }
     received = std::min(m_pending.size(), buffer.size());
     std::copy_n(m_pending.begin(), received, buffer.begin());

@@ -102,6 +102,13 @@ public:
     void drain() override;
     std::size_t write(std::span<const std::uint8_t> bytes) override;
     ReadResult read(std::span<std::uint8_t> buffer, std::size_t& received) override;
+    /// Ends after `firstByteWait` when no byte of a reply came from the
+    /// gateway by then (see Transport). A gateway passes a reply on only as
+    /// it receives it from the line, a Modbus TCP gateway only whole, so the
+    /// wait covers the slave's answer and, for Modbus TCP, its reply's time
+    /// on the line (a 25-byte Report Slave ID reply: 29 ms at 9600 baud).
+    ReadResult readWithin(std::span<std::uint8_t> buffer, std::size_t& received,
+                          std::chrono::milliseconds firstByteWait) override;
 
     /// A lost link stays open, its socket closed, until close() or open():
     /// every read and write fails at once meanwhile.
@@ -125,8 +132,11 @@ private:
     addrinfo* lookUp(const GatewayAddress& gateway, std::chrono::steady_clock::time_point deadline,
                      int& error);
 
-    ReadResult readRtu(std::span<std::uint8_t> buffer, std::size_t& received);
-    ReadResult readModbusTcp(std::span<std::uint8_t> buffer, std::size_t& received);
+    // No byte by `first` ends the read as the total time-out does.
+    ReadResult readRtu(std::span<std::uint8_t> buffer, std::size_t& received,
+                       std::chrono::steady_clock::time_point first);
+    ReadResult readModbusTcp(std::span<std::uint8_t> buffer, std::size_t& received,
+                             std::chrono::steady_clock::time_point first);
     // Waits for input until `deadline` and appends what came to `into`
     // (at most `max` bytes). False on time-out or a lost connection.
     bool receive(std::vector<std::uint8_t>& into, std::size_t max,

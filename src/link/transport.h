@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -33,6 +34,19 @@ public:
     /// 800 ms + 1 ms per requested byte after the call began. `received` is
     /// the number stored (0 on failure).
     virtual ReadResult read(std::span<std::uint8_t> buffer, std::size_t& received) = 0;
+
+    /// As read(), except that it also ends, with ReadNothing, when no byte
+    /// has arrived `firstByteWait` after the call began: a silent slave then
+    /// costs that wait instead of the full time-out (50 ms instead of 804 ms
+    /// for a Report Slave ID). Once the first byte is in, the rest is read by
+    /// read()'s rules, so a slow but answering slave gives its whole reply.
+    /// A wait of zero or below, or a transport without a wait of its own (a
+    /// test's register bank), reads as read() does: slower, never wrong.
+    virtual ReadResult readWithin(std::span<std::uint8_t> buffer, std::size_t& received,
+                                  std::chrono::milliseconds firstByteWait) {
+        (void)firstByteWait;
+        return read(buffer, received);
+    }
 
     /// Whether bytes can be carried now. A link is open from a successful
     /// open to its close; a transport with nothing to open (a test's register

@@ -13,6 +13,7 @@
 #include "link/tcp_link.h"
 #include "session/app_state.h"
 #include "session/link_keeper.h"
+#include "session/quick_scan.h"
 
 namespace tarvo {
 namespace {
@@ -47,7 +48,7 @@ void BusScan::defaultPause(std::chrono::milliseconds d) {
     std::this_thread::sleep_for(d);
 }
 
-void BusScan::openPort(const std::string& portName) {
+void BusScan::openPort(const std::string& portName, bool quickScan) {
     LinkState& link = m_state.link;
     if (m_bus.isOpen())
         m_bus.close();
@@ -66,7 +67,7 @@ void BusScan::openPort(const std::string& portName) {
     settings.portName = portName;
     link.openFailures = 0;
     link.portLost = false;
-    scanBus();
+    scanBus(quickScan);
 }
 
 bool openFromDialog(Link& link, Settings& settings, Operator& op, const std::string& portName) {
@@ -89,7 +90,7 @@ void BusScan::readNames(int address) {
     m_view.namesChanged();
 }
 
-void BusScan::scanBus() {
+void BusScan::scanBus(bool quick) {
     Selection& sel = m_state.selection;
     if (sel.scanInProgress)
         return;
@@ -119,6 +120,7 @@ void BusScan::scanBus() {
     }
 
     MeterList& list = m_state.meters;
+    m_notListed.clear();
     {
         BusyCursor busy(m_op);
         list.clear();
@@ -141,9 +143,12 @@ void BusScan::scanBus() {
             m_view.repaint();
             m_pause(std::chrono::milliseconds(10));
 
+            if (quick && !answersQuickly(m_state, m_bus, address))
+                continue;
             int line = -1;
             DeviceKind kind = NoDevice;
-            const ModbusResult r = listIfMeter(address, line, kind);
+            std::string ident;
+            const ModbusResult r = listIfMeter(address, line, kind, &ident);
             bool stop = false;
             if (r == Ok) {
                 if (line >= 0) {
@@ -161,6 +166,8 @@ void BusScan::scanBus() {
                             m_view.showCircuitLayout();
                     }
                     m_view.repaint();
+                } else {
+                    m_notListed.push_back(notListedLine(address, ident));
                 }
             } else if (r == WrongByteCount) {
                 m_op.showMessage("Comm port " + m_state.settings.portName + " not properly opened.",
@@ -179,13 +186,17 @@ void BusScan::scanBus() {
         list.removeProgress();
         m_view.meterListChanged(list);
     }
+    for (const std::string& line : m_notListed)
+        m_state.trace.recordNote(line);
+    if (!m_notListed.empty())
+        m_view.devicesNotListed(m_notListed);
     m_view.repaint();
     selectListedDevice();
     m_view.refreshFields();
     sel.scanInProgress = false;
 }
 
-ModbusResult BusScan::listIfMeter(int address, int& line, DeviceKind& kind) {
+ModbusResult BusScan::listIfMeter(int address, int& line, DeviceKind& kind, std::string* idText) {
     line = -1;
     kind = NoDevice;
     int slaveId = 0;
@@ -194,6 +205,8 @@ ModbusResult BusScan::listIfMeter(int address, int& line, DeviceKind& kind) {
     if (r != Ok)
         return r;
     const std::string ident(text.data(), ::strnlen(text.data(), text.size()));
+    if (idText)
+        *idText = ident;
     kind = classifyDevice(ident);
     if (isBranchMonitor(kind) || isCircuitMeter(kind)) {
         readNames(address);

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "devices/device_kind.h"
 #include "link/modbus_master.h"
@@ -36,6 +37,10 @@ public:
     virtual void showCircuitLayout() = 0;
     /// The name read set AppState::panelName and boardName.
     virtual void namesChanged() = 0;
+    /// The scan ended and found devices that answered but are of no listed
+    /// kind, one line each as "Not listed: 05 [<identification text>]".
+    /// Called only when there is at least one.
+    virtual void devicesNotListed(const std::vector<std::string>& lines) { (void)lines; }
 };
 
 /// Finding the devices on the bus and choosing the one to monitor: the main
@@ -60,14 +65,27 @@ public:
     /// counts and shows explainOpenFailure titled "Comm Port Open
     /// Failure"; a success stores the name in the settings, resets the count
     /// and scans the bus (which does nothing when the open came from a scan).
-    void openPort(const std::string& portName);
+    /// `quickScan`: the scan after a successful open is a quick one.
+    void openPort(const std::string& portName, bool quickScan = false);
 
     /// The Scan command. Sends Report Slave ID to every address from 1 to the
     /// scan depth (re-read before each address), lists the branch monitors
     /// and circuit meters as "%02d - <name> [<text>]" and selects the first
     /// one found. A nested request does nothing. With no port open it makes
     /// one open attempt and then asks for a port instead of scanning.
-    void scanBus();
+    ///
+    /// `quick`: the Quick Scan command. Each address is asked with a wait of
+    /// the settings' quick_scan_ms for the reply's first byte (50 ms by
+    /// default, instead of the 804 ms a silent address costs otherwise);
+    /// an address that answers is then asked again as above.
+    ///
+    /// Devices that answer but are of no listed kind are named after the
+    /// scan: each as a note in the trace and to the view (devicesNotListed),
+    /// and in notListed().
+    void scanBus(bool quick = false);
+
+    /// The "Not listed: ..." lines of the last scan.
+    const std::vector<std::string>& notListed() const { return m_notListed; }
 
     /// Takes the selected list line as the device to monitor: its address
     /// from the line's leading number (1 to 247, else none), its kind from the
@@ -76,11 +94,13 @@ public:
 
     /// Asks `address` for its slave ID; a branch monitor or circuit meter
     /// that answers has its names read and gets its line in the list. Returns
-    /// the slave ID request's result, the kind it named in `kind` and the
-    /// added line's index in `line` (-1 when nothing was listed). Shows
+    /// the slave ID request's result, the kind it named in `kind`, the
+    /// identification text in `idText` when given, and the added line's
+    /// index in `line` (-1 when nothing was listed). Shows
     /// nothing; the scan and the headless logger's probes of unlisted
     /// addresses decide what to say.
-    ModbusResult listIfMeter(int address, int& line, DeviceKind& kind);
+    ModbusResult listIfMeter(int address, int& line, DeviceKind& kind,
+                             std::string* idText = nullptr);
 
     /// Reads the names of the device at `address` into AppState and tells
     /// the view.
@@ -102,6 +122,7 @@ private:
     ScanView& m_view;
     Pause m_pause;
     std::function<bool()> m_stopRequested;
+    std::vector<std::string> m_notListed;
 };
 
 /// "Unable to open <name>" and, on the lines after it, why and what to do,

@@ -23,8 +23,9 @@ namespace tarvo {
 namespace {
 
 bool isHeadlessOption(std::string_view arg) {
-    return arg == "--headless" || arg == "--once" || arg == "--scan-only" || arg == "--help" ||
-           arg == "-h" || arg == "--version" || arg == "--config" || arg.starts_with("--config=");
+    return arg == "--headless" || arg == "--once" || arg == "--scan-only" || arg == "--quick" ||
+           arg == "--help" || arg == "-h" || arg == "--version" || arg == "--config" ||
+           arg.starts_with("--config=");
 }
 
 // SIGTERM, SIGINT and SIGHUP as a file descriptor: blocked for the whole
@@ -179,6 +180,8 @@ std::string parseHeadlessArguments(const std::vector<std::string>& args, Headles
                 return "--config needs a file name";
             options.configPath = path;
             configGiven = true;
+        } else if (arg == "--quick") {
+            options.quick = true;
         } else if (arg == kUserConfigOption) {
             options.userConfig = true;
         } else {
@@ -217,6 +220,7 @@ std::string checkWindowArguments(const std::vector<std::string>& args) {
 
 std::string headlessUsage() {
     return "Usage: tarvo [--headless] [--config PATH | --user-config] [--once | --scan-only]\n"
+           "             [--quick]\n"
            "       tarvo settings backup|compare|restore ... (see tarvo settings --help)\n"
            "Without options (or with Qt's own, such as -platform or -style), Tarvo opens\n"
            "its window. With these it runs without one:\n"
@@ -228,7 +232,10 @@ std::string headlessUsage() {
            "  --user-config    work in ~/.config/tarvo (XDG_CONFIG_HOME) with its Tarvo.cfg,\n"
            "                   as the window does when started from the menu\n"
            "  --once           scan, take one sample of every meter now, write it, exit\n"
-           "  --scan-only      scan and print the \"Available Meters\" lines, then exit\n"
+           "  --scan-only      scan and print the \"Available Meters\" lines, then exit;\n"
+           "                   devices of other kinds follow as \"Not listed: ADDR [TEXT]\"\n"
+           "  --quick          scan quickly: wait quick_scan_ms (50 ms) for an answer at\n"
+           "                   each address instead of the full reply time-out\n"
            "  --help           this text\n"
            "  --version        the program's version\n"
            "\n"
@@ -253,9 +260,9 @@ void HeadlessLogger::ensureLinkOpen() {
     m_keeper.keepOpen();
 }
 
-bool HeadlessLogger::openAtStart() {
+bool HeadlessLogger::openAtStart(bool quick) {
     for (int attempt = 1; attempt <= kOpenAttempts; ++attempt) {
-        m_scan.openPort(m_state.settings.portName);
+        m_scan.openPort(m_state.settings.portName, quick);
         if (m_bus.isOpen())
             return true;
         if (attempt < kOpenAttempts)
@@ -299,13 +306,15 @@ int HeadlessLogger::run(const HeadlessOptions& options) {
         return kExitUsage;
     }
 
-    if (!openAtStart())
+    if (!openAtStart(options.quick))
         return m_stop.stopRequested() ? finish(false) : kExitPortFailed;
 
     const std::string noMeter = "No meter answered on " + settings.portName + " up to address " +
                                 std::to_string(std::min(settings.scan, BusScan::kMaxAddress));
     if (options.mode == Mode::ScanOnly) {
         for (const std::string& line : m_state.meters.lines())
+            std::fprintf(m_out, "%s\n", line.c_str());
+        for (const std::string& line : m_scan.notListed())
             std::fprintf(m_out, "%s\n", line.c_str());
         std::fflush(m_out);
         if (m_state.meters.count() > 0 || m_stop.stopRequested())

@@ -28,6 +28,8 @@ struct HeadlessOptions {
     /// --user-config: work in the user's settings folder with its settings
     /// file (enterUserSettingsFolder), as the window started from the menu.
     bool userConfig = false;
+    /// --quick: the scan at start is the quick scan.
+    bool quick = false;
 };
 
 /// The exit statuses of the logger.
@@ -120,7 +122,7 @@ private:
     /// The first step of every tick, as in the window's: a lost adapter is
     /// closed, reported once and reopened by itself once it is back.
     void ensureLinkOpen();
-    bool openAtStart();
+    bool openAtStart(bool quick);
     int finish(bool once);
     /// "Sampling N meters on ..." when the list differs from the one said last.
     void announceList();

@@ -152,6 +152,9 @@ enum class Key {
     KludgeFlags,
     Link,
     ReplyTimeout,
+    QuickScanMs,
+    Watch,
+    AlarmCommand,
 };
 
 struct KeyName {
@@ -161,6 +164,7 @@ struct KeyName {
 
 // Tried in this order; the first whose characters begin the line wins, so a
 // line "scanner" is taken as `scan` with the value "ner".
+// clang-format off
 constexpr KeyName kKeys[] = {
     {"location", Key::Location}, {"interval", Key::Interval},
     {"port", Key::Port},         {"speed", Key::Speed},
@@ -170,7 +174,10 @@ constexpr KeyName kKeys[] = {
     {"table", Key::Table},       {"user", Key::User},
     {"passwd", Key::Passwd},     {"kludge_flags", Key::KludgeFlags},
     {"link", Key::Link},         {"reply_timeout", Key::ReplyTimeout},
+    {"watch", Key::Watch},       {"quick_scan_ms", Key::QuickScanMs},
+    {"alarm_command", Key::AlarmCommand},
 };
+// clang-format on
 
 void appendInt(std::string& out, int value) {
     char buf[16];
@@ -384,6 +391,23 @@ SettingsLoadReport Settings::load(const std::filesystem::path& file) {
                 if (readInt(value, number))
                     replyTimeout = number;
                 break;
+            case Key::QuickScanMs:
+                if (readInt(value, number) && number >= kQuickScanMin && number <= kQuickScanMax)
+                    quickScanMs = number;
+                else
+                    report.refusedLines.push_back("line " + std::to_string(lineNumber) +
+                                                  " (quick_scan_ms): not a number from " +
+                                                  std::to_string(kQuickScanMin) + " to " +
+                                                  std::to_string(kQuickScanMax));
+                break;
+            case Key::Watch:
+                if (readInt(value, number))
+                    watch = number != 0;
+                break;
+            case Key::AlarmCommand:
+                if (fits(k.name, value, kSaveFileCapacity))
+                    alarmCommand = value;
+                break;
             case Key::Format:
                 if (readInt(value, number))
                     format = number;
@@ -441,6 +465,12 @@ std::string Settings::fileText(std::string_view locationShown, int intervalShown
         appendIntLine(out, "echo", 1);
     if (replyTimeout != 800)
         appendIntLine(out, "reply_timeout", replyTimeout);
+    if (quickScanMs != kQuickScanDefault)
+        appendIntLine(out, "quick_scan_ms", quickScanMs);
+    if (watch)
+        appendIntLine(out, "watch", 1);
+    if (!alarmCommand.empty())
+        appendTextLine(out, "alarm_command", alarmCommand, kSaveFileCapacity);
     appendIntLine(out, "scan", scan);
     if (!saveFile.empty()) {
         appendTextLine(out, "save_file", saveFile, kSaveFileCapacity);

@@ -124,6 +124,22 @@ struct Settings {
     /// connection. 800 as on the serial line; a slow gateway may need more.
     /// Written only when it differs from 800.
     int replyTimeout = 800;
+    /// `quick_scan_ms`: how long the quick scan waits for a reply's first
+    /// byte at each address, 10 to 800. A device answers a Report Slave ID
+    /// within a few milliseconds; 50 leaves room for a slow one and asks 247
+    /// empty addresses in about 15 s at 9600 baud. Written only when it
+    /// differs from 50; a value out of range refuses its line.
+    static constexpr int kQuickScanDefault = 50;
+    static constexpr int kQuickScanMin = 10;
+    static constexpr int kQuickScanMax = 800;
+    int quickScanMs = kQuickScanDefault;
+    /// `watch`: the alarms and status of every listed device are read in
+    /// the spare time of each second (PanelWatch). "watch 1" is written
+    /// only when on.
+    bool watch = false;
+    /// `alarm_command`: the program run once per journal event (AlarmHook);
+    /// empty for none. Written only when set.
+    std::string alarmCommand;
 
     /// Lines load did not take (refused, or of a key this version does not
     /// know), as they were; save writes them back after the settings, so a

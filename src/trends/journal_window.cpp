@@ -33,6 +33,8 @@ const KindFilter kKindFilters[] = {
     {"Communication", {JournalEvent::CommFailure, JournalEvent::CommRecovered}},
 };
 
+constexpr int kColumns = 7;
+
 QString valueText(const JournalEntry& e) {
     if (e.event == JournalEvent::CommRecovered)
         return QString();
@@ -59,10 +61,11 @@ JournalWindow::JournalWindow(const TrendRecorder& recorder, QWidget* parent)
         m_kind->addItem(QLatin1String(f.text));
     m_table->setObjectName(QStringLiteral("journalTable"));
     m_table->setAccessibleName(QStringLiteral("Alarm journal, newest first"));
-    m_table->setColumnCount(6);
+    m_table->setColumnCount(kColumns);
     m_table->setHorizontalHeaderLabels({QStringLiteral("Time"), QStringLiteral("Address"),
                                         QStringLiteral("Name"), QStringLiteral("Event"),
-                                        QStringLiteral("What"), QStringLiteral("Value")});
+                                        QStringLiteral("What"), QStringLiteral("Value"),
+                                        QStringLiteral("State")});
     m_table->verticalHeader()->hide();
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -78,7 +81,11 @@ JournalWindow::JournalWindow(const TrendRecorder& recorder, QWidget* parent)
     auto* copy = new QPushButton(QStringLiteral("&Copy"), this);
     copy->setObjectName(QStringLiteral("copyButton"));
     auto* close = new QPushButton(QStringLiteral("C&lose"), this);
-    for (QPushButton* b : {copy, close})
+    auto* acknowledge = new QPushButton(QStringLiteral("&Acknowledge"), this);
+    acknowledge->setObjectName(QStringLiteral("acknowledgeButton"));
+    auto* acknowledgeAll = new QPushButton(QStringLiteral("Ac&knowledge All"), this);
+    acknowledgeAll->setObjectName(QStringLiteral("acknowledgeAllButton"));
+    for (QPushButton* b : {copy, close, acknowledge, acknowledgeAll})
         b->setAutoDefault(false);
     auto* top = new QHBoxLayout;
     top->addWidget(deviceLabel);
@@ -87,6 +94,8 @@ JournalWindow::JournalWindow(const TrendRecorder& recorder, QWidget* parent)
     top->addWidget(m_kind, 1);
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(m_status, 1);
+    bottom->addWidget(acknowledge);
+    bottom->addWidget(acknowledgeAll);
     bottom->addWidget(copy);
     bottom->addWidget(close);
     auto* layout = new QVBoxLayout(this);
@@ -100,18 +109,28 @@ JournalWindow::JournalWindow(const TrendRecorder& recorder, QWidget* parent)
     connect(copy, &QPushButton::clicked, this,
             [this] { QApplication::clipboard()->setText(selectedText()); });
     connect(close, &QPushButton::clicked, this, &QDialog::close);
+    connect(acknowledge, &QPushButton::clicked, this, &JournalWindow::acknowledgeSelected);
+    connect(acknowledgeAll, &QPushButton::clicked, this, &JournalWindow::acknowledgeAll);
+    m_book.onActiveCountChanged = [this](int active) {
+        updateTitle(active);
+        if (onActiveCountChanged)
+            onActiveCountChanged(active);
+    };
 
+    std::vector<JournalEntry> earlier;
     for (const std::string& file : m_recorder.journalFiles()) {
         const JournalRead read = readJournal(file);
         m_fileRead = m_fileRead || read.opened;
         m_skipped += read.skipped;
-        m_entries.insert(m_entries.end(), read.entries.begin(), read.entries.end());
+        earlier.insert(earlier.end(), read.entries.begin(), read.entries.end());
     }
     const auto& waiting = m_recorder.journalWriter().waiting();
-    m_entries.insert(m_entries.end(), waiting.begin(), waiting.end());
+    earlier.insert(earlier.end(), waiting.begin(), waiting.end());
     // Each file is oldest first; the files of a run take turns.
-    std::stable_sort(m_entries.begin(), m_entries.end(),
+    std::stable_sort(earlier.begin(), earlier.end(),
                      [](const JournalEntry& a, const JournalEntry& b) { return a.time < b.time; });
+    m_book.add(earlier);
+    updateTitle(m_book.activeCount());
     updateDevices();
     fillTable();
 }
@@ -127,7 +146,7 @@ bool JournalWindow::passes(const JournalEntry& e) const {
 
 void JournalWindow::updateDevices() {
     std::set<std::pair<int, std::string>> devices;
-    for (const JournalEntry& e : m_entries)
+    for (const JournalEntry& e : m_book.entries())
         devices.insert({e.address, e.name});
     const QSignalBlocker block(m_device);
     const QVariant current = m_device->currentData();
@@ -146,25 +165,29 @@ void JournalWindow::updateDevices() {
     m_device->setCurrentIndex(std::max(at, 0));
 }
 
-void JournalWindow::insertRow(int row, const JournalEntry& e) {
+void JournalWindow::insertRow(int row, std::size_t index) {
+    const JournalEntry& e = m_book.entries()[index];
     m_table->insertRow(row);
-    const QString texts[6] = {QString::fromStdString(logTimeStamp(e.time)),
-                              QString::number(e.address),
-                              QString::fromStdString(e.name),
-                              QLatin1String(eventText(e.event)),
-                              QString::fromStdString(e.subject),
-                              valueText(e)};
-    for (int col = 0; col < 6; ++col)
+    const QString texts[kColumns] = {QString::fromStdString(logTimeStamp(e.time)),
+                                     QString::number(e.address),
+                                     QString::fromStdString(e.name),
+                                     QLatin1String(eventText(e.event)),
+                                     QString::fromStdString(e.subject),
+                                     valueText(e),
+                                     QLatin1String(stateText(e.state))};
+    for (int col = 0; col < kColumns; ++col)
         m_table->setItem(row, col, new QTableWidgetItem(texts[col]));
+    m_table->item(row, 0)->setData(Qt::UserRole, static_cast<qulonglong>(index));
 }
 
 void JournalWindow::fillTable() {
     m_table->setUpdatesEnabled(false);
     m_table->setRowCount(0);
     int row = 0;
-    for (auto it = m_entries.rbegin(); it != m_entries.rend(); ++it)
-        if (passes(*it))
-            insertRow(row++, *it);
+    const std::vector<JournalEntry>& entries = m_book.entries();
+    for (std::size_t i = entries.size(); i-- > 0;)
+        if (passes(entries[i]))
+            insertRow(row++, i);
     m_table->resizeColumnsToContents();
     m_table->setUpdatesEnabled(true);
     updateStatus();
@@ -172,22 +195,37 @@ void JournalWindow::fillTable() {
 
 void JournalWindow::add(const std::vector<JournalEntry>& entries) {
     bool newDevice = false;
-    for (const JournalEntry& e : entries) {
+    for (const JournalEntry& e : entries)
         newDevice = newDevice || m_device->findData(e.address) < 0;
-        m_entries.push_back(e);
-        if (passes(e))
-            insertRow(0, e);
-    }
+    // A new entry may clear earlier ones: the rows are filled again.
+    m_book.add(entries);
     if (newDevice)
         updateDevices();
-    updateStatus();
+    fillTable();
+}
+
+void JournalWindow::acknowledgeSelected() {
+    for (const QModelIndex& i : m_table->selectionModel()->selectedRows())
+        m_book.acknowledge(m_table->item(i.row(), 0)->data(Qt::UserRole).toULongLong());
+    fillTable();
+}
+
+void JournalWindow::acknowledgeAll() {
+    m_book.acknowledgeAll();
+    fillTable();
+}
+
+void JournalWindow::updateTitle(int active) {
+    setWindowTitle(active > 0 ? QStringLiteral("Alarm Journal (%1 active)").arg(active)
+                              : QStringLiteral("Alarm Journal"));
 }
 
 void JournalWindow::updateStatus() {
     QStringList files;
     for (const std::string& file : m_recorder.journalFiles())
         files << QString::fromStdString(file);
-    QString text = QStringLiteral("%1 events in %2").arg(m_entries.size()).arg(files.join(", "));
+    QString text =
+        QStringLiteral("%1 events in %2").arg(m_book.entries().size()).arg(files.join(", "));
     if (m_skipped > 0)
         text += QStringLiteral("; %1 damaged lines skipped").arg(m_skipped);
     const JournalWriter& w = m_recorder.journalWriter();

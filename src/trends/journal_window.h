@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,8 +20,9 @@ class TrendRecorder;
 /// Opening it reads the journal file back (earlier runs included); entries
 /// that are still waiting for the file and new ones join as they come.
 /// Filters by device and by kind of event; "Copy" (and Ctrl+C) puts the
-/// selected rows on the clipboard as tab-separated text. Modeless; deletes
-/// itself when closed.
+/// selected rows on the clipboard as tab-separated text. Each row shows its
+/// state (JournalBook); "Acknowledge" and "Acknowledge All" acknowledge the
+/// active ones, counted in the title. Modeless; deletes itself when closed.
 class JournalWindow : public QDialog {
     Q_OBJECT
 
@@ -33,18 +35,29 @@ public:
     /// The selected rows as tab-separated lines with a header line.
     QString selectedText() const;
 
+    /// Active entries (problems neither cleared nor acknowledged), also in
+    /// the title: "Alarm Journal (2 active)".
+    int activeCount() const { return m_book.activeCount(); }
+    /// Called with activeCount() whenever it changes (the main window's
+    /// status bar).
+    std::function<void(int)> onActiveCountChanged;
+    /// Acknowledges the active entries of the selected rows, or all.
+    void acknowledgeSelected();
+    void acknowledgeAll();
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
     bool passes(const JournalEntry& e) const;
     void fillTable();
-    void insertRow(int row, const JournalEntry& e);
+    void insertRow(int row, std::size_t index);
     void updateStatus();
     void updateDevices();
+    void updateTitle(int active);
 
     const TrendRecorder& m_recorder;
-    std::vector<JournalEntry> m_entries; // oldest first
+    JournalBook m_book; // oldest first, with their states
     std::size_t m_skipped = 0;
     bool m_fileRead = false;
     QComboBox* m_device;

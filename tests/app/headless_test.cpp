@@ -75,7 +75,7 @@ TEST(Headless, ExitStatusesAndScanList) {
     TempDir dir;
     const std::string bus = dir.file("bus");
     const std::string control = dir.file("control"), fifo = dir.file("fifo");
-    const auto sim = startBus(dir, bus, {"1:branch:PNLA", "2:circuit8:MTRB"}, control);
+    const auto sim = startBus(dir, bus, {"1:branch:PNLA", "2:circuit8:MTRB", "4:energy"}, control);
     ASSERT_TRUE(sim->waitForOutput("control", 10s)) << sim->output();
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const std::string port = "port " + bus + "\n";
@@ -84,6 +84,7 @@ TEST(Headless, ExitStatusesAndScanList) {
     const std::string noFile = "save_file " + dir.file("no/such/folder.csv") + "\n";
     const char* list = "01 - PNLA [Kyrel Branch Circuit Monitor, 42 Breakers]\n"
                        "02 - MTRB [Kyrel Circuit Meter 8, 3-Phase Power Meter]\n";
+    const std::string quickList = std::string(list) + "Not listed: 04 [Kyrel Energy-Only Meter]\n";
     const ExitCase cases[] = {
         {"missing settings file taken as empty", "", {"--headless"}, 2, "does not exist"},
         {"a folder as settings said to start with defaults",
@@ -127,6 +128,11 @@ TEST(Headless, ExitStatusesAndScanList) {
          "Sampling 3 meters",
          SIGTERM,
          "add 3 branch PNLC"},
+        {"a meter of no listed kind left out without a word",
+         port + "scan 4\n",
+         {"--scan-only", "--quick"},
+         0,
+         quickList.c_str()},
     };
     for (const ExitCase& c : cases) {
         const std::string path = dir.file("case.cfg");

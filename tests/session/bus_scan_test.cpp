@@ -131,6 +131,46 @@ TEST_F(BusScanTest, OtherFailuresAreReportedAndTheScanGoesOn) {
     EXPECT_EQ(state.selection.selectedAddress, 4);
 }
 
+// Both scans over addresses 1 (silent), 2 (a branch monitor) and 3 (an
+// energy-only meter): the quick one probes each address with the settings'
+// first-byte wait and reads only those that answered; both name the meter
+// no list line shows.
+struct ScanKindCase {
+    const char* name;
+    bool quick;
+    std::vector<int> firstByteWaits; // per read, 0 for the full time-out
+};
+const ScanKindCase kScanKinds[] = {
+    {"specified scan waits the full time-out", false, {}},
+    {"quick scan probes, then reads the answering", true, {60, 60, 0, 0, 60}},
+};
+
+TEST_F(BusScanTest, QuickScanProbesAndBothScansNameDevicesNotListed) {
+    const std::string energy = "Kyrel Energy-Only Meter";
+    for (const ScanKindCase& c : kScanKinds) {
+        SCOPED_TRACE(c.name);
+        FakeTransport port;
+        test::RecordingView shown;
+        BusScan s{state, port, op, shown, [](std::chrono::milliseconds) {}};
+        state.settings.quickScanMs = 60;
+        port.scriptSilence();
+        if (c.quick)
+            port.script(slaveIdReply(2, 230, kBranchText));
+        port.script(slaveIdReply(2, 230, kBranchText));
+        port.script(readReply(2, {0x4142, 0x4300}));
+        for (int i = 0; i < (c.quick ? 2 : 1); ++i)
+            port.script(slaveIdReply(3, 240, energy));
+        s.scanBus(c.quick);
+        EXPECT_EQ(port.firstByteWaits, c.firstByteWaits);
+        EXPECT_EQ(state.meters.lines(),
+                  std::vector<std::string>{"02 - ABC [" + std::string(kBranchText) + "]"});
+        const std::vector<std::string> named{"Not listed: 03 [" + energy + "]"};
+        EXPECT_EQ(s.notListed(), named);
+        EXPECT_EQ(shown.notListed, named);
+        EXPECT_NE(state.trace.text().find(named[0] + "\r\n"), std::string::npos);
+    }
+}
+
 // A timer tick or a port open inside the pause may change the depth or ask
 // for a scan.
 TEST_F(BusScanTest, DepthIsReadAgainAndANestedScanDoesNothing) {

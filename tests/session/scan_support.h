@@ -23,11 +23,13 @@ public:
     void showBranchLayout() override { events.push_back(layout = "branch"); }
     void showCircuitLayout() override { events.push_back(layout = "circuit"); }
     void namesChanged() override { events.push_back("names"); }
+    void devicesNotListed(const std::vector<std::string>& lines) override { notListed = lines; }
 
     int shownSelection = -1;
     std::vector<std::vector<std::string>> history; ///< every list state shown
     std::string layout;
     std::vector<std::string> events;
+    std::vector<std::string> notListed;
 };
 
 /// Keeps what the poll last showed.

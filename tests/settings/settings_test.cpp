@@ -47,7 +47,9 @@ std::string fields(const Settings& s, bool reopen) {
            "|format=" + to_string(s.format) + "|kludge_flags=" + to_string(s.kludgeFlags) +
            "|speed=" + to_string(s.speedCode) + "|parity=" + to_string(s.parityCode) +
            "|db=" + to_string(s.databaseLogState) + "|logging=" + to_string(s.fileLoggingActive) +
-           "|reopen=" + to_string(reopen) + "|kept=" + kept + "|";
+           "|reopen=" + to_string(reopen) + "|quick_scan_ms=" + to_string(s.quickScanMs) +
+           "|watch=" + to_string(s.watch) + "|alarm_command=" + s.alarmCommand + "|kept=" + kept +
+           "|";
 }
 
 // Checks fields named as "key=value|key=value".
@@ -102,6 +104,9 @@ TEST_F(SettingsTest, EveryKeyWrittenInLayoutOrderAndReadBack) {
     settings.speedCode = 8192;
     settings.parityCode = 2;
     settings.replyTimeout = 2500; // a slow gateway's; left out while unchanged
+    settings.quickScanMs = 80;    // left out at 50
+    settings.watch = true;        // left out while off
+    settings.alarmCommand = "/usr/local/bin/page tech";
 
     ASSERT_TRUE(settings.save(file, "Plant 7", 15, op));
     const std::string expected = std::string(kHeader) + "location Plant 7\n"
@@ -110,6 +115,9 @@ TEST_F(SettingsTest, EveryKeyWrittenInLayoutOrderAndReadBack) {
                                                         "speed 8192\n"
                                                         "parity 2\n"
                                                         "reply_timeout 2500\n"
+                                                        "quick_scan_ms 80\n"
+                                                        "watch 1\n"
+                                                        "alarm_command /usr/local/bin/page tech\n"
                                                         "scan 16\n"
                                                         "save_file /var/log/panel 3.csv\n"
                                                         "format 2\n"
@@ -169,6 +177,10 @@ TEST_F(SettingsTest, ReaderRules) {
          "location=North  Wing "},
         {"comment and empty lines skipped", "#scan 3\n\n\r\nscan 4\n", "scan=4"},
         {"later line wins", "scan 4\nscan 5\n", "scan=5"},
+        {"quick scan wait outside 10 to 800 refuses its line",
+         "quick_scan_ms 9\nquick_scan_ms 801\n", "quick_scan_ms=50"},
+        {"quick scan wait at its limit is read", "quick_scan_ms 800\n", "quick_scan_ms=800"},
+        {"watch 0 keeps watching off", "watch 0\n", "watch=0"},
         {"largest int is read", "scan 2147483647\ninterval -2147483648\n",
          "scan=2147483647|interval=-2147483648"},
         {"overlong values refuse their lines, not cut",

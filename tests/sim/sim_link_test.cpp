@@ -15,6 +15,9 @@
 #include "link/modbus_master.h"
 #include "link/port_link.h"
 #include "link/serial_port.h"
+#include "session/app_state.h"
+#include "session/bus_scan.h"
+#include "session/quiet_views.h"
 #include "sim/server.h"
 #include "sim/tcp_server.h"
 #include "support/hex.h"
@@ -311,6 +314,30 @@ TEST_P(EveryLink, WritesIdentifiesAndTracesTheBytesOnTheWire) {
     EXPECT_NE(trace.text().find(mbap ? "Recv->00 02 00 00 00 2E 02 11 2B E6" : "Recv->02 11 2B E6"),
               std::string::npos)
         << trace.text();
+}
+
+// The quick scan over each link: a device answering 40 ms after the request
+// is found, one of no listed kind is named, and a silent address is given up
+// on after the 50 ms first-byte wait. The bound on the time between two
+// probes only tells that wait from the 804 ms time-out, 16 times longer.
+TEST_P(EveryLink, QuickScanFindsASlowDeviceAndNamesOneNotListed) {
+    bus.addDevice(Model::Energy, 5);
+    bus.setReplyDelay(3, 40ms);
+    AppState state;
+    state.settings.scan = 6;
+    QuietOperator op;
+    NullView view;
+    BusScan scan(state, port, op, view, [](std::chrono::milliseconds) {});
+    scan.scanBus(true);
+    EXPECT_EQ(state.meters.count(), 2) << state.trace.text();
+    EXPECT_EQ(scan.notListed(),
+              std::vector<std::string>{"Not listed: 05 [Kyrel Energy-Only Meter]"});
+    std::vector<Clock::time_point> probes; // of addresses 4 and 5
+    for (const FrameRecord& f : bus.frames())
+        if (f.bytes.size() == 4 && (f.bytes[0] == 4 || f.bytes[0] == 5) && probes.size() < 2)
+            probes.push_back(f.time);
+    ASSERT_EQ(probes.size(), 2u);
+    EXPECT_LT(probes[1] - probes[0], 400ms);
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, EveryLink, ::testing::Values(SerialLine, RtuOverTcp, ModbusTcp),

@@ -42,6 +42,13 @@ public:
         return received == 0 ? ReadNothing : r.result;
     }
 
+    ReadResult readWithin(std::span<std::uint8_t> buffer, std::size_t& received,
+                          std::chrono::milliseconds firstByteWait) override {
+        firstByteWaits.resize(readSizes.size(), 0);
+        firstByteWaits.push_back(static_cast<int>(firstByteWait.count()));
+        return read(buffer, received);
+    }
+
     OpenResult open(const std::string& name, int speedCode, int parityCode) override {
         opens.push_back(name + " " + std::to_string(speedCode) + " " + std::to_string(parityCode));
         m_open = !unopenable.contains(name);
@@ -55,6 +62,9 @@ public:
     int drains = 0;
     std::vector<Bytes> writes;
     std::vector<std::size_t> readSizes;
+    /// The first-byte wait of each read in ms, 0 for a read with the full
+    /// time-out; shorter than readSizes when the last reads were full ones.
+    std::vector<int> firstByteWaits;
 
 private:
     std::deque<Reply> m_replies;

@@ -114,8 +114,19 @@ TEST(JournalWindow, NewestFirstFilteredAndCopied) {
     window.findChild<QComboBox*>("kindFilter")->setCurrentIndex(1); // warnings and alarms
     ASSERT_EQ(table->rowCount(), 1);
     table->selectRow(0);
-    EXPECT_TRUE(window.selectedText().endsWith("3\tPNL1\tWarning\tBreaker 1\t1.000 A\n"))
+    EXPECT_TRUE(window.selectedText().endsWith("3\tPNL1\tWarning\tBreaker 1\t1.000 A\tactive\n"))
         << window.selectedText().toStdString();
+    // Both entries are active; acknowledging the selected one, then all,
+    // is counted in the title and told to the main window.
+    int told = -1;
+    window.onActiveCountChanged = [&](int n) { told = n; };
+    EXPECT_EQ(window.windowTitle(), "Alarm Journal (2 active)");
+    window.findChild<QPushButton*>("acknowledgeButton")->click();
+    EXPECT_EQ(window.windowTitle(), "Alarm Journal (1 active)");
+    EXPECT_EQ(table->item(0, 6)->text(), "acknowledged") << "the row shows no state";
+    window.acknowledgeAll();
+    EXPECT_EQ(window.windowTitle(), "Alarm Journal");
+    EXPECT_EQ(told, 0);
 }
 
 TEST(LogViewerWindow, ReadsAFileInTheBackgroundAndReportsSkippedLines) {

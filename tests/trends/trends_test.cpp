@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <fstream>
@@ -140,6 +141,56 @@ TEST(JournalDeriver, ScriptedReadsGiveTheirEvents) {
         }
         EXPECT_EQ(got, c.expected) << c.name;
         ++t;
+    }
+}
+
+// Entries added in order, as "EVENT ADDRESS SUBJECT" (A alarm, W warning, N
+// normal, L phase lost, B phase back, F comm failure, R comm recovered),
+// then acknowledged (an index, or -1 for all): the states left and the
+// count told to the main window.
+struct BookCase {
+    const char* fault;
+    std::vector<const char*> entries;
+    std::vector<int> acknowledged;
+    const char* states;
+};
+const BookCase kBooks[] = {
+    {"an alarm back to normal left active", {"A3 B7", "N3 B7"}, {}, "cleared cleared"},
+    {"a return clears another device's or breaker's alarm",
+     {"A3 B7", "W4 B7", "N3 B8"},
+     {},
+     "active active cleared"},
+    {"a warning turned alarm counted twice", {"W3 B7", "A3 B7"}, {}, "cleared active"},
+    {"a recovery leaves the failure active", {"F5 Err #1", "R5 "}, {}, "cleared cleared"},
+    {"acknowledging a row acknowledges a cleared one",
+     {"A3 B7", "L4 Phase B", "B4 Phase B"},
+     {0, 2},
+     "acknowledged cleared cleared"},
+    {"acknowledging all misses one", {"A3 B7", "L4 Phase B"}, {-1}, "acknowledged acknowledged"},
+};
+
+TEST(JournalBook, ReturnsClearAndAcknowledgmentsCount) {
+    const std::string events = "WANLBFR"; // in JournalEvent's order
+    for (const BookCase& c : kBooks) {
+        JournalBook book;
+        int told = 0;
+        book.onActiveCountChanged = [&](int n) { told = n; };
+        std::vector<JournalEntry> entries;
+        for (std::string e : c.entries)
+            entries.push_back({1000, e[1] - '0', "P", static_cast<JournalEvent>(events.find(e[0])),
+                               e.substr(3), 0, ""});
+        book.add(entries);
+        for (int a : c.acknowledged)
+            a < 0 ? book.acknowledgeAll() : (void)book.acknowledge(static_cast<std::size_t>(a));
+        std::string states;
+        for (const JournalEntry& e : book.entries())
+            states += (states.empty() ? "" : " ") + std::string(stateText(e.state));
+        EXPECT_EQ(states, c.states) << c.fault;
+        // Each "active" has the one v of the three state words.
+        EXPECT_EQ(book.activeCount(),
+                  static_cast<int>(std::count(states.begin(), states.end(), 'v')))
+            << c.fault;
+        EXPECT_EQ(told, book.activeCount()) << c.fault << ": the count told is not the count";
     }
 }
 

@@ -164,6 +164,14 @@ void Bus::setLateDelay(std::chrono::milliseconds delay) {
     m_lateDelay = delay;
 }
 
+void Bus::setReplyDelay(int address, std::chrono::milliseconds delay) {
+    std::lock_guard lock(m_mutex);
+    if (delay.count() > 0)
+        m_replyDelays[address] = delay;
+    else
+        m_replyDelays.erase(address);
+}
+
 void Bus::setLive(bool live, std::uint32_t seed) {
     std::lock_guard lock(m_mutex);
     m_live = live;
@@ -245,7 +253,15 @@ Reply Bus::handleFrame(std::span<const std::uint8_t> frame, Clock::time_point re
     record.fault = takeFault(address);
     const Fault fault = record.fault;
     appendCapped(m_frames, std::move(record));
-    return applyFault(fault, frame, std::move(reply));
+    Reply parts = applyFault(fault, frame, std::move(reply));
+    // The silent interval that ended the frame counts toward the delay.
+    const auto delay = m_replyDelays.find(address);
+    if (delay != m_replyDelays.end() && !parts.empty()) {
+        const auto waited =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - received);
+        parts.front().delay += std::max(delay->second - waited, std::chrono::milliseconds(0));
+    }
+    return parts;
 }
 
 void Bus::recordOverflow(std::span<const std::uint8_t> bytes, Clock::time_point received) {

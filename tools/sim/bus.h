@@ -110,6 +110,11 @@ public:
     void setExceptionCode(std::uint8_t code);
     void setSplitGap(std::chrono::milliseconds gap);
     void setLateDelay(std::chrono::milliseconds delay);
+    /// How long the device at `address` takes to answer, counted from the
+    /// last byte of the request (0, the default, answers as soon as the
+    /// frame has ended). A device that was never added may be given one; it
+    /// is kept when the device is replaced.
+    void setReplyDelay(int address, std::chrono::milliseconds delay);
 
     /// Live mode: `advance` moves every device on by the time since its last
     /// step, at most every kLiveStep however often the servers call it. The
@@ -150,6 +155,7 @@ private:
     std::uint8_t m_exceptionCode = SlaveDeviceFailure;
     std::chrono::milliseconds m_splitGap{60};
     std::chrono::milliseconds m_lateDelay{2000};
+    std::map<int, std::chrono::milliseconds> m_replyDelays;
     bool m_live = false;
     std::mt19937 m_random{1};
     std::optional<Clock::time_point> m_lastAdvance;

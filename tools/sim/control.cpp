@@ -126,6 +126,8 @@ const char* controlHelp() {
            "  exception CODE               exception code of the exception fault (1-255)\n"
            "  splitgap MS                  gap inside a split reply (default 60)\n"
            "  latedelay MS                 delay of a late reply (default 2000)\n"
+           "  delay ADDR MS                the device at ADDR answers MS ms after the\n"
+           "                               request's last byte (0: at once, the default)\n"
            "  get ADDR REG [COUNT]         print register values, one per line\n"
            "  set ADDR REG VALUE           set a register (no device rules)\n"
            "  setfloat ADDR REG VALUE      set a float in REG (high word) and REG+1\n"
@@ -205,6 +207,14 @@ std::string runControlCommand(Bus& bus, std::string_view line) {
             bus.setSplitGap(std::chrono::milliseconds(value));
         else
             bus.setLateDelay(std::chrono::milliseconds(value));
+        return "ok\n";
+    }
+    if (cmd == "delay" && w.size() == 3) {
+        if (!toInt(w[1], address, 1, 247))
+            return error("bad address \"" + w[1] + "\"");
+        if (!toInt(w[2], value, 0, 600'000))
+            return error("bad delay \"" + w[2] + "\"");
+        bus.setReplyDelay(address, std::chrono::milliseconds(value));
         return "ok\n";
     }
     if (cmd == "get" && (w.size() == 3 || w.size() == 4)) {

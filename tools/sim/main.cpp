@@ -18,6 +18,7 @@
 #include <system_error>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "sim/control.h"
@@ -36,6 +37,8 @@ const char* const kUsage =
     "  --device ADDR:KIND[:NAME]  add a device (repeatable); ADDR 1 to 247, KIND one of\n"
     "                             branch branch100a circuit8 circuit6 energy temperature\n"
     "                             fulldata foreign; NAME the panel name, up to 4 characters\n"
+    "  --delay ADDR:MS            the device at ADDR answers MS ms after the request's\n"
+    "                             last byte (repeatable; default at once)\n"
     "  --bus FILE                 add the devices listed in FILE, one per line as\n"
     "                             \"ADDR KIND [NAME]\" or \"ADDR:KIND[:NAME]\"; # comments\n"
     "  --link PATH                keep a symbolic link to the pseudo-terminal at PATH\n"
@@ -78,6 +81,7 @@ struct Options {
     std::uint32_t seed = 1;
     int tcpRtu = -1; // -1: not served
     int tcpModbus = -1;
+    std::vector<std::pair<int, int>> delays; // address, milliseconds
 };
 
 // Returns 0 to go on, -1 after --help, else the exit status of a usage error.
@@ -99,7 +103,7 @@ int parseArguments(int argc, char** argv, Options& opt) {
             opt.live = true;
         } else if (arg != "--device" && arg != "--bus" && arg != "--link" && arg != "--port" &&
                    arg != "--control" && arg != "--speed" && arg != "--parity" && arg != "--seed" &&
-                   arg != "--tcp-rtu" && arg != "--tcp-modbus") {
+                   arg != "--tcp-rtu" && arg != "--tcp-modbus" && arg != "--delay") {
             return fail("unknown argument " + arg + " (see --help)");
         } else if (!value(v)) {
             return fail(arg + " needs a value (see --help)");
@@ -143,6 +147,13 @@ int parseArguments(int argc, char** argv, Options& opt) {
             if (v.empty() || *end != '\0' || port < 0 || port > 65535)
                 return fail(arg + " needs a port number from 0 to 65535, not " + v);
             (arg == "--tcp-rtu" ? opt.tcpRtu : opt.tcpModbus) = static_cast<int>(port);
+        } else if (arg == "--delay") {
+            int address = 0, ms = -1;
+            char tail = 0;
+            if (std::sscanf(v.c_str(), "%d:%d%c", &address, &ms, &tail) != 2 || address < 1 ||
+                address > 247 || ms < 0 || ms > 600000)
+                return fail("--delay needs ADDR:MS, ADDR 1 to 247, MS 0 to 600000, not " + v);
+            opt.delays.emplace_back(address, ms);
         } else if (arg == "--seed") {
             char* end = nullptr;
             const unsigned long seed = std::strtoul(v.c_str(), &end, 10);
@@ -332,6 +343,8 @@ int main(int argc, char** argv) {
     Bus bus;
     for (const DeviceSpec& d : opt.devices)
         bus.addDevice(d.model, d.address, d.name);
+    for (const auto& [address, ms] : opt.delays)
+        bus.setReplyDelay(address, std::chrono::milliseconds(ms));
     bus.setLive(opt.live, opt.seed);
 
     std::string linePath;

@@ -1,4 +1,4 @@
-#include "trends/alarm_journal.h"
+#include "session/journal_events.h"
 
 #include <cmath>
 
@@ -49,6 +49,70 @@ bool eventFromText(const std::string& text, JournalEvent& event) {
         }
     }
     return false;
+}
+
+const char* stateText(JournalState state) {
+    switch (state) {
+    case JournalState::Cleared:
+        return "cleared";
+    case JournalState::Acknowledged:
+        return "acknowledged";
+    case JournalState::Active:
+        break;
+    }
+    return "active";
+}
+
+void JournalBook::setActive(int count) {
+    if (count == m_active)
+        return;
+    m_active = count;
+    if (onActiveCountChanged)
+        onActiveCountChanged(count);
+}
+
+void JournalBook::add(const std::vector<JournalEntry>& entries) {
+    int active = m_active;
+    for (JournalEntry e : entries) {
+        const bool comm =
+            e.event == JournalEvent::CommFailure || e.event == JournalEvent::CommRecovered;
+        // A failure's subject is its result text; any recovery ends them all.
+        std::vector<std::size_t>& open = m_open[{e.address, comm ? std::string() : e.subject}];
+        for (std::size_t i : open) {
+            if (m_entries[i].state == JournalState::Active) {
+                m_entries[i].state = JournalState::Cleared;
+                --active;
+            }
+        }
+        open.clear();
+        const bool problem = e.event == JournalEvent::Warning || e.event == JournalEvent::Alarm ||
+                             e.event == JournalEvent::PhaseLost ||
+                             e.event == JournalEvent::CommFailure;
+        e.state = problem ? JournalState::Active : JournalState::Cleared;
+        if (problem) {
+            open.push_back(m_entries.size());
+            ++active;
+        }
+        m_entries.push_back(std::move(e));
+    }
+    setActive(active);
+}
+
+bool JournalBook::acknowledge(std::size_t index) {
+    if (index >= m_entries.size() || m_entries[index].state != JournalState::Active)
+        return false;
+    m_entries[index].state = JournalState::Acknowledged;
+    setActive(m_active - 1);
+    return true;
+}
+
+void JournalBook::acknowledgeAll() {
+    for (auto& [key, open] : m_open) {
+        for (std::size_t i : open)
+            if (m_entries[i].state == JournalState::Active)
+                m_entries[i].state = JournalState::Acknowledged;
+    }
+    setActive(0);
 }
 
 std::array<std::uint8_t, 42> breakerLamps(const MeterReading& reading) {
