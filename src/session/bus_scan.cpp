@@ -94,6 +94,7 @@ void BusScan::scanBus() {
     if (sel.scanInProgress)
         return;
     sel.scanInProgress = true;
+    m_view.scanRunning(true);
 
     // A port that went away (adapter pulled out) would answer nothing and
     // empty the list: reopen it first, or say why that cannot be done and
@@ -106,6 +107,7 @@ void BusScan::scanBus() {
                                                 m_state.settings.replyTimeout),
                              kOpenFailureTitle);
             sel.scanInProgress = false;
+            m_view.scanRunning(false);
             return;
         }
     }
@@ -115,6 +117,7 @@ void BusScan::scanBus() {
         m_op.showMessage("Please select a COM port");
         m_view.refreshFields();
         sel.scanInProgress = false;
+        m_view.scanRunning(false);
         return;
     }
 
@@ -188,6 +191,7 @@ void BusScan::scanBus() {
     selectListedDevice();
     m_view.refreshFields();
     sel.scanInProgress = false;
+    m_view.scanRunning(false);
 }
 
 void BusScan::selectListedDevice() {

@@ -33,11 +33,13 @@ public:
     virtual void showCircuitLayout() = 0;
     /// The name read set AppState::panelName and boardName.
     virtual void namesChanged() = 0;
+    /// A scan began (true) or ended (false): the File menu offers to stop it.
+    virtual void scanRunning(bool /*running*/) {}
 };
 
 /// Finding the devices on the bus and choosing the one to monitor: the main
 /// window's port open, Scan command, list selection and name read, over the
-/// process-wide state. Everything runs on the user-interface thread and
+/// process-wide state. Everything runs on the bus thread (BusEngine) and
 /// blocks it; AppState's scanInProgress is the only guard.
 class BusScan {
 public:

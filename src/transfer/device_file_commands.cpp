@@ -58,6 +58,13 @@ DeviceAccess DeviceFileCommands::access() {
     return {m_context.master, m_context.port, m_context.devices, m_context.selectedAddress()};
 }
 
+void DeviceFileCommands::runOnBus(const std::function<void()>& work) {
+    if (m_context.onBus)
+        m_context.onBus(work);
+    else
+        work();
+}
+
 bool DeviceFileCommands::deviceSelected() {
     if (m_context.selectedAddress() >= 1)
         return true;
@@ -69,7 +76,8 @@ bool DeviceFileCommands::readDevice(DeviceSettings& out) {
     DeviceReadResult result;
     {
         BusyCursor busy(m_context.op);
-        result = readDeviceSettings(access(), m_context.clock, out);
+        const DeviceAccess device = access();
+        runOnBus([&] { result = readDeviceSettings(device, m_context.clock, out); });
     }
     if (!result.ok())
         m_context.op.showMessage(result.problem);
@@ -183,7 +191,8 @@ void DeviceFileCommands::writeFileToDevice() {
     RestoreReport result;
     {
         BusyCursor busy(m_context.op);
-        result = executeRestore(access(), m_context.clock, plan, file);
+        const DeviceAccess device = access();
+        runOnBus([&] { result = executeRestore(device, m_context.clock, plan, file); });
     }
     showReport(result.ok() ? QStringLiteral("The device took every setting written.")
                            : QStringLiteral("The device does not hold every setting of the file."),

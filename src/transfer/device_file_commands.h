@@ -24,6 +24,9 @@ struct DeviceFileContext {
     Operator& op;
     const Clock& clock;
     std::function<int()> selectedAddress;
+    /// Runs the device's reads or writes where the line is owned and
+    /// returns when they are done; empty: at once.
+    std::function<void(const std::function<void()>&)> onBus = {};
 };
 
 /// The Config menu's settings-file commands: "Save Device Settings...",
@@ -56,6 +59,7 @@ private:
     bool readDevice(DeviceSettings& out);
     bool readFile(const QString& title, DeviceSettings& out, QString* path = nullptr);
     DeviceAccess access();
+    void runOnBus(const std::function<void()>& work);
 
     DeviceFileContext m_context;
     QWidget* m_parent;

@@ -35,6 +35,9 @@ struct TrendContext {
     /// The port is open and no scan runs: the bus may be read.
     std::function<bool()> busFree;
     std::function<int()> selectedAddress;
+    /// Runs the reads of the alarm levels where the line is owned and
+    /// returns when they are done; empty: at once.
+    std::function<void(const std::function<void()>&)> onBus = {};
 };
 
 /// The "View" menu and what stands behind it: the trend recorder the poll
@@ -63,6 +66,7 @@ private:
     // Warning and alarm levels of a device, read once when a trend window
     // first shows it; none while the port is closed or a scan runs.
     DeviceLevels readLevels(int address, int kind);
+    DeviceLevels readLevelsNow(int address, int kind);
 
     TrendContext m_context;
     QWidget* m_window;
