@@ -53,8 +53,7 @@ QPixmap lampPixmap(Lamp lamp) {
         return QPixmap(QStringLiteral(":/images/lamp_yellow.png"));
     case Lamp::Alarm:
         return QPixmap(QStringLiteral(":/images/lamp_red.png"));
-    case Lamp::NoData:
-        return noDataPixmap();
+    case Lamp::NoData: // made once per window (setLamp): a failed read greys 49 lamps
     case Lamp::Normal:
         break;
     }
@@ -636,7 +635,9 @@ void MainWindow::setLamp(QLabel* lamp, Lamp state) {
     const char* description = lampDescription(state);
     if (lamp->accessibleDescription() == QLatin1String(description) && !lamp->pixmap().isNull())
         return;
-    lamp->setPixmap(lampPixmap(state));
+    if (state == Lamp::NoData && m_noDataLamp.isNull())
+        m_noDataLamp = noDataPixmap();
+    lamp->setPixmap(state == Lamp::NoData ? m_noDataLamp : lampPixmap(state));
     lamp->setAccessibleDescription(QLatin1String(description));
 }
 

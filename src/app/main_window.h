@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPixmap>
 #include <QPointer>
 #include <array>
 #include <atomic>
@@ -215,6 +216,7 @@ private:
 
     QStatusBar* m_statusBar = nullptr;
     int m_statusHeight = 0;
+    QPixmap m_noDataLamp;
     QLabel* m_lineLabel = nullptr;
     QLabel* m_lastReadLabel = nullptr;
     QAction* m_scanAction = nullptr;

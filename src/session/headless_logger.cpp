@@ -14,6 +14,7 @@
 
 #include "core/text_operator.h"
 #include "session/app_state.h"
+#include "session/bus_engine.h"
 #include "session/sampling.h"
 #include "settings/settings_location.h"
 
@@ -346,7 +347,13 @@ int headlessMain(int argc, char** argv, std::string_view version) {
     const auto state = std::make_unique<AppState>();
     HeadlessLogger logger(*state, state->port, op, clock, stop, stdout,
                           std::chrono::milliseconds(std::max(5L, 1000 / scale)));
-    return logger.run(options);
+    // The run is a job of the bus thread, as the window's work is; this
+    // thread only waits. SIGTERM and SIGINT stay blocked in both threads
+    // (the mask is inherited), so `stop` takes them on the bus thread.
+    int status = kExitClean;
+    BusEngine engine(nullptr, BusEngine::Mode::Thread);
+    engine.call([&] { status = logger.run(options); });
+    return status;
 }
 
 } // namespace tarvo

@@ -35,12 +35,12 @@ struct QueuePoster : ResultPoster {
 // One row per way of getting the queue wrong.
 TEST(BusEngineTest, JobsRunInTurnOnOneThreadAndTheirResultsComeBackInOrder) {
     QueuePoster poster;
-    BusEngine engine(&poster, BusEngine::Mode::Thread);
     std::vector<int> ran;   // touched by the bus thread only
     std::vector<int> shown; // by the test's thread only
     std::set<std::thread::id> threads;
     std::atomic<int> running{0};
     int overlaps = 0;
+    BusEngine engine(&poster, BusEngine::Mode::Thread); // stopped before the above go
     for (int i = 0; i < 20; ++i)
         engine.post(
             [&, i] {
@@ -63,11 +63,11 @@ TEST(BusEngineTest, JobsRunInTurnOnOneThreadAndTheirResultsComeBackInOrder) {
 
 TEST(BusEngineTest, StopFinishesTheRunningJobAndDropsTheQueue) {
     QueuePoster poster;
-    BusEngine engine(&poster, BusEngine::Mode::Thread);
     std::promise<void> started;
     std::atomic<bool> release{false};
     bool finished = false;
     int later = 0;
+    BusEngine engine(&poster, BusEngine::Mode::Thread);
     engine.post([&] {
         started.set_value();
         while (!release)
