@@ -226,6 +226,8 @@ MainWindow::MainWindow(AppState& state, Link& bus, Operator* op, QWidget* parent
                                   showHelpTopic(topic); }};
     // Threaded, a form's reads and writes are jobs; it is busy meanwhile and
     // the window goes on. The names a form wrote come back with the job.
+    // The trend window asks for levels and waits for them: its reads wait
+    // behind the job running now.
     const auto blocking = [this](const std::function<void()>& work) { m_engine.call(work); };
     if (threaded) {
         forms.onBus = [this](std::function<void()> work, std::function<void()> then) {
@@ -259,10 +261,14 @@ MainWindow::MainWindow(AppState& state, Link& bus, Operator* op, QWidget* parent
          },
          [&selection] { return selection.selectedAddress; }, blocking},
         [this] { return m_clock.now(); }, this);
-    m_deviceFiles =
-        new DeviceFileCommands({state.master, bus, state.devices, m_operator, m_clock,
-                                [&selection] { return selection.selectedAddress; }, blocking},
-                               this);
+    DeviceFileContext files{state.master,  bus,
+                            state.devices, m_operator,
+                            m_clock,       [&selection] { return selection.selectedAddress; }};
+    if (threaded)
+        files.onBus = [this](std::function<void()> work, std::function<void()> then) {
+            post(std::move(work), std::move(then));
+        };
+    m_deviceFiles = new DeviceFileCommands(files, this);
     buildBreakerGrid();
     buildMenus();
     buildStatusBar();
