@@ -8,6 +8,9 @@
 //   gateway  the same silent device behind a Modbus TCP gateway
 //   form     the panel configuration form reading a device that answers
 //            too late (every read times out), with the ticks going on
+//   database the first sampling pass inserting into an SQLite database
+//            (ODBC) that another process holds locked: the insert waits
+//            8 s for it (needs libsqliteodbc and the sqlite3 program)
 //
 //   ui_latency [seconds per case, default 10] [scan depth, default 247]
 //
@@ -107,7 +110,9 @@ void report(const char* name, std::vector<double> ms) {
     std::fflush(stdout);
 }
 
-enum class Case { Silent, Scan, Gateway, Form };
+enum class Case { Silent, Scan, Gateway, Form, Database };
+
+constexpr const char* kSqliteDriver = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so";
 
 void runCase(Case c, const char* name, int seconds, int scanDepth) {
     namespace fs = std::filesystem;
@@ -126,13 +131,34 @@ void runCase(Case c, const char* name, int seconds, int scanDepth) {
     const int depth = c == Case::Scan ? scanDepth : 1;
     std::ofstream(dir / "Tarvo.cfg") << "port " << port << "\nscan " << depth << "\nsave_file "
                                      << (dir / "log.csv").string() << "\n";
+    if (c == Case::Database) {
+        // The data source of this process only; the lock holder keeps an
+        // exclusive transaction open until the case is over.
+        const fs::path db = dir / "log.db";
+        std::ofstream(dir / "odbcinst.ini") << "[SQLite3]\nDriver=" << kSqliteDriver << "\n";
+        std::ofstream(dir / "odbc.ini")
+            << "[bench]\nDriver=SQLite3\nDatabase=" << db.string() << "\nTimeout=8000\n";
+        setenv("ODBCSYSINI", dir.c_str(), 1);
+        setenv("ODBCINI", (dir / "odbc.ini").c_str(), 1);
+        const std::string create =
+            "sqlite3 '" + db.string() + "' 'CREATE TABLE Samples (Meter INTEGER);'";
+        const std::string lock = "(echo 'BEGIN EXCLUSIVE;'; sleep " + std::to_string(seconds + 10) +
+                                 ") | sqlite3 '" + db.string() + "' &";
+        if (std::system(create.c_str()) != 0 || std::system(lock.c_str()) != 0) {
+            std::printf("%-8s skipped: sqlite3 could not make or lock %s\n", name, db.c_str());
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(500)); // the lock is taken
+        std::ofstream(dir / "Tarvo.cfg", std::ios::app)
+            << "dsn bench\ntable Samples\nlink 0 4 Meter\n";
+    }
 
     tarvo::AppState state;
     auto window = std::make_unique<tarvo::MainWindow>(state, state.port);
     window->start((dir / "Tarvo.cfg").string());
     window->show();
     auto* list = window->findChild<QListWidget*>("meterList");
-    if (c != Case::Scan) {
+    if (c != Case::Scan && c != Case::Database) {
         // The first tick opens the port and scans; the measure starts after.
         runUntil([&] { return list->count() == 1 && !list->item(0)->text().startsWith("Search"); },
                  std::chrono::seconds(30));
@@ -175,5 +201,9 @@ int main(int argc, char** argv) {
     runCase(Case::Scan, "scan", seconds, depth);
     runCase(Case::Gateway, "gateway", seconds, depth);
     runCase(Case::Form, "form", seconds, depth);
+    if (std::filesystem::exists(kSqliteDriver))
+        runCase(Case::Database, "database", seconds, depth);
+    else
+        std::printf("database skipped: %s is not installed\n", kSqliteDriver);
     return 0;
 }
