@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QStatusBar>
 
 #include "app/help_viewer.h"
 #include "config/config_dialog.h"
@@ -17,6 +18,7 @@
 #include "link/trace_window.h"
 #include "logging/logging_file_setup_dialog.h"
 #include "logging/odbc_command.h"
+#include "session/lamp_images.h"
 #include "settings/configuration_dialog.h"
 #include "transfer/device_file_commands.h"
 #include "trends/trend_views.h"
@@ -31,17 +33,18 @@ static void initResources() {
 namespace tarvo {
 namespace {
 
-QPixmap lampPixmap(Lamp lamp) {
-    switch (lamp) {
-    case Lamp::Warning:
-        return QPixmap(QStringLiteral(":/images/lamp_yellow.png"));
-    case Lamp::Alarm:
-        return QPixmap(QStringLiteral(":/images/lamp_red.png"));
-    case Lamp::Normal:
-        break;
+// A grey lamp of the green one's shape, hollow: nothing is known.
+// Runs what the bus thread hands back in the window's event loop.
+class QueuedPoster : public ResultPoster {
+public:
+    explicit QueuedPoster(QObject* context) : m_context(context) {}
+    void post(std::function<void()> fn) override {
+        QMetaObject::invokeMethod(m_context, std::move(fn), Qt::QueuedConnection);
     }
-    return QPixmap(QStringLiteral(":/images/lamp_green.png"));
-}
+
+private:
+    QObject* m_context;
+};
 
 // Device names reach the fields and the list as the forms show them.
 QString text(const std::string& s) {
@@ -50,13 +53,142 @@ QString text(const std::string& s) {
 
 } // namespace
 
-MainWindow::MainWindow(AppState& state, Link& bus, Operator* op, QWidget* parent)
+/// What the scan, the tick and the alarm reset show, seen from the bus
+/// thread: each call copies its values and posts them to the window. The
+/// operator's messages never block the bus: they come up as the tick's
+/// boxes do (one box per text, repeats counted).
+class MainWindow::BusSide : public ScanView,
+                            public PollView,
+                            public PollObserver,
+                            public AlarmLampDisplay,
+                            public Operator {
+public:
+    explicit BusSide(MainWindow& w) : m_w(w) {}
+
+    void meterListChanged(const MeterList& list) override {
+        m_w.toWindow([w = &m_w, list] { w->meterListChanged(list); });
+    }
+    void repaint() override {
+        if (!m_w.m_engine.threaded())
+            m_w.QWidget::repaint();
+    }
+    void refreshFields() override {
+        m_w.toWindow([w = &m_w, d = m_display] { w->transfer(d); });
+    }
+    void showBranchLayout() override {
+        m_w.toWindow([w = &m_w] { w->showBranchLayout(); });
+    }
+    void showCircuitLayout() override {
+        m_w.toWindow([w = &m_w] { w->showCircuitLayout(); });
+    }
+    void namesChanged() override {
+        m_display.texts.panelName = m_w.m_state.panelName;
+        m_display.texts.boardName = m_w.m_state.boardName;
+        m_w.toWindow([w = &m_w, panel = m_w.m_state.panelName, board = m_w.m_state.boardName] {
+            w->showNames(panel, board);
+        });
+    }
+    void devicesNotListed(const std::vector<std::string>& lines) override {
+        std::string text;
+        for (const std::string& line : lines)
+            text += (text.empty() ? "" : "; ") + line;
+        m_w.toWindow([w = &m_w, text] { w->m_notListedLabel->setText(deviceText(text)); });
+    }
+    void scanRunning(bool running) override {
+        m_w.toWindow([w = &m_w, running] {
+            if (running)
+                w->m_notListedLabel->clear();
+            w->m_busScanning = running;
+            w->refreshScanAction();
+        });
+    }
+
+    void transfer(const Display& display) override {
+        m_display = display;
+        m_w.toWindow([w = &m_w, display] { w->transfer(display); });
+    }
+    const Display& currentDisplay() const override { return m_display; }
+
+    void pollRead(const MeterReading& reading) override {
+        if (reading.address != m_lastGoodAddress)
+            m_lastGoodRead = 0;
+        m_lastGoodAddress = reading.address;
+        if (reading.result == Ok)
+            m_lastGoodRead = m_w.m_clock.now();
+        m_w.toWindow([w = &m_w, reading] { w->m_trendViews->recorder().pollRead(reading); });
+    }
+    std::time_t lastGoodRead(int selectedAddress) const {
+        return selectedAddress == m_lastGoodAddress ? m_lastGoodRead : 0;
+    }
+
+    void showAlarmsAfterReset(std::span<const std::int32_t> registers) override {
+        Display next = m_display;
+        showAlarms(next.lamps, m_w.m_state.selection.selectedKind, registers);
+        transfer(next);
+    }
+
+    void showMessage(std::string_view text, std::string_view title) override {
+        m_w.toWindow([w = &m_w, text = std::string(text), title = std::string(title)] {
+            const QtOperator::TickScope scope(w->m_qtOperator);
+            w->m_operator.showMessage(text, title);
+        });
+    }
+    void beginBusy() override {
+        m_w.toWindow([w = &m_w] { w->m_operator.beginBusy(); });
+    }
+    void endBusy() override {
+        m_w.toWindow([w = &m_w] { w->m_operator.endBusy(); });
+    }
+
+private:
+    MainWindow& m_w;
+    Display m_display;
+    int m_lastGoodAddress = -1;
+    std::time_t m_lastGoodRead = 0;
+};
+
+/// What every job hands back besides its own result.
+struct MainWindow::Snapshot {
+    Selection selection;
+    std::string panelName;
+    std::string boardName;
+    DeviceTable devices;
+    std::string portName;
+    DatabaseLogState databaseState = Off;
+    LineStatus line;
+};
+
+MainWindow::MainWindow(AppState& state, Link& bus, Operator* op, QWidget* parent,
+                       BusEngine::Mode mode)
     : QDialog(parent), m_state(state), m_bus(bus), m_ui(std::make_unique<Ui::MainWindow>()),
       m_qtOperator(this), m_operator(op ? *op : m_qtOperator),
-      m_scan(state, bus, m_operator, *this), m_keeper(state, bus, m_operator),
-      m_polling(state, bus, m_operator, m_scan, *this), m_sampler(state, bus, m_operator, m_clock) {
+      m_poster(std::make_unique<QueuedPoster>(this)), m_side(std::make_unique<BusSide>(*this)),
+      m_scan(state, bus, *m_side, *m_side), m_keeper(state, bus, *m_side),
+      m_polling(state, bus, *m_side, m_scan, *m_side), m_sampler(state, bus, *m_side, m_clock),
+      m_uiSettings(state.settings), m_engine(m_poster.get(), mode) {
     m_polling.setSampler([this] { takeSamples(); });
     m_polling.setKeeper(&m_keeper);
+    m_polling.setObserver(m_side.get());
+    m_scan.setStopCheck([this] { return m_stopScan.load() || m_closing.load(); });
+    m_sampler.setStopCheck([this] { return m_closing.load(); });
+    const bool threaded = m_engine.threaded();
+    if (threaded) {
+        // The bus thread's trace is always live: each transaction posts a
+        // copy, which the trace window paints when it is open.
+        m_state.trace.setTraceLive(true);
+        m_state.trace.setRepaintHandler([this] {
+            toWindow([this, trace = m_state.trace, counters = m_state.counters] {
+                const bool live = m_trace.traceLive();
+                m_trace = trace;
+                m_trace.setTraceLive(live);
+                m_trace.setRepaintHandler({});
+                m_counters = counters;
+                if (m_traceWindow && live)
+                    m_traceWindow->paint();
+            });
+        });
+    }
+    const Selection& selection = threaded ? m_selection : state.selection;
     initResources();
     m_ui->setupUi(this);
     setWindowIcon(QIcon(QStringLiteral(":/images/tarvo_large.png")));
@@ -68,26 +200,60 @@ MainWindow::MainWindow(AppState& state, Link& bus, Operator* op, QWidget* parent
         m_ui->currentNField, m_ui->powerKwField,  m_ui->powerKvarField, m_ui->powerKvaField,
         m_ui->powerPfField,
     };
-    m_configDialogs = std::make_unique<ConfigDialogs>(
-        ConfigDialogContext{state.master, bus, state.devices, m_operator, state.panelName,
-                            state.boardName, state.currentScale,
-                            [this](const QString& topic) { showHelpTopic(topic); }},
-        state.selection, this);
-    m_configCommands = std::make_unique<ConfigCommands>(state.master, bus, state.devices,
-                                                        m_operator, *m_configDialogs, *this);
-    m_odbcCommand = new OdbcCommand(state.odbc, state.settings, state.databaseQueue, this);
+    ConfigDialogContext forms{
+        state.master,       bus,
+        state.devices,      m_operator,
+        state.panelName,    state.boardName,
+        state.currentScale, [this](const QString& topic) {
+                                  showHelpTopic(topic); }};
+    // Threaded, a form's reads and writes are jobs; it is busy meanwhile and
+    // the window goes on. The names a form wrote come back with the job.
+    // The trend window asks for levels and waits for them: its reads wait
+    // behind the job running now.
+    const auto blocking = [this](const std::function<void()>& work) { m_engine.call(work); };
+    if (threaded) {
+        forms.onBus = [this](std::function<void()> work, std::function<void()> then) {
+            auto names = std::make_shared<std::pair<std::string, std::string>>();
+            post(
+                [this, names, work = std::move(work)] {
+                    work();
+                    *names = {m_state.panelName, m_state.boardName};
+                },
+                [this, names, then = std::move(then)] {
+                    showNames(names->first, names->second);
+                    then();
+                });
+        };
+        forms.busOp = m_side.get();
+    }
+    m_configDialogs = std::make_unique<ConfigDialogs>(forms, selection, this);
+    m_configCommands =
+        std::make_unique<ConfigCommands>(state.master, bus, threaded ? m_devices : state.devices,
+                                         m_operator, *m_configDialogs, *m_side);
+    m_odbcCommand = new OdbcCommand(state.odbc, uiSettings(),
+                                    threaded ? m_scratchQueue : state.databaseQueue, this);
     m_odbcCommand->showHelp = [this](const QString& topic) { showHelpTopic(topic); };
     m_trendViews = new TrendViews(
-        {state.settings, state.meters, state.master, bus, state.devices, state.currentScale,
-         [this] { return m_state.port.isOpen() && !m_state.selection.scanInProgress; },
-         [this] { return m_state.selection.selectedAddress; }},
+        {uiSettings(), threaded ? m_meters : state.meters, state.master, bus, state.devices,
+         state.currentScale,
+         [this] {
+             if (m_engine.threaded())
+                 return m_line.state == LineStatus::Open && !scanRunning();
+             return m_state.port.isOpen() && !m_state.selection.scanInProgress;
+         },
+         [&selection] { return selection.selectedAddress; }, blocking},
         [this] { return m_clock.now(); }, this);
-    m_polling.setObserver(&m_trendViews->recorder());
-    m_deviceFiles = new DeviceFileCommands({state.master, bus, state.devices, m_operator, m_clock,
-                                            [this] { return m_state.selection.selectedAddress; }},
-                                           this);
+    DeviceFileContext files{state.master,  bus,
+                            state.devices, m_operator,
+                            m_clock,       [&selection] { return selection.selectedAddress; }};
+    if (threaded)
+        files.onBus = [this](std::function<void()> work, std::function<void()> then) {
+            post(std::move(work), std::move(then));
+        };
+    m_deviceFiles = new DeviceFileCommands(files, this);
     buildBreakerGrid();
     buildMenus();
+    buildStatusBar();
     connect(m_ui->meterList, &QListWidget::itemSelectionChanged, this,
             &MainWindow::onListSelectionChanged);
     transfer(m_display);
@@ -96,8 +262,183 @@ MainWindow::MainWindow(AppState& state, Link& bus, Operator* op, QWidget* parent
 MainWindow::~MainWindow() {
     if (m_timerId != 0)
         killTimer(m_timerId);
+    // A scan or a sampling pass in progress ends after its transaction.
+    m_closing = true;
+    m_engine.stop();
+    if (m_engine.threaded()) {
+        m_state.trace.setRepaintHandler({});
+        m_state.trace.setTraceLive(false);
+    }
     if (m_bus.isOpen())
         m_bus.close();
+}
+
+void MainWindow::toWindow(std::function<void()> fn) {
+    if (m_engine.threaded())
+        m_poster->post(std::move(fn));
+    else
+        fn();
+}
+
+void MainWindow::post(std::function<void()> work, std::function<void()> done) {
+    const bool threaded = m_engine.threaded();
+    // The settings go along only when the jobs run on their own thread; a
+    // port name or a database state goes along only when the window changed
+    // it, so a job queued behind an open or a failing insert does not undo
+    // what the bus did meanwhile.
+    auto settings = std::make_shared<Settings>(threaded ? m_uiSettings : Settings{});
+    const bool sendPort = threaded && m_uiSettings.portName != m_sentPortName;
+    const bool sendDatabase = threaded && m_uiSettings.databaseLogState != m_sentDatabaseState;
+    m_sentPortName = m_uiSettings.portName;
+    m_sentDatabaseState = m_uiSettings.databaseLogState;
+    auto snapshot = std::make_shared<Snapshot>();
+    m_engine.post(
+        [this, threaded, settings, sendPort, sendDatabase, snapshot, work = std::move(work)] {
+            Settings& s = m_state.settings;
+            if (threaded) {
+                std::string portName = std::move(s.portName);
+                const DatabaseLogState databaseState = s.databaseLogState;
+                s = std::move(*settings);
+                if (!sendPort)
+                    s.portName = std::move(portName);
+                if (!sendDatabase)
+                    s.databaseLogState = databaseState;
+                else if (s.databaseLogState != Active)
+                    m_state.databaseQueue.clear(); // as the ODBC command's shut-down does
+            }
+            if (work)
+                work();
+            Snapshot& out = *snapshot;
+            out.selection = m_state.selection;
+            out.panelName = m_state.panelName;
+            out.boardName = m_state.boardName;
+            out.devices = m_state.devices;
+            out.portName = s.portName;
+            out.databaseState = s.databaseLogState;
+            out.line.portName = s.portName;
+            out.line.state = m_bus.isOpen()          ? LineStatus::Open
+                             : m_state.link.portLost ? LineStatus::Lost
+                                                     : LineStatus::Closed;
+            out.line.lastGoodRead = m_side->lastGoodRead(out.selection.selectedAddress);
+        },
+        [this, snapshot, done = std::move(done)] {
+            applySnapshot(*snapshot);
+            if (done)
+                done();
+        });
+}
+
+void MainWindow::applySnapshot(const Snapshot& snapshot) {
+    m_selection = snapshot.selection;
+    m_devices = snapshot.devices;
+    if (m_engine.threaded()) {
+        // What the bus changed itself: an open stores the port name, a
+        // failing database sink turns itself off.
+        if (snapshot.portName != m_sentPortName)
+            m_uiSettings.portName = m_sentPortName = snapshot.portName;
+        if (snapshot.databaseState != m_sentDatabaseState)
+            m_uiSettings.databaseLogState = m_sentDatabaseState = snapshot.databaseState;
+    }
+    m_line = snapshot.line;
+    showLineStatus();
+}
+
+void MainWindow::onTimer() {
+    if (m_tickPending)
+        return;
+    m_tickPending = true;
+    if (!scanRunning())
+        m_stopScan = false;
+    post(
+        [this] {
+            m_polling.onTimer();
+            m_state.trace.requestRepaint();
+        },
+        [this] { m_tickPending = false; });
+}
+
+void MainWindow::onScanCommand(bool quick) {
+    if (scanRunning()) {
+        // Ends after the address in progress; the devices found so far stay.
+        m_stopScan = true;
+        return;
+    }
+    m_stopScan = false;
+    ++m_scanJobs;
+    refreshScanAction();
+    post([this, quick] { m_scan.scanBus(quick); },
+         [this] {
+             --m_scanJobs;
+             refreshScanAction();
+         });
+}
+
+void MainWindow::refreshScanAction() {
+    m_scanAction->setText(scanRunning() ? QStringLiteral("Stop &Scan") : QStringLiteral("&Scan"));
+    // A scan asked for while one runs does nothing: only its stop is offered.
+    m_quickScanAction->setEnabled(!scanRunning());
+}
+
+QString MainWindow::lineText(const LineStatus& line) {
+    const QString name =
+        line.portName.empty() ? QStringLiteral("No port") : QString::fromStdString(line.portName);
+    switch (line.state) {
+    case LineStatus::Open:
+        return name + QStringLiteral(": open");
+    case LineStatus::Lost:
+        return name + QString::fromUtf8(": lost \u2014 reopening");
+    case LineStatus::Closed:
+        break;
+    }
+    return name + QStringLiteral(": closed");
+}
+
+QString MainWindow::lastReadText(const LineStatus& line) {
+    if (line.lastGoodRead == 0)
+        return QStringLiteral("No good read yet");
+    std::tm local{};
+    localtime_r(&line.lastGoodRead, &local);
+    char text[16];
+    std::strftime(text, sizeof text, "%H:%M:%S", &local);
+    return QStringLiteral("Last good read ") + QString::fromLatin1(text);
+}
+
+void MainWindow::showLineStatus() {
+    m_lineLabel->setText(lineText(m_line));
+    m_lastReadLabel->setText(lastReadText(m_line));
+}
+
+void MainWindow::buildStatusBar() {
+    // Below the client area: the layouts' measures are taken above it.
+    m_statusBar = new QStatusBar(this);
+    m_statusBar->setObjectName(QStringLiteral("statusBar"));
+    m_statusBar->setSizeGripEnabled(false);
+    m_lineLabel = new QLabel(m_statusBar);
+    m_lineLabel->setObjectName(QStringLiteral("lineStateLabel"));
+    m_lineLabel->setAccessibleName(QStringLiteral("Line"));
+    m_lastReadLabel = new QLabel(m_statusBar);
+    m_lastReadLabel->setObjectName(QStringLiteral("lastReadLabel"));
+    m_lastReadLabel->setAccessibleName(QStringLiteral("Last good read"));
+    // What the last scan found but does not list (an energy-only meter, a
+    // device of another maker), so a technician counting meters is not
+    // left one short without a word.
+    m_notListedLabel = new QLabel(m_statusBar);
+    m_notListedLabel->setObjectName(QStringLiteral("notListedLabel"));
+    m_notListedLabel->setAccessibleName(QStringLiteral("Devices not listed"));
+    m_statusBar->addWidget(m_lineLabel, 1);
+    m_statusBar->addWidget(m_notListedLabel);
+    m_statusBar->addPermanentWidget(m_lastReadLabel);
+    showLineStatus();
+    // The layouts keep its height free along the bottom edge (resizeEvent).
+    m_statusHeight = m_statusBar->sizeHint().height();
+    QMargins margins = layout()->contentsMargins();
+    margins.setBottom(margins.bottom() + m_statusHeight);
+    layout()->setContentsMargins(margins);
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    m_statusBar->setGeometry(0, height() - m_statusHeight, width(), m_statusHeight);
 }
 
 void MainWindow::buildBreakerGrid() {
@@ -148,11 +489,11 @@ void MainWindow::buildMenus() {
 
     QMenu* file = m_menuBar->addMenu(QStringLiteral("&File"));
     file->setObjectName(QStringLiteral("fileMenu"));
-    QAction* scan = file->addAction(QStringLiteral("&Scan"), this, [this] { m_scan.scanBus(); });
-    scan->setObjectName(QStringLiteral("scanAction"));
-    QAction* quickScan =
-        file->addAction(QStringLiteral("&Quick Scan"), this, [this] { m_scan.scanBus(true); });
-    quickScan->setObjectName(QStringLiteral("quickScanAction"));
+    m_scanAction = file->addAction(QStringLiteral("&Scan"), this, &MainWindow::onScanCommand);
+    m_scanAction->setObjectName(QStringLiteral("scanAction"));
+    m_quickScanAction =
+        file->addAction(QStringLiteral("&Quick Scan"), this, [this] { onScanCommand(true); });
+    m_quickScanAction->setObjectName(QStringLiteral("quickScanAction"));
     QAction* comms =
         file->addAction(QStringLiteral("&Display Comms"), this, &MainWindow::onDisplayComms);
     comms->setObjectName(QStringLiteral("displayCommsAction"));
@@ -173,12 +514,7 @@ void MainWindow::buildMenus() {
         ->setObjectName(QStringLiteral("commsAction"));
     QMenu* alarms = config->addMenu(QStringLiteral("&Alarms"));
     alarms->setObjectName(QStringLiteral("alarmsMenu"));
-    alarms
-        ->addAction(QStringLiteral("&Reset"), this,
-                    [this] {
-                        runConfigCommand(
-                            [this](int address) { m_configCommands->onAlarmReset(address); });
-                    })
+    alarms->addAction(QStringLiteral("&Reset"), this, &MainWindow::onAlarmReset)
         ->setObjectName(QStringLiteral("resetAction"));
     alarms
         ->addAction(QStringLiteral("&Setpoints"), this,
@@ -225,9 +561,15 @@ void MainWindow::start(const std::string& settingsFile) {
     m_settingsFile = settingsFile;
     // Whatever the file held that could not be taken is said once, before
     // the timer starts.
+    // Before the first job: the bus thread does not touch the settings yet.
     const SettingsLoadReport report = m_state.settings.load(settingsFile);
     if (report.portRead)
         m_state.link.portReopenRequested = true;
+    m_uiSettings = m_state.settings;
+    m_sentPortName = m_uiSettings.portName;
+    m_sentDatabaseState = m_uiSettings.databaseLogState;
+    m_line.portName = m_uiSettings.portName;
+    showLineStatus();
     if (const std::string problem = report.message(); !problem.empty())
         m_operator.showMessage(problem);
     m_timerId = startTimer(kTimerPeriodMs);
@@ -258,7 +600,7 @@ void MainWindow::moveListTo(bool bottomBand) {
     // margins leave.
     const QMargins outer = layout()->contentsMargins();
     m_ui->lowerListSlot->setContentsMargins(22 - outer.left(), 0, 18 - outer.right(),
-                                            20 - outer.bottom());
+                                            20 - (outer.bottom() - m_statusHeight));
     list->setFixedHeight(180);
     m_ui->lowerListSlot->addWidget(list);
 }
@@ -337,7 +679,7 @@ TraceWindow* MainWindow::traceWindow() const {
 }
 
 void MainWindow::onDisplayComms() {
-    if (m_state.trace.traceLive())
+    if ((m_engine.threaded() ? m_trace : m_state.trace).traceLive())
         return;
     // A frozen window still exists: bring it forward rather than opening a
     // second one.
@@ -346,20 +688,32 @@ void MainWindow::onDisplayComms() {
         m_traceWindow->activateWindow();
         return;
     }
-    m_traceWindow = new TraceWindow(m_state.trace, m_state.counters, this);
+    if (m_engine.threaded())
+        m_traceWindow = new TraceWindow(m_trace, m_counters, this);
+    else
+        m_traceWindow = new TraceWindow(m_state.trace, m_state.counters, this);
     m_traceWindow->show();
 }
 
 template <typename Command>
 void MainWindow::runConfigCommand(Command command) {
-    command(m_state.selection.selectedAddress);
-    namesChanged();
+    command(m_engine.threaded() ? m_selection.selectedAddress : m_state.selection.selectedAddress);
+    if (!m_engine.threaded())
+        showNames(m_state.panelName, m_state.boardName);
 }
 
-void MainWindow::showAlarmsAfterReset(std::span<const std::int32_t> registers) {
-    Display next = m_display;
-    showAlarms(next.lamps, m_state.selection.selectedKind, registers);
-    transfer(next);
+void MainWindow::onAlarmReset() {
+    const int address =
+        m_engine.threaded() ? m_selection.selectedAddress : m_state.selection.selectedAddress;
+    if (address < 1) {
+        m_operator.showMessage(ConfigCommands::kNoMeterToReset);
+        return;
+    }
+    // The writes, the read-back and the lamps it sets are the bus's.
+    post([this, address] {
+        ConfigCommands(m_state.master, m_bus, m_state.devices, *m_side, *m_configDialogs, *m_side)
+            .onAlarmReset(address);
+    });
 }
 
 void MainWindow::showHelpTopic(const QString& topic) {
@@ -389,31 +743,55 @@ void MainWindow::onHelp() {
 }
 
 void MainWindow::onComms() {
-    Settings& settings = m_state.settings;
+    Settings& settings = uiSettings();
     const std::string before = settings.portName;
-    ConfigurationDialog dialog(settings, m_operator, m_settingsFile,
-                               {[this](const std::string& name) {
-                                    return openFromDialog(m_bus, m_state.settings, m_operator,
-                                                          name);
-                                },
-                                [this] { scheduleNextSample(); },
-                                [this] { showHelpTopic(QStringLiteral("configuration_dialog")); }},
-                               this);
+    ConfigurationDialog dialog(
+        settings, m_operator, m_settingsFile,
+        {[this](const std::string& name) {
+             if (!m_engine.threaded())
+                 return openFromDialog(m_bus, m_state.settings, m_operator, name);
+             // The dialog waits for its open (the
+             // job running now and the open itself).
+             Settings chosen = m_uiSettings;
+             bool opened = false;
+             m_engine.call([&] { opened = openFromDialog(m_bus, chosen, *m_side, name); });
+             if (opened)
+                 m_uiSettings.portName = name;
+             return opened;
+         },
+         // With the interval the dialog set.
+         [this] { post([this] { scheduleNextSample(); }); },
+         [this] { showHelpTopic(QStringLiteral("configuration_dialog")); }},
+        this);
     const bool ok = dialog.run();
     if (ok && settings.portName != before) {
         // The open scans the bus when it succeeds; the second scan is the
         // Comms command's own, and after a failed open it asks for a port.
-        m_scan.openPort(settings.portName);
-        m_scan.scanBus();
+        ++m_scanJobs;
+        m_stopScan = false;
+        refreshScanAction();
+        post(
+            [this, name = settings.portName] {
+                m_scan.openPort(name);
+                m_scan.scanBus();
+            },
+            [this] {
+                --m_scanJobs;
+                refreshScanAction();
+            });
     } else {
         settings.portName = before;
     }
 }
 
 void MainWindow::onFileConfig() {
-    runFileConfig(
-        m_state.settings, m_state.fileQueue, m_operator,
+    const bool threaded = m_engine.threaded();
+    const bool ok = runFileConfig(
+        uiSettings(), threaded ? m_scratchQueue : m_state.fileQueue, m_operator,
         [this] { showHelpTopic(QStringLiteral("logging")); }, this);
+    // The bus's own queue: its records were taken under the old choice.
+    if (ok && threaded)
+        post([this] { m_state.fileQueue.clear(); });
 }
 
 void MainWindow::onHelpIndex() {
@@ -441,8 +819,9 @@ void MainWindow::timerEvent(QTimerEvent* event) {
 }
 
 void MainWindow::meterListChanged(const MeterList& list) {
+    m_meters = list;
     // The poll stops while the bus is scanned: the trend curves break there.
-    if (m_state.selection.scanInProgress && m_trendViews)
+    if (scanRunning() && m_trendViews)
         m_trendViews->recorder().breakCurves();
     // Mirror the core list; the selection set here is the scan's, not an
     // operator click, so it must not come back as one.
@@ -464,19 +843,18 @@ void MainWindow::meterListChanged(const MeterList& list) {
 
 void MainWindow::onListSelectionChanged() {
     const QList<QListWidgetItem*> selected = m_ui->meterList->selectedItems();
-    m_state.meters.select(selected.isEmpty() ? -1 : m_ui->meterList->row(selected.first()));
-    m_scan.selectListedDevice();
+    const int row = selected.isEmpty() ? -1 : m_ui->meterList->row(selected.first());
+    post([this, row] {
+        m_state.meters.select(row);
+        m_scan.selectListedDevice();
+    });
 }
 
-void MainWindow::refreshFields() {
-    transfer(m_display);
-}
-
-void MainWindow::namesChanged() {
-    m_display.texts.panelName = m_state.panelName;
-    m_display.texts.boardName = m_state.boardName;
-    m_ui->panelNameField->setText(text(m_state.panelName));
-    m_ui->boardNameField->setText(text(m_state.boardName));
+void MainWindow::showNames(const std::string& panel, const std::string& board) {
+    m_display.texts.panelName = panel;
+    m_display.texts.boardName = board;
+    m_ui->panelNameField->setText(text(panel));
+    m_ui->boardNameField->setText(text(board));
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {

@@ -20,16 +20,22 @@ BranchPanelConfigDialog::BranchPanelConfigDialog(ConfigDialogContext& context, Q
     connect(m_ui->setGlobalRating, &QPushButton::clicked, this, [this] {
         if (!takeForm())
             return;
-        ConfigRegisters regs = registers();
-        m_values.setGlobalRating(regs);
-        showAll();
+        onBus(
+            [this] {
+                ConfigRegisters regs = registers();
+                m_values.setGlobalRating(regs);
+            },
+            [this] { showAll(); });
     });
     connect(m_ui->setPanelName, &QPushButton::clicked, this, [this] {
         if (!takeForm())
             return;
-        ConfigRegisters regs = registers();
-        m_values.setPanelName(regs, m_context.panelName);
-        showAll();
+        onBus(
+            [this] {
+                ConfigRegisters regs = registers();
+                m_values.setPanelName(regs, m_context.panelName);
+            },
+            [this] { showAll(); });
     });
 }
 
@@ -37,9 +43,12 @@ BranchPanelConfigDialog::~BranchPanelConfigDialog() = default;
 
 void BranchPanelConfigDialog::load(int address, DeviceKind kind) {
     beginOpening(address, kind);
-    ConfigRegisters regs = registers();
-    m_values.open(regs, m_context.panelName, kind);
-    showAll();
+    onBus(
+        [this, kind] {
+            ConfigRegisters regs = registers();
+            m_values.open(regs, m_context.panelName, kind);
+        },
+        [this] { showAll(); });
 }
 
 void BranchPanelConfigDialog::showAll() {
@@ -49,8 +58,12 @@ void BranchPanelConfigDialog::showAll() {
 }
 
 void BranchPanelConfigDialog::writeOnOk() {
-    ConfigRegisters regs = registers();
-    m_values.writeChanged(regs, m_context.op);
+    onBus(
+        [this] {
+            ConfigRegisters regs = registers();
+            m_values.writeChanged(regs, busOp());
+        },
+        [this] { accept(); });
 }
 
 } // namespace tarvo

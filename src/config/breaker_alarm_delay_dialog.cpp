@@ -23,14 +23,21 @@ BreakerAlarmDelayDialog::~BreakerAlarmDelayDialog() = default;
 
 void BreakerAlarmDelayDialog::load(int address, DeviceKind kind) {
     beginOpening(address, kind);
-    ConfigRegisters regs = registers();
-    m_values.open(regs, m_context.panelName);
-    showValues();
+    onBus(
+        [this] {
+            ConfigRegisters regs = registers();
+            m_values.open(regs, m_context.panelName);
+        },
+        [this] { showValues(); });
 }
 
 void BreakerAlarmDelayDialog::writeOnOk() {
-    ConfigRegisters regs = registers();
-    m_values.writeChanged(regs, m_context.op);
+    onBus(
+        [this] {
+            ConfigRegisters regs = registers();
+            m_values.writeChanged(regs, busOp());
+        },
+        [this] { accept(); });
 }
 
 } // namespace tarvo

@@ -34,23 +34,33 @@ BreakerAlarmSetupDialog::~BreakerAlarmSetupDialog() = default;
 
 void BreakerAlarmSetupDialog::load(int address, DeviceKind kind) {
     beginOpening(address, kind);
-    ConfigRegisters regs = registers();
-    m_values.open(regs, m_context.panelName);
-    showValues();
+    onBus(
+        [this] {
+            ConfigRegisters regs = registers();
+            m_values.open(regs, m_context.panelName);
+        },
+        [this] { showValues(); });
 }
 
 void BreakerAlarmSetupDialog::set(BreakerSetpointForm::Global which) {
     // The value written is what the field shows; a bad field writes nothing.
     if (!takeForm())
         return;
-    ConfigRegisters regs = registers();
-    m_values.set(regs, which);
-    showValues();
+    onBus(
+        [this, which] {
+            ConfigRegisters regs = registers();
+            m_values.set(regs, which);
+        },
+        [this] { showValues(); });
 }
 
 void BreakerAlarmSetupDialog::writeOnOk() {
-    ConfigRegisters regs = registers();
-    m_values.writeChanged(regs, m_context.op);
+    onBus(
+        [this] {
+            ConfigRegisters regs = registers();
+            m_values.writeChanged(regs, busOp());
+        },
+        [this] { accept(); });
 }
 
 } // namespace tarvo

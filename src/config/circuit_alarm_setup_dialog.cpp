@@ -1,5 +1,7 @@
 #include "config/circuit_alarm_setup_dialog.h"
 
+#include <memory>
+
 #include "core/operator.h"
 #include "ui_circuit_alarm_setup_dialog.h"
 
@@ -24,10 +26,17 @@ CircuitAlarmSetupDialog::~CircuitAlarmSetupDialog() = default;
 
 void CircuitAlarmSetupDialog::load(int address, DeviceKind kind) {
     beginOpening(address, kind);
-    BusyCursor busy(m_context.op);
-    ConfigRegisters regs = registers();
-    m_values.open(regs, m_context.panelName, m_context.boardName, m_context.currentScale);
-    showAll();
+    // The wait cursor of a form that reads without the bus thread.
+    auto busy = std::make_shared<BusyCursor>(m_context.op);
+    onBus(
+        [this] {
+            ConfigRegisters regs = registers();
+            m_values.open(regs, m_context.panelName, m_context.boardName, m_context.currentScale);
+        },
+        [this, busy]() mutable {
+            busy.reset();
+            showAll();
+        });
 }
 
 void CircuitAlarmSetupDialog::showAll() {
@@ -39,8 +48,12 @@ void CircuitAlarmSetupDialog::showAll() {
 void CircuitAlarmSetupDialog::writeOnOk() {
     for (std::size_t i = 0; i < m_critical.size(); ++i)
         m_values.critical[i] = m_critical[i]->isChecked();
-    ConfigRegisters regs = registers();
-    m_values.writeChanged(regs, m_context.op, m_context.currentScale);
+    onBus(
+        [this] {
+            ConfigRegisters regs = registers();
+            m_values.writeChanged(regs, busOp(), m_context.currentScale);
+        },
+        [this] { accept(); });
 }
 
 } // namespace tarvo

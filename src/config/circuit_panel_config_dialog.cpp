@@ -26,28 +26,40 @@ CircuitPanelConfigDialog::CircuitPanelConfigDialog(ConfigDialogContext& context,
     connect(m_ui->setBoardName, &QPushButton::clicked, this, [this] {
         if (!takeForm())
             return;
-        ConfigRegisters regs = registers();
-        m_values.setBoardName(regs, m_context.op, m_context.panelName, m_context.boardName);
-        showAll();
+        onBus(
+            [this] {
+                ConfigRegisters regs = registers();
+                m_values.setBoardName(regs, busOp(), m_context.panelName, m_context.boardName);
+            },
+            [this] { showAll(); });
     });
     connect(m_ui->setPanelName, &QPushButton::clicked, this, [this] {
         if (!takeForm())
             return;
-        ConfigRegisters regs = registers();
-        m_values.setPanelName(regs, m_context.op, m_context.panelName, m_context.boardName);
-        showAll();
+        onBus(
+            [this] {
+                ConfigRegisters regs = registers();
+                m_values.setPanelName(regs, busOp(), m_context.panelName, m_context.boardName);
+            },
+            [this] { showAll(); });
     });
     connect(m_ui->setCtSize, &QPushButton::clicked, this, [this] {
         if (!takeForm())
             return;
-        ConfigRegisters regs = registers();
-        m_values.setCtSize(regs);
-        showAll();
+        onBus(
+            [this] {
+                ConfigRegisters regs = registers();
+                m_values.setCtSize(regs);
+            },
+            [this] { showAll(); });
     });
     connect(m_ui->setMeterEnable, &QPushButton::clicked, this, [this] {
-        ConfigRegisters regs = registers();
-        m_values.setMeterEnable(regs, m_context.op, m_context.panelName, m_context.boardName);
-        showAll();
+        onBus(
+            [this] {
+                ConfigRegisters regs = registers();
+                m_values.setMeterEnable(regs, busOp(), m_context.panelName, m_context.boardName);
+            },
+            [this] { showAll(); });
     });
 }
 
@@ -55,9 +67,12 @@ CircuitPanelConfigDialog::~CircuitPanelConfigDialog() = default;
 
 void CircuitPanelConfigDialog::load(int address, DeviceKind kind) {
     beginOpening(address, kind);
-    ConfigRegisters regs = registers();
-    m_values.open(regs, m_context.op, m_context.panelName, m_context.boardName, kind);
-    showAll();
+    onBus(
+        [this, kind] {
+            ConfigRegisters regs = registers();
+            m_values.open(regs, busOp(), m_context.panelName, m_context.boardName, kind);
+        },
+        [this] { showAll(); });
 }
 
 void CircuitPanelConfigDialog::showAll() {

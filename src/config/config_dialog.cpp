@@ -1,9 +1,11 @@
 #include "config/config_dialog.h"
 
+#include <QAbstractButton>
 #include <QFocusEvent>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 
@@ -43,12 +45,41 @@ void ConfigDialog::connectButtons(QPushButton* ok, QPushButton* cancel, QPushBut
         if (!takeForm())
             return;
         writeOnOk();
-        accept();
     });
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(help, &QPushButton::clicked, this, [this] {
         if (m_context.showHelp)
             m_context.showHelp(objectName());
+    });
+}
+
+void ConfigDialog::onBus(std::function<void()> work, std::function<void()> then) {
+    if (!m_context.onBus) {
+        work();
+        then();
+        return;
+    }
+    m_busy = true;
+    setCursor(Qt::WaitCursor);
+    // The fields too: what they hold is the form's values, which the work
+    // is reading or writing.
+    const QPointer<QWidget> focused = focusWidget();
+    const QList<QWidget*> controls = findChildren<QWidget*>();
+    QList<QPointer<QWidget>> disabled;
+    for (QWidget* w : controls)
+        if ((qobject_cast<QLineEdit*>(w) || qobject_cast<QAbstractButton*>(w)) && w->isEnabled()) {
+            w->setEnabled(false);
+            disabled.append(w);
+        }
+    m_context.onBus(std::move(work), [this, disabled, focused, then = std::move(then)] {
+        for (const QPointer<QWidget>& w : disabled)
+            if (w)
+                w->setEnabled(true);
+        if (focused)
+            focused->setFocus(Qt::OtherFocusReason);
+        unsetCursor();
+        m_busy = false;
+        then();
     });
 }
 
@@ -158,7 +189,7 @@ bool ConfigDialog::takeForm() {
 }
 
 bool ConfigDialog::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::FocusOut && !m_closing && !m_taking && isVisible()) {
+    if (event->type() == QEvent::FocusOut && !m_closing && !m_taking && !m_busy && isVisible()) {
         const auto reason = static_cast<QFocusEvent*>(event)->reason();
         // Losing the focus to another window (the message box itself, or
         // the operator switching programs) is not leaving the field.
@@ -166,7 +197,7 @@ bool ConfigDialog::eventFilter(QObject* watched, QEvent* event) {
             // After the focus change has finished, so that putting the focus
             // back into a bad field is not undone by the change in progress.
             QTimer::singleShot(0, this, [this] {
-                if (!m_closing && isVisible())
+                if (!m_closing && !m_busy && isVisible())
                     takeForm();
             });
         }
@@ -175,6 +206,10 @@ bool ConfigDialog::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void ConfigDialog::done(int result) {
+    // Escape or the title bar while the bus works on the form's values: the
+    // form closes once it is done (OK's write pass closes it itself).
+    if (m_busy && result == QDialog::Rejected)
+        return;
     m_closing = true;
     if (result == QDialog::Rejected)
         m_form.takeValidFields(fieldTexts());

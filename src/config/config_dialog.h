@@ -36,6 +36,12 @@ struct ConfigDialogContext {
     const float& currentScale;
     /// The application's help command with the form's topic.
     std::function<void(const QString& topic)> showHelp;
+    /// Runs `work` (the form's reads and writes) where the line is owned,
+    /// and `then` back on the form's thread once it is done. Empty: both at
+    /// once, in turn.
+    std::function<void(std::function<void()> work, std::function<void()> then)> onBus = {};
+    /// The operator of the reads and writes run by `onBus`; null: `op`.
+    Operator* busOp = nullptr;
 };
 
 /// What a device holds as text (names, firmware and serial lines) is bytes
@@ -74,8 +80,17 @@ protected:
     void showValues();
     void connectButtons(QPushButton* ok, QPushButton* cancel, QPushButton* help);
 
-    /// OK after a successful takeForm: the form's write pass, if any.
-    virtual void writeOnOk() {}
+    /// OK after a successful takeForm: the form's write pass, if any, and
+    /// then accept().
+    virtual void writeOnOk() { accept(); }
+
+    /// Runs `work` through the context's onBus with the form busy (wait
+    /// cursor, every field and button disabled, no closing), then `then`
+    /// with the form usable again. The rest of the program goes on.
+    void onBus(std::function<void()> work, std::function<void()> then);
+    /// The operator for messages of work run by onBus.
+    Operator& busOp() { return m_context.busOp ? *m_context.busOp : m_context.op; }
+    bool busy() const { return m_busy; }
 
     ConfigRegisters registers() const;
     void beginOpening(int address, DeviceKind kind);
@@ -123,6 +138,7 @@ private:
     std::vector<QLineEdit*> m_fields;
     bool m_taking = false;
     bool m_closing = false;
+    bool m_busy = false;
     /// Where the form opens: breaker 1's first field when it has a grid.
     QWidget* m_firstField = nullptr;
 };

@@ -95,6 +95,7 @@ void BusScan::scanBus(bool quick) {
     if (sel.scanInProgress)
         return;
     sel.scanInProgress = true;
+    m_view.scanRunning(true);
 
     // A port that went away (adapter pulled out) would answer nothing and
     // empty the list: reopen it first, or say why that cannot be done and
@@ -107,6 +108,7 @@ void BusScan::scanBus(bool quick) {
                                                 m_state.settings.replyTimeout),
                              kOpenFailureTitle);
             sel.scanInProgress = false;
+            m_view.scanRunning(false);
             return;
         }
     }
@@ -116,6 +118,7 @@ void BusScan::scanBus(bool quick) {
         m_op.showMessage("Please select a COM port");
         m_view.refreshFields();
         sel.scanInProgress = false;
+        m_view.scanRunning(false);
         return;
     }
 
@@ -194,6 +197,7 @@ void BusScan::scanBus(bool quick) {
     selectListedDevice();
     m_view.refreshFields();
     sel.scanInProgress = false;
+    m_view.scanRunning(false);
 }
 
 ModbusResult BusScan::listIfMeter(int address, int& line, DeviceKind& kind, std::string* idText) {

@@ -41,11 +41,13 @@ public:
     /// kind, one line each as "Not listed: 05 [<identification text>]".
     /// Called only when there is at least one.
     virtual void devicesNotListed(const std::vector<std::string>& lines) { (void)lines; }
+    /// A scan began (true) or ended (false): the File menu offers to stop it.
+    virtual void scanRunning(bool /*running*/) {}
 };
 
 /// Finding the devices on the bus and choosing the one to monitor: the main
 /// window's port open, Scan command, list selection and name read, over the
-/// process-wide state. Everything runs on the user-interface thread and
+/// process-wide state. Everything runs on the bus thread (BusEngine) and
 /// blocks it; AppState's scanInProgress is the only guard.
 class BusScan {
 public:

@@ -53,12 +53,26 @@ void showAlarms(LampState& lamps, DeviceKind kind, std::span<const std::int32_t>
     }
 }
 
+void showNoData(Display& display) {
+    for (std::string& text : display.texts.breakers)
+        text.clear();
+    for (std::string& text : display.texts.circuit)
+        text.clear();
+    LampState& l = display.lamps;
+    l.breakers.fill(Lamp::NoData);
+    for (Lamp* lamp : {&l.ampsOver, &l.ampsUnder, &l.kvaOver, &l.kvaUnder, &l.voltsOver,
+                       &l.voltsUnder, &l.phaseLoss})
+        *lamp = Lamp::NoData;
+}
+
 const char* lampDescription(Lamp lamp) {
     switch (lamp) {
     case Lamp::Warning:
         return "warning";
     case Lamp::Alarm:
         return "alarm";
+    case Lamp::NoData:
+        return "no data";
     case Lamp::Normal:
         break;
     }

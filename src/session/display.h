@@ -9,8 +9,9 @@
 
 namespace tarvo {
 
-/// The image a lamp shows.
-enum class Lamp { Normal, Warning, Alarm };
+/// The image a lamp shows. NoData: the last read of the device failed, so
+/// the lamp says nothing about the breaker or the line.
+enum class Lamp { Normal, Warning, Alarm, NoData };
 
 /// What the lamps of the main window show. The phase-loss lamp and the three
 /// letters share one place: while a phase is lost the lamp is hidden and the
@@ -84,7 +85,13 @@ void resetIndicators(LampState& lamps);
 /// alarms, so a breaker with both bits shows the alarm.
 void showAlarms(LampState& lamps, DeviceKind kind, std::span<const std::int32_t> registers);
 
-/// What a screen reader says of a lamp: "normal", "warning" or "alarm".
+/// After a failed read: every value text blank and every lamp NoData, so a
+/// device that stopped answering never looks like a healthy, empty panel.
+/// The names are left as they are.
+void showNoData(Display& display);
+
+/// What a screen reader says of a lamp: "normal", "warning", "alarm" or
+/// "no data".
 const char* lampDescription(Lamp lamp);
 
 } // namespace tarvo

@@ -16,6 +16,7 @@
 #include "link/serial_port.h"
 #include "link/tcp_link.h"
 #include "session/app_state.h"
+#include "session/bus_engine.h"
 #include "session/sampling.h"
 #include "settings/settings_location.h"
 
@@ -511,7 +512,13 @@ int headlessMain(int argc, char** argv, std::string_view version) {
     const auto state = std::make_unique<AppState>();
     HeadlessLogger logger(*state, state->port, op, clock, stop, stdout,
                           std::chrono::milliseconds(std::max(5L, 1000 / scale)));
-    return logger.run(options);
+    // The run is a job of the bus thread, as the window's work is; this
+    // thread only waits. SIGTERM and SIGINT stay blocked in both threads
+    // (the mask is inherited), so `stop` takes them on the bus thread.
+    int status = kExitClean;
+    BusEngine engine(nullptr, BusEngine::Mode::Thread);
+    engine.call([&] { status = logger.run(options); });
+    return status;
 }
 
 } // namespace tarvo

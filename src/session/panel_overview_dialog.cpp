@@ -5,19 +5,13 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "session/lamp_images.h"
+
 namespace tarvo {
 namespace {
 
 QIcon lampIcon(Lamp lamp) {
-    switch (lamp) {
-    case Lamp::Warning:
-        return QIcon(QStringLiteral(":/images/lamp_yellow.png"));
-    case Lamp::Alarm:
-        return QIcon(QStringLiteral(":/images/lamp_red.png"));
-    case Lamp::Normal:
-        break;
-    }
-    return QIcon(QStringLiteral(":/images/lamp_green.png"));
+    return QIcon(lampPixmap(lamp));
 }
 
 } // namespace

@@ -63,7 +63,9 @@ void PollingCycle::onTimer() {
             m_observer->pollRead(reading);
         countPlainRead(reading.result);
         Display next = m_view.currentDisplay();
-        if (kind != EnergyOnlyMeter)
+        if (reading.result != Ok)
+            showNoData(next);
+        else if (kind != EnergyOnlyMeter)
             resetIndicators(next.lamps);
         m_view.transfer(next);
         break;
@@ -118,6 +120,8 @@ void PollingCycle::showBranchMonitor(const MeterReading& reading) {
     else
         resetIndicators(next.lamps);
     readNamesInto(next.texts, reading.address);
+    if (reading.result != Ok)
+        showNoData(next);
     m_view.transfer(next);
 }
 
@@ -152,6 +156,8 @@ void PollingCycle::showCircuitMeter(const MeterReading& reading) {
 
     showAlarms(next.lamps, reading.kind, reading.registers);
     readNamesInto(next.texts, reading.address);
+    if (reading.result != Ok)
+        showNoData(next);
     m_view.transfer(next);
 }
 

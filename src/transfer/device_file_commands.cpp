@@ -58,6 +58,15 @@ DeviceAccess DeviceFileCommands::access() {
     return {m_context.master, m_context.port, m_context.devices, m_context.selectedAddress()};
 }
 
+void DeviceFileCommands::runOnBus(std::function<void()> work, std::function<void()> then) {
+    if (m_context.onBus) {
+        m_context.onBus(std::move(work), std::move(then));
+        return;
+    }
+    work();
+    then();
+}
+
 bool DeviceFileCommands::deviceSelected() {
     if (m_context.selectedAddress() >= 1)
         return true;
@@ -65,15 +74,21 @@ bool DeviceFileCommands::deviceSelected() {
     return false;
 }
 
-bool DeviceFileCommands::readDevice(DeviceSettings& out) {
-    DeviceReadResult result;
-    {
-        BusyCursor busy(m_context.op);
-        result = readDeviceSettings(access(), m_context.clock, out);
-    }
-    if (!result.ok())
-        m_context.op.showMessage(result.problem);
-    return result.ok();
+void DeviceFileCommands::readDevice(std::function<void(const DeviceSettings&)> then) {
+    m_context.op.beginBusy();
+    auto read = std::make_shared<std::pair<DeviceReadResult, DeviceSettings>>();
+    runOnBus(
+        [this, read, device = access()] {
+            read->first = readDeviceSettings(device, m_context.clock, read->second);
+        },
+        [this, read, then = std::move(then)] {
+            m_context.op.endBusy();
+            if (!read->first.ok()) {
+                m_context.op.showMessage(read->first.problem);
+                return;
+            }
+            then(read->second);
+        });
 }
 
 bool DeviceFileCommands::readFile(const QString& title, DeviceSettings& out, QString* chosen) {
@@ -96,35 +111,36 @@ void DeviceFileCommands::saveDeviceSettings() {
     const QString path = chooseFile(QStringLiteral("Save Device Settings"), true);
     if (path.isEmpty())
         return;
-    DeviceSettings device;
-    if (!readDevice(device))
-        return;
-    const std::string problem = writeSettingsFile(path.toStdString(), device);
-    m_context.op.showMessage(
-        problem.empty() ? "Saved the settings of the " + kindName(device.kind) + " at address " +
-                              std::to_string(device.address) + " to " + path.toStdString() + "."
-                        : problem);
+    readDevice([this, path](const DeviceSettings& device) {
+        const std::string problem = writeSettingsFile(path.toStdString(), device);
+        m_context.op.showMessage(problem.empty()
+                                     ? "Saved the settings of the " + kindName(device.kind) +
+                                           " at address " + std::to_string(device.address) +
+                                           " to " + path.toStdString() + "."
+                                     : problem);
+    });
 }
 
 void DeviceFileCommands::compareWithFile() {
     if (!deviceSelected())
         return;
     DeviceSettings file;
-    DeviceSettings device;
-    if (!readFile(QStringLiteral("Compare Device with File"), file) || !readDevice(device))
+    if (!readFile(QStringLiteral("Compare Device with File"), file))
         return;
-    if (auto problem = kindProblem(file.kind, device.kind)) {
-        m_context.op.showMessage("Refused: " + *problem + ".");
-        return;
-    }
-    const auto differences = compareSettings(file, device);
-    if (differences.empty()) {
-        m_context.op.showMessage("The device holds the file's settings.");
-        return;
-    }
-    showReport(
-        QStringLiteral("Settings that differ: %1. Nothing was written.").arg(differences.size()),
-        text(describeDifferences(differences)));
+    readDevice([this, file](const DeviceSettings& device) {
+        if (auto problem = kindProblem(file.kind, device.kind)) {
+            m_context.op.showMessage("Refused: " + *problem + ".");
+            return;
+        }
+        const auto differences = compareSettings(file, device);
+        if (differences.empty()) {
+            m_context.op.showMessage("The device holds the file's settings.");
+            return;
+        }
+        showReport(QStringLiteral("Settings that differ: %1. Nothing was written.")
+                       .arg(differences.size()),
+                   text(describeDifferences(differences)));
+    });
 }
 
 void DeviceFileCommands::compareTwoFiles() {
@@ -150,9 +166,12 @@ void DeviceFileCommands::writeFileToDevice() {
     if (!deviceSelected())
         return;
     DeviceSettings file;
-    DeviceSettings device;
-    if (!readFile(QStringLiteral("Write File to Device"), file) || !readDevice(device))
+    if (!readFile(QStringLiteral("Write File to Device"), file))
         return;
+    readDevice([this, file](const DeviceSettings& device) { writeToDevice(file, device); });
+}
+
+void DeviceFileCommands::writeToDevice(const DeviceSettings& file, const DeviceSettings& device) {
     // A clone to another panel keeps the target's names; a restore of the
     // same panel brings them back. Only the operator knows which this is,
     // and is asked only when the names differ and the file can be written.
@@ -180,14 +199,18 @@ void DeviceFileCommands::writeFileToDevice() {
                  .arg(device.address),
              text(describePlan(plan))))
         return;
-    RestoreReport result;
-    {
-        BusyCursor busy(m_context.op);
-        result = executeRestore(access(), m_context.clock, plan, file);
-    }
-    showReport(result.ok() ? QStringLiteral("The device took every setting written.")
-                           : QStringLiteral("The device does not hold every setting of the file."),
-               text(describeRestore(result)));
+    m_context.op.beginBusy();
+    auto result = std::make_shared<RestoreReport>();
+    runOnBus([this, result, target = access(), plan = std::move(plan),
+              file] { *result = executeRestore(target, m_context.clock, plan, file); },
+             [this, result] {
+                 m_context.op.endBusy();
+                 showReport(
+                     result->ok()
+                         ? QStringLiteral("The device took every setting written.")
+                         : QStringLiteral("The device does not hold every setting of the file."),
+                     text(describeRestore(*result)));
+             });
 }
 
 } // namespace tarvo

@@ -24,6 +24,9 @@ struct DeviceFileContext {
     Operator& op;
     const Clock& clock;
     std::function<int()> selectedAddress;
+    /// Runs the device's reads or writes (`work`) where the line is owned,
+    /// then `then` back here once they are done; empty: both at once.
+    std::function<void(std::function<void()> work, std::function<void()> then)> onBus = {};
 };
 
 /// The Config menu's settings-file commands: "Save Device Settings...",
@@ -53,9 +56,13 @@ public:
 
 private:
     bool deviceSelected();
-    bool readDevice(DeviceSettings& out);
+    // Reads the selected device with the wait cursor shown; `then` gets the
+    // settings read when the read succeeded (a failure is shown here).
+    void readDevice(std::function<void(const DeviceSettings&)> then);
     bool readFile(const QString& title, DeviceSettings& out, QString* path = nullptr);
     DeviceAccess access();
+    void runOnBus(std::function<void()> work, std::function<void()> then);
+    void writeToDevice(const DeviceSettings& file, const DeviceSettings& device);
 
     DeviceFileContext m_context;
     QWidget* m_parent;

@@ -7,6 +7,7 @@
 #include "core/clock.h"
 #include "link/open_failure.h"
 #include "session/app_state.h"
+#include "session/bus_engine.h"
 #include "transfer/settings_file.h"
 
 namespace tarvo {
@@ -279,18 +280,29 @@ int settingsMain(int argc, char** argv, std::FILE* in) {
         std::fprintf(stderr, "tarvo: %s\nTry 'tarvo settings --help'.\n", problem.c_str());
         return kSettingsUsage;
     }
-    switch (options.action) {
-    case SettingsOptions::Action::Help:
+    if (options.action == SettingsOptions::Action::Help) {
         std::fputs(settingsUsage().c_str(), stdout);
         return kSettingsSame;
-    case SettingsOptions::Action::Backup:
-        return backup(options);
-    case SettingsOptions::Action::Compare:
-        return compare(options);
-    case SettingsOptions::Action::Restore:
-        break;
     }
-    return restore(options, in);
+    // The device's reads and writes run on a bus thread, as the window's
+    // do; this thread waits for them.
+    int status = kSettingsUsage;
+    BusEngine engine(nullptr, BusEngine::Mode::Thread);
+    engine.call([&] {
+        switch (options.action) {
+        case SettingsOptions::Action::Backup:
+            status = backup(options);
+            return;
+        case SettingsOptions::Action::Compare:
+            status = compare(options);
+            return;
+        case SettingsOptions::Action::Help:
+        case SettingsOptions::Action::Restore:
+            break;
+        }
+        status = restore(options, in);
+    });
+    return status;
 }
 
 } // namespace tarvo

@@ -81,9 +81,19 @@ void TrendViews::keepPlace(QDialog* window, QByteArray& place) {
 }
 
 DeviceLevels TrendViews::readLevels(int address, int kind) {
-    DeviceLevels levels = DeviceLevels::none();
     if (!m_context.busFree())
-        return levels;
+        return DeviceLevels::none();
+    DeviceLevels levels = DeviceLevels::none();
+    const auto reads = [&] { levels = readLevelsNow(address, kind); };
+    if (m_context.onBus)
+        m_context.onBus(reads);
+    else
+        reads();
+    return levels;
+}
+
+DeviceLevels TrendViews::readLevelsNow(int address, int kind) {
+    DeviceLevels levels = DeviceLevels::none();
     ConfigRegisters regs(m_context.master, m_context.bus, m_context.devices, address);
     if (isBranchMonitor(kind)) {
         // Ratings in amperes (51-92), warning and alarm levels in percent of

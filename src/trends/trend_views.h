@@ -37,6 +37,9 @@ struct TrendContext {
     /// The port is open and no scan runs: the bus may be read.
     std::function<bool()> busFree;
     std::function<int()> selectedAddress;
+    /// Runs the reads of the alarm levels where the line is owned and
+    /// returns when they are done; empty: at once.
+    std::function<void(const std::function<void()>&)> onBus = {};
 };
 
 /// The "View" menu and what stands behind it: the trend recorder the poll
@@ -68,6 +71,7 @@ private:
     // Puts a window made afresh where the last one of its kind was closed:
     // each deletes itself on close, so the place is kept here for the run.
     void keepPlace(QDialog* window, QByteArray& place);
+    DeviceLevels readLevelsNow(int address, int kind);
 
     TrendContext m_context;
     QWidget* m_window;

@@ -33,7 +33,7 @@ struct Windows {
 
     AppState state;
     test::RecordingOperator op;
-    MainWindow main{state, state.port, &op};
+    MainWindow main{state, state.port, &op, nullptr, BusEngine::Mode::Inline};
     ConfigurationDialog configuration{state.settings, op, "Tarvo.cfg", {}};
     LoggingFileSetupDialog loggingFile{state.settings, op, {}};
     SaveToDatabaseSetupDialog saveToDatabase{state.odbc, state.settings, &op};

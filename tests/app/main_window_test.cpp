@@ -32,10 +32,11 @@ namespace {
 // The one QApplication of this folder's program.
 [[maybe_unused]] auto* const kQt = ::testing::AddGlobalTestEnvironment(new test::QtApplication);
 
-class MainWindowTest : public ::testing::Test {
+template <BusEngine::Mode kMode>
+class MainWindowFixture : public ::testing::Test {
 protected:
     // The alarm journal goes beside the log file: keep it in the test's folder.
-    MainWindowTest() { state.settings.saveFile = (dir.path() / "panel.csv").string(); }
+    MainWindowFixture() { state.settings.saveFile = (dir.path() / "panel.csv").string(); }
 
     void writeSettings(const std::string& body) { std::ofstream(dir.path() / "Tarvo.cfg") << body; }
 
@@ -52,8 +53,10 @@ protected:
     test::TempDir dir{"tarvo-mw"};
     AppState state;
     test::RecordingOperator op;
-    MainWindow window{state, state.port, &op};
+    MainWindow window{state, state.port, &op, nullptr, kMode};
 };
+
+class MainWindowTest : public MainWindowFixture<BusEngine::Mode::Inline> {};
 
 // Only branch monitors and circuit meters are listed; every device that
 // answered leaves its slave-ID byte, and names are read of listed ones only.
@@ -154,7 +157,8 @@ TEST_F(MainWindowTest, CircuitLayoutPutsTheListInTheBottomBand) {
     const QRect client = window.rect();
     EXPECT_EQ(band.left(), 22);
     EXPECT_EQ(client.right() - band.right(), 18);
-    EXPECT_EQ(client.bottom() - band.bottom(), 20);
+    // The client area ends where the status bar begins.
+    EXPECT_EQ(window.findChild<QWidget*>("statusBar")->y() - 1 - band.bottom(), 20);
     EXPECT_EQ(band.height(), 180);
 }
 
@@ -330,6 +334,101 @@ TEST_F(MainWindowTest, FileConfigOkEmptiesTheProgramsFileQueue) {
     answerNextDialog("okButton");
     action("fileConfigAction")->trigger();
     EXPECT_TRUE(state.fileQueue.empty());
+}
+
+} // namespace
+} // namespace tarvo
+
+namespace tarvo {
+namespace {
+
+// The window with its own bus thread, through a real event loop: what the
+// test posts is handled while a bus job still runs.
+class BusThreadWindowTest : public MainWindowFixture<BusEngine::Mode::Thread> {
+protected:
+    void start(const std::string& settings) {
+        writeSettings(settings);
+        window.start((dir.path() / "Tarvo.cfg").string());
+        window.setTimerPeriod(3600 * 1000); // the test ticks
+    }
+    // Runs the loop until every job has finished and its results are shown.
+    bool settled() {
+        const bool idle = QTest::qWaitFor([&] { return window.engine().pending() == 0; }, 20000);
+        QApplication::processEvents();
+        return idle;
+    }
+    // Whether an event posted now is handled while the bus is still busy.
+    bool answersWhileBusy() {
+        bool handled = false;
+        bool busy = false;
+        QTimer::singleShot(0, &window, [&] {
+            handled = true;
+            busy = window.engine().pending() > 0;
+        });
+        return QTest::qWaitFor([&] { return handled; }, 20000) && busy;
+    }
+    QString described(const char* name) {
+        return window.findChild<QLabel*>(name)->accessibleDescription();
+    }
+    QString label(const char* name) { return window.findChild<QLabel*>(name)->text(); }
+};
+
+TEST_F(BusThreadWindowTest, ASilentDeviceLeavesTheWindowAnsweringAndItsValuesUnknown) {
+    sim::PtyServer sim;
+    sim.bus().addDevice(sim::Model::Branch, 1, "PNL1");
+    start("port " + sim.slavePath() + "\nscan 1\n");
+    EXPECT_EQ(label("lineStateLabel"), QString::fromStdString(sim.slavePath() + ": closed"));
+    window.onTimer(); // opens and scans
+    ASSERT_TRUE(settled());
+    window.onTimer();
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(field("breakerField1")->text(), "1.000");
+    EXPECT_EQ(label("lineStateLabel"), QString::fromStdString(sim.slavePath() + ": open"));
+    const QString goodRead = label("lastReadLabel");
+    EXPECT_TRUE(goodRead.startsWith("Last good read ")) << goodRead.toStdString();
+
+    sim.bus().setFault(1, sim::Fault::NoAnswer);
+    window.onTimer();
+    EXPECT_TRUE(answersWhileBusy()) << "the window waited for the silent device";
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(field("breakerField1")->text(), "") << "a failed read shows the last value";
+    EXPECT_EQ(described("breakerLamp1"), "no data") << "a failed read shows green";
+    EXPECT_EQ(label("lastReadLabel"), goodRead);
+}
+
+TEST_F(BusThreadWindowTest, StopScanKeepsWhatWasFoundAndQueuesNoOtherScan) {
+    sim::PtyServer sim;
+    sim.bus().addDevice(sim::Model::Branch, 1, "PNL1");
+    sim.bus().addDevice(sim::Model::Branch, 2, "PNL2");
+    start("port " + sim.slavePath() + "\nscan 247\n");
+    window.onTimer(); // the open scans up to 247
+    QAction* scan = action("scanAction");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return listLines().size() == 3; }, 20000)); // and progress
+    EXPECT_EQ(scan->text(), "Stop &Scan");
+    EXPECT_TRUE(answersWhileBusy()) << "the window waited for the scan";
+    scan->trigger();
+    scan->trigger(); // input during the scan starts no scan of its own
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(scan->text(), "&Scan");
+    EXPECT_EQ(listLines(), (QStringList{"01 - PNL1 [Kyrel Branch Circuit Monitor, 42 Breakers]",
+                                        "02 - PNL2 [Kyrel Branch Circuit Monitor, 42 Breakers]"}));
+    EXPECT_EQ(window.findChild<QListWidget*>("meterList")->currentRow(), 0);
+    EXPECT_LT(sim.bus().frames().size(), 20u) << "the scan went on";
+}
+
+TEST(StatusBarTest, LineStatesAndTheLastGoodRead) {
+    using L = MainWindow::LineStatus;
+    const struct {
+        L line;
+        const char* text;
+    } rows[] = {
+        {{"/dev/ttyUSB0", L::Open, 0}, "/dev/ttyUSB0: open"},
+        {{"gw:10.0.0.7", L::Lost, 0}, "gw:10.0.0.7: lost \u2014 reopening"},
+        {{"", L::Closed, 0}, "No port: closed"},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(MainWindow::lineText(r.line).toStdString(), r.text);
+    EXPECT_EQ(MainWindow::lastReadText({}), "No good read yet");
 }
 
 } // namespace

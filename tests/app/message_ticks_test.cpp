@@ -55,7 +55,7 @@ protected:
     sim::PtyServer sim;
     AppState state;
     FakeClock clock;
-    MainWindow window{state, state.port};
+    MainWindow window{state, state.port, nullptr, nullptr, BusEngine::Mode::Inline};
 };
 
 TEST_F(MessageTicksTest, PollingAndSamplingGoOnUnderTheFifthFailureBox) {

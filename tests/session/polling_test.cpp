@@ -119,8 +119,8 @@ TEST_F(PollingTest, FifthFailureInARowShowsOneMessageAndSamplingGoesOn) {
         };
         for (int i = 0; i < 4; ++i)
             fail();
-        EXPECT_EQ(view.shown.texts.breakers[0], "0.000") << "a failed read shows zeros";
-        EXPECT_EQ(view.shown.lamps.breakers[0], Lamp::Normal);
+        EXPECT_EQ(view.shown.texts.breakers[0], "") << "a failed read shows zeros";
+        EXPECT_EQ(view.shown.lamps.breakers[0], Lamp::NoData) << "a failed read shows green";
         const int transfers = view.transfers;
         fail();
         EXPECT_EQ(view.transfers, transfers) << "the tick of the message leaves the display";

@@ -152,7 +152,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const QDir dir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("."));
     tarvo::AppState state;
-    tarvo::MainWindow window(state, state.port);
+    tarvo::MainWindow window(state, state.port, nullptr, nullptr, tarvo::BusEngine::Mode::Inline);
     window.showBranchLayout();
     window.transfer(sampleBranch());
     bool ok = save(window, dir, "branch_layout.png");
