@@ -96,7 +96,7 @@ int main(int argc, char** argv) {
 
     // Deletes itself when closed.
     auto& window = *new TrendWindow(
-        recorder.store(), nullptr, [](int) { return QString(); }, 2);
+        recorder.store(), {}, [](int) { return QString(); }, 2);
     window.show();
     app.processEvents();
     double refreshTotal = 0, refreshMax = 0, paintTotal = 0;

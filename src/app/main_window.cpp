@@ -208,9 +208,6 @@ MainWindow::MainWindow(AppState& state, Link& bus, Operator* op, QWidget* parent
                                   showHelpTopic(topic); }};
     // Threaded, a form's reads and writes are jobs; it is busy meanwhile and
     // the window goes on. The names a form wrote come back with the job.
-    // The trend window asks for levels and waits for them: its reads wait
-    // behind the job running now.
-    const auto blocking = [this](const std::function<void()>& work) { m_engine.call(work); };
     if (threaded) {
         forms.onBus = [this](std::function<void()> work, std::function<void()> then) {
             auto names = std::make_shared<std::pair<std::string, std::string>>();
@@ -241,7 +238,10 @@ MainWindow::MainWindow(AppState& state, Link& bus, Operator* op, QWidget* parent
                  return m_line.state == LineStatus::Open && !scanRunning();
              return m_state.port.isOpen() && !m_state.selection.scanInProgress;
          },
-         [&selection] { return selection.selectedAddress; }, blocking},
+         [&selection] { return selection.selectedAddress; },
+         [this](std::function<void()> work, std::function<void()> done) {
+             post(std::move(work), std::move(done));
+         }},
         [this] { return m_clock.now(); }, this);
     DeviceFileContext files{state.master,  bus,
                             state.devices, m_operator,
@@ -747,17 +747,22 @@ void MainWindow::onComms() {
     const std::string before = settings.portName;
     ConfigurationDialog dialog(
         settings, m_operator, m_settingsFile,
-        {[this](const std::string& name) {
-             if (!m_engine.threaded())
-                 return openFromDialog(m_bus, m_state.settings, m_operator, name);
-             // The dialog waits for its open (the
-             // job running now and the open itself).
-             Settings chosen = m_uiSettings;
-             bool opened = false;
-             m_engine.call([&] { opened = openFromDialog(m_bus, chosen, *m_side, name); });
-             if (opened)
-                 m_uiSettings.portName = name;
-             return opened;
+        {[this](const std::string& name, std::function<void(bool)> done) {
+             if (!m_engine.threaded()) {
+                 done(openFromDialog(m_bus, m_state.settings, m_operator, name));
+                 return;
+             }
+             // The dialog is greyed until the open, behind the job running
+             // now, has answered.
+             auto chosen = std::make_shared<Settings>(m_uiSettings);
+             auto opened = std::make_shared<bool>(false);
+             post([this, chosen, opened,
+                   name] { *opened = openFromDialog(m_bus, *chosen, *m_side, name); },
+                  [this, opened, name, done = std::move(done)] {
+                      if (*opened)
+                          m_uiSettings.portName = name;
+                      done(*opened);
+                  });
          },
          // With the interval the dialog set.
          [this] { post([this] { scheduleNextSample(); }); },

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QLineEdit>
+#include <QPointer>
 #include <QRadioButton>
 #include <algorithm>
 #include <optional>
@@ -165,8 +166,20 @@ bool ConfigurationDialog::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void ConfigurationDialog::onPortButton(const std::string& name) {
-    if (!name.empty() && m_actions.openPort && m_actions.openPort(name))
-        showValues();
+    if (name.empty() || !m_actions.openPort || m_opening)
+        return;
+    m_opening = true;
+    setEnabled(false);
+    m_op.beginBusy();
+    m_actions.openPort(name, [self = QPointer<ConfigurationDialog>(this)](bool opened) {
+        if (!self)
+            return;
+        self->m_opening = false;
+        self->m_op.endBusy();
+        self->setEnabled(true);
+        if (opened)
+            self->showValues();
+    });
 }
 
 void ConfigurationDialog::onSave() {
@@ -189,6 +202,10 @@ void ConfigurationDialog::accept() {
 }
 
 void ConfigurationDialog::reject() {
+    // Closed by the title bar while a port opens: the open's answer would
+    // come back to settings already put back.
+    if (m_opening)
+        return;
     m_form.restore(m_settings);
     QDialog::reject();
 }

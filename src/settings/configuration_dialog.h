@@ -33,8 +33,11 @@ public:
     /// What the dialog asks of the program.
     struct Actions {
         /// A port button: close the port and open `portName` (showing "Unable
-        /// to open ..." on failure). Returns whether the port is open.
-        std::function<bool(const std::string& portName)> openPort;
+        /// to open ..." on failure), then call `done` with whether the port
+        /// is open. It may return first: the line is the bus thread's, and
+        /// the dialog waits with its controls greyed, never in a loop.
+        std::function<void(const std::string& portName, std::function<void(bool opened)> done)>
+            openPort;
         /// Called on OK after the new interval is stored.
         std::function<void()> scheduleNextSample;
         std::function<void()> help;
@@ -66,6 +69,8 @@ private:
     Actions m_actions;
 
     ConfigurationForm m_form;
+    /// A port open asked for and not answered yet.
+    bool m_opening = false;
 };
 
 } // namespace tarvo

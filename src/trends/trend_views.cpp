@@ -47,7 +47,9 @@ TrendWindow* TrendViews::openTrends() {
     if (!m_trends) {
         m_trends = new TrendWindow(
             m_recorder->store(),
-            [this](int address, int kind) { return readLevels(address, kind); },
+            [this](int address, int kind, TrendWindow::GiveLevels give) {
+                readLevels(address, kind, std::move(give));
+            },
             [this](int address) {
                 return QString::fromStdString(listedName(m_context.meters, address));
             },
@@ -80,16 +82,20 @@ void TrendViews::keepPlace(QDialog* window, QByteArray& place) {
     connect(window, &QDialog::finished, this, [window, &place] { place = window->saveGeometry(); });
 }
 
-DeviceLevels TrendViews::readLevels(int address, int kind) {
-    if (!m_context.busFree())
-        return DeviceLevels::none();
-    DeviceLevels levels = DeviceLevels::none();
-    const auto reads = [&] { levels = readLevelsNow(address, kind); };
-    if (m_context.onBus)
-        m_context.onBus(reads);
-    else
+void TrendViews::readLevels(int address, int kind, TrendWindow::GiveLevels give) {
+    if (!m_context.busFree()) {
+        give(DeviceLevels::none());
+        return;
+    }
+    auto levels = std::make_shared<DeviceLevels>(DeviceLevels::none());
+    auto reads = [this, levels, address, kind] { *levels = readLevelsNow(address, kind); };
+    auto done = [levels, give = std::move(give)] { give(*levels); };
+    if (m_context.onBus) {
+        m_context.onBus(std::move(reads), std::move(done));
+    } else {
         reads();
-    return levels;
+        done();
+    }
 }
 
 DeviceLevels TrendViews::readLevelsNow(int address, int kind) {

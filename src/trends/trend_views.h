@@ -37,9 +37,9 @@ struct TrendContext {
     /// The port is open and no scan runs: the bus may be read.
     std::function<bool()> busFree;
     std::function<int()> selectedAddress;
-    /// Runs the reads of the alarm levels where the line is owned and
-    /// returns when they are done; empty: at once.
-    std::function<void(const std::function<void()>&)> onBus = {};
+    /// Runs the reads of the alarm levels where the line is owned and then
+    /// `done` on the window's thread, returning at once; empty: both at once.
+    std::function<void(std::function<void()> work, std::function<void()> done)> onBus = {};
 };
 
 /// The "View" menu and what stands behind it: the trend recorder the poll
@@ -66,8 +66,9 @@ public:
 
 private:
     // Warning and alarm levels of a device, read once when a trend window
-    // first shows it; none while the port is closed or a scan runs.
-    DeviceLevels readLevels(int address, int kind);
+    // first shows it and handed to `give`; none while the port is closed or
+    // a scan runs.
+    void readLevels(int address, int kind, TrendWindow::GiveLevels give);
     // Puts a window made afresh where the last one of its kind was closed:
     // each deletes itself on close, so the place is kept here for the run.
     void keepPlace(QDialog* window, QByteArray& place);

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -47,7 +48,8 @@ DeviceLevels DeviceLevels::none() {
     return l;
 }
 
-TrendWindow::TrendWindow(const TrendStore& store, std::function<DeviceLevels(int, int)> readLevels,
+TrendWindow::TrendWindow(const TrendStore& store,
+                         std::function<void(int, int, GiveLevels)> readLevels,
                          std::function<QString(int)> deviceName, int preferredAddress,
                          QWidget* parent)
     : QDialog(parent), m_store(store), m_readLevels(std::move(readLevels)),
@@ -137,8 +139,18 @@ void TrendWindow::showDevice() {
     m_buffer = m_store.find(address);
     m_kind = m_buffer ? m_buffer->kind() : 0;
     m_source = m_buffer ? std::make_unique<BufferSource>(*m_buffer) : nullptr;
-    if (m_buffer && !m_levels.count(address))
-        m_levels[address] = m_readLevels ? m_readLevels(address, m_kind) : DeviceLevels::none();
+    if (m_buffer && !m_levels.count(address)) {
+        m_levels[address] = DeviceLevels::none();
+        if (m_readLevels)
+            m_readLevels(address, m_kind,
+                         [self = QPointer<TrendWindow>(this), address](const DeviceLevels& lv) {
+                             if (!self)
+                                 return;
+                             self->m_levels[address] = lv;
+                             if (self->m_buffer && self->m_buffer->address() == address)
+                                 self->redraw();
+                         });
+    }
     const QSignalBlocker block(m_group);
     m_group->clear();
     QStringList groups;

@@ -39,9 +39,13 @@ class TrendWindow : public QDialog {
     Q_OBJECT
 
 public:
-    /// `readLevels` is asked once per device shown while the window is open.
+    /// What the window calls with the levels once they are read.
+    using GiveLevels = std::function<void(const DeviceLevels&)>;
+    /// `readLevels` is asked once per device shown while the window is open;
+    /// it returns at once and calls `give` when the device has answered
+    /// (the window draws no level lines until then).
     TrendWindow(const TrendStore& store,
-                std::function<DeviceLevels(int address, int kind)> readLevels,
+                std::function<void(int address, int kind, GiveLevels give)> readLevels,
                 std::function<QString(int address)> deviceName, int preferredAddress,
                 QWidget* parent = nullptr);
 
@@ -60,7 +64,7 @@ private:
     void redraw();
 
     const TrendStore& m_store;
-    std::function<DeviceLevels(int, int)> m_readLevels;
+    std::function<void(int, int, GiveLevels)> m_readLevels;
     std::function<QString(int)> m_deviceName;
     std::map<int, DeviceLevels> m_levels;
     std::unique_ptr<TrendSource> m_source;

@@ -31,13 +31,13 @@ protected:
     void open() {
         dialog = std::make_unique<ConfigurationDialog>(
             settings, op, dir.file("Tarvo.cfg"),
-            ConfigurationDialog::Actions{[this](const std::string& name) {
+            ConfigurationDialog::Actions{[this](const std::string& name, const auto& done) {
                                              opened.push_back(name);
                                              if (openSucceeds)
                                                  settings.portName = name;
                                              else
                                                  op.showMessage("Unable to open " + name);
-                                             return openSucceeds;
+                                             done(openSucceeds);
                                          },
                                          [this] { ++scheduled; }, [this] { ++helps; }});
         dialog->show();

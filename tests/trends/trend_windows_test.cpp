@@ -44,10 +44,10 @@ TEST(TrendWindow, DrawsTheTickedBreakersWithOnePointPerPoll) {
     TrendStore store(100, 2);
     for (int t = 0; t < 30; ++t)
         store.record(branch(3, t), 1000 + t);
-    const auto levels = [](int, int) {
+    const auto levels = [](int, int, const TrendWindow::GiveLevels& give) {
         DeviceLevels l = DeviceLevels::none();
         l.breakerWarning.fill(30), l.breakerAlarm.fill(40);
-        return l;
+        give(l);
     };
     TrendWindow window(
         store, levels, [](int) { return QStringLiteral("PNL1"); }, 3);
