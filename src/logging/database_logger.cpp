@@ -71,7 +71,7 @@ std::time_t backOffSeconds(int failures) {
 }
 
 // Makes the kept connection and its statement; the operator's message when
-// that fails (the texts of a connection per pass), empty when it worked.
+// that fails ("Error connecting" and its kin), empty when it worked.
 std::string connectKept(OdbcLibrary& odbc, const Settings& settings, const Clock* clock) {
     const OdbcLibrary::Api& api = odbc.api();
     KeptConnection& kept = odbc.keptConnection();
