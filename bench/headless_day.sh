@@ -6,8 +6,11 @@
 # ms, i.e. 60 ticks per logged minute as at real speed, so CPU per logged
 # minute is what a real minute costs.
 # With SINK "db" the records also go through unixODBC into an SQLite table
-# (libsqlite3odbc), one connection per pass as the window makes them.
-# Usage: bench/headless_day.sh [PASSES] [SCALE] [file|db]   (after scripts/build build)
+# (libsqlite3odbc), with "pg" into a PostgreSQL table (psqlODBC, a server of
+# its own on a Unix socket in the work folder; run as root, the server as
+# postgres), over the connection the logger keeps from pass to pass. The RSS
+# growth per day is what unixODBC and the driver keep per connection made.
+# Usage: bench/headless_day.sh [PASSES] [SCALE] [file|db|pg]   (after scripts/build build)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 passes=${1:-144}
@@ -28,6 +31,20 @@ if [[ $sink == db ]]; then
     printf '[bench]\nDriver=SQLite3\nDatabase=%s\n' "$work/log.db" >"$work/odbc.ini"
     python3 -c "import sqlite3, sys; c = sqlite3.connect(sys.argv[1]); c.execute('CREATE TABLE log (meter integer, location varchar(32), date_time timestamp, amps1 real)'); c.commit()" "$work/log.db"
     printf 'location Bench\ndsn bench\ntable log\nlink 0 4 meter\nlink 1 12 location\nlink 2 11 date_time\nlink 3 7 amps1\n' >>"$work/Tarvo.cfg"
+    export ODBCSYSINI=$work ODBCINI=$work/odbc.ini
+elif [[ $sink == pg ]]; then
+    pgbin=$(ls -d /usr/lib/postgresql/*/bin | tail -1)
+    as_pg=(setpriv --reuid=postgres --regid=postgres --clear-groups)
+    chown postgres: "$work"
+    "${as_pg[@]}" "$pgbin/initdb" -D "$work/pg" -U postgres --auth=trust --no-sync -E UTF8 --locale=C >"$work/initdb.log"
+    "${as_pg[@]}" "$pgbin/postgres" -D "$work/pg" -k "$work" -p 5432 -c listen_addresses= -c fsync=off >"$work/pg.log" 2>&1 &
+    pg_pid=$!
+    trap 'kill -INT "$pg_pid" 2>/dev/null; wait "$pg_pid" 2>/dev/null; cleanup' EXIT
+    for _ in $(seq 100); do grep -qs '^ready' "$work/pg/postmaster.pid" && break; sleep 0.1; done
+    psql -qh "$work" -U postgres -c 'CREATE TABLE log (meter integer, location varchar(32), date_time timestamp, amps1 real)'
+    printf '[PostgreSQL]\nDriver=/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so\n' >"$work/odbcinst.ini"
+    printf '[bench]\nDriver=PostgreSQL\nServername=%s\nPort=5432\nDatabase=postgres\n' "$work" >"$work/odbc.ini"
+    printf 'location Bench\ndsn bench\nuser postgres\ntable log\nlink 0 4 meter\nlink 1 12 location\nlink 2 11 date_time\nlink 3 7 amps1\n' >>"$work/Tarvo.cfg"
     export ODBCSYSINI=$work ODBCINI=$work/odbc.ini
 fi
 

@@ -267,6 +267,19 @@ OpenResult TcpLink::open(const std::string& name, int, int) {
     // would hold a request back for the previous segment's acknowledgement.
     const int on = 1;
     (void)::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    // A gateway that lost power or its cable leaves the connection looking
+    // open. Keep-alive probes an idle connection after 20 s, then 4 times 10
+    // s apart: a dead peer is found within 20 + 4 x 10 = 60 s. While a
+    // request is unacknowledged the probes do not run; the user time-out
+    // gives up after the same 60 s instead of the kernel's 15 minutes of
+    // retransmissions.
+    const int idle = 20, interval = 10, probes = 4;
+    const unsigned userTimeoutMs = 60000;
+    (void)::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    (void)::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    (void)::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    (void)::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+    (void)::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs);
     m_fd = fd;
     m_lost = false;
     m_mode = gateway->mode;
@@ -274,6 +287,8 @@ OpenResult TcpLink::open(const std::string& name, int, int) {
     m_pending.clear();
     m_wireOut.clear();
     m_wireIn.clear();
+    m_answered.reset();
+    m_silentInARow = 0;
     return {true, 0};
 }
 
@@ -342,6 +357,7 @@ std::size_t TcpLink::write(std::span<const std::uint8_t> bytes) {
     m_wireIn.clear();
     if (m_fd < 0)
         return 0;
+    m_requestAddress = bytes.empty() ? 0 : bytes[0];
     if (m_mode == GatewayAddress::ModbusTcp)
         m_wireOut = modbusTcpRequest(bytes, ++m_transaction);
     else
@@ -396,9 +412,25 @@ ReadResult TcpLink::read(std::span<std::uint8_t> buffer, std::size_t& received) 
     received = 0;
     if (m_fd < 0 || buffer.empty())
         return ReadNothing;
-    return m_mode == GatewayAddress::ModbusTcp
-               ? readModbusTcp(buffer, received, Clock::time_point::max())
-               : readRtu(buffer, received, Clock::time_point::max());
+    const ReadResult result = m_mode == GatewayAddress::ModbusTcp
+                                  ? readModbusTcp(buffer, received, Clock::time_point::max())
+                                  : readRtu(buffer, received, Clock::time_point::max());
+    noteReply(result);
+    return result;
+}
+
+void TcpLink::noteReply(ReadResult result) {
+    if (m_fd < 0)
+        return; // lost already, for its own cause
+    if (result != ReadNothing) {
+        m_answered.set(static_cast<std::size_t>(m_requestAddress));
+        m_silentInARow = 0;
+        return;
+    }
+    if (m_requestAddress == 0 || !m_answered.test(static_cast<std::size_t>(m_requestAddress)))
+        return;
+    if (++m_silentInARow >= kSilentRepliesToLose)
+        lose("no reply to three requests in a row");
 }
 
 ReadResult TcpLink::readWithin(std::span<std::uint8_t> buffer, std::size_t& received,
@@ -406,6 +438,8 @@ ReadResult TcpLink::readWithin(std::span<std::uint8_t> buffer, std::size_t& rece
     received = 0;
     if (m_fd < 0 || buffer.empty())
         return ReadNothing;
+    // A quick probe that hears nothing is not a device gone silent: it is
+    // not counted towards losing the link.
     const auto first =
         firstByteWait.count() > 0 ? Clock::now() + firstByteWait : Clock::time_point::max();
     return m_mode == GatewayAddress::ModbusTcp ? readModbusTcp(buffer, received, first)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bitset>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -78,6 +79,7 @@ public:
     static constexpr std::chrono::milliseconds kDefaultReplyTimeout{800};
     static constexpr std::chrono::milliseconds kReadTotalPerByte{1};
     static constexpr std::chrono::milliseconds kUnknownFrameGap{35};
+    static constexpr int kSilentRepliesToLose = 3;
 
     /// `replyTimeoutMs`, when given, is read at each open and read: the
     /// constant part of the reply time-out, also the limit of a connect.
@@ -113,9 +115,15 @@ public:
     /// A lost link stays open, its socket closed, until close() or open():
     /// every read and write fails at once meanwhile.
     bool isOpen() const override { return m_fd >= 0 || m_lost; }
-    /// Set when the gateway closed or reset the connection, or sent bytes
-    /// that are no Modbus TCP frame (the stream cannot be followed then);
-    /// the socket is closed at once, so nothing more is read from it.
+    /// Set when the gateway closed or reset the connection, sent bytes that
+    /// are no Modbus TCP frame (the stream cannot be followed then), or left
+    /// kSilentRepliesToLose requests in a row to devices that had answered
+    /// on this connection without a reply (a gateway that hangs with its
+    /// connection still up); the socket is closed at once, so nothing more
+    /// is read from it. A device that never answered does not count: a scan
+    /// of empty addresses behind a transparent gateway times out on each.
+    /// A gateway gone without a word (power cut) is found by keep-alive
+    /// within about a minute while the link is idle.
     bool lost() const override { return m_lost; }
     std::string lostCause() const override { return m_lostCause; }
 
@@ -142,6 +150,8 @@ private:
     bool receive(std::vector<std::uint8_t>& into, std::size_t max,
                  std::chrono::steady_clock::time_point deadline);
 
+    // Counts a read's outcome towards kSilentRepliesToLose.
+    void noteReply(ReadResult result);
     // Marks the link lost for `cause` and closes the socket.
     void lose(std::string cause);
     // Loses the link for a failed recv or send (0: the gateway closed it),
@@ -154,6 +164,9 @@ private:
     std::string m_lostCause;
     GatewayAddress::Mode m_mode = GatewayAddress::RtuOverTcp;
     std::uint16_t m_transaction = 0;
+    int m_requestAddress = 0;            // the slave address of the last request
+    std::bitset<256> m_answered;         // addresses that replied on this connection
+    int m_silentInARow = 0;              // of requests to those addresses
     std::vector<std::uint8_t> m_wireOut; // the last request as sent
     std::vector<std::uint8_t> m_wireIn;  // the last reply as received
     std::vector<std::uint8_t> m_input;   // received Modbus TCP bytes not yet taken

@@ -3,7 +3,9 @@
 #include <charconv>
 #include <cmath>
 #include <ctime>
+#include <mutex>
 
+#include "core/clock.h"
 #include "core/operator.h"
 #include "devices/device_kind.h"
 #include "logging/log_variables.h"
@@ -53,6 +55,102 @@ std::string dateTimeLiteral(const ColumnLink& link, const LogSample& sample) {
     default:
         return quoteString(formatTime(sample.time, "%m/%d/%Y %H:%M:%S"));
     }
+}
+
+// A statement that failed because the link to the server is gone: an ODBC
+// communication error (SQLSTATE class 08) or the server ending its sessions
+// as it shuts down (57P01-57P03, which psqlODBC passes on).
+bool linkFailed(const std::string& state) {
+    return state.rfind("08", 0) == 0 || state.rfind("57P0", 0) == 0;
+}
+
+// Seconds before the next connect after `failures` failed ones in a row:
+// 1, 2, 4 ... 32, then 60.
+std::time_t backOffSeconds(int failures) {
+    return failures >= 7 ? 60 : std::time_t{1} << (failures - 1);
+}
+
+// Makes the kept connection and its statement; the operator's message when
+// that fails ("Error connecting" and its kin), empty when it worked.
+std::string connectKept(OdbcLibrary& odbc, const Settings& settings, const Clock* clock) {
+    const OdbcLibrary::Api& api = odbc.api();
+    KeptConnection& kept = odbc.keptConnection();
+    auto text = [](const std::string& s) {
+        return reinterpret_cast<SQLCHAR*>(const_cast<char*>(s.data()));
+    };
+    auto size = [](const std::string& s) { return static_cast<SQLSMALLINT>(s.size()); };
+    auto failed = [&](const char* message) {
+        const int failures = kept.failedConnects + 1;
+        odbc.closeKeptConnectionLocked();
+        kept.failedConnects = failures;
+        if (clock)
+            kept.retryAt = clock->now() + backOffSeconds(failures);
+        return std::string(message);
+    };
+    // Copies: the settings may change while the connection is open.
+    kept.dsn = settings.dsn;
+    kept.user = settings.user;
+    kept.passwd = settings.passwd;
+    SQLHDBC connection = SQL_NULL_HDBC;
+    if (!odbcSucceeded(api.SQLAllocConnect(odbc.environment(), &connection)))
+        return failed("Error alloc connection");
+    if (!odbcSucceeded(api.SQLConnect(connection, text(kept.dsn), size(kept.dsn), text(kept.user),
+                                      size(kept.user), text(kept.passwd), size(kept.passwd)))) {
+        api.SQLFreeConnect(connection);
+        return failed("Error connecting");
+    }
+    kept.connection = connection;
+    if (!odbcSucceeded(api.SQLAllocStmt(connection, &kept.statement))) {
+        kept.statement = SQL_NULL_HSTMT;
+        return failed("Error alloc stmt");
+    }
+    kept.dbmsName = DbmsName(odbc, connection);
+    kept.failedConnects = 0;
+    kept.retryAt = 0;
+    return {};
+}
+
+// Inserts the waiting records over the kept connection, oldest first, and
+// returns the message of a failure. A record leaves the queue only after
+// its INSERT returned success; with autocommit an INSERT that returned an
+// error was not committed, so it is tried again and never doubled.
+std::string insertOverKeptConnection(OdbcLibrary& odbc, const Settings& settings,
+                                     SampleQueue& databaseQueue, const Clock* clock) {
+    KeptConnection& kept = odbc.keptConnection();
+    if (kept.open() &&
+        (kept.dsn != settings.dsn || kept.user != settings.user || kept.passwd != settings.passwd))
+        odbc.closeKeptConnectionLocked();
+    if (!kept.open() && clock && kept.failedConnects > 0 && clock->now() < kept.retryAt)
+        return {};
+    // A connection found dead is made again at once, once a pass; after
+    // that the back-off above spaces the attempts.
+    bool remadeOnce = false;
+    if (!kept.open()) {
+        if (std::string failure = connectKept(odbc, settings, clock); !failure.empty())
+            return failure;
+    }
+    const std::string location = locationForDbms(settings.location, kept.dbmsName);
+    while (const SampleRecord record = databaseQueue.front()) {
+        std::string sql = buildInsertStatement(settings, *record, location);
+        const SQLRETURN rc =
+            odbc.api().SQLExecDirect(kept.statement, reinterpret_cast<SQLCHAR*>(sql.data()),
+                                     static_cast<SQLINTEGER>(sql.size()));
+        if (odbcSucceeded(rc)) {
+            databaseQueue.popFront();
+            continue;
+        }
+        const OdbcError error = ReadOdbcError(odbc, kept.connection, kept.statement);
+        // Any failure ends the connection, so a link that died with an
+        // unexpected code is not used again either.
+        odbc.closeKeptConnectionLocked();
+        if (!linkFailed(error.state) || remadeOnce)
+            return linkFailed(error.state) ? "Error connecting"
+                                           : statementErrorText(rc, error.message);
+        remadeOnce = true;
+        if (std::string failure = connectKept(odbc, settings, clock); !failure.empty())
+            return failure;
+    }
+    return {};
 }
 
 } // namespace
@@ -133,8 +231,10 @@ void shutDownDatabaseLogging(Settings& settings, SampleQueue& databaseQueue) {
     databaseQueue.clear();
 }
 
-void InsertSamples(OdbcLibrary& odbc, Settings& settings, SampleQueue& databaseQueue,
-                   Operator& op) {
+void InsertSamples(OdbcLibrary& odbc, Settings& settings, SampleQueue& databaseQueue, Operator& op,
+                   const Clock* clock) {
+    if (settings.databaseLogState != Active)
+        closeDatabaseConnection(odbc);
     if (settings.databaseLogState != Active || databaseQueue.empty())
         return;
     bool bindFailed = false;
@@ -148,59 +248,25 @@ void InsertSamples(OdbcLibrary& odbc, Settings& settings, SampleQueue& databaseQ
     if (settings.links.empty())
         return;
     if (const std::string problem = checkDatabaseConfiguration(settings); !problem.empty()) {
+        closeDatabaseConnection(odbc);
         shutDownDatabaseLogging(settings, databaseQueue);
         op.showMessage(problem);
         return;
     }
 
-    const OdbcLibrary::Api& api = odbc.api();
-    SQLHDBC connection = SQL_NULL_HDBC;
-    if (!odbcSucceeded(api.SQLAllocConnect(odbc.environment(), &connection))) {
-        op.showMessage("Error alloc connection");
-        return;
-    }
-    auto text = [](const std::string& s) {
-        return reinterpret_cast<SQLCHAR*>(const_cast<char*>(s.data()));
-    };
-    auto size = [](const std::string& s) { return static_cast<SQLSMALLINT>(s.size()); };
-    // Copies: while a message box below is open the ticks go on, and the
-    // settings must not change under the pointers passed to the driver.
-    const std::string dsn = settings.dsn;
-    const std::string user = settings.user;
-    const std::string passwd = settings.passwd;
-    if (!odbcSucceeded(api.SQLConnect(connection, text(dsn), size(dsn), text(user), size(user),
-                                      text(passwd), size(passwd)))) {
-        api.SQLFreeConnect(connection);
-        op.showMessage("Error connecting");
-        return;
-    }
-    SQLHSTMT statement = SQL_NULL_HSTMT;
-    if (!odbcSucceeded(api.SQLAllocStmt(connection, &statement))) {
-        api.SQLDisconnect(connection);
-        api.SQLFreeConnect(connection);
-        op.showMessage("Error alloc stmt");
-        return;
-    }
-    const std::string location = locationForDbms(settings.location, DbmsName(odbc, connection));
     std::string failure;
-    while (const SampleRecord record = databaseQueue.front()) {
-        std::string sql = buildInsertStatement(settings, *record, location);
-        const SQLRETURN rc =
-            api.SQLExecDirect(statement, text(sql), static_cast<SQLINTEGER>(sql.size()));
-        if (odbcSucceeded(rc)) {
-            databaseQueue.popFront();
-            continue;
-        }
-        failure = statementErrorText(rc, ReadOdbcError(odbc, connection, statement).message);
-        break;
+    {
+        const std::lock_guard lock(odbc.keptLock());
+        failure = insertOverKeptConnection(odbc, settings, databaseQueue, clock);
     }
-    api.SQLFreeStmt(statement, SQL_DROP);
-    api.SQLDisconnect(connection);
-    api.SQLFreeConnect(connection);
-    // Shown after the connection is closed: the ticks go on while the box
-    // is open, and no connection should wait on the operator.
+    // Shown with the lock let go: the ticks go on while the box is open,
+    // and a pass they start must find the connection free.
     if (!failure.empty())
         op.showMessage(failure);
+}
+
+void closeDatabaseConnection(OdbcLibrary& odbc) {
+    odbc.closeKeptConnection();
 }
 
 std::optional<LogTableTypes> chooseLogTableTypes(const std::vector<TypeInfo>& types) {

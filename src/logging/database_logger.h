@@ -11,6 +11,7 @@
 
 namespace tarvo {
 
+class Clock;
 class Operator;
 
 /// The literal of one linked variable of `sample` for a column of the
@@ -58,17 +59,28 @@ std::string checkDatabaseConfiguration(const Settings& settings);
 void shutDownDatabaseLogging(Settings& settings, SampleQueue& databaseQueue);
 
 /// The database sink of the sampling pass: inserts the waiting records, oldest
-/// first, as rows of the configured table over one connection, which it
-/// closes before returning. Works only while database logging is Active.
+/// first, as rows of the configured table over the connection kept in `odbc`
+/// from pass to pass (made on the first pass, made again when the data
+/// source, user or password changed). Works only while database logging is
+/// Active.
 ///
-/// A failed insert shows "Error # %d  %s" once and keeps that record and
-/// every later one for the next pass, so none is lost or inserted twice; a
-/// failure to connect keeps them all (each pass retries, under the queue's
-/// bound). When ODBC cannot be used at all (no driver manager, no
-/// environment) database logging is shut down without a message; a
-/// configuration that checkDatabaseConfiguration refuses is shut down with
-/// its message.
-void InsertSamples(OdbcLibrary& odbc, Settings& settings, SampleQueue& databaseQueue, Operator& op);
+/// A failed insert shows "Error # %d  %s" once, closes the connection and
+/// keeps that record and every later one for the next pass, so none is lost
+/// or inserted twice. An insert that failed because the link to the server
+/// died (a server restart) closes the connection and makes it again at once
+/// (once a pass); when that fails too, "Error connecting" is shown and the
+/// records wait. A failure to connect keeps them all: with `clock`, the next
+/// attempt waits 1 s, doubling up to 60 s, and passes before it send
+/// nothing; without one each pass tries (under the queue's bound). When
+/// ODBC cannot be used at all (no driver manager, no environment) database
+/// logging is shut down without a message; a configuration that
+/// checkDatabaseConfiguration refuses is shut down with its message.
+void InsertSamples(OdbcLibrary& odbc, Settings& settings, SampleQueue& databaseQueue, Operator& op,
+                   const Clock* clock = nullptr);
+
+/// Closes the connection InsertSamples keeps: for logging turned off or a
+/// new database configuration.
+void closeDatabaseConnection(OdbcLibrary& odbc);
 
 /// The four column types of a new logging table, chosen from the data
 /// source's type information.

@@ -27,6 +27,7 @@ void OdbcCommand::run() {
         if (!confirmNewDatabase(m_settings.dsn, m_settings.table))
             return;
         shutDownDatabaseLogging(m_settings, m_databaseQueue);
+        closeDatabaseConnection(m_odbc);
     }
     if (m_settings.databaseLogState != Off)
         return;

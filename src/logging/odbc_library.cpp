@@ -91,6 +91,7 @@ OdbcLibrary::OdbcLibrary(std::vector<std::string> libraryNames)
     : m_libraryNames(std::move(libraryNames)) {}
 
 OdbcLibrary::~OdbcLibrary() {
+    closeKeptConnection();
     // The process-wide instance ends with the process; tests make and end
     // several, so each hands back its environment before unloading.
     if (m_handle && m_environment != SQL_NULL_HENV) {
@@ -98,6 +99,21 @@ OdbcLibrary::~OdbcLibrary() {
             freeEnv(m_environment);
     }
     unload();
+}
+
+void OdbcLibrary::closeKeptConnection() {
+    const std::lock_guard lock(m_keptLock);
+    closeKeptConnectionLocked();
+}
+
+void OdbcLibrary::closeKeptConnectionLocked() {
+    if (m_kept.open() && m_handle) {
+        if (m_kept.statement != SQL_NULL_HSTMT)
+            m_api.SQLFreeStmt(m_kept.statement, SQL_DROP);
+        m_api.SQLDisconnect(m_kept.connection);
+        m_api.SQLFreeConnect(m_kept.connection);
+    }
+    m_kept = KeptConnection{};
 }
 
 void OdbcLibrary::unload() {

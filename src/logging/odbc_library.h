@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +16,23 @@
 namespace tarvo {
 
 class Operator;
+
+/// The database sink's connection, kept open from one sampling pass to the
+/// next: unixODBC keeps a few kilobytes for every connection it ever made,
+/// so a connection per pass would grow a logger that runs for months by
+/// megabytes. It remembers the credentials it was made with and, after a
+/// failed connect, when the next attempt is due.
+struct KeptConnection {
+    SQLHDBC connection = SQL_NULL_HDBC;
+    SQLHSTMT statement = SQL_NULL_HSTMT;
+    std::string dsn;
+    std::string user;
+    std::string passwd;
+    std::string dbmsName;
+    int failedConnects = 0;  ///< in a row; 0 after a connect that worked
+    std::time_t retryAt = 0; ///< no connect before this time
+    bool open() const { return connection != SQL_NULL_HDBC; }
+};
 
 /// What BindOdbc reports.
 enum BindResult : int {
@@ -88,6 +107,16 @@ public:
     bool hasEnvironment() const { return m_environment != SQL_NULL_HENV; }
     SQLHENV environment() const { return m_environment; }
 
+    /// The sampling pass's connection (see InsertSamples), used only while
+    /// keptLock() is held: the window closes it while a pass may run.
+    KeptConnection& keptConnection() { return m_kept; }
+    std::mutex& keptLock() { return m_keptLock; }
+    /// Closes the kept connection, if open, in the order statement,
+    /// disconnect, connection; the back-off starts afresh. Takes keptLock().
+    void closeKeptConnection();
+    /// The same for a caller that holds keptLock().
+    void closeKeptConnectionLocked();
+
 private:
     void unload();
 
@@ -95,6 +124,8 @@ private:
     void* m_handle = nullptr;
     Api m_api;
     SQLHENV m_environment = SQL_NULL_HENV;
+    KeptConnection m_kept;
+    std::mutex m_keptLock;
 };
 
 /// The bind of the driver manager: see OdbcLibrary::bind.

@@ -130,7 +130,7 @@ void Sampler::writeQueued() {
     if (m_state.settings.fileLoggingActive)
         m_lastFile = WriteLogFile(m_state.settings, m_state.fileQueue);
     if (m_state.settings.databaseLogState == Active)
-        InsertSamples(m_state.odbc, m_state.settings, m_state.databaseQueue, m_op);
+        InsertSamples(m_state.odbc, m_state.settings, m_state.databaseQueue, m_op, m_clock);
 }
 
 } // namespace tarvo

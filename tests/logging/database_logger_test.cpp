@@ -2,6 +2,8 @@
 // then InsertSamples and createLogTable against the SQLite ODBC driver.
 #include <array>
 #include <clocale>
+#include <cstdlib>
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include "core/operator.h"
@@ -9,6 +11,7 @@
 #include "logging/log_variables.h"
 #include "logging/odbc_library.h"
 #include "odbc_test_support.h"
+#include "support/fake_clock.h"
 #include "support/local_zone.h"
 #include "support/recording_operator.h"
 
@@ -204,6 +207,55 @@ TEST(CreateLogTable, TypeListCursorClosedBeforeCreateTable) {
     ASSERT_TRUE(session);
     EXPECT_TRUE(createLogTable(*session, op, "log_2024", MinimalColumns))
         << (op.messages.empty() ? "" : op.messages[0].text);
+}
+
+// Passes over the strict driver: each row is what the driver does (failed
+// connects, failed statements with their SQLSTATE) and what must come of it.
+TEST(InsertSamples, ConnectionKeptAcrossPassesAndMadeAgainAfterALinkFailure) {
+    const struct {
+        const char* fault;
+        const char* state;
+        int failConnects, failExecs;
+        std::vector<int> pauses; // seconds before each pass after the first
+        int connects;
+        const char* message;
+    } cases[] = {
+        {"a connection per pass", "", 0, 0, {60, 60, 60}, 1, ""},
+        {"a dead link not made again at once", "08S01", 0, 1, {}, 2, ""},
+        {"a link dead twice loses records", "08S01", 0, 2, {60}, 3, "Error connecting"},
+        {"a refused statement's connection kept", "S1000", 0, 1, {60}, 2, "Error # -1  "},
+        {"no back-off after failed connects", "", 9, 0, {0, 1, 1, 2}, 3, "Error connecting"},
+    };
+    void* stub = dlopen(TARVO_ODBC_STUB_CURSOR, RTLD_NOW);
+    ASSERT_NE(stub, nullptr);
+    auto counter = [&](const char* name) { return static_cast<int*>(dlsym(stub, name)); };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        *counter("tarvo_stub_connects") = *counter("tarvo_stub_rows") = 0;
+        *counter("tarvo_stub_fail_connects") = c.failConnects;
+        *counter("tarvo_stub_fail_execs") = c.failExecs;
+        setenv("TARVO_STUB_SQLSTATE", c.state, 1);
+        OdbcLibrary odbc({TARVO_ODBC_STUB_CURSOR});
+        Settings settings = fourLinks();
+        settings.databaseLogState = Active;
+        SampleQueue queue;
+        RecordingOperator op;
+        test::FakeClock clock;
+        queue.push(makeSample(3));
+        InsertSamples(odbc, settings, queue, op, &clock);
+        for (int pause : c.pauses) {
+            clock.t += pause;
+            queue.push(makeSample(4));
+            InsertSamples(odbc, settings, queue, op, &clock);
+        }
+        EXPECT_EQ(*counter("tarvo_stub_connects"), c.connects);
+        EXPECT_EQ(*counter("tarvo_stub_rows") + queue.size(), 1 + c.pauses.size())
+            << "each record inserted once or waiting";
+        EXPECT_EQ(op.messages.empty() ? "" : op.messages[0].text.substr(0, 12),
+                  std::string(c.message).substr(0, 12));
+    }
+    unsetenv("TARVO_STUB_SQLSTATE");
+    dlclose(stub);
 }
 
 TEST(CheckNewTableName, LettersDigitsAndUnderscoreOnly) {

@@ -7,7 +7,8 @@
 // ODBC rules do not); SQLFreeStmt with SQL_CLOSE or SQL_DROP closes it.
 // SQLError reports the SQLSTATE named by TARVO_STUB_SQLSTATE, so the
 // connect-failure texts can be checked for codes no real driver gives on
-// demand.
+// demand. The strict driver counts its connects and fails as many connects
+// and statements as a test asks through the tarvo_stub_* variables.
 #include <cstdlib>
 #include <cstring>
 
@@ -36,8 +37,15 @@ static short* g_type = nullptr;
     STUB name() {                                                                                  \
         return 0;                                                                                  \
     }
+__attribute__((visibility("default"))) int tarvo_stub_connects = 0;
+__attribute__((visibility("default"))) int tarvo_stub_fail_connects = 0;
+__attribute__((visibility("default"))) int tarvo_stub_fail_execs = 0;
+__attribute__((visibility("default"))) int tarvo_stub_rows = 0; // statements run
+STUB SQLConnect() {
+    ++tarvo_stub_connects;
+    return tarvo_stub_fail_connects-- > 0 ? -1 : 0;
+}
 // clang-format off
-OK(SQLConnect)
 OK(SQLDisconnect)
 OK(SQLFreeConnect)
 // clang-format on
@@ -56,7 +64,10 @@ STUB SQLFreeStmt(void*, unsigned short option) {
     return 0;
 }
 STUB SQLExecDirect(void*, unsigned char*, int) {
-    return g_open ? -1 : 0;
+    if (g_open || tarvo_stub_fail_execs-- > 0)
+        return -1;
+    ++tarvo_stub_rows;
+    return 0;
 }
 STUB SQLGetTypeInfo(void*, short) {
     g_open = true;

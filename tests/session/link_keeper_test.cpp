@@ -98,28 +98,42 @@ TEST(LinkKeeperTest, UnplugCountsFailuresSaysSoOnceAndReplugResumesWithoutScan) 
         EXPECT_NE(f.bytes.at(1), 0x11) << "no scan after reopening";
 }
 
-// A gateway that restarts drops the connection: the poll fails and is
-// counted, the operator is told once, and the next tick connects again.
-TEST(LinkKeeperTest, ADroppedGatewayConnectionIsSaidOnceAndMadeAgainOnTheNextTick) {
-    for (const auto mode : {sim::GatewayMode::RtuOverTcp, sim::GatewayMode::ModbusTcp}) {
-        sim::Bus bus;
-        bus.addDevice(sim::Model::Branch, 3, "PNL1");
-        sim::TcpServer gateway(bus, mode);
-        SCOPED_TRACE(gateway.portName());
-        Ticking t(gateway.portName());
+// A gateway that restarts drops the connection; one that hangs keeps it
+// and stays silent. Either way the poll fails and is counted, the operator
+// is told once with the cause, and the next tick connects again.
+TEST(LinkKeeperTest, ALostGatewayConnectionIsSaidOnceAndMadeAgainOnTheNextTick) {
+    const struct {
+        const char* fault;
+        const char* cause;
+    } cases[] = {
+        {"connection dropped", ": the gateway "}, // closed, or reset with a request unread
+        {"three replies missing", ": no reply to three requests in a row."},
+    };
+    for (const auto& c : cases)
+        for (const auto mode : {sim::GatewayMode::RtuOverTcp, sim::GatewayMode::ModbusTcp}) {
+            sim::Bus bus;
+            bus.addDevice(sim::Model::Branch, 3, "PNL1");
+            sim::TcpServer gateway(bus, mode);
+            SCOPED_TRACE(std::string(c.fault) + " " + gateway.portName());
+            Ticking t(gateway.portName());
+            t.state.settings.replyTimeout = 100;
 
-        gateway.dropConnections();
-        for (int tick = 0; tick < 5 && t.op.messages.empty(); ++tick)
-            t.polling.onTimer();
-        EXPECT_GE(t.state.counters.badCount, 1);
-        ASSERT_EQ(t.op.messages.size(), 1u);
-        EXPECT_EQ(t.op.messages[0].title, "Comm Port Lost");
-        // Closed, or reset when the close caught a request unread.
-        EXPECT_NE(t.op.messages[0].text.find(": the gateway "), std::string::npos);
-        t.polling.onTimer(); // connects again and reads
-        EXPECT_EQ(t.polling.consecutiveFailures(), 0);
-        EXPECT_NE(t.state.trace.text().find("Reopened " + gateway.portName()), std::string::npos);
-    }
+            if (c.fault[0] == 'c')
+                gateway.dropConnections();
+            else
+                bus.setBusFault(sim::Fault::NoAnswer, 3);
+            for (int tick = 0; tick < 5 && t.op.messages.empty(); ++tick)
+                t.polling.onTimer();
+            EXPECT_GE(t.state.counters.badCount, 1);
+            ASSERT_EQ(t.op.messages.size(), 1u);
+            EXPECT_EQ(t.op.messages[0].title, "Comm Port Lost");
+            EXPECT_NE(t.op.messages[0].text.find(c.cause), std::string::npos)
+                << t.op.messages[0].text;
+            t.polling.onTimer(); // connects again and reads
+            EXPECT_EQ(t.polling.consecutiveFailures(), 0);
+            EXPECT_NE(t.state.trace.text().find("Reopened " + gateway.portName()),
+                      std::string::npos);
+        }
 }
 
 } // namespace
