@@ -47,7 +47,11 @@ std::string fields(const Settings& s, bool reopen) {
            "|format=" + to_string(s.format) + "|kludge_flags=" + to_string(s.kludgeFlags) +
            "|speed=" + to_string(s.speedCode) + "|parity=" + to_string(s.parityCode) +
            "|db=" + to_string(s.databaseLogState) + "|logging=" + to_string(s.fileLoggingActive) +
-           "|reopen=" + to_string(reopen) + "|kept=" + kept + "|";
+           "|reopen=" + to_string(reopen) + "|kept=" + kept + "|mqtt=" + s.mqttServer +
+           "|mqtt_tls=" + to_string(s.mqttTls) + "|mqtt_ca=" + s.mqttCa +
+           "|mqtt_user=" + s.mqttUser + "|mqtt_password=" + s.mqttPassword +
+           "|mqtt_prefix=" + s.mqttTopicPrefix() + "|mqtt_discovery=" + to_string(s.mqttDiscovery) +
+           "|";
 }
 
 // Checks fields named as "key=value|key=value".
@@ -102,6 +106,13 @@ TEST_F(SettingsTest, EveryKeyWrittenInLayoutOrderAndReadBack) {
     settings.speedCode = 8192;
     settings.parityCode = 2;
     settings.replyTimeout = 2500; // a slow gateway's; left out while unchanged
+    settings.mqttServer = "broker.lan:8884";
+    settings.mqttTls = true;
+    settings.mqttCa = "/etc/ssl/plant-ca.pem";
+    settings.mqttUser = "panel";
+    settings.mqttPassword = "p w";
+    settings.mqttPrefix = "site/a";
+    settings.mqttDiscovery = true;
 
     ASSERT_TRUE(settings.save(file, "Plant 7", 15, op));
     const std::string expected = std::string(kHeader) + "location Plant 7\n"
@@ -120,7 +131,14 @@ TEST_F(SettingsTest, EveryKeyWrittenInLayoutOrderAndReadBack) {
                                                         "kludge_flags 5\n"
                                                         "link 0 11 [Stamp]\n"
                                                         "link 3 -1 [Notes]\n"
-                                                        "link 44 8 [Neutral]\n";
+                                                        "link 44 8 [Neutral]\n"
+                                                        "mqtt broker.lan:8884\n"
+                                                        "mqtt_tls 1\n"
+                                                        "mqtt_ca /etc/ssl/plant-ca.pem\n"
+                                                        "mqtt_user panel\n"
+                                                        "mqtt_password p w\n"
+                                                        "mqtt_prefix site/a\n"
+                                                        "mqtt_discovery 1\n";
     EXPECT_EQ(read(), expected);
 
     // Every key read back: what was read writes the same text again.
@@ -181,6 +199,14 @@ TEST_F(SettingsTest, ReaderRules) {
              "|reopen=1"},
         {"bracket without a blank before it closes ends at a blank as before",
          db + "link 4 12 [a]b c\nlink 5 12 [Amps 1\n", "links=4 12 [a]b;5 12 [Amps;"},
+        {"mqtt keys read as themselves, not as mqtt with a tail",
+         "mqtt_user u\nmqtt_tls 1\nmqtt h:1\nmqtt_prefix p\nmqtt_discovery 1\n",
+         "mqtt=h:1|mqtt_user=u|mqtt_tls=1|mqtt_prefix=p|mqtt_discovery=1"},
+        {"mqtt defaults when absent", "scan 4\n", "mqtt=|mqtt_tls=0|mqtt_prefix=tarvo"},
+        {"over-long or control-character mqtt values refused",
+         "mqtt " + std::string(256, 'h') + "\nmqtt_password a\x01" + "b\nmqtt_prefix " +
+             std::string(128, 'p') + "\nmqtt_ca c\x7f\n",
+         "mqtt=|mqtt_password=|mqtt_prefix=tarvo|mqtt_ca="},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
