@@ -150,6 +150,7 @@ private:
     int m_probeAddress = 0;      // the address asked last
     std::time_t m_probeCost = 0; // the longest probe so far, in clock seconds
     bool m_fileFailing = false;
+    std::string m_mqttProblem; // the MQTT sink's last problem said
     std::vector<int> m_silent; // listed meters whose last read failed
 };
 
