@@ -271,11 +271,12 @@ std::unique_ptr<MqttSink> startMqttSink(const Settings& settings, std::string_vi
     return std::make_unique<MqttSink>(std::move(options));
 }
 
-void MqttSink::push(MqttMessage message, bool reading, SampleQueue::Push& result) {
+void MqttSink::push(Entry entry, SampleQueue::Push& result) {
+    const bool reading = entry.record != nullptr;
     if (reading && m_readings >= m_bound) {
         // The oldest reading not on its way to the broker makes room.
         for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
-            if (it->reading && it->mid == -1) {
+            if (it->record && it->mid == -1) {
                 m_entries.erase(it);
                 --m_readings;
                 ++m_status.dropped;
@@ -287,39 +288,29 @@ void MqttSink::push(MqttMessage message, bool reading, SampleQueue::Push& result
         }
     }
     m_readings += reading ? 1 : 0;
-    m_entries.push_back({std::move(message), reading, -1});
+    m_entries.push_back(std::move(entry));
 }
 
 SampleQueue::Push MqttSink::queuePass(const std::vector<Reading>& pass) {
-    // The payloads are built on the caller's thread before the lock: a few
-    // kilobytes per pass, and the sink's thread is never held up by them.
-    std::vector<std::pair<MqttMessage, bool>> messages;
-    for (const Reading& r : pass) {
-        if (!r.record)
-            continue;
-        const LogSample& s = *r.record;
-        std::string payload = mqttValuesPayload(s, r.name);
-        if (payload.empty())
-            continue;
-        if (m_options.discovery) {
-            const std::string key = std::to_string(s.kind) + " " + r.name;
-            std::lock_guard lock(m_mutex);
-            auto [it, added] = m_announced.try_emplace(s.address, key);
-            if (added || it->second != key) {
-                it->second = key;
-                for (MqttMessage& m :
-                     mqttDiscoveryMessages(m_options.topics, s.kind, s.address, r.name))
-                    messages.emplace_back(std::move(m), false);
-            }
-        }
-        messages.emplace_back(
-            MqttMessage{m_options.topics.values(s.address), std::move(payload), 1, false}, true);
-    }
     SampleQueue::Push result = SampleQueue::Push::Queued;
     {
         std::lock_guard lock(m_mutex);
-        for (auto& [message, reading] : messages)
-            push(std::move(message), reading, result);
+        for (const Reading& r : pass) {
+            if (!r.record || mqttKindName(r.record->kind).empty())
+                continue;
+            const LogSample& s = *r.record;
+            if (m_options.discovery) {
+                const std::string key = std::to_string(s.kind) + " " + r.name;
+                auto [it, added] = m_announced.try_emplace(s.address, key);
+                if (added || it->second != key) {
+                    it->second = key;
+                    for (MqttMessage& m :
+                         mqttDiscoveryMessages(m_options.topics, s.kind, s.address, r.name))
+                        push({std::move(m), nullptr, {}, -1}, result);
+                }
+            }
+            push({{}, r.record, r.name, -1}, result);
+        }
     }
     m_wake.notify_all();
     return result;
@@ -329,7 +320,7 @@ void MqttSink::queueAlarm(const MqttAlarmEvent& event) {
     SampleQueue::Push unused = SampleQueue::Push::Queued;
     {
         std::lock_guard lock(m_mutex);
-        push(mqttAlarmMessage(m_options.topics, event), false, unused);
+        push({mqttAlarmMessage(m_options.topics, event), nullptr, {}, -1}, unused);
     }
     m_wake.notify_all();
 }
@@ -354,7 +345,7 @@ void MqttSink::run() {
             }
         }
         while (!self->m_entries.empty() && self->m_entries.front().mid == -2) {
-            self->m_readings -= self->m_entries.front().reading ? 1 : 0;
+            self->m_readings -= self->m_entries.front().record ? 1 : 0;
             self->m_entries.pop_front();
             ++self->m_status.acknowledged;
         }
@@ -395,6 +386,9 @@ void MqttSink::run() {
                 if (e.mid == -1) {
                     if (inFlight >= kInFlight)
                         break;
+                    if (e.record && e.message.topic.empty())
+                        e.message = {m_options.topics.values(e.record->address),
+                                     mqttValuesPayload(*e.record, e.name), 1, false};
                     int mid = 0;
                     rc = mosquitto_publish(mosq, &mid, e.message.topic.c_str(),
                                            static_cast<int>(e.message.payload.size()),

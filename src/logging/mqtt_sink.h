@@ -78,10 +78,10 @@ public:
         std::string name;
     };
     /// Queues one pass: each reading as one values message (a failed read
-    /// sends nothing), preceded by the device's discovery configs the first
-    /// time it is seen when discovery is on. Returns what the bound did, as
-    /// SampleQueue::push says it: DroppingStarted on the first drop since the
-    /// queue was last empty.
+    /// sends nothing; the payload is built on the sink's thread), preceded by the device's
+    /// discovery configs the first time it is seen when discovery is on. Returns what the bound
+    /// did, as SampleQueue::push says it: DroppingStarted on the first drop since the queue was
+    /// last empty.
     SampleQueue::Push queuePass(const std::vector<Reading>& pass);
     /// Queues one journal event's alarm message.
     void queueAlarm(const MqttAlarmEvent& event);
@@ -97,13 +97,17 @@ public:
     std::size_t bound() const { return m_bound; }
 
 private:
+    // A reading keeps its record and name and gets its payload only when it
+    // is first sent: a queue of two days' readings then holds the records,
+    // not about a kilobyte of JSON for each.
     struct Entry {
         MqttMessage message;
-        bool reading = false; // counts against the bound
-        int mid = -1;         // message id while sent and not acknowledged
+        SampleRecord record; // a reading; null for other messages
+        std::string name;
+        int mid = -1; // message id while sent and not acknowledged
     };
     void run();
-    void push(MqttMessage message, bool reading, SampleQueue::Push& result);
+    void push(Entry entry, SampleQueue::Push& result);
 
     MqttOptions m_options;
     std::size_t m_bound;
