@@ -87,7 +87,8 @@ public:
         m_pid = ::fork();
         if (m_pid == 0) {
             ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-            ::freopen("/dev/null", "w", stderr); // its warning about running as root
+            // Its warning about running as root.
+            [[maybe_unused]] FILE* quiet = ::freopen("/dev/null", "w", stderr);
             ::execlp("mosquitto", "mosquitto", "-c", m_dir.file("m.conf").c_str(), nullptr);
             ::_exit(127);
         }
