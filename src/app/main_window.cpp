@@ -16,6 +16,7 @@
 #include "config/config_dialogs.h"
 #include "link/trace_window.h"
 #include "logging/logging_file_setup_dialog.h"
+#include "logging/mqtt_setup_dialog.h"
 #include "logging/odbc_command.h"
 #include "settings/configuration_dialog.h"
 #include "transfer/device_file_commands.h"
@@ -196,6 +197,8 @@ void MainWindow::buildMenus() {
         ->setObjectName(QStringLiteral("fileConfigAction"));
     logging->addAction(QStringLiteral("&ODBC"), this, [this] { m_odbcCommand->run(); })
         ->setObjectName(QStringLiteral("odbcAction"));
+    logging->addAction(QStringLiteral("&MQTT..."), this, &MainWindow::onMqtt)
+        ->setObjectName(QStringLiteral("mqttAction"));
 
     // "View" between "Logging" and "Help": the trends, the journal and the
     // log viewer only look at what was read, like the windows of a View menu.
@@ -227,6 +230,7 @@ void MainWindow::start(const std::string& settingsFile) {
         m_state.link.portReopenRequested = true;
     if (const std::string problem = report.message(); !problem.empty())
         m_operator.showMessage(problem);
+    startMqtt();
     m_timerId = startTimer(kTimerPeriodMs);
     if (m_timerId == 0)
         m_operator.showMessage("Error: couldn't set up timer, try closing other programs");
@@ -411,6 +415,20 @@ void MainWindow::onFileConfig() {
     runFileConfig(
         m_state.settings, m_state.fileQueue, m_operator,
         [this] { showHelpTopic(QStringLiteral("logging")); }, this);
+}
+
+void MainWindow::onMqtt() {
+    if (runMqttSetup(m_state.settings, m_state.settings.location, this))
+        startMqtt();
+}
+
+void MainWindow::startMqtt() {
+    // The sink before sends what the broker takes within 3 s on its way out.
+    m_state.mqtt.reset();
+    std::string why;
+    m_state.mqtt = startMqttSink(m_state.settings, m_state.settings.location, why);
+    if (!why.empty())
+        m_operator.showMessage(why);
 }
 
 void MainWindow::onHelpIndex() {

@@ -299,6 +299,16 @@ int HeadlessLogger::run(const HeadlessOptions& options) {
         m_op.note("No port is set in " + options.configPath);
         return kExitUsage;
     }
+    // Started before the port opens: its connect runs meanwhile, and a server
+    // it cannot name stops the logger before the bus is scanned.
+    if (options.mode != Mode::ScanOnly && !settings.mqttServer.empty()) {
+        std::string why;
+        m_state.mqtt = startMqttSink(settings, settings.location, why);
+        if (!m_state.mqtt) {
+            m_op.note(why);
+            return kExitUsage;
+        }
+    }
 
     if (!openAtStart())
         return m_stop.stopRequested() ? finish(false) : kExitPortFailed;
@@ -315,14 +325,6 @@ int HeadlessLogger::run(const HeadlessOptions& options) {
         return kExitNoMeter;
     }
 
-    if (!settings.mqttServer.empty()) {
-        std::string why;
-        m_state.mqtt = startMqttSink(settings, settings.location, why);
-        if (!m_state.mqtt) {
-            m_op.note(why);
-            return kExitUsage;
-        }
-    }
     Sampler sampler(m_state, m_bus, m_op, m_clock);
     sampler.setStopCheck([this] { return m_stop.stopRequested(); });
     sampler.setDroppedHint("The count is said when the logger stops.");
