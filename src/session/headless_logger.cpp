@@ -237,7 +237,7 @@ std::string headlessUsage() {
            "\n"
            "Exit status: 0 stopped by a signal or done; 1 --once could not write every\n"
            "record; 2 bad command line or unreadable settings; 3 the port did not open\n"
-           "(3 attempts, 2 s apart); 4 neither file nor database logging is set up;\n"
+           "(3 attempts, 2 s apart); 4 no log file, database or MQTT server is set up;\n"
            "5 --once or --scan-only found no meter, or --once read none.\n"
            "--headless with no meter keeps asking the bus and says so at every pass.\n";
 }

@@ -36,7 +36,7 @@ enum HeadlessExit : int {
     kExitUnwritten = 1,     ///< --once: some records could not be written
     kExitUsage = 2,         ///< bad command line, or settings that cannot be read
     kExitPortFailed = 3,    ///< the port did not open after kOpenAttempts tries
-    kExitNotConfigured = 4, ///< neither file nor database logging is set up
+    kExitNotConfigured = 4, ///< no log file, database or MQTT server is set up
     kExitNoMeter = 5,       ///< --once/--scan-only: no meter answered, or --once read none
 };
 
