@@ -100,7 +100,8 @@ public:
     void onPublished(PublishedFn fn) { m_published = fn; }
 
     // Connects and waits for the broker's answer; empty text on success.
-    std::string open(int timeoutMs) {
+    // Gives up early when `cancel` is set (a sink told to stop).
+    std::string open(int timeoutMs, const std::atomic<bool>* cancel = nullptr) {
         if (m_mosq == nullptr)
             return "could not be tried: out of memory";
         const std::string status = m_options.topics.status();
@@ -137,6 +138,8 @@ public:
             return problemText(rc, errno);
         const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         while (!m_answered) {
+            if (cancel != nullptr && *cancel)
+                return "was left: the sink stopped";
             if (Clock::now() >= deadline)
                 return "is not an MQTT server (no answer to the connect within " +
                        std::to_string(timeoutMs / 1000) + " s)";
@@ -359,12 +362,13 @@ void MqttSink::run() {
         lock.unlock();
         Connection c(m_options, this);
         c.onPublished(acknowledged);
-        std::string problem = c.open(kConnackTimeoutMs);
+        std::string problem = c.open(kConnackTimeoutMs, &m_stop);
         lock.lock();
         if (!problem.empty()) {
             m_status.connected = false;
             m_status.problem = "The MQTT server " + serverName(m_options) + " " + problem + ".";
-            m_wake.wait_for(lock, std::chrono::milliseconds(backoffMs), [&] { return m_stop; });
+            m_wake.wait_for(lock, std::chrono::milliseconds(backoffMs),
+                            [&] { return m_stop.load(); });
             backoffMs = std::min(backoffMs * 2, 60000);
             continue;
         }

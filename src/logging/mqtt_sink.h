@@ -116,7 +116,7 @@ private:
     std::deque<Entry> m_entries; // guarded by m_mutex
     std::size_t m_readings = 0;  // entries that are readings
     bool m_dropping = false;
-    bool m_stop = false;
+    std::atomic<bool> m_stop{false}; // set under m_mutex; read by a connect in progress too
     Status m_status;
     std::map<int, std::string> m_announced; // address → kind and name announced
     std::thread m_thread;
