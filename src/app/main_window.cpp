@@ -17,6 +17,7 @@
 #include "config/config_dialogs.h"
 #include "link/trace_window.h"
 #include "logging/logging_file_setup_dialog.h"
+#include "logging/mqtt_setup_dialog.h"
 #include "logging/odbc_command.h"
 #include "session/lamp_images.h"
 #include "settings/configuration_dialog.h"
@@ -535,6 +536,8 @@ void MainWindow::buildMenus() {
         ->setObjectName(QStringLiteral("fileConfigAction"));
     logging->addAction(QStringLiteral("&ODBC"), this, [this] { m_odbcCommand->run(); })
         ->setObjectName(QStringLiteral("odbcAction"));
+    logging->addAction(QStringLiteral("&MQTT..."), this, &MainWindow::onMqtt)
+        ->setObjectName(QStringLiteral("mqttAction"));
 
     // "View" between "Logging" and "Help": the trends, the journal and the
     // log viewer only look at what was read, like the windows of a View menu.
@@ -572,6 +575,7 @@ void MainWindow::start(const std::string& settingsFile) {
     showLineStatus();
     if (const std::string problem = report.message(); !problem.empty())
         m_operator.showMessage(problem);
+    startMqtt();
     m_timerId = startTimer(kTimerPeriodMs);
     if (m_timerId == 0)
         m_operator.showMessage("Error: couldn't set up timer, try closing other programs");
@@ -797,6 +801,20 @@ void MainWindow::onFileConfig() {
     // The bus's own queue: its records were taken under the old choice.
     if (ok && threaded)
         post([this] { m_state.fileQueue.clear(); });
+}
+
+void MainWindow::onMqtt() {
+    if (runMqttSetup(m_state.settings, m_state.settings.location, this))
+        startMqtt();
+}
+
+void MainWindow::startMqtt() {
+    // The sink before sends what the broker takes within 3 s on its way out.
+    m_state.mqtt.reset();
+    std::string why;
+    m_state.mqtt = startMqttSink(m_state.settings, m_state.settings.location, why);
+    if (!why.empty())
+        m_operator.showMessage(why);
 }
 
 void MainWindow::onHelpIndex() {

@@ -111,6 +111,9 @@ public:
     void onComms();
     /// Logging > File Config: the "Logging File Setup" dialog.
     void onFileConfig();
+    void onMqtt();
+    /// Starts the MQTT sink the settings name (stopping the one before).
+    void startMqtt();
     /// Logging > ODBC, and the database sink of the sampling pass.
     OdbcCommand& odbcCommand() { return *m_odbcCommand; }
 

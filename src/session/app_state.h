@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "devices/device_kind.h"
@@ -9,6 +10,7 @@
 #include "link/device_table.h"
 #include "link/modbus_master.h"
 #include "link/port_link.h"
+#include "logging/mqtt_sink.h"
 #include "logging/odbc_library.h"
 #include "logging/sample_queue.h"
 #include "settings/settings.h"
@@ -64,6 +66,9 @@ struct AppState {
     /// to the end: the sampling pass inserts through it, the database
     /// dialogs list data sources and tables through it.
     OdbcLibrary odbc;
+    /// The MQTT sink while the settings name a broker (startMqttSink, by the
+    /// window or the logger); it sends each pass from its own thread.
+    std::unique_ptr<MqttSink> mqtt;
 
     /// Names of the selected device as the last name read left them (up to
     /// 4 characters each; the board name only for circuit meters).

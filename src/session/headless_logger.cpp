@@ -245,7 +245,7 @@ std::string headlessUsage() {
            "\n"
            "Exit status: 0 stopped by a signal or done; 1 --once could not write every\n"
            "record; 2 bad command line or unreadable settings; 3 the port did not open\n"
-           "(3 attempts, 2 s apart); 4 neither file nor database logging is set up;\n"
+           "(3 attempts, 2 s apart); 4 no log file, database or MQTT server is set up;\n"
            "5 --once or --scan-only found no meter, or --once read none.\n"
            "--headless with no meter keeps asking the bus and says so at every pass.\n";
 }
@@ -296,7 +296,8 @@ int HeadlessLogger::run(const HeadlessOptions& options) {
     // Refused lines are said once and the rest is used, as the window does.
     if (const std::string problem = report.message(); !problem.empty())
         m_op.showMessage(problem);
-    const bool logging = settings.fileLoggingActive || settings.databaseLogState == Active;
+    const bool logging = settings.fileLoggingActive || settings.databaseLogState == Active ||
+                         !settings.mqttServer.empty();
     if (options.mode != Mode::ScanOnly && !logging) {
         m_op.note("Logging is not set up in " + options.configPath +
                   ": choose a log file or a database in the window first");
@@ -305,6 +306,16 @@ int HeadlessLogger::run(const HeadlessOptions& options) {
     if (settings.portName.empty()) {
         m_op.note("No port is set in " + options.configPath);
         return kExitUsage;
+    }
+    // Started before the port opens: its connect runs meanwhile, and a server
+    // it cannot name stops the logger before the bus is scanned.
+    if (options.mode != Mode::ScanOnly && !settings.mqttServer.empty()) {
+        std::string why;
+        m_state.mqtt = startMqttSink(settings, settings.location, why);
+        if (!m_state.mqtt) {
+            m_op.note(why);
+            return kExitUsage;
+        }
     }
 
     if (!openAtStart(options.quick))
@@ -437,6 +448,15 @@ void HeadlessLogger::reportPass(const Sampler& sampler) {
         m_op.showMessage("Cannot write the log file " + s.saveFile + ": " + why +
                          ". Its records wait in the queue.");
     }
+    if (m_state.mqtt) {
+        // Said when it changes: a broker away for a day is one message.
+        const MqttSink::Status mqtt = m_state.mqtt->status();
+        if (mqtt.problem != m_mqttProblem && !mqtt.problem.empty())
+            m_op.showMessage(mqtt.problem + " The readings wait in the queue.");
+        else if (mqtt.problem.empty() && !m_mqttProblem.empty())
+            m_op.note("The MQTT server takes readings again");
+        m_mqttProblem = mqtt.problem;
+    }
     std::vector<int> silent;
     for (const Sampler::Read& read : sampler.lastReads()) {
         const bool wasSilent = std::ranges::find(m_silent, read.address) != m_silent.end();
@@ -464,12 +484,16 @@ int HeadlessLogger::finish(bool once) {
     if (database > 0)
         m_op.note(records(database) + " could not be written to the database " +
                   m_state.settings.dsn);
+    const std::size_t mqtt = m_state.mqtt ? m_state.mqtt->stop() : 0;
+    if (mqtt > 0)
+        m_op.note(std::to_string(mqtt) + (mqtt == 1 ? " MQTT message" : " MQTT messages") +
+                  " could not be sent to " + m_state.settings.mqttServer);
     if (m_state.counters.droppedCount > 0)
         m_op.note(records(m_state.counters.droppedCount) +
                   " were dropped earlier while a sink was not taking them");
     if (!once)
         m_op.note("Stopped");
-    return once && (file > 0 || database > 0) ? kExitUnwritten : kExitClean;
+    return once && (file > 0 || database > 0 || mqtt > 0) ? kExitUnwritten : kExitClean;
 }
 
 int headlessMain(int argc, char** argv, std::string_view version) {

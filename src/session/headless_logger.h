@@ -38,7 +38,7 @@ enum HeadlessExit : int {
     kExitUnwritten = 1,     ///< --once: some records could not be written
     kExitUsage = 2,         ///< bad command line, or settings that cannot be read
     kExitPortFailed = 3,    ///< the port did not open after kOpenAttempts tries
-    kExitNotConfigured = 4, ///< neither file nor database logging is set up
+    kExitNotConfigured = 4, ///< no log file, database or MQTT server is set up
     kExitNoMeter = 5,       ///< --once/--scan-only: no meter answered, or --once read none
 };
 
@@ -152,6 +152,7 @@ private:
     int m_probeAddress = 0;      // the address asked last
     std::time_t m_probeCost = 0; // the longest probe so far, in clock seconds
     bool m_fileFailing = false;
+    std::string m_mqttProblem; // the MQTT sink's last problem said
     std::vector<int> m_silent; // listed meters whose last read failed
 };
 

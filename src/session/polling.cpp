@@ -73,7 +73,8 @@ void PollingCycle::onTimer() {
     }
 
     const Settings& settings = m_state.settings;
-    if ((settings.fileLoggingActive || settings.databaseLogState == Active) && m_takeSamples)
+    if ((settings.fileLoggingActive || settings.databaseLogState == Active || m_state.mqtt) &&
+        m_takeSamples)
         m_takeSamples();
 }
 

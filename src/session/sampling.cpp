@@ -48,22 +48,26 @@ void Sampler::scheduleNextSample() {
 }
 
 void Sampler::queue(SampleQueue& target, const char* sinkName, const SampleRecord& record) {
-    const SampleQueue::Push pushed = target.push(record);
+    reportPush(target.push(record), sinkName, target.bound());
+}
+
+void Sampler::reportPush(SampleQueue::Push pushed, const char* sinkName, std::size_t bound) {
     if (pushed == SampleQueue::Push::Queued)
         return;
     m_state.counters.droppedCount = static_cast<unsigned long>(
-        m_state.fileQueue.droppedCount() + m_state.databaseQueue.droppedCount());
+        m_state.fileQueue.droppedCount() + m_state.databaseQueue.droppedCount() +
+        (m_state.mqtt ? m_state.mqtt->status().dropped : 0));
     if (pushed != SampleQueue::Push::DroppingStarted)
         return;
-    m_op.showMessage(std::string(sinkName) +
-                     " is not taking samples: " + std::to_string(target.bound()) +
+    m_op.showMessage(std::string(sinkName) + " is not taking samples: " + std::to_string(bound) +
                      " are waiting, so the oldest are now being dropped.\n" + m_droppedHint);
 }
 
 void Sampler::takeSamples() {
     // The tick calls this only while a sink is on; should it ever be called
     // with both off, no device is read for nothing and the due time stays.
-    if (!m_state.settings.fileLoggingActive && m_state.settings.databaseLogState != Active)
+    if (!m_state.settings.fileLoggingActive && m_state.settings.databaseLogState != Active &&
+        !m_state.mqtt)
         return;
     m_passTime = m_clock->now();
     if (m_nextSampleTime != 0 && m_passTime < m_nextSampleTime)
@@ -72,6 +76,7 @@ void Sampler::takeSamples() {
     // is open then finds nothing due.
     scheduleNextSample();
     m_lastReads.clear();
+    std::vector<MqttSink::Reading> mqttPass;
 
     const int entries = m_state.meters.count();
     for (int i = 0; i < entries; ++i) {
@@ -121,8 +126,13 @@ void Sampler::takeSamples() {
             queue(m_state.fileQueue, "The log file", record);
         if (m_state.settings.databaseLogState == Active)
             queue(m_state.databaseQueue, "The database", record);
+        if (m_state.mqtt)
+            mqttPass.push_back({record, text});
         // A record neither sink wanted is freed here, with the last pointer.
     }
+    // Handed over whole: the sink's own thread sends it.
+    if (m_state.mqtt)
+        reportPush(m_state.mqtt->queuePass(mqttPass), "The MQTT server", m_state.mqtt->bound());
     writeQueued();
 }
 

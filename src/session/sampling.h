@@ -92,6 +92,7 @@ public:
 
 private:
     void queue(SampleQueue& target, const char* sinkName, const SampleRecord& record);
+    void reportPush(SampleQueue::Push pushed, const char* sinkName, std::size_t bound);
 
     AppState& m_state;
     Transport& m_bus;

@@ -9,9 +9,9 @@
 #include <utility>
 #include <vector>
 
+#include "core/file_text.h"
 #include "core/operator.h"
 #include "link/link.h"
-#include "core/file_text.h"
 
 namespace tarvo {
 namespace {
@@ -155,6 +155,13 @@ enum class Key {
     QuickScanMs,
     Watch,
     AlarmCommand,
+    MqttTls,
+    MqttCa,
+    MqttUser,
+    MqttPassword,
+    MqttPrefix,
+    MqttDiscovery,
+    Mqtt,
 };
 
 struct KeyName {
@@ -163,19 +170,35 @@ struct KeyName {
 };
 
 // Tried in this order; the first whose characters begin the line wins, so a
-// line "scanner" is taken as `scan` with the value "ner".
-// clang-format off
+// line "scanner" is taken as `scan` with the value "ner"; `mqtt` comes after
+// the keys it begins.
 constexpr KeyName kKeys[] = {
-    {"location", Key::Location}, {"interval", Key::Interval},
-    {"port", Key::Port},         {"speed", Key::Speed},
-    {"parity", Key::Parity},     {"echo", Key::Echo},
-    {"scan", Key::Scan},         {"save_file", Key::SaveFile},
-    {"format", Key::Format},     {"dsn", Key::Dsn},
-    {"table", Key::Table},       {"user", Key::User},
-    {"passwd", Key::Passwd},     {"kludge_flags", Key::KludgeFlags},
-    {"link", Key::Link},         {"reply_timeout", Key::ReplyTimeout},
-    {"watch", Key::Watch},       {"quick_scan_ms", Key::QuickScanMs},
+    {"location", Key::Location},
+    {"interval", Key::Interval},
+    {"port", Key::Port},
+    {"speed", Key::Speed},
+    {"parity", Key::Parity},
+    {"echo", Key::Echo},
+    {"scan", Key::Scan},
+    {"save_file", Key::SaveFile},
+    {"format", Key::Format},
+    {"dsn", Key::Dsn},
+    {"table", Key::Table},
+    {"user", Key::User},
+    {"passwd", Key::Passwd},
+    {"kludge_flags", Key::KludgeFlags},
+    {"link", Key::Link},
+    {"reply_timeout", Key::ReplyTimeout},
+    {"watch", Key::Watch},
+    {"quick_scan_ms", Key::QuickScanMs},
     {"alarm_command", Key::AlarmCommand},
+    {"mqtt_tls", Key::MqttTls},
+    {"mqtt_ca", Key::MqttCa},
+    {"mqtt_user", Key::MqttUser},
+    {"mqtt_password", Key::MqttPassword},
+    {"mqtt_prefix", Key::MqttPrefix},
+    {"mqtt_discovery", Key::MqttDiscovery},
+    {"mqtt", Key::Mqtt},
 };
 // clang-format on
 
@@ -416,6 +439,34 @@ SettingsLoadReport Settings::load(const std::filesystem::path& file) {
                 if (readInt(value, number))
                     kludgeFlags = number;
                 break;
+            case Key::Mqtt:
+                if (fits(k.name, value, kMqttServerCapacity))
+                    mqttServer = value;
+                break;
+            case Key::MqttCa:
+                if (fits(k.name, value, kSaveFileCapacity))
+                    mqttCa = value;
+                break;
+            case Key::MqttUser:
+                if (fits(k.name, value, kUserCapacity))
+                    mqttUser = value;
+                break;
+            case Key::MqttPassword:
+                if (fits(k.name, value, kPasswdCapacity))
+                    mqttPassword = value;
+                break;
+            case Key::MqttPrefix:
+                if (fits(k.name, value, kMqttPrefixCapacity))
+                    mqttPrefix = value;
+                break;
+            case Key::MqttTls:
+                if (readInt(value, number))
+                    mqttTls = number != 0;
+                break;
+            case Key::MqttDiscovery:
+                if (readInt(value, number))
+                    mqttDiscovery = number != 0;
+                break;
             case Key::Link: {
                 ColumnLink link;
                 if (readLink(value, link) && fits(k.name, link.columnName, kColumnNameCapacity)) {
@@ -495,6 +546,20 @@ std::string Settings::fileText(std::string_view locationShown, int intervalShown
         out.append(std::string_view(link.columnName).substr(0, kColumnNameCapacity));
         out += '\n';
     }
+    if (!mqttServer.empty())
+        appendTextLine(out, "mqtt", mqttServer, kMqttServerCapacity);
+    if (mqttTls)
+        appendIntLine(out, "mqtt_tls", 1);
+    if (!mqttCa.empty())
+        appendTextLine(out, "mqtt_ca", mqttCa, kSaveFileCapacity);
+    if (!mqttUser.empty())
+        appendTextLine(out, "mqtt_user", mqttUser, kUserCapacity);
+    if (!mqttPassword.empty())
+        appendTextLine(out, "mqtt_password", mqttPassword, kPasswdCapacity);
+    if (!mqttPrefix.empty())
+        appendTextLine(out, "mqtt_prefix", mqttPrefix, kMqttPrefixCapacity);
+    if (mqttDiscovery)
+        appendIntLine(out, "mqtt_discovery", 1);
     // Only as many as keep the file readable again.
     for (const std::string& line : keptLines)
         if (out.size() + line.size() + 1 <= kMaxFileSize)
@@ -514,6 +579,11 @@ bool Settings::save(const std::filesystem::path& file, std::string_view location
                                                                         {"table", table},
                                                                         {"user", user},
                                                                         {"passwd", passwd}};
+    texts.insert(texts.end(), {{"mqtt", mqttServer},
+                               {"mqtt_ca", mqttCa},
+                               {"mqtt_user", mqttUser},
+                               {"mqtt_password", mqttPassword},
+                               {"mqtt_prefix", mqttPrefix}});
     for (const ColumnLink& link : links)
         texts.emplace_back("link", link.columnName);
     for (const auto& [key, value] : texts) {

@@ -141,6 +141,20 @@ struct Settings {
     /// empty for none. Written only when set.
     std::string alarmCommand;
 
+    /// MQTT: the broker readings, alarms and status go to. Each line is
+    /// written only when set, so a file without MQTT stays as it was.
+    static constexpr std::size_t kMqttServerCapacity = 255;
+    static constexpr std::size_t kMqttPrefixCapacity = 127;
+    std::string mqttServer;     ///< `mqtt`, HOST[:PORT]; empty means no MQTT
+    bool mqttTls = false;       ///< `mqtt_tls 1`: TLS with the system's CA store
+    std::string mqttCa;         ///< `mqtt_ca`, a CA file used instead of the store
+    std::string mqttUser;       ///< `mqtt_user`
+    std::string mqttPassword;   ///< `mqtt_password`, kept in clear like `passwd`
+    std::string mqttPrefix;     ///< `mqtt_prefix`; empty means "tarvo"
+    bool mqttDiscovery = false; ///< `mqtt_discovery 1`: Home Assistant discovery
+    /// The topic prefix used: mqttPrefix, or "tarvo" when it is empty.
+    std::string mqttTopicPrefix() const { return mqttPrefix.empty() ? "tarvo" : mqttPrefix; }
+
     /// Lines load did not take (refused, or of a key this version does not
     /// know), as they were; save writes them back after the settings, so a
     /// hand edit to mend or a newer version's setting is not lost.

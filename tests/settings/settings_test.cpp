@@ -49,6 +49,9 @@ std::string fields(const Settings& s, bool reopen) {
            "|db=" + to_string(s.databaseLogState) + "|logging=" + to_string(s.fileLoggingActive) +
            "|reopen=" + to_string(reopen) + "|quick_scan_ms=" + to_string(s.quickScanMs) +
            "|watch=" + to_string(s.watch) + "|alarm_command=" + s.alarmCommand + "|kept=" + kept +
+           "|mqtt=" + s.mqttServer + "|mqtt_tls=" + to_string(s.mqttTls) + "|mqtt_ca=" + s.mqttCa +
+           "|mqtt_user=" + s.mqttUser + "|mqtt_password=" + s.mqttPassword +
+           "|mqtt_prefix=" + s.mqttTopicPrefix() + "|mqtt_discovery=" + to_string(s.mqttDiscovery) +
            "|";
 }
 
@@ -107,6 +110,13 @@ TEST_F(SettingsTest, EveryKeyWrittenInLayoutOrderAndReadBack) {
     settings.quickScanMs = 80;    // left out at 50
     settings.watch = true;        // left out while off
     settings.alarmCommand = "/usr/local/bin/page tech";
+    settings.mqttServer = "broker.lan:8884";
+    settings.mqttTls = true;
+    settings.mqttCa = "/etc/ssl/plant-ca.pem";
+    settings.mqttUser = "panel";
+    settings.mqttPassword = "p w";
+    settings.mqttPrefix = "site/a";
+    settings.mqttDiscovery = true;
 
     ASSERT_TRUE(settings.save(file, "Plant 7", 15, op));
     const std::string expected = std::string(kHeader) + "location Plant 7\n"
@@ -128,7 +138,14 @@ TEST_F(SettingsTest, EveryKeyWrittenInLayoutOrderAndReadBack) {
                                                         "kludge_flags 5\n"
                                                         "link 0 11 [Stamp]\n"
                                                         "link 3 -1 [Notes]\n"
-                                                        "link 44 8 [Neutral]\n";
+                                                        "link 44 8 [Neutral]\n"
+                                                        "mqtt broker.lan:8884\n"
+                                                        "mqtt_tls 1\n"
+                                                        "mqtt_ca /etc/ssl/plant-ca.pem\n"
+                                                        "mqtt_user panel\n"
+                                                        "mqtt_password p w\n"
+                                                        "mqtt_prefix site/a\n"
+                                                        "mqtt_discovery 1\n";
     EXPECT_EQ(read(), expected);
 
     // Every key read back: what was read writes the same text again.
@@ -193,6 +210,14 @@ TEST_F(SettingsTest, ReaderRules) {
              "|reopen=1"},
         {"bracket without a blank before it closes ends at a blank as before",
          db + "link 4 12 [a]b c\nlink 5 12 [Amps 1\n", "links=4 12 [a]b;5 12 [Amps;"},
+        {"mqtt keys read as themselves, not as mqtt with a tail",
+         "mqtt_user u\nmqtt_tls 1\nmqtt h:1\nmqtt_prefix p\nmqtt_discovery 1\n",
+         "mqtt=h:1|mqtt_user=u|mqtt_tls=1|mqtt_prefix=p|mqtt_discovery=1"},
+        {"mqtt defaults when absent", "scan 4\n", "mqtt=|mqtt_tls=0|mqtt_prefix=tarvo"},
+        {"over-long or control-character mqtt values refused",
+         "mqtt " + std::string(256, 'h') + "\nmqtt_password a\x01" + "b\nmqtt_prefix " +
+             std::string(128, 'p') + "\nmqtt_ca c\x7f\n",
+         "mqtt=|mqtt_password=|mqtt_prefix=tarvo|mqtt_ca="},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

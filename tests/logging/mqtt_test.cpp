@@ -1,0 +1,373 @@
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <mosquitto.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "devices/device_kind.h"
+#include "logging/mqtt_payloads.h"
+#include "logging/mqtt_sink.h"
+#include "logging/sample_queue.h"
+#include "support/temp_dir.h"
+
+namespace tarvo {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Waits up to 30 s for `done`; the broker and the sink answer within
+// milliseconds, the margin is for a loaded machine.
+bool waitFor(const std::function<bool()>& done) {
+    for (int i = 0; i < 600 && !done(); ++i)
+        std::this_thread::sleep_for(50ms);
+    return done();
+}
+
+int freePort() {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t n = sizeof a;
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
+    ::close(s);
+    return ntohs(a.sin_port);
+}
+
+bool listening(int port) {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(s);
+    return ok;
+}
+
+// A mosquitto of the test's own on a free port of 127.0.0.1. It keeps its
+// sessions across a restart, so a subscriber misses nothing while it is down.
+// With `auth`, only the user "tech" with the password "right" gets in.
+class Broker {
+public:
+    explicit Broker(bool auth = false) : m_port(freePort()) {
+        std::ofstream conf(m_dir.file("m.conf"));
+        // Started as root (as in CI), mosquitto would drop to its own user,
+        // who cannot reach the test's folder.
+        conf << "listener " << m_port << " 127.0.0.1\nlog_dest none\nuser root\npersistence true\n"
+             << "persistence_location " << m_dir.path().string() << "/\n";
+        if (auth &&
+            std::system(("mosquitto_passwd -c -b " + m_dir.file("pw") + " tech right").c_str()) ==
+                0)
+            conf << "password_file " << m_dir.file("pw") << "\n";
+        else
+            conf << "allow_anonymous true\n";
+        conf.close();
+        start();
+    }
+    ~Broker() { stop(); }
+    void start() {
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            // Its warning about running as root.
+            [[maybe_unused]] FILE* quiet = ::freopen("/dev/null", "w", stderr);
+            ::execlp("mosquitto", "mosquitto", "-c", m_dir.file("m.conf").c_str(), nullptr);
+            ::_exit(127);
+        }
+        waitFor([&] { return listening(m_port); });
+    }
+    void stop(int signal = SIGTERM) {
+        if (m_pid > 0) {
+            ::kill(m_pid, signal);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        m_pid = -1;
+    }
+    pid_t pid() const { return m_pid; }
+    MqttOptions options() const {
+        MqttOptions o;
+        o.host = "127.0.0.1";
+        o.port = m_port;
+        o.topics = {"tarvo", "Plant_7"};
+        return o;
+    }
+
+private:
+    test::TempDir m_dir{"tarvo-mqtt"};
+    int m_port;
+    pid_t m_pid = -1;
+};
+
+// Everything published under tarvo/#, in arrival order.
+class Subscriber {
+public:
+    explicit Subscriber(int port) {
+        m_mosq = mosquitto_new("test-subscriber", false, this);
+        mosquitto_connect_callback_set(m_mosq, [](mosquitto* m, void*, int) {
+            mosquitto_subscribe(m, nullptr, "tarvo/#", 1);
+        });
+        mosquitto_message_callback_set(
+            m_mosq, [](mosquitto*, void* self, const mosquitto_message* msg) {
+                auto* s = static_cast<Subscriber*>(self);
+                std::lock_guard lock(s->m_mutex);
+                s->m_got.push_back(
+                    {msg->topic, std::string(static_cast<const char*>(msg->payload),
+                                             static_cast<std::size_t>(msg->payloadlen))});
+            });
+        mosquitto_reconnect_delay_set(m_mosq, 1, 1, false);
+        mosquitto_connect_async(m_mosq, "127.0.0.1", port, 30);
+        mosquitto_loop_start(m_mosq);
+    }
+    ~Subscriber() {
+        mosquitto_disconnect(m_mosq);
+        mosquitto_loop_stop(m_mosq, true);
+        mosquitto_destroy(m_mosq);
+    }
+    std::vector<std::pair<std::string, std::string>> got() {
+        std::lock_guard lock(m_mutex);
+        return m_got;
+    }
+
+private:
+    mosquitto* m_mosq;
+    std::mutex m_mutex;
+    std::vector<std::pair<std::string, std::string>> m_got;
+};
+
+SampleRecord sample(DeviceKind kind, int address, std::time_t time, float first) {
+    auto s = std::make_shared<LogSample>();
+    s->kind = kind;
+    s->address = address;
+    s->time = time;
+    s->currents[0] = first;
+    s->meterValues[0] = first;
+    s->meterValues[27] = -2.25f;
+    return s;
+}
+
+// One table for the payloads: each row a text and what it must hold. The
+// JSON rows are also parsed by python3's json module below.
+TEST(MqttPayloads, TopicsAndPayloads) {
+    std::setlocale(LC_ALL, "de_DE.UTF-8"); // a decimal comma must not reach a payload
+    const MqttTopics topics{"tarvo", mqttSite("Plant 7/B+#\xc3\xa4-x_y")};
+    MqttAlarmEvent event{0, 12, "Feeder \"A\\B\"\n\xe9", "Alarm", "Breaker 7", 51.5, "Plant 7"};
+    const auto branch = sample(BranchMonitor100A, 3, 0, 1.5f);
+    const auto meter8 = sample(CircuitMeter8, 4, 0, 230.125f);
+    const auto failed = sample(NoDevice, 5, 0, 0);
+    const std::vector<MqttMessage> discovery =
+        mqttDiscoveryMessages(topics, BranchMonitor, 3, "B\"3");
+    const struct {
+        const char* fault;
+        std::string text;
+        std::string holds;
+    } rows[] = {
+        {"site keeps only letters, digits, - and _", topics.values(3),
+         "tarvo/Plant_7_B____-x_y/3/values"},
+        {"name quotes, backslashes, control and Latin-1 bytes escaped", jsonString(event.device),
+         "\"Feeder \\\"A\\\\B\\\"\\u000a\xc3\xa9\""},
+        {"valid UTF-8 kept as it is", jsonString("\xc3\xa4\xe2\x82\xac"),
+         "\"\xc3\xa4\xe2\x82\xac\""},
+        {"branch currents named and in amperes with a point", mqttValuesPayload(*branch, "B3"),
+         "\"kind\":\"branch_monitor_100a\",\"breaker_1\":1.500,\"breaker_2\":0.000"},
+        {"branch monitor has breaker_42", mqttValuesPayload(*branch, "B3"),
+         "\"breaker_42\":0.000}"},
+        {"circuit meter values by the viewer's names", mqttValuesPayload(*meter8, "M4"),
+         "\"value_1\":230.125,\"value_2\":0.000"},
+        {"no value_25 for a CircuitMeter8", mqttValuesPayload(*meter8, "M4"),
+         "\"value_24\":0.000,\"value_26\":0.000,\"value_27\":0.000,\"value_28\":-2.250}"},
+        {"failed read sends nothing", "[" + mqttValuesPayload(*failed, "x") + "]", "[]"},
+        {"time with offset", isoTime(0).substr(19, 1) + isoTime(0).substr(22, 1), "+:"},
+        {"alarm on its topic, not retained",
+         mqttAlarmMessage(topics, event).topic +
+             std::to_string(mqttAlarmMessage(topics, event).retain),
+         "tarvo/Plant_7_B____-x_y/12/alarm0"},
+        {"alarm carries the command's fields", mqttAlarmMessage(topics, event).payload,
+         "\"event\":\"Alarm\",\"what\":\"Breaker 7\",\"value\":51.500,\"location\":\"Plant 7\"}"},
+        {"one sensor per breaker and an alarm binary sensor", std::to_string(discovery.size()),
+         "43"},
+        {"sensor config retained on its topic",
+         discovery[0].topic + std::to_string(discovery[0].retain),
+         "homeassistant/sensor/tarvo_Plant_7_B____-x_y_3_breaker_1/config1"},
+        {"alarm binary sensor", discovery.back().topic, "homeassistant/binary_sensor/"},
+    };
+    for (const auto& row : rows)
+        EXPECT_NE(row.text.find(row.holds), std::string::npos) << row.fault << "\n" << row.text;
+    std::setlocale(LC_ALL, "C");
+
+    // Parsed by a real JSON reader: each payload, and what Home Assistant reads.
+    test::TempDir dir{"tarvo-mqtt-json"};
+    {
+        std::ofstream out(dir.file("p"));
+        out << mqttValuesPayload(*branch, event.device) << "\n"
+            << mqttValuesPayload(*meter8, "M4") << "\n"
+            << mqttAlarmMessage(topics, event).payload << "\n";
+        for (const MqttMessage& m : discovery)
+            out << m.payload << "\n";
+    }
+    const std::string script =
+        "import json,sys\n"
+        "r=[json.loads(l) for l in open(sys.argv[1])]\n"
+        "print(r[0]['name'],r[0]['breaker_1'],len(r[1]),r[2]['device'],r[3]['unit_of_measurement'],"
+        "r[3]['device_class'],r[3]['value_template'],r[3]['device']['identifiers'][0],"
+        "r[3]['device']['name'],r[-1]['device_class'],r[-1]['state_topic'],len(r))\n";
+    std::ofstream(dir.file("check.py")) << script;
+    FILE* p = ::popen(("python3 " + dir.file("check.py") + " " + dir.file("p")).c_str(), "r");
+    std::string parsed;
+    char buf[256];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
+        parsed.append(buf, n);
+    ::pclose(p);
+    EXPECT_EQ(parsed, "Feeder \"A\\B\"\n\xc3\xa9 1.5 31 Feeder \"A\\B\"\n\xc3\xa9 A current "
+                      "{{ value_json.breaker_1 }} tarvo_Plant_7_B____-x_y_3 B\"3 problem "
+                      "tarvo/Plant_7_B____-x_y/3/alarm 46\n");
+}
+
+// Every fault at connect time said in words, with nothing crashing.
+TEST(MqttSinkBroker, ConnectFaultsInWords) {
+    Broker broker(true);
+    // A server that answers an MQTT connect with an HTTP error.
+    const int fake = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fake, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t n = sizeof a;
+    ::getsockname(fake, reinterpret_cast<sockaddr*>(&a), &n);
+    ::listen(fake, 4);
+    std::thread http([fake] {
+        for (int i = 0; i < 2; ++i) {
+            const int c = ::accept(fake, nullptr, nullptr);
+            if (c < 0)
+                return;
+            char req[64];
+            [[maybe_unused]] auto r = ::read(c, req, sizeof req);
+            const char reply[] = "HTTP/1.0 400 Bad Request\r\n\r\n";
+            [[maybe_unused]] auto w = ::write(c, reply, sizeof reply - 1);
+            ::close(c);
+        }
+    });
+    const struct {
+        const char* fault;
+        std::string host;
+        int port;
+        std::string user;
+        std::string holds;
+    } rows[] = {
+        {"nothing listening", "127.0.0.1", freePort(), "", "refused the connection"},
+        {"unknown host", "no-such-host.invalid", 1883, "", "is an unknown host"},
+        {"bad user or password", "127.0.0.1", broker.options().port, "u",
+         "refused the user name or password"},
+        {"not an MQTT server", "127.0.0.1", ntohs(a.sin_port), "", "is not an MQTT server"},
+    };
+    for (const auto& row : rows) {
+        MqttOptions o = broker.options();
+        o.host = row.host;
+        o.port = row.port;
+        o.user = row.user;
+        o.password = "wrong";
+        const std::string said = mqttTestConnection(o, 3000);
+        EXPECT_NE(said.find(row.holds), std::string::npos) << row.fault << ": " << said;
+    }
+    // The sink says the same in its status and keeps what it was given.
+    MqttOptions o = broker.options();
+    o.port = ntohs(a.sin_port);
+    MqttSink sink(o);
+    sink.queuePass({{sample(BranchMonitor, 3, 100, 1), "B3"}});
+    EXPECT_TRUE(waitFor([&] { return !sink.status().problem.empty(); }));
+    EXPECT_NE(sink.status().problem.find("is not an MQTT server"), std::string::npos)
+        << sink.status().problem;
+    EXPECT_EQ(sink.status().waiting, 1u);
+    ::shutdown(fake, SHUT_RDWR);
+    ::close(fake);
+    http.join();
+}
+
+int countOf(const std::vector<std::pair<std::string, std::string>>& got, const std::string& text) {
+    int n = 0;
+    for (const auto& [topic, payload] : got)
+        n += (topic + " " + payload).find(text) != std::string::npos ? 1 : 0;
+    return n;
+}
+
+// The broker gone for three passes, back again: every pass arrives, in
+// order; a clean stop says "offline".
+TEST(MqttSinkBroker, NoPassLostWhileTheBrokerIsDown) {
+    Broker broker;
+    Subscriber sub(broker.options().port);
+    auto sink = std::make_unique<MqttSink>(broker.options());
+    auto pass = [&](int n) {
+        sink->queuePass({{sample(BranchMonitor, 3, n, static_cast<float>(n)), "B3"},
+                         {sample(CircuitMeter6, 4, n, static_cast<float>(n)), "M4"}});
+    };
+    ASSERT_TRUE(waitFor([&] { return countOf(sub.got(), "status online") > 0; }));
+    pass(1);
+    ASSERT_TRUE(waitFor([&] { return countOf(sub.got(), "/4/values") == 1; }));
+    broker.stop();
+    for (int n = 2; n <= 4; ++n)
+        pass(n);
+    EXPECT_TRUE(waitFor([&] { return !sink->status().connected; }));
+    EXPECT_EQ(sink->status().waiting, 6u);
+    broker.start();
+    pass(5);
+    ASSERT_TRUE(waitFor([&] { return countOf(sub.got(), "\"value_1\":5.000") == 1; }))
+        << sink->status().problem;
+    // Each pass once or, around the reconnect, twice; never out of order.
+    int last = 0;
+    for (const auto& [topic, payload] : sub.got()) {
+        const std::size_t at = payload.find("\"breaker_1\":");
+        if (at == std::string::npos)
+            continue;
+        const int n = std::stoi(payload.substr(at + 12));
+        EXPECT_TRUE(n == last || n == last + 1) << n << " after " << last;
+        last = n;
+    }
+    EXPECT_EQ(last, 5);
+    // Dropped mid-pass: the broker frozen with the pass sent and not
+    // acknowledged, then killed. The pass goes again to the next broker.
+    ::kill(broker.pid(), SIGSTOP);
+    pass(6);
+    std::this_thread::sleep_for(300ms); // time to send it into the frozen broker
+    broker.stop(SIGKILL);
+    broker.start();
+    EXPECT_TRUE(waitFor([&] { return sink->status().waiting == 0; })) << sink->status().problem;
+    sink.reset();
+    EXPECT_TRUE(waitFor([&] { return sub.got().back().second == "offline"; }));
+}
+
+// A logger killed outright: the broker says "offline" for it.
+TEST(MqttSinkBroker, LastWillOnKill) {
+    Broker broker;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        MqttSink sink(broker.options());
+        ::pause();
+        ::_exit(0);
+    }
+    Subscriber sub(broker.options().port);
+    ASSERT_TRUE(waitFor([&] { return countOf(sub.got(), "status online") > 0; }));
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    EXPECT_TRUE(waitFor([&] { return sub.got().back().second == "offline"; }));
+}
+
+} // namespace
+} // namespace tarvo
