@@ -804,15 +804,20 @@ void MainWindow::onFileConfig() {
 }
 
 void MainWindow::onMqtt() {
-    if (runMqttSetup(m_state.settings, m_state.settings.location, this))
+    Settings& settings = uiSettings();
+    if (runMqttSetup(settings, settings.location, this))
         startMqtt();
 }
 
 void MainWindow::startMqtt() {
-    // The sink before sends what the broker takes within 3 s on its way out.
-    m_state.mqtt.reset();
+    const Settings& settings = uiSettings();
     std::string why;
-    m_state.mqtt = startMqttSink(m_state.settings, m_state.settings.location, why);
+    // Made here, handed to the sampling pass by a job: the bus thread owns
+    // the sink it publishes through. The sink before sends what the broker
+    // takes within 3 s on its way out, on the bus thread, never the window's.
+    auto sink = std::make_shared<std::unique_ptr<MqttSink>>(
+        startMqttSink(settings, settings.location, why));
+    post([this, sink] { m_state.mqtt = std::move(*sink); });
     if (!why.empty())
         m_operator.showMessage(why);
 }

@@ -200,7 +200,6 @@ constexpr KeyName kKeys[] = {
     {"mqtt_discovery", Key::MqttDiscovery},
     {"mqtt", Key::Mqtt},
 };
-// clang-format on
 
 void appendInt(std::string& out, int value) {
     char buf[16];
