@@ -125,6 +125,10 @@ void OdbcLibrary::unload() {
 }
 
 int OdbcLibrary::bind() {
+    // The window's database dialogs and the bus thread's inserts both bind:
+    // one at a time, and a bound library's entry points are left as they
+    // are while the other thread calls through them.
+    const std::lock_guard lock(m_bindLock);
     if (!m_handle) {
         for (const std::string& name : m_libraryNames) {
             m_handle = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -136,8 +140,11 @@ int OdbcLibrary::bind() {
     }
     bool complete = true;
     auto resolve = [&](auto& entry, const char* name) {
-        entry = reinterpret_cast<std::remove_reference_t<decltype(entry)>>(dlsym(m_handle, name));
-        if (!entry)
+        const auto found =
+            reinterpret_cast<std::remove_reference_t<decltype(entry)>>(dlsym(m_handle, name));
+        if (found != entry)
+            entry = found;
+        if (!found)
             complete = false;
     };
     resolve(m_api.SQLDataSources, "SQLDataSources");
@@ -165,6 +172,7 @@ int OdbcLibrary::bind() {
 }
 
 bool OdbcLibrary::ensureEnvironment() {
+    const std::lock_guard lock(m_bindLock);
     if (m_environment != SQL_NULL_HENV)
         return true;
     if (!m_handle)

@@ -126,6 +126,7 @@ private:
     SQLHENV m_environment = SQL_NULL_HENV;
     KeptConnection m_kept;
     std::mutex m_keptLock;
+    std::mutex m_bindLock;
 };
 
 /// The bind of the driver manager: see OdbcLibrary::bind.
