@@ -186,6 +186,8 @@ private:
     std::optional<FileProblem> finish() {
         if (m_out.kind == NoDevice)
             return FileProblem{m_line, "the [device] section names no kind"};
+        if (m_out.address == 0)
+            return FileProblem{m_line, "the [device] section names no address"};
         if (m_defs.empty())
             m_defs = settingDefinitions(m_out.kind);
         for (const SettingDefinition& def : m_defs) {

@@ -273,6 +273,7 @@ TEST(DeviceSettings, DamagedAndForeignFilesRefusedWithLineAndReason) {
          "breaker 7 alarm level = 80 % [141: 80]\nbreaker 7 alarm level = 80 % [141: 80]", 1,
          "given twice"},
         {"missing setting left as it is", "breaker 7 alarm level", "", -1, "is missing"},
+        {"file without its address written back as address 0", "address", "", -1, "no address"},
     };
     Bench bench{{Model::Branch, 3}};
     const std::string valid = formatSettingsFile(bench.read(3));
