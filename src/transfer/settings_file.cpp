@@ -1,5 +1,6 @@
 #include "transfer/settings_file.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -92,11 +93,15 @@ private:
                 return "[settings] before the [device] section names the kind";
             return std::nullopt;
         }
-        const auto equals = line.find(" = ");
+        auto equals = line.find(" = ");
+        // An empty value as the writer puts it ("read at = ") lost its blank
+        // to the trimming.
+        if (equals == std::string::npos && line.ends_with(" ="))
+            equals = line.size() - 2;
         if (equals == std::string::npos)
             return "expected \"name = value\"";
         const std::string key = line.substr(0, equals);
-        const std::string value = line.substr(equals + 3);
+        const std::string value = line.substr(std::min(equals + 3, line.size()));
         if (m_section == "[device]")
             return deviceLine(key, value);
         if (m_section == "[settings]")
@@ -181,6 +186,8 @@ private:
     std::optional<FileProblem> finish() {
         if (m_out.kind == NoDevice)
             return FileProblem{m_line, "the [device] section names no kind"};
+        if (m_out.address == 0)
+            return FileProblem{m_line, "the [device] section names no address"};
         if (m_defs.empty())
             m_defs = settingDefinitions(m_out.kind);
         for (const SettingDefinition& def : m_defs) {

@@ -66,6 +66,7 @@ struct BackupCase {
     int value;
     const char* kind;
     const char* line;
+    bool handMade = false; // read from a file without its `read at` line
 };
 
 TEST(DeviceSettings, BackupOfEachKindReadsBackAsWritten) {
@@ -78,11 +79,15 @@ TEST(DeviceSettings, BackupOfEachKindReadsBackAsWritten) {
          "8-meter circuit meter", "current over limit = 50 A [32: 5000]"},
         {"six-meter monitor saved with meters 7 and 8", Model::Circuit6, 72, 0x8003,
          "6-meter circuit meter", "meter enables = 0x8003 [72: 32771]"},
+        {"empty value written as a line the reader refuses", Model::Branch, 57, 20,
+         "branch monitor", "read at = ", true},
     };
     for (const BackupCase& c : cases) {
         Bench bench{{c.model, 3}};
         bench.sim.bus().setRegister(3, c.reg, static_cast<std::uint16_t>(c.value));
-        const DeviceSettings device = bench.read(3);
+        DeviceSettings device = bench.read(3);
+        if (c.handMade)
+            device.readAt.clear();
         const std::string text = formatSettingsFile(device);
         EXPECT_NE(text.find(std::string("kind = ") + c.kind + "\n"), std::string::npos) << c.fault;
         EXPECT_NE(text.find(std::string("\n") + c.line + "\n"), std::string::npos) << c.fault;
@@ -268,6 +273,7 @@ TEST(DeviceSettings, DamagedAndForeignFilesRefusedWithLineAndReason) {
          "breaker 7 alarm level = 80 % [141: 80]\nbreaker 7 alarm level = 80 % [141: 80]", 1,
          "given twice"},
         {"missing setting left as it is", "breaker 7 alarm level", "", -1, "is missing"},
+        {"file without its address written back as address 0", "address", "", -1, "no address"},
     };
     Bench bench{{Model::Branch, 3}};
     const std::string valid = formatSettingsFile(bench.read(3));
