@@ -321,9 +321,8 @@ TEST_P(EveryLink, WritesIdentifiesAndTracesTheBytesOnTheWire) {
 }
 
 // The quick scan over each link: a device answering 40 ms after the request
-// is found, one of no listed kind is named, and a silent address is given up
-// on after the 50 ms first-byte wait. The bound on the time between two
-// probes only tells that wait from the 804 ms time-out, 16 times longer.
+// is found and one of no listed kind is named. (That the first-byte wait is
+// the one asked for is the bus scan's own row, on the scripted transport.)
 TEST_P(EveryLink, QuickScanFindsASlowDeviceAndNamesOneNotListed) {
     bus.addDevice(Model::Energy, 5);
     bus.setReplyDelay(3, 40ms);
@@ -336,12 +335,6 @@ TEST_P(EveryLink, QuickScanFindsASlowDeviceAndNamesOneNotListed) {
     EXPECT_EQ(state.meters.count(), 2) << state.trace.text();
     EXPECT_EQ(scan.notListed(),
               std::vector<std::string>{"Not listed: 05 [Kyrel Energy-Only Meter]"});
-    std::vector<Clock::time_point> probes; // of addresses 4 and 5
-    for (const FrameRecord& f : bus.frames())
-        if (f.bytes.size() == 4 && (f.bytes[0] == 4 || f.bytes[0] == 5) && probes.size() < 2)
-            probes.push_back(f.time);
-    ASSERT_EQ(probes.size(), 2u);
-    EXPECT_LT(probes[1] - probes[0], 400ms);
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, EveryLink, ::testing::Values(SerialLine, RtuOverTcp, ModbusTcp),
