@@ -24,6 +24,7 @@
 #include "devices/device_kind.h"
 #include "logging/mqtt_payloads.h"
 #include "logging/mqtt_sink.h"
+#include "sim/tcp_server.h"
 
 using namespace tarvo;
 using namespace std::chrono_literals;
@@ -41,18 +42,6 @@ long residentKb() {
     long size = 0, resident = 0;
     statm >> size >> resident;
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
-
-int freePort() {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t n = sizeof a;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
-    ::close(s);
-    return ntohs(a.sin_port);
 }
 
 // 16 branch monitors and 16 circuit meters, as one pass reads them.
@@ -76,7 +65,7 @@ std::vector<MqttSink::Reading> pass(std::time_t time) {
 
 int main(int argc, char** argv) {
     const int passes = argc > 1 ? std::atoi(argv[1]) : 200;
-    const int port = freePort();
+    const int port = sim::freeLoopbackPort();
     const std::string conf = "/tmp/tarvo-mqtt-bench-" + std::to_string(::getpid()) + ".conf";
     std::ofstream(conf) << "listener " << port
                         << " 127.0.0.1\nallow_anonymous true\nlog_dest none\n";
@@ -118,7 +107,7 @@ int main(int argc, char** argv) {
 
     // The broker away: passes wait in the queue. 10 minutes at the shortest
     // interval (1 min) are 10 passes; the full bound is 92,160 readings.
-    options.port = freePort(); // nobody listens
+    options.port = sim::freeLoopbackPort(); // nobody listens
     MqttSink away(options);
     const long before = residentKb();
     const int full = static_cast<int>(SampleQueue::kDefaultBound / 32);

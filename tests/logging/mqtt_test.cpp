@@ -24,6 +24,7 @@
 #include "logging/mqtt_payloads.h"
 #include "logging/mqtt_sink.h"
 #include "logging/sample_queue.h"
+#include "sim/tcp_server.h"
 #include "support/temp_dir.h"
 
 namespace tarvo {
@@ -37,18 +38,6 @@ bool waitFor(const std::function<bool()>& done) {
     for (int i = 0; i < 600 && !done(); ++i)
         std::this_thread::sleep_for(50ms);
     return done();
-}
-
-int freePort() {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t n = sizeof a;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
-    ::close(s);
-    return ntohs(a.sin_port);
 }
 
 bool listening(int port) {
@@ -67,7 +56,7 @@ bool listening(int port) {
 // With `auth`, only the user "tech" with the password "right" gets in.
 class Broker {
 public:
-    explicit Broker(bool auth = false) : m_port(freePort()) {
+    explicit Broker(bool auth = false) : m_port(sim::freeLoopbackPort()) {
         std::ofstream conf(m_dir.file("m.conf"));
         // Started as root (as in CI), mosquitto would drop to its own user,
         // who cannot reach the test's folder.
@@ -271,7 +260,7 @@ TEST(MqttSinkBroker, ConnectFaultsInWords) {
         std::string user;
         std::string holds;
     } rows[] = {
-        {"nothing listening", "127.0.0.1", freePort(), "", "refused the connection"},
+        {"nothing listening", "127.0.0.1", sim::freeLoopbackPort(), "", "refused the connection"},
         {"unknown host", "no-such-host.invalid", 1883, "", "is an unknown host"},
         {"bad user or password", "127.0.0.1", broker.options().port, "u",
          "refused the user name or password"},

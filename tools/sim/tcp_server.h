@@ -39,6 +39,10 @@ enum class GatewayMode {
 /// target device failed to respond", as protocol gateways do; silence stays
 /// silence. A header with a protocol id other than 0 or a length outside 2
 /// to 254 closes that connection.
+/// A TCP port of 127.0.0.1 that was free a moment ago, for a server the
+/// caller starts itself (a broker, "nothing listens here"); 0 when none.
+int freeLoopbackPort();
+
 class TcpServer {
 public:
     /// Listens on 127.0.0.1:`port`; 0 takes a free port (see port()).
