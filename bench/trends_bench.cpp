@@ -23,7 +23,7 @@
 #include "devices/register_map.h"
 #include "logging/log_file.h"
 #include "settings/settings.h"
-#include "trends/journal_file.h"
+#include "session/journal_file.h"
 #include "trends/log_viewer_window.h"
 #include "trends/trend_recorder.h"
 #include "trends/trend_window.h"

@@ -1,7 +1,7 @@
 // Journal files: every entry read, written as a line and read again, gives
 // the same line; the count of entries and skipped lines covers the file.
 #include "fuzz.h"
-#include "trends/journal_file.h"
+#include "session/journal_file.h"
 
 using namespace tarvo;
 

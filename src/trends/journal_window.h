@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "trends/alarm_journal.h"
+#include "session/journal_events.h"
 
 class QComboBox;
 class QLabel;

@@ -3,7 +3,7 @@
 #include <charconv>
 #include <string_view>
 
-#include "trends/journal_file.h"
+#include "session/journal_file.h"
 
 namespace tarvo {
 namespace {

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "session/polling.h"
-#include "trends/alarm_journal.h"
-#include "trends/journal_file.h"
+#include "session/journal_events.h"
+#include "session/journal_file.h"
 #include "trends/trend_buffer.h"
 
 namespace tarvo {

@@ -24,7 +24,7 @@
 
 #include "devices/register_map.h"
 #include "logging/log_file.h"
-#include "trends/journal_file.h"
+#include "session/journal_file.h"
 
 namespace tarvo {
 namespace {

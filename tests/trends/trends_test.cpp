@@ -13,8 +13,8 @@
 #include "devices/register_map.h"
 #include "support/local_zone.h"
 #include "support/temp_dir.h"
-#include "trends/alarm_journal.h"
-#include "trends/journal_file.h"
+#include "session/journal_events.h"
+#include "session/journal_file.h"
 #include "trends/log_reader.h"
 #include "trends/trend_buffer.h"
 

@@ -1,4 +1,4 @@
-#include "trends/journal_file.h"
+#include "session/journal_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

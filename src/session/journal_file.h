@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "trends/alarm_journal.h"
+#include "session/journal_events.h"
 
 namespace tarvo {
 
