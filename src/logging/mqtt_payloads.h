@@ -68,7 +68,7 @@ struct MqttAlarmEvent {
     std::time_t time = 0;
     int address = 0;
     std::string device;   ///< the device's name as the meter list shows it
-    std::string event;    ///< "Alarm", "Normal", "Comm failure", ...
+    std::string event;    ///< "alarm", "normal", "comm failure", ... as TARVO_EVENT
     std::string what;     ///< "Breaker 7", "Amps over", ...
     double value = 0;     ///< what was read at that moment
     std::string location; ///< the location setting

@@ -68,6 +68,10 @@ std::vector<std::string> hookEnvironment(const JournalEntry& e, const std::strin
             "TARVO_LOCATION=" + location};
 }
 
+MqttAlarmEvent mqttAlarmEvent(const JournalEntry& e, const std::string& location) {
+    return {e.time, e.address, e.name, hookEventWord(e.event), e.subject, e.value, location};
+}
+
 AlarmHook::AlarmHook(Operator& op, const Clock& clock, SteadyNow steadyNow)
     : m_op(op), m_clock(clock), m_now(std::move(steadyNow)) {}
 

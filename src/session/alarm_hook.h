@@ -8,6 +8,7 @@
 
 #include <sys/types.h>
 
+#include "logging/mqtt_payloads.h"
 #include "session/journal_events.h"
 
 namespace tarvo {
@@ -24,6 +25,10 @@ const char* hookEventWord(JournalEvent event);
 /// TARVO_DEVICE, TARVO_EVENT, TARVO_WHAT ("Breaker 7"), TARVO_VALUE ("12.5 A",
 /// "." whatever the locale) and TARVO_LOCATION.
 std::vector<std::string> hookEnvironment(const JournalEntry& entry, const std::string& location);
+
+/// The MQTT alarm message's fields for `entry`: the alarm command's, with
+/// the event in the same words.
+MqttAlarmEvent mqttAlarmEvent(const JournalEntry& entry, const std::string& location);
 
 /// Runs the settings' `alarm_command` once per journal entry: the program
 /// itself, no shell, with argv {PATH} and the entry in its environment
