@@ -44,6 +44,9 @@ struct LinkState {
 /// The process-wide state: one instance, owned by main() and passed by
 /// reference to whatever needs it. Nothing here is a global.
 struct AppState {
+    /// First, so that the members given pointers into it below are built
+    /// after it.
+    Settings settings;
     /// A serial line or a gateway, by the port name; a gateway's reply
     /// time-out follows the settings' `reply_timeout`.
     PortLink port{&settings.replyTimeout};
@@ -54,7 +57,6 @@ struct AppState {
     ModbusMaster master{trace, devices, &settings.adapterEchoes};
     Selection selection;
     Counters counters;
-    Settings settings;
     /// The "Available Meters" list: what the scan found, and the line the
     /// operator selected. The sampling pass reads every listed device.
     MeterList meters;
