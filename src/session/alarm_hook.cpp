@@ -10,6 +10,7 @@
 
 #include "core/clock.h"
 #include "core/operator.h"
+#include "session/polling.h"
 
 extern char** environ;
 
@@ -58,13 +59,27 @@ const char* hookEventWord(JournalEvent event) {
     return "normal";
 }
 
-std::vector<std::string> hookEnvironment(const JournalEntry& e, const std::string& location) {
+std::string entryValueText(const JournalEntry& e) {
     std::string value = valueText(e.value);
     if (!e.unit.empty())
         value += " " + e.unit;
+    return value;
+}
+
+std::string journalMessage(const JournalEntry& e) {
+    if (e.event == JournalEvent::CommFailure)
+        return deviceFailureText(e.address, static_cast<int>(e.value));
+    const std::string at = " at address [" + std::to_string(e.address) + "]";
+    if (e.event == JournalEvent::CommRecovered)
+        return "Device" + at + " answers again";
+    return eventText(e.event) + at + (e.name.empty() ? "" : " (" + e.name + ")") + ": " +
+           e.subject + ", " + entryValueText(e);
+}
+
+std::vector<std::string> hookEnvironment(const JournalEntry& e, const std::string& location) {
     return {"TARVO_TIME=" + localTime(e.time), "TARVO_ADDRESS=" + std::to_string(e.address),
             "TARVO_DEVICE=" + e.name,          std::string("TARVO_EVENT=") + hookEventWord(e.event),
-            "TARVO_WHAT=" + e.subject,         "TARVO_VALUE=" + value,
+            "TARVO_WHAT=" + e.subject,         "TARVO_VALUE=" + entryValueText(e),
             "TARVO_LOCATION=" + location};
 }
 

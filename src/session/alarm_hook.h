@@ -26,6 +26,17 @@ const char* hookEventWord(JournalEvent event);
 /// "." whatever the locale) and TARVO_LOCATION.
 std::vector<std::string> hookEnvironment(const JournalEntry& entry, const std::string& location);
 
+/// What was read with `entry`, as TARVO_VALUE gives it: "12.5 A", "230 V",
+/// "5" (up to three decimals, "." whatever the locale).
+std::string entryValueText(const JournalEntry& entry);
+
+/// The one line that tells a person of `entry`: the window's texts for a
+/// failing device ("Device at address [3] timed out", "Device at address
+/// [3] read failure - error code [5]"), "Device at address [3] answers
+/// again", and for lamps and phases "Alarm at address [3] (PNL1): Breaker 7,
+/// 52.1 A", "Phase lost at address [8] (MTR1): Phase B, 0 V".
+std::string journalMessage(const JournalEntry& entry);
+
 /// The MQTT alarm message's fields for `entry`: the alarm command's, with
 /// the event in the same words.
 MqttAlarmEvent mqttAlarmEvent(const JournalEntry& entry, const std::string& location);

@@ -10,11 +10,13 @@
 #include <memory>
 #include <poll.h>
 #include <sys/signalfd.h>
+#include <thread>
 #include <unistd.h>
 
 #include "core/text_operator.h"
 #include "link/serial_port.h"
 #include "link/tcp_link.h"
+#include "logging/log_file.h"
 #include "session/app_state.h"
 #include "session/bus_engine.h"
 #include "session/sampling.h"
@@ -131,10 +133,6 @@ constexpr std::string_view kQtOptionsWithValue[] = {
     "display",     "geometry",           "title"};
 constexpr std::string_view kQtFlags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
 
-std::string addressText(int address) {
-    return (address < 10 ? "0" : "") + std::to_string(address);
-}
-
 } // namespace
 
 bool wantsHeadless(int argc, char** argv) {
@@ -242,6 +240,9 @@ std::string headlessUsage() {
            "\n"
            "The port, the log file, the database and the interval come from the settings\n"
            "file, as the window saves it. Messages go to standard error, one line each.\n"
+           "Failed reads and recoveries, and with \"watch 1\" every meter's alarm changes\n"
+           "read between passes, also go to the journal beside the log file and to the\n"
+           "settings' alarm_command.\n"
            "\n"
            "Exit status: 0 stopped by a signal or done; 1 --once could not write every\n"
            "record; 2 bad command line or unreadable settings; 3 the port did not open\n"
@@ -253,7 +254,7 @@ std::string headlessUsage() {
 HeadlessLogger::HeadlessLogger(AppState& state, Link& bus, TextOperator& op, const Clock& clock,
                                StopSource& stop, std::FILE* out, std::chrono::milliseconds tick)
     : m_state(state), m_bus(bus), m_op(op), m_clock(clock), m_stop(stop), m_out(out), m_tick(tick),
-      m_scan(state, bus, op, m_view), m_keeper(state, bus, op) {
+      m_scan(state, bus, op, m_view), m_keeper(state, bus, op), m_hook(op, clock) {
     m_scan.setStopCheck([this] { return m_stop.stopRequested(); });
 }
 
@@ -335,6 +336,9 @@ int HeadlessLogger::run(const HeadlessOptions& options) {
         return kExitNoMeter;
     }
 
+    m_watch = std::make_unique<PanelWatch>(m_state.master, m_bus, m_clock, settings.watch,
+                                           SerialPort::baudRate(settings.speedCode));
+    m_watch->setStopCheck([this] { return m_stop.stopRequested(); });
     Sampler sampler(m_state, m_bus, m_op, m_clock);
     sampler.setStopCheck([this] { return m_stop.stopRequested(); });
     sampler.setDroppedHint("The count is said when the logger stops.");
@@ -351,6 +355,7 @@ int HeadlessLogger::run(const HeadlessOptions& options) {
         return kExitNoMeter;
     }
     while (!m_stop.stopRequested()) {
+        const auto tickEnd = std::chrono::steady_clock::now() + m_tick;
         const bool wasLost = m_state.link.portLost;
         ensureLinkOpen();
         if (wasLost && !m_state.link.portLost && m_bus.isOpen()) {
@@ -371,10 +376,22 @@ int HeadlessLogger::run(const HeadlessOptions& options) {
             sampler.takeSamples();
             reportPass(sampler);
         } else if (m_bus.isOpen() && !m_stop.stopRequested()) {
+            // The watch before the probe, which may take the rest of the
+            // tick and more (a silent address: the 800 ms time-out).
+            if (settings.watch)
+                tell(m_watch->watch(tickEnd));
             probeNextAddress(sampler.nextSampleTime());
             announceList();
         }
-        m_stop.waitFor(m_tick);
+        m_hook.check();
+        if (!settings.watch) {
+            m_stop.waitFor(m_tick);
+            continue;
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            tickEnd - std::chrono::steady_clock::now());
+        if (left.count() > 0)
+            m_stop.waitFor(left);
     }
     // The last chance for what the sinks could not take so far.
     if (!m_state.fileQueue.empty() || !m_state.databaseQueue.empty())
@@ -388,6 +405,8 @@ void HeadlessLogger::announceList() {
         return;
     m_announcedOnce = true;
     m_announced = std::move(lines);
+    if (m_watch)
+        m_watch->setDevices(watchedDevices(m_state.meters));
     const Settings& s = m_state.settings;
     std::string line = "Sampling " + meters(m_announced.size()) + " on " + s.portName;
     // A gateway keeps its own line settings; Tarvo's are not used there.
@@ -457,25 +476,56 @@ void HeadlessLogger::reportPass(const Sampler& sampler) {
             m_op.note("The MQTT server takes readings again");
         m_mqttProblem = mqtt.problem;
     }
-    std::vector<int> silent;
+    std::vector<JournalEntry> entries;
     for (const Sampler::Read& read : sampler.lastReads()) {
-        const bool wasSilent = std::ranges::find(m_silent, read.address) != m_silent.end();
-        if (read.result == Ok) {
-            if (wasSilent)
-                m_op.note("Meter " + addressText(read.address) + " answers again");
-            continue;
-        }
-        silent.push_back(read.address);
-        m_op.showMessage("Meter " + addressText(read.address) + " does not answer (" +
-                         (read.result == Timeout ? std::string("no reply")
-                                                 : "error code " + std::to_string(read.result)) +
-                         ")");
+        const std::vector<JournalEntry> found = m_watch->noteResult(read.address, read.result);
+        entries.insert(entries.end(), found.begin(), found.end());
     }
-    m_silent = std::move(silent);
+    tell(entries);
+}
+
+void HeadlessLogger::tell(const std::vector<JournalEntry>& entries) {
+    const Settings& s = m_state.settings;
+    if (!entries.empty() || !m_journal.waiting().empty()) {
+        const std::string path = journalPath(s.saveFile);
+        if (m_journal.append(path, logDelimiter(s.format), entries)) {
+            if (m_journalFailing)
+                m_op.note("The journal file " + path + " is written again");
+            m_journalFailing = false;
+        } else {
+            m_journalFailing = true;
+            m_op.showMessage("Cannot write the journal file " + path + ": " +
+                             m_journal.lastError() + ". Its entries wait.");
+        }
+    }
+    for (const JournalEntry& e : entries) {
+        m_op.note(journalMessage(e));
+        if (m_state.mqtt)
+            m_state.mqtt->queueAlarm(mqttAlarmEvent(e, s.location));
+    }
+    m_hook.run(s.alarmCommand, entries, s.location);
+}
+
+void HeadlessLogger::awaitAlarmCommands() {
+    m_hook.check();
+    if (m_hook.running() == 0)
+        return;
+    m_op.note("Waiting for the alarm command to end (at most " +
+              std::to_string(AlarmHook::kHangLimit.count()) + " s)");
+    // Each check kills what ran past the limit and collects what ended.
+    for (; m_hook.running() > 0; m_hook.check())
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
 }
 
 int HeadlessLogger::finish(bool once) {
     m_op.finish();
+    if (!m_journal.waiting().empty())
+        tell({});
+    awaitAlarmCommands();
+    if (const std::size_t n = m_journal.waiting().size() + m_journal.dropped(); n > 0)
+        m_op.note(std::to_string(n) + (n == 1 ? " journal entry" : " journal entries") +
+                  " could not be written to the journal file " +
+                  journalPath(m_state.settings.saveFile));
     const std::size_t file = m_state.fileQueue.size();
     const std::size_t database = m_state.databaseQueue.size();
     if (file > 0)

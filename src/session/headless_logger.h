@@ -3,13 +3,17 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/clock.h"
+#include "session/alarm_hook.h"
 #include "session/bus_scan.h"
+#include "session/journal_file.h"
 #include "session/link_keeper.h"
+#include "session/panel_watch.h"
 #include "session/quiet_views.h"
 
 namespace tarvo {
@@ -97,8 +101,19 @@ public:
 /// do no more, and the journal shows why nothing is logged.
 ///
 /// Failures are said when they start (the log file cannot be written, a
-/// listed meter does not answer), repeats at most once an hour, and a line
-/// says when they end (written again, answers again, port reopened).
+/// lost port), repeats at most once an hour, and a line says when they end
+/// (written again, port reopened).
+///
+/// The devices' own events go to the alarm journal beside the log file
+/// (journalPath), one line each on standard error, to the settings'
+/// `alarm_command` (AlarmHook) and to the MQTT sink when one runs: a
+/// failed read and the first good one after it ("Device at address [3]
+/// timed out", "... answers again") as the passes see them, and with `watch
+/// 1` every listed device's alarm, warning and phase changes. One
+/// PanelWatch per run derives them all, so a device both sampled and
+/// watched gives one entry per event. Its reads fill the rest of each tick
+/// that no pass takes, before the probe of an unlisted address: a watch
+/// tick ends when the second does instead of waiting a whole tick more.
 class HeadlessLogger {
 public:
     /// Opening the port at start: 3 attempts, 2 s apart, then kExitPortFailed
@@ -131,6 +146,13 @@ private:
     void probeNextAddress(std::time_t nextPass);
     /// Says the failures that started and ended in the latest pass.
     void reportPass(const Sampler& sampler);
+    /// Journal entries to the journal file, standard error, the alarm
+    /// command and the MQTT sink; with none, retries the entries waiting
+    /// for the journal file.
+    void tell(const std::vector<JournalEntry>& entries);
+    /// Lets alarm commands still running end (each is killed after
+    /// AlarmHook::kHangLimit), so a stop does not lose the last alarm's mail.
+    void awaitAlarmCommands();
 
     /// A first guess of what a probe may take, in clock seconds (ticks): the
     /// slave ID request and the name reads after an answer, 4 time-outs at
@@ -152,8 +174,11 @@ private:
     int m_probeAddress = 0;      // the address asked last
     std::time_t m_probeCost = 0; // the longest probe so far, in clock seconds
     bool m_fileFailing = false;
-    std::string m_mqttProblem; // the MQTT sink's last problem said
-    std::vector<int> m_silent; // listed meters whose last read failed
+    std::string m_mqttProblem;           // the MQTT sink's last problem said
+    std::unique_ptr<PanelWatch> m_watch; // made once the settings give the speed
+    JournalWriter m_journal;
+    bool m_journalFailing = false;
+    AlarmHook m_hook;
 };
 
 /// The logger as a program: options, signals, clock and operator around

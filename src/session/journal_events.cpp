@@ -132,28 +132,46 @@ std::array<std::uint8_t, 42> breakerLamps(const MeterReading& reading) {
     return lamps;
 }
 
+JournalDeriver::DeviceState& JournalDeriver::device(int address, int kind) {
+    DeviceState& d = m_devices[address];
+    if (d.kind != kind) { // another device now answers at this address
+        d = DeviceState{};
+        d.kind = kind;
+    }
+    return d;
+}
+
+bool JournalDeriver::comm(DeviceState& d, int address, int result, std::time_t time,
+                          const std::string& name, std::vector<JournalEntry>& out) {
+    if (result != Ok) {
+        if (!d.failed)
+            out.push_back({time, address, name, JournalEvent::CommFailure,
+                           ModbusMaster::resultText(result), static_cast<double>(result), ""});
+        d.failed = true;
+        return false;
+    }
+    if (d.failed)
+        out.push_back({time, address, name, JournalEvent::CommRecovered, "", 0, ""});
+    d.failed = false;
+    return true;
+}
+
+std::vector<JournalEntry> JournalDeriver::deriveComm(int address, int kind, int result,
+                                                     std::time_t time, const std::string& name) {
+    std::vector<JournalEntry> out;
+    comm(device(address, kind), address, result, time, name, out);
+    return out;
+}
+
 std::vector<JournalEntry> JournalDeriver::derive(const MeterReading& reading, std::time_t time,
                                                  const std::string& name) {
     std::vector<JournalEntry> out;
-    DeviceState& d = m_devices[reading.address];
-    if (d.kind != reading.kind) { // another device now answers at this address
-        d = DeviceState{};
-        d.kind = reading.kind;
-    }
+    DeviceState& d = device(reading.address, reading.kind);
     auto add = [&](JournalEvent event, std::string subject, double value, const char* unit) {
         out.push_back({time, reading.address, name, event, std::move(subject), value, unit});
     };
-
-    if (reading.result != Ok) {
-        if (!d.failed)
-            add(JournalEvent::CommFailure, ModbusMaster::resultText(reading.result), reading.result,
-                "");
-        d.failed = true;
+    if (!comm(d, reading.address, reading.result, time, name, out))
         return out;
-    }
-    if (d.failed)
-        add(JournalEvent::CommRecovered, "", 0, "");
-    d.failed = false;
 
     if (isBranchMonitor(reading.kind)) {
         const auto lamps = breakerLamps(reading);

@@ -70,6 +70,13 @@ class JournalDeriver {
 public:
     std::vector<JournalEntry> derive(const MeterReading& reading, std::time_t time,
                                      const std::string& name);
+    /// A read by a reader that learns only whether the device answered (the
+    /// sampling pass, whose block is not the poll's): a failure or a
+    /// recovery, as derive() gives them, with the remembered lamps left
+    /// alone. Sharing the deriver with the device's other reads keeps one
+    /// entry per event however many readers see it.
+    std::vector<JournalEntry> deriveComm(int address, int kind, int result, std::time_t time,
+                                         const std::string& name);
 
 private:
     struct DeviceState {
@@ -79,6 +86,12 @@ private:
         std::array<std::uint8_t, 42> breakers{};
         int circuitFlags = 0;
     };
+    // The device's state, reset when another kind answers at its address.
+    DeviceState& device(int address, int kind);
+    // Adds the failure or recovery `result` makes; true when it is Ok.
+    static bool comm(DeviceState& d, int address, int result, std::time_t time,
+                     const std::string& name, std::vector<JournalEntry>& out);
+
     std::map<int, DeviceState> m_devices;
 };
 

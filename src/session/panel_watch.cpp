@@ -122,6 +122,8 @@ std::vector<JournalEntry> PanelWatch::watch(std::chrono::steady_clock::time_poin
             m_next = i + 1;
             continue;
         }
+        if (m_stopRequested && m_stopRequested())
+            break;
         const RegisterBlock block = watchBlock(device.kind);
         if (m_now() + worstReadTime(block, m_baud, kFirstByteWait) > deadline)
             break;
@@ -136,18 +138,33 @@ std::vector<JournalEntry> PanelWatch::watch(std::chrono::steady_clock::time_poin
         const std::time_t now = m_clock.now();
         const std::vector<JournalEntry> found = m_deriver.derive(reading, now, device.name);
         entries.insert(entries.end(), found.begin(), found.end());
-        s.read = true;
-        s.commFailed = reading.result != Ok;
-        if (s.commFailed) {
-            ++s.failures;
-        } else {
+        count(s, reading.result, now);
+        if (reading.result == Ok) {
             m_known[i] = lampsOf(reading);
             s.worst = worstLamp(m_known[i]);
-            s.lastGoodRead = now;
         }
         m_next = i + 1;
     }
     return entries;
+}
+
+void PanelWatch::count(WatchStatus& s, int result, std::time_t now) {
+    s.read = true;
+    s.commFailed = result != Ok;
+    if (s.commFailed)
+        ++s.failures;
+    else
+        s.lastGoodRead = now;
+}
+
+std::vector<JournalEntry> PanelWatch::noteResult(int address, int result) {
+    const auto s = std::find_if(m_status.begin(), m_status.end(),
+                                [&](const WatchStatus& w) { return w.device.address == address; });
+    if (s == m_status.end())
+        return {};
+    const std::time_t now = m_clock.now();
+    count(*s, result, now);
+    return m_deriver.deriveComm(address, s->device.kind, result, now, s->device.name);
 }
 
 } // namespace tarvo

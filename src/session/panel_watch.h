@@ -94,6 +94,19 @@ public:
     std::vector<JournalEntry> watch(std::chrono::steady_clock::time_point deadline,
                                     int selectedAddress = -1);
 
+    /// A read of a listed device by another reader (the sampling pass):
+    /// its failure or recovery as journal entries, from the same deriver as
+    /// the watch's reads, so a device both sampled and watched gives one
+    /// entry per event. Read whether or not watching is on; an address not
+    /// in the list gives nothing.
+    std::vector<JournalEntry> noteResult(int address, int result);
+
+    /// Asked before each read; when it says stop, watch() returns with what
+    /// it has, so a stop waits for one read, not for the deadline.
+    void setStopCheck(std::function<bool()> stopRequested) {
+        m_stopRequested = std::move(stopRequested);
+    }
+
     const std::vector<WatchStatus>& status() const { return m_status; }
 
     /// The block read for `kind`'s lamps; empty for kinds without lamps.
@@ -108,6 +121,8 @@ private:
     // Reads `block` of the device into a reading with the registers at their
     // poll-block places.
     MeterReading readInto(const WatchedDevice& device, RegisterBlock block);
+    // Counts a read's result in the device's status.
+    void count(WatchStatus& s, int result, std::time_t now);
 
     ModbusMaster& m_master;
     Transport& m_port;
@@ -115,6 +130,7 @@ private:
     const bool& m_watching;
     int m_baud;
     SteadyNow m_now;
+    std::function<bool()> m_stopRequested;
     std::vector<WatchStatus> m_status;
     std::vector<LampState> m_known; // per device: the lamps the journal knows
     std::size_t m_next = 0;

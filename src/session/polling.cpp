@@ -1,7 +1,5 @@
 #include "session/polling.h"
 
-#include <cstdio>
-
 #include "core/operator.h"
 #include "devices/register_map.h"
 #include "session/app_state.h"
@@ -78,6 +76,13 @@ void PollingCycle::onTimer() {
         m_takeSamples();
 }
 
+std::string deviceFailureText(int address, int result) {
+    const std::string device = "Device at address [" + std::to_string(address) + "]";
+    if (result == Timeout)
+        return device + " timed out";
+    return device + " read failure - error code [" + std::to_string(result) + "]";
+}
+
 bool PollingCycle::countMonitoredRead(int result) {
     Counters& c = m_state.counters;
     if (result == Ok) {
@@ -88,14 +93,8 @@ bool PollingCycle::countMonitoredRead(int result) {
     ++c.badCount;
     if (++m_consecutiveFailures != kFailuresBeforeMessage)
         return true;
-    char text[96];
-    const int address = m_state.selection.selectedAddress;
-    if (result == Timeout)
-        std::snprintf(text, sizeof text, "Device at address [%d] timed out", address);
-    else
-        std::snprintf(text, sizeof text, "Device at address [%d] read failure - error code [%d]",
-                      address, result);
-    m_op.showMessage(text, "Communication Failure");
+    m_op.showMessage(deviceFailureText(m_state.selection.selectedAddress, result),
+                     "Communication Failure");
     return false;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 #include "session/display.h"
 
@@ -12,6 +13,11 @@ class LinkKeeper;
 struct MeterReading;
 class Operator;
 class Transport;
+
+/// The operator's words for a failed read of the device at `address`:
+/// "Device at address [3] timed out" for a time-out, else "Device at
+/// address [3] read failure - error code [5]".
+std::string deviceFailureText(int address, int result);
 
 /// What the polling cycle tells about each poll read of the selected device,
 /// right after the read returned and before anything is shown or counted:

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -68,7 +69,10 @@ struct ExitCase {
     int status;
     const char* says;
     int signal = 0;                // sent once `says` is out
-    const char* command = nullptr; // to the simulator once "Sampling" is out
+    const char* command = nullptr; // to the simulator once "Sampling" is out, ';' between
+    const char* never = nullptr;   // not said
+    const char* file = nullptr;    // of the folder, removed before the run ...
+    const char* fileHas = nullptr; // ... and holding this after it
 };
 
 TEST(Headless, ExitStatusesAndScanList) {
@@ -82,6 +86,11 @@ TEST(Headless, ExitStatusesAndScanList) {
     const std::string logs = port + "scan 1\nsave_file " + dir.file("log.csv") + "\n";
     const std::string noPort = "port " + dir.file("none") + "\nsave_file " + dir.file("l") + "\n";
     const std::string noFile = "save_file " + dir.file("no/such/folder.csv") + "\n";
+    const std::string hook = dir.file("hook");
+    std::ofstream(hook) << "#!/bin/sh\necho \"$TARVO_ADDRESS $TARVO_DEVICE $TARVO_EVENT "
+                           "$TARVO_VALUE\" >>"
+                        << dir.file("hook.out") << "\n";
+    ASSERT_EQ(::chmod(hook.c_str(), 0755), 0);
     const char* list = "01 - PNLA [Kyrel Branch Circuit Monitor, 42 Breakers]\n"
                        "02 - MTRB [Kyrel Circuit Meter 8, 3-Phase Power Meter]\n";
     const ExitCase cases[] = {
@@ -142,12 +151,43 @@ TEST(Headless, ExitStatusesAndScanList) {
          {"--scan-only", "--quick"},
          0,
          "]\nNot listed: 04 [Kyrel Energy-Only Meter]\n"},
+        // The rows before added 3, so the probe lists 5 as the fourth meter.
+        {"alarms read without watch 1",
+         logs + "scan 5\n",
+         {"--headless"},
+         0,
+         "Sampling 4 meters",
+         SIGTERM,
+         "set 2 36 1;add 5 branch PNLE",
+         "Alarm at"},
+        {"an alarm on a device besides the first not said or not journalled",
+         logs + "scan 2\nwatch 1\n",
+         {"--headless"},
+         0,
+         "Alarm at address [2] (MTRB): Amps over, ",
+         SIGTERM,
+         "set 2 36 1",
+         nullptr,
+         "log_journal.csv",
+         ",2,MTRB,Alarm,\"Amps over\","},
+        {"a recovery not said, or not handed to the alarm command",
+         logs + "scan 2\nwatch 1\nalarm_command " + hook + "\n",
+         {"--headless"},
+         0,
+         "Device at address [1] answers again",
+         SIGTERM,
+         "fault 1 silent 1",
+         nullptr,
+         "hook.out",
+         "1 PNLA comm recovered 0\n"},
     };
     for (const ExitCase& c : cases) {
         const std::string path = dir.file("case.cfg");
         std::filesystem::remove(path);
         if (!c.config.empty())
             std::ofstream(path) << c.config;
+        if (c.file != nullptr)
+            std::filesystem::remove(dir.file(c.file));
         std::vector<std::string> argv{kTarvo, "--config", path};
         if (c.config == "-")
             argv.resize(1);
@@ -158,8 +198,10 @@ TEST(Headless, ExitStatusesAndScanList) {
         } else {
             ChildProcess logger(argv, dir.file("logger.out"));
             if (c.command != nullptr) {
-                EXPECT_TRUE(logger.waitForOutput("Sampling", 20s) &&
-                            simCommand(control, c.command));
+                EXPECT_TRUE(logger.waitForOutput("Sampling", 20s));
+                std::istringstream commands(c.command);
+                for (std::string command; std::getline(commands, command, ';');)
+                    EXPECT_TRUE(simCommand(control, command)) << command;
             }
             logger.waitForOutput(c.says, 20s);
             logger.signal(c.signal);
@@ -167,6 +209,14 @@ TEST(Headless, ExitStatusesAndScanList) {
             out = logger.output();
         }
         EXPECT_NE(out.find(c.says), std::string::npos) << c.fault << "\n" << out;
+        if (c.never != nullptr) {
+            EXPECT_EQ(out.find(c.never), std::string::npos) << c.fault << "\n" << out;
+        }
+        if (c.file != nullptr) {
+            std::ifstream in(dir.file(c.file));
+            const std::string text{std::istreambuf_iterator<char>(in), {}};
+            EXPECT_NE(text.find(c.fileHas), std::string::npos) << c.fault << "\n" << text;
+        }
     }
 }
 

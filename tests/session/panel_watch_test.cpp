@@ -77,7 +77,8 @@ struct ChangeCase {
     const char* fault;
     int device;
     std::vector<std::vector<int>> replies;
-    const char* expected; // "event subject value|" per entry, then the status
+    const char* expected;    // "event subject value|" per entry, then the status
+    bool passFailed = false; // the sampling pass's read failed before the first
 };
 std::vector<int> regs(int size, int first, std::vector<std::pair<int, int>> set) {
     std::vector<int> r(static_cast<std::size_t>(size));
@@ -105,6 +106,12 @@ const ChangeCase kChanges[] = {
      8,
      {{128}, regs(37, 0, {{36, 128}, {20, 23000}}), {0}, regs(37, 0, {{20, 23100}})},
      "8 P8 Phase lost Phase B 230|8 P8 Phase back Phase B 231|normal read 0"},
+    {"a failure both the pass and the watch saw reported twice",
+     1,
+     {{}, regs(7, 42, {})},
+     "1 P1 Comm failure Err #1, Timeout Waiting For Response 1|1 P1 Comm recovered  0|normal read "
+     "2",
+     true},
 };
 
 TEST(PanelWatch, LampChangesBecomeJournalEntries) {
@@ -114,11 +121,16 @@ TEST(PanelWatch, LampChangesBecomeJournalEntries) {
         for (const std::vector<int>& r : c.replies)
             r.empty() ? f.bus.scriptSilence() : f.bus.script(test::readReply(c.device, r));
         std::ostringstream got;
-        for (std::size_t i = 0; i < c.replies.size() && f.bus.writes.size() < c.replies.size();
-             ++i) {
-            for (const JournalEntry& e : f.watch.watch(f.now() + 800ms))
+        const auto show = [&](const std::vector<JournalEntry>& entries) {
+            for (const JournalEntry& e : entries)
                 got << e.address << " " << e.name << " " << eventText(e.event) << " " << e.subject
                     << " " << e.value << "|";
+        };
+        if (c.passFailed)
+            show(f.watch.noteResult(c.device, Timeout));
+        for (std::size_t i = 0; i < c.replies.size() && f.bus.writes.size() < c.replies.size();
+             ++i) {
+            show(f.watch.watch(f.now() + 800ms));
             ++f.clock.t;
         }
         const WatchStatus& s = f.watch.status().front();
