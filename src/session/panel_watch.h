@@ -94,6 +94,16 @@ public:
     std::vector<JournalEntry> watch(std::chrono::steady_clock::time_point deadline,
                                     int selectedAddress = -1);
 
+    /// The selected device's poll read, which watch() skips: its journal
+    /// entries come from the same deriver as the watch's reads, so a device
+    /// that moves between selected and watched reports each change once,
+    /// and its status follows the poll as it would a watch read. Reads
+    /// nothing.
+    std::vector<JournalEntry> polled(const MeterReading& reading);
+
+    /// The line speed the worst cases are reckoned at (a changed `speed`).
+    void setBaud(int baud) { m_baud = baud; }
+
     const std::vector<WatchStatus>& status() const { return m_status; }
 
     /// The block read for `kind`'s lamps; empty for kinds without lamps.
@@ -108,6 +118,8 @@ private:
     // Reads `block` of the device into a reading with the registers at their
     // poll-block places.
     MeterReading readInto(const WatchedDevice& device, RegisterBlock block);
+    // Takes a read of device `i` into its status and its known lamps.
+    void note(std::size_t i, const MeterReading& reading, std::time_t now);
 
     ModbusMaster& m_master;
     Transport& m_port;

@@ -72,12 +72,14 @@ TEST(PanelWatch, RotationKeepsEachSecondsDeadline) {
 }
 
 // One device's replies in turn ({} for silence): the watch block, and the
-// poll block after a change. One read a second.
+// poll block after a change. One read a second, after the poll block of the
+// device while it was selected, when there is one.
 struct ChangeCase {
     const char* fault;
     int device;
     std::vector<std::vector<int>> replies;
     const char* expected; // "event subject value|" per entry, then the status
+    std::vector<int> polled = {};
 };
 std::vector<int> regs(int size, int first, std::vector<std::pair<int, int>> set) {
     std::vector<int> r(static_cast<std::size_t>(size));
@@ -105,6 +107,11 @@ const ChangeCase kChanges[] = {
      8,
      {{128}, regs(37, 0, {{36, 128}, {20, 23000}}), {0}, regs(37, 0, {{20, 23100}})},
      "8 P8 Phase lost Phase B 230|8 P8 Phase back Phase B 231|normal read 0"},
+    {"an alarm the poll reported reported again once the device is watched",
+     1,
+     {kBreaker7},
+     "1 P1 Alarm Breaker 7 1.234|alarm read 0",
+     regs(49, 0, {{42, 8}, {46, 64}, {6, 1234}})},
 };
 
 TEST(PanelWatch, LampChangesBecomeJournalEntries) {
@@ -114,11 +121,19 @@ TEST(PanelWatch, LampChangesBecomeJournalEntries) {
         for (const std::vector<int>& r : c.replies)
             r.empty() ? f.bus.scriptSilence() : f.bus.script(test::readReply(c.device, r));
         std::ostringstream got;
-        for (std::size_t i = 0; i < c.replies.size() && f.bus.writes.size() < c.replies.size();
-             ++i) {
-            for (const JournalEntry& e : f.watch.watch(f.now() + 800ms))
+        const auto print = [&](const std::vector<JournalEntry>& entries) {
+            for (const JournalEntry& e : entries)
                 got << e.address << " " << e.name << " " << eventText(e.event) << " " << e.subject
                     << " " << e.value << "|";
+        };
+        if (!c.polled.empty()) {
+            MeterReading poll{f.devices.back().kind, c.device};
+            std::copy(c.polled.begin(), c.polled.end(), poll.registers.begin());
+            print(f.watch.polled(poll));
+        }
+        for (std::size_t i = 0; i < c.replies.size() && f.bus.writes.size() < c.replies.size();
+             ++i) {
+            print(f.watch.watch(f.now() + 800ms));
             ++f.clock.t;
         }
         const WatchStatus& s = f.watch.status().front();
