@@ -437,7 +437,11 @@ PanelOverviewDialog* MainWindow::openPanelOverview() {
     m_overview->show();
     m_overview->raise();
     m_overview->activateWindow();
-    m_overview->table()->setFocus();
+    // From the keyboard: the arrows move from a row, Enter takes it.
+    QTableWidget* table = m_overview->table();
+    if (table->currentRow() < 0 && table->rowCount() > 0)
+        table->setCurrentCell(0, 0);
+    table->setFocus();
     return m_overview;
 }
 
