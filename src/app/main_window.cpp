@@ -11,15 +11,18 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QStatusBar>
+#include <QTableWidget>
 
 #include "app/help_viewer.h"
 #include "config/config_dialog.h"
 #include "config/config_dialogs.h"
+#include "link/serial_port.h"
 #include "link/trace_window.h"
 #include "logging/logging_file_setup_dialog.h"
 #include "logging/mqtt_setup_dialog.h"
 #include "logging/odbc_command.h"
 #include "session/lamp_images.h"
+#include "session/panel_overview_dialog.h"
 #include "settings/configuration_dialog.h"
 #include "transfer/device_file_commands.h"
 #include "trends/trend_views.h"
@@ -64,9 +67,16 @@ class MainWindow::BusSide : public ScanView,
                             public AlarmLampDisplay,
                             public Operator {
 public:
-    explicit BusSide(MainWindow& w) : m_w(w) {}
+    explicit BusSide(MainWindow& w)
+        : m_w(w), m_watch(w.m_state.master, w.m_bus, w.m_clock, w.m_state.settings.watch) {}
 
     void meterListChanged(const MeterList& list) override {
+        // The watch follows the list: both scans, and whatever else changes
+        // it. A selection alone leaves the devices and the rotation alone.
+        if (std::vector<WatchedDevice> devices = watchedDevices(list); devices != m_watched) {
+            m_watched = std::move(devices);
+            m_watch.setDevices(m_watched);
+        }
         m_w.toWindow([w = &m_w, list] { w->meterListChanged(list); });
     }
     void repaint() override {
@@ -116,7 +126,29 @@ public:
         m_lastGoodAddress = reading.address;
         if (reading.result == Ok)
             m_lastGoodRead = m_w.m_clock.now();
-        m_w.toWindow([w = &m_w, reading] { w->m_trendViews->recorder().pollRead(reading); });
+        std::vector<JournalEntry> entries = m_watch.polled(reading);
+        toMqtt(entries);
+        m_w.toWindow([w = &m_w, reading, entries = std::move(entries)] {
+            w->m_trendViews->recorder().record(reading);
+            w->journal(entries);
+        });
+    }
+
+    /// The watch's reads in what is left of the tick, until `deadline`; the
+    /// entries go to the window, and the status of every device comes back.
+    std::vector<WatchStatus> watchPanel(std::chrono::steady_clock::time_point deadline) {
+        const Selection& sel = m_w.m_state.selection;
+        // A closed or lost port would make every device a communication
+        // failure; the poll of the selected device already tells of that.
+        if (m_w.m_bus.isOpen() && !sel.scanInProgress) {
+            m_watch.setBaud(SerialPort::baudRate(m_w.m_state.settings.speedCode));
+            std::vector<JournalEntry> entries = m_watch.watch(deadline, sel.selectedAddress);
+            if (!entries.empty()) {
+                toMqtt(entries);
+                m_w.toWindow([w = &m_w, entries = std::move(entries)] { w->journal(entries); });
+            }
+        }
+        return m_watch.status();
     }
     std::time_t lastGoodRead(int selectedAddress) const {
         return selectedAddress == m_lastGoodAddress ? m_lastGoodRead : 0;
@@ -142,10 +174,21 @@ public:
     }
 
 private:
+    // The sink runs on the bus thread's side: its queue takes the events.
+    void toMqtt(const std::vector<JournalEntry>& entries) {
+        if (!m_w.m_state.mqtt)
+            return;
+        for (const JournalEntry& e : entries)
+            m_w.m_state.mqtt->queueAlarm(mqttAlarmEvent(e, m_w.m_state.settings.location));
+    }
+
     MainWindow& m_w;
     Display m_display;
     int m_lastGoodAddress = -1;
     std::time_t m_lastGoodRead = 0;
+    // The bus thread's: touched only in jobs.
+    PanelWatch m_watch;
+    std::vector<WatchedDevice> m_watched;
 };
 
 /// What every job hands back besides its own result.
@@ -166,7 +209,7 @@ MainWindow::MainWindow(AppState& state, Link& bus, Operator* op, QWidget* parent
       m_poster(std::make_unique<QueuedPoster>(this)), m_side(std::make_unique<BusSide>(*this)),
       m_scan(state, bus, *m_side, *m_side), m_keeper(state, bus, *m_side),
       m_polling(state, bus, *m_side, m_scan, *m_side), m_sampler(state, bus, *m_side, m_clock),
-      m_uiSettings(state.settings), m_engine(m_poster.get(), mode) {
+      m_uiSettings(state.settings), m_hook(m_operator, m_clock), m_engine(m_poster.get(), mode) {
     m_polling.setSampler([this] { takeSamples(); });
     m_polling.setKeeper(&m_keeper);
     m_polling.setObserver(m_side.get());
@@ -345,17 +388,75 @@ void MainWindow::applySnapshot(const Snapshot& snapshot) {
 }
 
 void MainWindow::onTimer() {
+    {
+        const QtOperator::TickScope scope(m_qtOperator);
+        m_hook.check();
+    }
     if (m_tickPending)
         return;
     m_tickPending = true;
     if (!scanRunning())
         m_stopScan = false;
+    // The watch stops in time for this job's end to reach the window before
+    // the next tick: a tick that finds the job still running is skipped, and
+    // the selected device would miss a second. A tenth of the period is kept
+    // free: Qt's coarse timer may fire up to 5 % early (50 ms of a second),
+    // and the other 50 ms cover the result's way back to the window.
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::milliseconds(m_timerPeriodMs - m_timerPeriodMs / 10);
+    auto status = std::make_shared<std::vector<WatchStatus>>();
     post(
-        [this] {
+        [this, deadline, status] {
             m_polling.onTimer();
+            *status = m_side->watchPanel(deadline);
             m_state.trace.requestRepaint();
         },
-        [this] { m_tickPending = false; });
+        [this, status] {
+            m_tickPending = false;
+            m_watchStatus = std::move(*status);
+            if (m_overview)
+                m_overview->setRows(overviewRows(m_watchStatus));
+        });
+}
+
+void MainWindow::journal(const std::vector<JournalEntry>& entries) {
+    if (entries.empty())
+        return;
+    m_trendViews->recorder().addEntries(entries);
+    // A command that cannot be started is told without blocking, as in the tick.
+    const QtOperator::TickScope scope(m_qtOperator);
+    m_hook.run(uiSettings().alarmCommand, entries, uiSettings().location);
+}
+
+PanelOverviewDialog* MainWindow::openPanelOverview() {
+    if (!m_overview) {
+        m_overview = new PanelOverviewDialog(this);
+        m_overview->onSelect = [this](int address) { selectDevice(address); };
+        m_overview->setRows(overviewRows(m_watchStatus));
+    }
+    m_overview->show();
+    m_overview->raise();
+    m_overview->activateWindow();
+    // From the keyboard: the arrows move from a row, Enter takes it.
+    QTableWidget* table = m_overview->table();
+    if (table->currentRow() < 0 && table->rowCount() > 0)
+        table->setCurrentCell(0, 0);
+    table->setFocus();
+    return m_overview;
+}
+
+void MainWindow::selectDevice(int address) {
+    const MeterList& meters = m_engine.threaded() ? m_meters : m_state.meters;
+    for (int i = 0; i < meters.count(); ++i) {
+        if (MeterList::lineAddress(meters.text(i)) == address) {
+            m_ui->meterList->setCurrentRow(i);
+            return;
+        }
+    }
+}
+
+QString MainWindow::activeAlarmsText(int active) {
+    return active > 0 ? QStringLiteral("Active alarms: %1").arg(active) : QString();
 }
 
 void MainWindow::onScanCommand(bool quick) {
@@ -426,8 +527,17 @@ void MainWindow::buildStatusBar() {
     m_notListedLabel = new QLabel(m_statusBar);
     m_notListedLabel->setObjectName(QStringLiteral("notListedLabel"));
     m_notListedLabel->setAccessibleName(QStringLiteral("Devices not listed"));
+    // Counted with the journal window closed too: an alarm of any watched
+    // device is seen from the main window.
+    m_activeAlarmsLabel = new QLabel(m_statusBar);
+    m_activeAlarmsLabel->setObjectName(QStringLiteral("activeAlarmsLabel"));
+    m_activeAlarmsLabel->setAccessibleName(QStringLiteral("Active alarms"));
+    m_trendViews->recorder().journal().onActiveCountChanged = [this](int active) {
+        m_activeAlarmsLabel->setText(activeAlarmsText(active));
+    };
     m_statusBar->addWidget(m_lineLabel, 1);
     m_statusBar->addWidget(m_notListedLabel);
+    m_statusBar->addPermanentWidget(m_activeAlarmsLabel);
     m_statusBar->addPermanentWidget(m_lastReadLabel);
     showLineStatus();
     // The layouts keep its height free along the bottom edge (resizeEvent).
@@ -541,7 +651,15 @@ void MainWindow::buildMenus() {
 
     // "View" between "Logging" and "Help": the trends, the journal and the
     // log viewer only look at what was read, like the windows of a View menu.
-    m_trendViews->addMenu(m_menuBar);
+    QMenu* view = m_trendViews->addMenu(m_menuBar);
+    view->addSeparator();
+    // Read with every job's settings: the next tick watches, or stops.
+    m_watchAction = view->addAction(QStringLiteral("&Watch All Devices"));
+    m_watchAction->setObjectName(QStringLiteral("watchAction"));
+    m_watchAction->setCheckable(true);
+    connect(m_watchAction, &QAction::toggled, this, [this](bool on) { uiSettings().watch = on; });
+    view->addAction(QStringLiteral("&Panel Overview..."), this, [this] { openPanelOverview(); })
+        ->setObjectName(QStringLiteral("panelOverviewAction"));
 
     QMenu* help = m_menuBar->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("helpMenu"));
@@ -569,6 +687,8 @@ void MainWindow::start(const std::string& settingsFile) {
     if (report.portRead)
         m_state.link.portReopenRequested = true;
     m_uiSettings = m_state.settings;
+    m_watchAction->setChecked(m_uiSettings.watch);
+    m_trendViews->recorder().readHistory();
     m_sentPortName = m_uiSettings.portName;
     m_sentDatabaseState = m_uiSettings.databaseLogState;
     m_line.portName = m_uiSettings.portName;
@@ -585,6 +705,7 @@ void MainWindow::start(const std::string& settingsFile) {
 void MainWindow::setTimerPeriod(int ms) {
     if (m_timerId != 0)
         killTimer(m_timerId);
+    m_timerPeriodMs = ms;
     m_timerId = startTimer(ms);
 }
 

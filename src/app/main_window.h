@@ -11,11 +11,13 @@
 
 #include "config/config_commands.h"
 #include "core/qt_operator.h"
+#include "session/alarm_hook.h"
 #include "session/app_state.h"
 #include "session/bus_engine.h"
 #include "session/bus_scan.h"
 #include "session/display.h"
 #include "session/link_keeper.h"
+#include "session/panel_watch.h"
 #include "session/polling.h"
 #include "session/sampling.h"
 
@@ -35,6 +37,7 @@ class ConfigDialogs;
 class DeviceFileCommands;
 class OdbcCommand;
 class HelpViewer;
+class PanelOverviewDialog;
 class TraceWindow;
 class TrendViews;
 
@@ -93,7 +96,10 @@ public:
     /// One tick of the one-second timer: posts the polling tick as a job
     /// unless the previous one has not finished (ticks never queue up). The
     /// trace window repaints after each transaction, before the tick counts
-    /// it, so it is repainted once more with the counts the tick left.
+    /// it, so it is repainted once more with the counts the tick left. With
+    /// `watch` on, the job goes on with the panel watch after the poll, until
+    /// shortly before the next tick is due. The alarm command's children are
+    /// collected here.
     void onTimer();
 
     /// File > Scan, or "Stop Scan" while a scan runs.
@@ -136,6 +142,10 @@ public:
     TraceWindow* traceWindow() const;
     /// The View menu's trends, alarm journal and log viewer.
     TrendViews& trendViews() { return *m_trendViews; }
+    /// View > Panel Overview...: opens the overview or brings it forward.
+    PanelOverviewDialog* openPanelOverview();
+    /// The status bar's count of active alarms: "Active alarms: 2", empty at 0.
+    static QString activeAlarmsText(int active);
 
     /// File > Display Comms.
     void onDisplayComms();
@@ -171,6 +181,11 @@ private:
     void moveListTo(bool bottomBand);
     void setLamp(QLabel* lamp, Lamp state);
     void onListSelectionChanged();
+    /// Selects the listed device at `address` as a click on its line does.
+    void selectDevice(int address);
+    /// Journal entries of the poll and the watch: the journal file and the
+    /// book, the journal window, the alarm command.
+    void journal(const std::vector<JournalEntry>& entries);
     void showHelpTopic(const QString& topic);
     // Runs a Config menu command for the selected device; a form may have
     // changed the names, so the name fields are refreshed after it.
@@ -197,6 +212,7 @@ private:
     std::string m_settingsFile{Settings::kFileName};
     Display m_display;
     int m_timerId = 0;
+    int m_timerPeriodMs = kTimerPeriodMs;
     bool m_branchLayout = true;
 
     // The window's copies of what the bus thread owns (Inline: unused, the
@@ -210,6 +226,8 @@ private:
     CommTrace m_trace;
     Counters m_counters;
     SampleQueue m_scratchQueue; // the dialogs' queue; the bus clears its own
+    // The panel watch's status as the last tick left it (the overview's rows).
+    std::vector<WatchStatus> m_watchStatus;
     LineStatus m_line;
     bool m_tickPending = false;
     int m_scanJobs = 0;         // scan jobs posted and not finished
@@ -222,6 +240,8 @@ private:
     QLabel* m_lineLabel = nullptr;
     QLabel* m_lastReadLabel = nullptr;
     QLabel* m_notListedLabel = nullptr;
+    QLabel* m_activeAlarmsLabel = nullptr;
+    QAction* m_watchAction = nullptr;
     QAction* m_scanAction = nullptr;
     QAction* m_quickScanAction = nullptr;
     std::array<QLabel*, LampState::kBreakers> m_breakerLamps{};
@@ -233,6 +253,10 @@ private:
     QAction* m_delaysAction = nullptr;
     QPointer<TraceWindow> m_traceWindow;
     QPointer<HelpViewer> m_helpViewer;
+    QPointer<PanelOverviewDialog> m_overview;
+    // Runs the alarm command on the window's thread: it only starts and
+    // collects children, never waits for one.
+    AlarmHook m_hook;
     std::unique_ptr<ConfigDialogs> m_configDialogs;
     std::unique_ptr<ConfigCommands> m_configCommands;
     TrendViews* m_trendViews = nullptr;          // a child of the window

@@ -116,8 +116,7 @@ std::vector<JournalEntry> PanelWatch::watch(std::chrono::steady_clock::time_poin
         return entries;
     for (std::size_t visited = 0; visited < m_status.size(); ++visited) {
         const std::size_t i = m_next % m_status.size();
-        WatchStatus& s = m_status[i];
-        const WatchedDevice device = s.device;
+        const WatchedDevice device = m_status[i].device;
         if (device.address == selectedAddress) {
             m_next = i + 1;
             continue;
@@ -138,11 +137,7 @@ std::vector<JournalEntry> PanelWatch::watch(std::chrono::steady_clock::time_poin
         const std::time_t now = m_clock.now();
         const std::vector<JournalEntry> found = m_deriver.derive(reading, now, device.name);
         entries.insert(entries.end(), found.begin(), found.end());
-        count(s, reading.result, now);
-        if (reading.result == Ok) {
-            m_known[i] = lampsOf(reading);
-            s.worst = worstLamp(m_known[i]);
-        }
+        note(i, reading, now);
         m_next = i + 1;
     }
     return entries;
@@ -165,6 +160,28 @@ std::vector<JournalEntry> PanelWatch::noteResult(int address, int result) {
     const std::time_t now = m_clock.now();
     count(*s, result, now);
     return m_deriver.deriveComm(address, s->device.kind, result, now, s->device.name);
+}
+
+void PanelWatch::note(std::size_t i, const MeterReading& reading, std::time_t now) {
+    WatchStatus& s = m_status[i];
+    count(s, reading.result, now);
+    if (reading.result == Ok) {
+        m_known[i] = lampsOf(reading);
+        s.worst = worstLamp(m_known[i]);
+    }
+}
+
+std::vector<JournalEntry> PanelWatch::polled(const MeterReading& reading) {
+    const auto listed = std::find_if(m_status.begin(), m_status.end(), [&](const WatchStatus& s) {
+        return s.device.address == reading.address && s.device.kind == reading.kind;
+    });
+    const std::time_t now = m_clock.now();
+    const bool known = listed != m_status.end();
+    std::vector<JournalEntry> entries =
+        m_deriver.derive(reading, now, known ? listed->device.name : std::string());
+    if (known)
+        note(static_cast<std::size_t>(listed - m_status.begin()), reading, now);
+    return entries;
 }
 
 } // namespace tarvo

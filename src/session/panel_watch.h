@@ -107,6 +107,16 @@ public:
         m_stopRequested = std::move(stopRequested);
     }
 
+    /// The selected device's poll read, which watch() skips: its journal
+    /// entries come from the same deriver as the watch's reads, so a device
+    /// that moves between selected and watched reports each change once,
+    /// and its status follows the poll as it would a watch read. Reads
+    /// nothing.
+    std::vector<JournalEntry> polled(const MeterReading& reading);
+
+    /// The line speed the worst cases are reckoned at (a changed `speed`).
+    void setBaud(int baud) { m_baud = baud; }
+
     const std::vector<WatchStatus>& status() const { return m_status; }
 
     /// The block read for `kind`'s lamps; empty for kinds without lamps.
@@ -123,6 +133,9 @@ private:
     MeterReading readInto(const WatchedDevice& device, RegisterBlock block);
     // Counts a read's result in the device's status.
     void count(WatchStatus& s, int result, std::time_t now);
+
+    // Takes a read of device `i` into its status and its known lamps.
+    void note(std::size_t i, const MeterReading& reading, std::time_t now);
 
     ModbusMaster& m_master;
     Transport& m_port;

@@ -46,7 +46,7 @@ QString valueText(const JournalEntry& e) {
 
 } // namespace
 
-JournalWindow::JournalWindow(const TrendRecorder& recorder, QWidget* parent)
+JournalWindow::JournalWindow(TrendRecorder& recorder, QWidget* parent)
     : QDialog(parent), m_recorder(recorder), m_device(new QComboBox(this)),
       m_kind(new QComboBox(this)), m_table(new QTableWidget(this)), m_status(new QLabel(this)) {
     setObjectName(QStringLiteral("AlarmJournalWindow"));
@@ -111,26 +111,7 @@ JournalWindow::JournalWindow(const TrendRecorder& recorder, QWidget* parent)
     connect(close, &QPushButton::clicked, this, &QDialog::close);
     connect(acknowledge, &QPushButton::clicked, this, &JournalWindow::acknowledgeSelected);
     connect(acknowledgeAll, &QPushButton::clicked, this, &JournalWindow::acknowledgeAll);
-    m_book.onActiveCountChanged = [this](int active) {
-        updateTitle(active);
-        if (onActiveCountChanged)
-            onActiveCountChanged(active);
-    };
 
-    std::vector<JournalEntry> earlier;
-    for (const std::string& file : m_recorder.journalFiles()) {
-        const JournalRead read = readJournal(file);
-        m_fileRead = m_fileRead || read.opened;
-        m_skipped += read.skipped;
-        earlier.insert(earlier.end(), read.entries.begin(), read.entries.end());
-    }
-    const auto& waiting = m_recorder.journalWriter().waiting();
-    earlier.insert(earlier.end(), waiting.begin(), waiting.end());
-    // Each file is oldest first; the files of a run take turns.
-    std::stable_sort(earlier.begin(), earlier.end(),
-                     [](const JournalEntry& a, const JournalEntry& b) { return a.time < b.time; });
-    m_book.add(earlier);
-    updateTitle(m_book.activeCount());
     updateDevices();
     fillTable();
 }
@@ -146,7 +127,7 @@ bool JournalWindow::passes(const JournalEntry& e) const {
 
 void JournalWindow::updateDevices() {
     std::set<std::pair<int, std::string>> devices;
-    for (const JournalEntry& e : m_book.entries())
+    for (const JournalEntry& e : m_recorder.journal().entries())
         devices.insert({e.address, e.name});
     const QSignalBlocker block(m_device);
     const QVariant current = m_device->currentData();
@@ -166,7 +147,7 @@ void JournalWindow::updateDevices() {
 }
 
 void JournalWindow::insertRow(int row, std::size_t index) {
-    const JournalEntry& e = m_book.entries()[index];
+    const JournalEntry& e = m_recorder.journal().entries()[index];
     m_table->insertRow(row);
     const QString texts[kColumns] = {QString::fromStdString(logTimeStamp(e.time)),
                                      QString::number(e.address),
@@ -184,21 +165,21 @@ void JournalWindow::fillTable() {
     m_table->setUpdatesEnabled(false);
     m_table->setRowCount(0);
     int row = 0;
-    const std::vector<JournalEntry>& entries = m_book.entries();
+    const std::vector<JournalEntry>& entries = m_recorder.journal().entries();
     for (std::size_t i = entries.size(); i-- > 0;)
         if (passes(entries[i]))
             insertRow(row++, i);
     m_table->resizeColumnsToContents();
     m_table->setUpdatesEnabled(true);
     updateStatus();
+    updateTitle();
 }
 
 void JournalWindow::add(const std::vector<JournalEntry>& entries) {
     bool newDevice = false;
     for (const JournalEntry& e : entries)
         newDevice = newDevice || m_device->findData(e.address) < 0;
-    // A new entry may clear earlier ones: the rows are filled again.
-    m_book.add(entries);
+    // A new entry may have cleared earlier ones: the rows are filled again.
     if (newDevice)
         updateDevices();
     fillTable();
@@ -206,16 +187,22 @@ void JournalWindow::add(const std::vector<JournalEntry>& entries) {
 
 void JournalWindow::acknowledgeSelected() {
     for (const QModelIndex& i : m_table->selectionModel()->selectedRows())
-        m_book.acknowledge(m_table->item(i.row(), 0)->data(Qt::UserRole).toULongLong());
+        m_recorder.journal().acknowledge(
+            m_table->item(i.row(), 0)->data(Qt::UserRole).toULongLong());
     fillTable();
 }
 
 void JournalWindow::acknowledgeAll() {
-    m_book.acknowledgeAll();
+    m_recorder.journal().acknowledgeAll();
     fillTable();
 }
 
-void JournalWindow::updateTitle(int active) {
+int JournalWindow::activeCount() const {
+    return m_recorder.journal().activeCount();
+}
+
+void JournalWindow::updateTitle() {
+    const int active = activeCount();
     setWindowTitle(active > 0 ? QStringLiteral("Alarm Journal (%1 active)").arg(active)
                               : QStringLiteral("Alarm Journal"));
 }
@@ -224,10 +211,11 @@ void JournalWindow::updateStatus() {
     QStringList files;
     for (const std::string& file : m_recorder.journalFiles())
         files << QString::fromStdString(file);
-    QString text =
-        QStringLiteral("%1 events in %2").arg(m_book.entries().size()).arg(files.join(", "));
-    if (m_skipped > 0)
-        text += QStringLiteral("; %1 damaged lines skipped").arg(m_skipped);
+    QString text = QStringLiteral("%1 events in %2")
+                       .arg(m_recorder.journal().entries().size())
+                       .arg(files.join(", "));
+    if (const std::size_t skipped = m_recorder.historySkipped(); skipped > 0)
+        text += QStringLiteral("; %1 damaged lines skipped").arg(skipped);
     const JournalWriter& w = m_recorder.journalWriter();
     if (!w.waiting().empty())
         text += QStringLiteral(". The journal file cannot be written (%1); %2 events wait for it")

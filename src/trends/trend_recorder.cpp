@@ -43,21 +43,44 @@ void TrendRecorder::breakCurves() {
     m_store.breakCurves(m_now());
 }
 
+void TrendRecorder::record(const MeterReading& reading) {
+    m_store.record(reading, m_now());
+}
+
 void TrendRecorder::pollRead(const MeterReading& reading) {
-    const std::time_t now = m_now();
-    m_store.record(reading, now);
-    std::vector<JournalEntry> entries = m_deriver.derive(reading, now, {});
+    record(reading);
+    std::vector<JournalEntry> entries = m_deriver.derive(reading, m_now(), {});
     if (entries.empty())
         return;
     const std::string name = listedName(m_meters, reading.address);
     for (JournalEntry& e : entries)
         e.name = name;
+    addEntries(entries);
+}
+
+void TrendRecorder::addEntries(const std::vector<JournalEntry>& entries) {
+    if (entries.empty())
+        return;
     const std::string file = journalFile();
     if (std::find(m_written.begin(), m_written.end(), file) == m_written.end())
         m_written.push_back(file);
     m_writer.append(file, logDelimiter(m_settings.format), entries);
+    m_book.add(entries);
     if (onEntries)
         onEntries(entries);
+}
+
+void TrendRecorder::readHistory() {
+    std::vector<JournalEntry> earlier;
+    for (const std::string& file : journalFiles()) {
+        const JournalRead read = readJournal(file);
+        m_historySkipped += read.skipped;
+        earlier.insert(earlier.end(), read.entries.begin(), read.entries.end());
+    }
+    // Each file is oldest first; the files of a run take turns.
+    std::stable_sort(earlier.begin(), earlier.end(),
+                     [](const JournalEntry& a, const JournalEntry& b) { return a.time < b.time; });
+    m_book.add(earlier);
 }
 
 } // namespace tarvo

@@ -32,7 +32,7 @@ TrendViews::TrendViews(TrendContext context, TrendRecorder::Now now, QWidget* wi
 
 TrendViews::~TrendViews() = default;
 
-void TrendViews::addMenu(QMenuBar* bar) {
+QMenu* TrendViews::addMenu(QMenuBar* bar) {
     QMenu* view = bar->addMenu(QStringLiteral("&View"));
     view->setObjectName(QStringLiteral("viewMenu"));
     view->addAction(QStringLiteral("&Trends..."), this, [this] { openTrends(); })
@@ -41,6 +41,7 @@ void TrendViews::addMenu(QMenuBar* bar) {
         ->setObjectName(QStringLiteral("alarmJournalAction"));
     view->addAction(QStringLiteral("&Log Viewer..."), this, [this] { openLogViewer(); })
         ->setObjectName(QStringLiteral("logViewerAction"));
+    return view;
 }
 
 TrendWindow* TrendViews::openTrends() {

@@ -11,6 +11,7 @@
 #include "trends/trend_window.h"
 
 class QDialog;
+class QMenu;
 class QMenuBar;
 
 namespace tarvo {
@@ -57,8 +58,8 @@ public:
 
     /// The observer to give the polling cycle.
     TrendRecorder& recorder() { return *m_recorder; }
-    /// Appends the "View" menu to `bar`.
-    void addMenu(QMenuBar* bar);
+    /// Appends the "View" menu to `bar` and returns it.
+    QMenu* addMenu(QMenuBar* bar);
 
     TrendWindow* openTrends();
     JournalWindow* openJournal();

@@ -9,6 +9,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 
@@ -19,12 +20,16 @@
 #include "app/help_viewer.h"
 #include "app/main_window.h"
 #include "link/trace_window.h"
+#include "session/journal_file.h"
+#include "session/panel_overview_dialog.h"
 #include "sim/server.h"
 #include "support/fake_clock.h"
 #include "support/local_zone.h"
 #include "support/qt_application.h"
 #include "support/recording_operator.h"
 #include "support/temp_dir.h"
+#include "trends/journal_window.h"
+#include "trends/trend_views.h"
 
 namespace tarvo {
 namespace {
@@ -42,6 +47,14 @@ protected:
 
     QLineEdit* field(const char* name) { return window.findChild<QLineEdit*>(name); }
     QAction* action(const char* name) { return window.findChild<QAction*>(name); }
+    // The addresses read by function 3 (polls, name and watch reads).
+    static std::set<int> devicesRead(sim::PtyServer& sim) {
+        std::set<int> read;
+        for (const auto& f : sim.bus().frames())
+            if (f.bytes.size() >= 2 && f.bytes[1] == 0x03)
+                read.insert(f.bytes[0]);
+        return read;
+    }
     QStringList listLines() {
         QStringList lines;
         auto* list = window.findChild<QListWidget*>("meterList");
@@ -90,11 +103,7 @@ TEST_F(MainWindowTest, FirstTickOpensScansAndPollsAndAClickSwitchesTheLayout) {
     EXPECT_TRUE(action("delaysAction")->isEnabled());
     EXPECT_TRUE(op.messages.empty());
     EXPECT_EQ(op.busyDepth, 0) << "the wait cursor was restored";
-    std::set<int> read; // by function 3: the name reads and the first poll
-    for (const auto& f : sim.bus().frames())
-        if (f.bytes.size() >= 2 && f.bytes[1] == 0x03)
-            read.insert(f.bytes[0]);
-    EXPECT_EQ(read, (std::set<int>{2, 3}));
+    EXPECT_EQ(devicesRead(sim), (std::set<int>{2, 3})) << "the name reads and the first poll";
     for (int address = 1; address <= 6; ++address)
         EXPECT_EQ(state.devices.slaveId(address), sim::defaultSlaveIdByte(models[address - 1]));
 
@@ -233,7 +242,8 @@ TEST_F(MainWindowTest, HelpShowsThePageOfTheActiveWindowAndTheIndex) {
          {"MainWindow", "TraceWindow", "ConfigurationDialog", "BreakerAlarmSetupDialog",
           "BreakerAlarmDelayDialog", "CircuitAlarmSetupDialog", "BranchPanelConfigDialog",
           "CircuitPanelConfigDialog", "SaveToDatabaseSetupDialog", "DatabaseSetupDialog",
-          "AddDatabaseTableDialog", "TrendWindow", "AlarmJournalWindow", "LogViewerWindow"})
+          "AddDatabaseTableDialog", "TrendWindow", "AlarmJournalWindow", "LogViewerWindow",
+          "PanelOverviewDialog"})
         EXPECT_TRUE(HelpViewer::hasTopic(HelpViewer::topicFor(window))) << window;
     // The Logging File Setup dialog shares the logging page.
     EXPECT_TRUE(HelpViewer::hasTopic("logging"));
@@ -414,6 +424,52 @@ TEST_F(BusThreadWindowTest, StopScanKeepsWhatWasFoundAndQueuesNoOtherScan) {
                                         "02 - PNL2 [Kyrel Branch Circuit Monitor, 42 Breakers]"}));
     EXPECT_EQ(window.findChild<QListWidget*>("meterList")->currentRow(), 0);
     EXPECT_LT(sim.bus().frames().size(), 20u) << "the scan went on";
+}
+
+// Two branch monitors, an alarm on the one not selected: read only once the
+// watch is on, then in the journal file, the status bar's count and the
+// alarm command; the overview shows it, and its double-click selects it.
+TEST_F(BusThreadWindowTest, WatchAllDevicesJournalsTheUnselectedDevicesAlarm) {
+    sim::PtyServer sim;
+    for (int address : {1, 2})
+        sim.bus().addDevice(sim::Model::Branch, address, "PNL" + std::to_string(address));
+    sim.bus().setRegister(2, 42, 0x0008);
+    sim.bus().setRegister(2, 46, 0x0001); // breaker 1 alarm
+    const std::string hook = dir.file("hook"), hookOut = dir.file("hook.txt");
+    std::ofstream(hook) << "#!/bin/sh\necho \"$TARVO_ADDRESS $TARVO_EVENT\" >> " << hookOut << "\n";
+    std::filesystem::permissions(hook, std::filesystem::perms::owner_all);
+    start("port " + sim.slavePath() + "\nscan 2\nalarm_command " + hook + "\n");
+    window.onTimer(); // opens, scans, selects 1
+    ASSERT_TRUE(settled());
+    sim.bus().clearLog();
+    window.onTimer();
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(devicesRead(sim), std::set<int>{1}) << "watching off read another device";
+
+    action("watchAction")->trigger();
+    window.onTimer();
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(devicesRead(sim), (std::set<int>{1, 2}));
+    const JournalRead journal = readJournal(dir.file("panel_journal.csv"));
+    ASSERT_EQ(journal.entries.size(), 1u);
+    EXPECT_EQ(journal.entries[0].address, 2);
+    EXPECT_EQ(journal.entries[0].event, JournalEvent::Alarm);
+    EXPECT_EQ(label("activeAlarmsLabel"), "Active alarms: 1");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return test::readLines(hookOut).size() == 1; }, 20000));
+    EXPECT_EQ(test::readLines(hookOut), std::vector<std::string>{"2 alarm"});
+
+    action("panelOverviewAction")->trigger();
+    QTableWidget* rows = window.findChild<PanelOverviewDialog*>()->table();
+    ASSERT_EQ(rows->rowCount(), 2);
+    EXPECT_EQ(rows->item(1, 3)->text(), "alarm");
+    const QPoint at = rows->visualItemRect(rows->item(1, 0)).center();
+    QTest::mouseClick(rows->viewport(), Qt::LeftButton, {}, at); // the double-click's first
+    QTest::mouseDClick(rows->viewport(), Qt::LeftButton, {}, at);
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(window.findChild<QListWidget*>("meterList")->currentRow(), 1);
+    EXPECT_EQ(state.selection.selectedAddress, 2);
+    window.trendViews().openJournal()->acknowledgeAll();
+    EXPECT_EQ(label("activeAlarmsLabel"), "") << "the journal window acknowledged another book";
 }
 
 TEST(StatusBarTest, LineStatesAndTheLastGoodRead) {

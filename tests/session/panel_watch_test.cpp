@@ -72,13 +72,15 @@ TEST(PanelWatch, RotationKeepsEachSecondsDeadline) {
 }
 
 // One device's replies in turn ({} for silence): the watch block, and the
-// poll block after a change. One read a second.
+// poll block after a change. One read a second, after the poll block of the
+// device while it was selected, when there is one.
 struct ChangeCase {
     const char* fault;
     int device;
     std::vector<std::vector<int>> replies;
     const char* expected;    // "event subject value|" per entry, then the status
     bool passFailed = false; // the sampling pass's read failed before the first
+    std::vector<int> polled = {};
 };
 std::vector<int> regs(int size, int first, std::vector<std::pair<int, int>> set) {
     std::vector<int> r(static_cast<std::size_t>(size));
@@ -112,6 +114,12 @@ const ChangeCase kChanges[] = {
      "1 P1 Comm failure Err #1, Timeout Waiting For Response 1|1 P1 Comm recovered  0|normal read "
      "2",
      true},
+    {"an alarm the poll reported reported again once the device is watched",
+     1,
+     {kBreaker7},
+     "1 P1 Alarm Breaker 7 1.234|alarm read 0",
+     false,
+     regs(49, 0, {{42, 8}, {46, 64}, {6, 1234}})},
 };
 
 TEST(PanelWatch, LampChangesBecomeJournalEntries) {
@@ -128,6 +136,11 @@ TEST(PanelWatch, LampChangesBecomeJournalEntries) {
         };
         if (c.passFailed)
             show(f.watch.noteResult(c.device, Timeout));
+        if (!c.polled.empty()) {
+            MeterReading poll{f.devices.back().kind, c.device};
+            std::copy(c.polled.begin(), c.polled.end(), poll.registers.begin());
+            show(f.watch.polled(poll));
+        }
         for (std::size_t i = 0; i < c.replies.size() && f.bus.writes.size() < c.replies.size();
              ++i) {
             show(f.watch.watch(f.now() + 800ms));

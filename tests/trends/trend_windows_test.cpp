@@ -97,12 +97,12 @@ TEST(JournalWindow, NewestFirstFilteredAndCopied) {
     MeterList meters;
     meters.addDevice("03 - PNL1 [Kyrel Branch Circuit Monitor, 42 Breakers]");
     std::time_t now = 5000;
-    TrendRecorder recorder([&] { return now; }, settings, meters);
     MeterReading r = branch(3, 0);
     r.registers[kRegAlarmSummary] = 1;
     r.registers[kRegWarningFlags] = 1;
-    recorder.pollRead(r);                      // breaker 1 warning, written to the file
-    settings.saveFile = dir.file("other.csv"); // the journal moves; the warning stays in view
+    TrendRecorder([&] { return now; }, settings, meters).pollRead(r); // an earlier run's warning
+    TrendRecorder recorder([&] { return now; }, settings, meters);
+    recorder.readHistory();
     JournalWindow window(recorder);
     recorder.onEntries = [&](const std::vector<JournalEntry>& e) { window.add(e); };
     ++now;
@@ -117,9 +117,9 @@ TEST(JournalWindow, NewestFirstFilteredAndCopied) {
     EXPECT_TRUE(window.selectedText().endsWith("3\tPNL1\tWarning\tBreaker 1\t1.000 A\tactive\n"))
         << window.selectedText().toStdString();
     // Both entries are active; acknowledging the selected one, then all,
-    // is counted in the title and told to the main window.
+    // is counted in the title and in the book the main window counts.
     int told = -1;
-    window.onActiveCountChanged = [&](int n) { told = n; };
+    recorder.journal().onActiveCountChanged = [&](int n) { told = n; };
     EXPECT_EQ(window.windowTitle(), "Alarm Journal (2 active)");
     window.findChild<QPushButton*>("acknowledgeButton")->click();
     EXPECT_EQ(window.windowTitle(), "Alarm Journal (1 active)");
