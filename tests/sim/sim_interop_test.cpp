@@ -13,12 +13,10 @@
 #include <unistd.h>
 
 #include "child_process.h"
-#include "link/comm_trace.h"
-#include "link/device_table.h"
-#include "link/modbus_master.h"
 #include "link/port_link.h"
 #include "sim/server.h"
 #include "support/pty_pair.h"
+#include "support/traced_master.h"
 
 namespace tarvo {
 namespace {
@@ -151,31 +149,29 @@ TEST(PymodbusInterop, TheMasterReadsWritesAndIdentifiesPymodbusSlaves) {
         PortLink port;
         ASSERT_TRUE(port.open(*p.scheme ? p.scheme + out.substr(6, out.size() - 7) : cable.endB()))
             << out;
-        CommTrace trace;
-        DeviceTable devices;
-        ModbusMaster master(trace, devices);
+        test::TracedMaster bus;
 
         std::array<std::int32_t, 5> values{};
-        ASSERT_EQ(master.readHoldingRegisters(port, 5, 0, 5, values), Ok) << peer.output();
+        ASSERT_EQ(bus.master.readHoldingRegisters(port, 5, 0, 5, values), Ok) << peer.output();
         EXPECT_EQ(values, (std::array<std::int32_t, 5>{11, 22, 33, 44, 65535}));
         if (!port.reframes()) {
-            EXPECT_NE(trace.text().find("Send->05 03 00 00 00 05 84 4D"), std::string::npos)
-                << trace.text();
-            EXPECT_NE(trace.text().find("Recv->05 03 0A 00 0B 00 16 00 21 00 2C FF FF"),
+            EXPECT_NE(bus.trace.text().find("Send->05 03 00 00 00 05 84 4D"), std::string::npos)
+                << bus.trace.text();
+            EXPECT_NE(bus.trace.text().find("Recv->05 03 0A 00 0B 00 16 00 21 00 2C FF FF"),
                       std::string::npos)
-                << trace.text();
+                << bus.trace.text();
         }
-        ASSERT_EQ(master.writeSingleRegister(port, 5, 3, 1234), Ok);
-        ASSERT_EQ(master.readHoldingRegisters(port, 5, 3, 1, values), Ok);
+        ASSERT_EQ(bus.master.writeSingleRegister(port, 5, 3, 1234), Ok);
+        ASSERT_EQ(bus.master.readHoldingRegisters(port, 5, 3, 1, values), Ok);
         EXPECT_EQ(values[0], 1234);
 
         int slaveId = 0;
         std::array<char, ModbusMaster::kSlaveIdTextSize> text{};
-        ASSERT_EQ(master.reportSlaveId(port, 5, slaveId, text), Ok) << trace.text();
+        ASSERT_EQ(bus.master.reportSlaveId(port, 5, slaveId, text), Ok) << bus.trace.text();
         EXPECT_EQ(slaveId, 235);
         EXPECT_STREQ(text.data(), "Kyrel Circuit Meter 8, pymodbus");
         // A register the slave does not hold: pymodbus answers with an exception.
-        EXPECT_EQ(master.readHoldingRegisters(port, 5, 100, 1, values), ExceptionResponse);
+        EXPECT_EQ(bus.master.readHoldingRegisters(port, 5, 100, 1, values), ExceptionResponse);
     }
 }
 

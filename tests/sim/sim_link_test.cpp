@@ -10,9 +10,6 @@
 #include <thread>
 
 #include "devices/device_kind.h"
-#include "link/comm_trace.h"
-#include "link/device_table.h"
-#include "link/modbus_master.h"
 #include "link/port_link.h"
 #include "link/serial_port.h"
 #include "session/app_state.h"
@@ -21,6 +18,7 @@
 #include "sim/server.h"
 #include "sim/tcp_server.h"
 #include "support/hex.h"
+#include "support/traced_master.h"
 
 namespace tarvo::sim {
 namespace {
@@ -54,7 +52,7 @@ const KindCase kKinds[] = {
     {9, "foreign", "", 17, "Northwind RTU Power Monitor PM-20", NoDevice, 0, 10},
 };
 
-class SimLink : public ::testing::Test {
+class SimLink : public ::testing::Test, protected test::TracedMaster {
 protected:
     void SetUp() override {
         for (const KindCase& k : kKinds)
@@ -86,9 +84,6 @@ protected:
 
     PtyServer sim;
     SerialPort port;
-    CommTrace trace;
-    DeviceTable devices;
-    ModbusMaster master{trace, devices};
     std::vector<std::int32_t> values;
 };
 
@@ -227,7 +222,7 @@ TEST_F(SimLink, AFloodOfBytesIsDiscardedAsOneOverflow) {
 enum LinkKind { SerialLine, RtuOverTcp, ModbusTcp };
 const char* const kLinkNames[] = {"SerialLine", "RtuOverTcp", "ModbusTcp"};
 
-class EveryLink : public ::testing::TestWithParam<LinkKind> {
+class EveryLink : public ::testing::TestWithParam<LinkKind>, protected test::TracedMaster {
 protected:
     void SetUp() override {
         bus.addDevice(Model::Branch, 2, "PNL1");
@@ -248,9 +243,6 @@ protected:
     std::optional<TcpServer> gateway;
     int replyTimeout = 800;
     PortLink port{&replyTimeout};
-    CommTrace trace;
-    DeviceTable devices;
-    ModbusMaster master{trace, devices};
     std::array<std::int32_t, 3> values{};
 };
 
