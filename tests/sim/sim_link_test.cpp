@@ -180,7 +180,6 @@ const BadInputCase kBadInput[] = {
     {"a request with a wrong CRC", {"02 03 00 00 00 01 00 00"}, FrameStatus::BadCrc},
     {"a request glued to garbage", {"55 AA 02 03 00 00 00 01 84 39"}, FrameStatus::BadCrc},
     {"a request split by silence", {"02 03 00", "00 00 01 84 39"}, FrameStatus::BadCrc},
-    {"a request for another address", {"33 03 00 00 00 01 80 18"}, FrameStatus::NotForUs},
     {"an intact function 3 frame of the wrong length",
      {"02 03 00 00 00 01 00 39 63"},
      FrameStatus::Malformed},
