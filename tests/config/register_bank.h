@@ -10,12 +10,10 @@
 
 #include "config/config_registers.h"
 #include "devices/device_kind.h"
-#include "link/comm_trace.h"
-#include "link/device_table.h"
-#include "link/modbus_master.h"
 #include "link/transport.h"
 #include "support/hex.h"
 #include "support/recording_operator.h"
+#include "support/traced_master.h"
 
 namespace tarvo::test {
 
@@ -89,7 +87,7 @@ private:
 
 /// One device at `kAddress` behind a RegisterBank, with the master and the
 /// operator the configuration logic talks to.
-class RegisterBankTest : public ::testing::Test {
+class RegisterBankTest : public ::testing::Test, protected TracedMaster {
 protected:
     ConfigRegisters regs(int slaveId) {
         devices.record(kAddress, slaveId);
@@ -97,9 +95,6 @@ protected:
     }
 
     static constexpr int kAddress = 3;
-    CommTrace trace;
-    DeviceTable devices;
-    ModbusMaster master{trace, devices};
     RegisterBank bank{kAddress};
     RecordingOperator op;
 };

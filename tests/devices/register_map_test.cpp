@@ -5,11 +5,9 @@
 #include "devices/device_kind.h"
 #include "devices/meter_list.h"
 #include "devices/register_map.h"
-#include "link/comm_trace.h"
-#include "link/device_table.h"
-#include "link/modbus_master.h"
 #include "support/fake_transport.h"
 #include "support/hex.h"
+#include "support/traced_master.h"
 
 namespace tarvo {
 namespace {
@@ -121,11 +119,8 @@ TEST(RegisterMap, DecodeFloatHighRegisterFirst) {
     EXPECT_EQ(decodeFloat(0xC148, 0x0000), -12.5f) << "sign bit from the high register";
 }
 
-class RegisterReadTest : public ::testing::Test {
+class RegisterReadTest : public ::testing::Test, protected test::TracedMaster {
 protected:
-    CommTrace trace;
-    DeviceTable devices;
-    ModbusMaster master{trace, devices};
     FakeTransport port;
 };
 

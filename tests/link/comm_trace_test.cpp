@@ -1,9 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "link/comm_trace.h"
-#include "link/device_table.h"
-#include "link/modbus_master.h"
 #include "support/fake_transport.h"
+#include "support/traced_master.h"
 
 namespace tarvo {
 namespace {
@@ -32,21 +31,19 @@ TEST(CommTrace, EntryOfATransactionJoinsSendAndReceive) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        CommTrace trace;
-        DeviceTable devices;
-        ModbusMaster master(trace, devices);
+        test::TracedMaster bus;
         test::FakeTransport port;
         std::int32_t v[1];
         int id = 0;
         char text[ModbusMaster::kSlaveIdTextSize];
         if (c.reply.empty()) {
             port.scriptSilence();
-            ASSERT_EQ(master.reportSlaveId(port, 1, id, text), Timeout);
+            ASSERT_EQ(bus.master.reportSlaveId(port, 1, id, text), Timeout);
         } else {
             port.script(c.reply);
-            ASSERT_EQ(master.readHoldingRegisters(port, 1, 0, 1, v), Ok);
+            ASSERT_EQ(bus.master.readHoldingRegisters(port, 1, 0, 1, v), Ok);
         }
-        EXPECT_EQ(trace.entry(trace.currentIndex()), c.entry);
+        EXPECT_EQ(bus.trace.entry(bus.trace.currentIndex()), c.entry);
     }
 }
 

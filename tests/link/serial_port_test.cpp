@@ -9,12 +9,10 @@
 #include <thread>
 #include <unistd.h>
 
-#include "link/comm_trace.h"
-#include "link/device_table.h"
-#include "link/modbus_master.h"
 #include "link/serial_port.h"
 #include "support/hex.h"
 #include "support/pty_pair.h"
+#include "support/traced_master.h"
 
 namespace tarvo {
 namespace {
@@ -53,15 +51,12 @@ double cpuSeconds() {
            static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-class SerialPortPty : public ::testing::Test {
+class SerialPortPty : public ::testing::Test, protected test::TracedMaster {
 protected:
     void SetUp() override { ASSERT_TRUE(port.open(pty.slavePath())); }
 
     test::PtyPair pty;
     SerialPort port;
-    CommTrace trace;
-    DeviceTable devices;
-    ModbusMaster master{trace, devices};
 };
 
 TEST_F(SerialPortPty, ReadsRegistersFromAResponder) {

@@ -11,14 +11,12 @@
 
 #include <cerrno>
 
-#include "link/comm_trace.h"
-#include "link/device_table.h"
-#include "link/modbus_master.h"
 #include "link/open_failure.h"
 #include "link/port_link.h"
 #include "session/bus_scan.h"
 #include "sim/tcp_server.h"
 #include "support/hex.h"
+#include "support/traced_master.h"
 
 namespace tarvo {
 namespace {
@@ -131,15 +129,14 @@ TEST(GatewayStream, WhatBrokeTheStreamIsNamedAndNothingAfterItIsTaken) {
         PortLink port(&timeout);
         ASSERT_TRUE(port.open(gateway.name));
         gateway.send(test::fromHex(c.bytes));
-        CommTrace trace;
-        DeviceTable devices;
-        ModbusMaster master(trace, devices);
+        test::TracedMaster bus;
         std::int32_t value = -1;
-        EXPECT_NE(master.readHoldingRegisters(port, 3, 0, 1, {&value, 1}), Ok);
-        EXPECT_NE(trace.text().find(c.traced), std::string::npos) << trace.text();
+        EXPECT_NE(bus.master.readHoldingRegisters(port, 3, 0, 1, {&value, 1}), Ok);
+        EXPECT_NE(bus.trace.text().find(c.traced), std::string::npos) << bus.trace.text();
         EXPECT_EQ(port.lostCause(), c.cause);
         gateway.send(test::fromHex("00 02 00 00 00 05 03 03 02 00 07"));
-        EXPECT_EQ(master.readHoldingRegisters(port, 3, 0, 1, {&value, 1}), *c.cause ? Timeout : Ok)
+        EXPECT_EQ(bus.master.readHoldingRegisters(port, 3, 0, 1, {&value, 1}),
+                  *c.cause ? Timeout : Ok)
             << "read " << value;
     }
 }

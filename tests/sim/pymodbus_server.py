@@ -1,12 +1,12 @@
 #!/usr/bin/python3
-"""A pymodbus RTU slave for the interop tests: holding registers the test
+"""A pymodbus slave behind a gateway for the interop tests: holding registers the test
 chose, and a Report Slave ID answer laid out as the panel meters send it
 (slave-ID byte, run indicator, text, no trailing status byte).
 
 Usage: pymodbus_server.py PORT SLAVE SLAVE_ID_BYTE TEXT FIRST:V1,V2,...
-PORT is a serial device, or tcp:socket (Modbus TCP) or tcp:rtu (RTU frames
-over TCP) on a free port of 127.0.0.1.
-Prints "ready" (and the TCP port) once it serves; runs until killed.
+PORT is tcp:socket (Modbus TCP) or tcp:rtu (RTU frames over TCP) on a free
+port of 127.0.0.1.
+Prints "ready" and the TCP port once it serves; runs until killed.
 """
 import asyncio
 import struct
@@ -15,7 +15,7 @@ import sys
 from pymodbus.datastore import (ModbusSequentialDataBlock, ModbusServerContext,
                                 ModbusSlaveContext)
 from pymodbus.pdu import ModbusRequest, ModbusResponse
-from pymodbus.server import StartAsyncSerialServer, StartAsyncTcpServer
+from pymodbus.server import StartAsyncTcpServer
 from pymodbus.transaction import ModbusRtuFramer, ModbusSocketFramer
 
 port, slave, slave_id_byte, text, block = sys.argv[1:6]
@@ -59,28 +59,15 @@ async def main():
     store = ModbusSlaveContext(
         hr=ModbusSequentialDataBlock(int(first), values), zero_mode=True)
     context = ModbusServerContext(slaves={int(slave): store}, single=False)
-    if port.startswith("tcp:"):
-        framer = ModbusSocketFramer if port == "tcp:socket" else ModbusRtuFramer
-        server = await StartAsyncTcpServer(
-            context=context, framer=framer, address=("127.0.0.1", 0),
-            ignore_missing_slaves=True, defer_start=True)
-        server.decoder.register(MeterSlaveIdRequest)
-        task = asyncio.create_task(server.serve_forever())
-        await server.serving
-        print("ready", server.server.sockets[0].getsockname()[1], flush=True)
-        await task
-        return
-    server = await StartAsyncSerialServer(
-        context=context, framer=ModbusRtuFramer, port=port, baudrate=9600,
-        parity="N", bytesize=8, stopbits=1, ignore_missing_slaves=True,
-        defer_start=True)
+    framer = ModbusSocketFramer if port == "tcp:socket" else ModbusRtuFramer
+    server = await StartAsyncTcpServer(
+        context=context, framer=framer, address=("127.0.0.1", 0),
+        ignore_missing_slaves=True, defer_start=True)
     server.decoder.register(MeterSlaveIdRequest)
-    await server.start()
-    if server.transport is None:
-        print("cannot open " + port, flush=True)
-        sys.exit(1)
-    print("ready", flush=True)
-    await server.serve_forever()
+    task = asyncio.create_task(server.serve_forever())
+    await server.serving
+    print("ready", server.server.sockets[0].getsockname()[1], flush=True)
+    await task
 
 
 asyncio.run(main())

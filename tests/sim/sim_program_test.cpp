@@ -15,10 +15,8 @@
 #include <unistd.h>
 
 #include "child_process.h"
-#include "link/comm_trace.h"
-#include "link/device_table.h"
-#include "link/modbus_master.h"
 #include "link/serial_port.h"
+#include "support/traced_master.h"
 
 namespace tarvo {
 namespace {
@@ -138,23 +136,21 @@ TEST(SimProgram, ServesALinkAndTakesControlCommands) {
 
     SerialPort port;
     ASSERT_TRUE(port.open(link));
-    CommTrace trace;
-    DeviceTable devices;
-    ModbusMaster master(trace, devices);
+    test::TracedMaster bus;
     int slaveId = 0;
     std::array<char, ModbusMaster::kSlaveIdTextSize> text{};
-    ASSERT_EQ(master.reportSlaveId(port, 2, slaveId, text), Ok);
+    ASSERT_EQ(bus.master.reportSlaveId(port, 2, slaveId, text), Ok);
     EXPECT_EQ(slaveId, 230);
 
     ControlClient client(control);
     ASSERT_TRUE(client.connected());
     EXPECT_EQ(client.command("fault 2 badcrc 1"), "ok\n");
     std::array<std::int32_t, 1> value{};
-    EXPECT_EQ(master.readHoldingRegisters(port, 2, 0, 1, value), CrcError);
-    EXPECT_EQ(master.readHoldingRegisters(port, 2, 0, 1, value), Ok);
+    EXPECT_EQ(bus.master.readHoldingRegisters(port, 2, 0, 1, value), CrcError);
+    EXPECT_EQ(bus.master.readHoldingRegisters(port, 2, 0, 1, value), Ok);
     EXPECT_EQ(client.command("set 2 0 4242"), "ok\n");
     EXPECT_EQ(client.command("get 2 0 2"), "4242\n1250\nok\n");
-    EXPECT_EQ(master.writeSingleRegister(port, 2, 51, 30), Ok);
+    EXPECT_EQ(bus.master.writeSingleRegister(port, 2, 51, 30), Ok);
     const std::string log = client.command("log");
     EXPECT_NE(log.find("write "), std::string::npos) << log;
     EXPECT_NE(log.find(" 2 51 30 accepted"), std::string::npos) << log;
@@ -164,9 +160,9 @@ TEST(SimProgram, ServesALinkAndTakesControlCommands) {
     EXPECT_EQ(client.command("teleport").rfind("error:", 0), 0u);
     EXPECT_EQ(client.command("live on 5"), "ok\n");
     std::array<std::int32_t, 42> before{}, after{};
-    ASSERT_EQ(master.readHoldingRegisters(port, 2, 0, 42, before), Ok);
+    ASSERT_EQ(bus.master.readHoldingRegisters(port, 2, 0, 42, before), Ok);
     std::this_thread::sleep_for(400ms);
-    ASSERT_EQ(master.readHoldingRegisters(port, 2, 0, 42, after), Ok);
+    ASSERT_EQ(bus.master.readHoldingRegisters(port, 2, 0, 42, after), Ok);
     EXPECT_NE(before, after) << "live values move on the line";
 }
 
@@ -193,12 +189,10 @@ TEST(SimProgram, TerminationSignalsEndItWhileAMasterPollsAndAClientIsAttached) {
         std::atomic<int> polls{0};
         std::thread poller([&] {
             SerialPort port;
-            CommTrace trace;
-            DeviceTable devices;
-            ModbusMaster master(trace, devices);
+            test::TracedMaster bus;
             std::array<std::int32_t, 49> block{};
             if (port.open(link))
-                while (!stop && master.readHoldingRegisters(port, 2, 0, 49, block) == Ok)
+                while (!stop && bus.master.readHoldingRegisters(port, 2, 0, 49, block) == Ok)
                     ++polls;
         });
         ControlClient client(control);

@@ -5,14 +5,13 @@
 #include <QAction>
 #include <QMenu>
 
-#include "link/comm_trace.h"
-#include "link/device_table.h"
 #include "link/serial_port.h"
 #include "sim/server.h"
 #include "support/fake_clock.h"
 #include "support/qt_application.h"
 #include "support/recording_operator.h"
 #include "support/temp_dir.h"
+#include "support/traced_master.h"
 #include "transfer/device_file_commands.h"
 
 namespace tarvo {
@@ -37,14 +36,12 @@ TEST(DeviceFileCommands, MenuItemsRunOnTheSelectedDevice) {
     sim.bus().addDevice(sim::Model::Branch, 3, "PNL1");
     SerialPort port;
     ASSERT_TRUE(port.open(sim.slavePath()));
-    CommTrace trace;
-    DeviceTable devices;
-    ModbusMaster master{trace, devices};
+    test::TracedMaster bus;
     test::FakeClock clock;
     test::RecordingOperator op;
     int address = 3;
     bool answer = true;
-    DeviceFileCommands commands({master, port, devices, op, clock, [&] { return address; }},
+    DeviceFileCommands commands({bus.master, port, bus.devices, op, clock, [&] { return address; }},
                                 nullptr);
     const QString file = QString::fromStdString(dir.file("a.tds"));
     commands.chooseFile = [&](const QString&, bool) { return file; };

@@ -4,12 +4,11 @@
 
 #include <functional>
 
-#include "link/comm_trace.h"
-#include "link/device_table.h"
 #include "link/serial_port.h"
 #include "sim/server.h"
 #include "support/fake_clock.h"
 #include "support/temp_dir.h"
+#include "support/traced_master.h"
 #include "transfer/settings_file.h"
 
 namespace tarvo {
@@ -36,13 +35,10 @@ struct HookedPort : Transport {
     }
 };
 
-struct Bench {
+struct Bench : test::TracedMaster {
     sim::PtyServer sim;
     SerialPort serial;
     HookedPort port{serial};
-    CommTrace trace;
-    DeviceTable devices;
-    ModbusMaster master{trace, devices};
     test::FakeClock clock;
 
     Bench(std::initializer_list<std::pair<Model, int>> models) {
