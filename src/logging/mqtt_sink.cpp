@@ -313,6 +313,8 @@ SampleQueue::Push MqttSink::queuePass(const std::vector<Reading>& pass) {
                 }
             }
             push({{}, r.record, r.name, -1}, result);
+            if (m_stateSent.insert(s.address).second)
+                push({m_alarms.message(m_options.topics, s.address), nullptr, {}, -1}, result);
         }
     }
     m_wake.notify_all();
@@ -324,6 +326,8 @@ void MqttSink::queueAlarm(const MqttAlarmEvent& event) {
     {
         std::lock_guard lock(m_mutex);
         push({mqttAlarmMessage(m_options.topics, event), nullptr, {}, -1}, unused);
+        m_stateSent.insert(event.address);
+        push({m_alarms.add(m_options.topics, event), nullptr, {}, -1}, unused);
     }
     m_wake.notify_all();
 }

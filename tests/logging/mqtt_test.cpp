@@ -157,12 +157,21 @@ SampleRecord sample(DeviceKind kind, int address, std::time_t time, float first)
 TEST(MqttPayloads, TopicsAndPayloads) {
     std::setlocale(LC_ALL, "de_DE.UTF-8"); // a decimal comma must not reach a payload
     const MqttTopics topics{"tarvo", mqttSite("Plant 7/B+#\xc3\xa4-x_y")};
-    MqttAlarmEvent event{0, 12, "Feeder \"A\\B\"\n\xe9", "Alarm", "Breaker 7", 51.5, "Plant 7"};
+    MqttAlarmEvent event{0,         12, "Feeder \"A\\B\"\n\xe9", "alarm", "Breaker 7", 51.5,
+                         "Plant 7", "A"};
     const auto branch = sample(BranchMonitor100A, 3, 0, 1.5f);
     const auto meter8 = sample(CircuitMeter8, 4, 0, 230.125f);
     const auto failed = sample(NoDevice, 5, 0, 0);
     const std::vector<MqttMessage> discovery =
         mqttDiscoveryMessages(topics, BranchMonitor, 3, "B\"3");
+    // Device 3's alarm_active after a run of events, each "event", "what".
+    const auto stateAfter = [&](std::initializer_list<std::pair<const char*, const char*>> events) {
+        MqttAlarmState state;
+        MqttMessage last;
+        for (const auto& [e, what] : events)
+            last = state.add(topics, {0, 3, "B3", e, what, 0, "", ""});
+        return last.topic + " " + last.payload + std::to_string(last.retain);
+    };
     const struct {
         const char* fault;
         std::string text;
@@ -189,7 +198,22 @@ TEST(MqttPayloads, TopicsAndPayloads) {
              std::to_string(mqttAlarmMessage(topics, event).retain),
          "tarvo/Plant_7_B____-x_y/12/alarm0"},
         {"alarm carries the command's fields", mqttAlarmMessage(topics, event).payload,
-         "\"event\":\"Alarm\",\"what\":\"Breaker 7\",\"value\":51.500,\"location\":\"Plant 7\"}"},
+         "\"event\":\"alarm\",\"what\":\"Breaker 7\",\"value\":51.500,\"unit\":\"A\","
+         "\"location\":\"Plant 7\"}"},
+        {"alarm_active follows only the latest event",
+         stateAfter({{"alarm", "Breaker 7"}, {"alarm", "Breaker 9"}, {"normal", "Breaker 7"}}),
+         "tarvo/Plant_7_B____-x_y/3/alarm_active ON1"},
+        {"alarm_active stays on after the last problem cleared",
+         stateAfter({{"alarm", "Breaker 7"},
+                     {"warning", "Breaker 9"},
+                     {"normal", "Breaker 7"},
+                     {"normal", "Breaker 9"}}),
+         "OFF"},
+        {"a recovery leaves a comm failure open",
+         stateAfter({{"comm failure", "Timeout"},
+                     {"comm failure", "CRC error"},
+                     {"comm recovered", "Ok"}}),
+         "OFF"},
         {"one sensor per breaker and an alarm binary sensor", std::to_string(discovery.size()),
          "43"},
         {"sensor config retained on its topic",
@@ -226,7 +250,7 @@ TEST(MqttPayloads, TopicsAndPayloads) {
     ::pclose(p);
     EXPECT_EQ(parsed, "Feeder \"A\\B\"\n\xc3\xa9 1.5 31 Feeder \"A\\B\"\n\xc3\xa9 A current "
                       "{{ value_json.breaker_1 }} tarvo_Plant_7_B____-x_y_3 B\"3 problem "
-                      "tarvo/Plant_7_B____-x_y/3/alarm 46\n");
+                      "tarvo/Plant_7_B____-x_y/3/alarm_active 46\n");
 }
 
 // Every fault at connect time said in words, with nothing crashing.
@@ -283,7 +307,7 @@ TEST(MqttSinkBroker, ConnectFaultsInWords) {
     EXPECT_TRUE(waitFor([&] { return !sink.status().problem.empty(); }));
     EXPECT_NE(sink.status().problem.find("is not an MQTT server"), std::string::npos)
         << sink.status().problem;
-    EXPECT_EQ(sink.status().waiting, 1u);
+    EXPECT_EQ(sink.status().waiting, 2u); // the reading and its device's alarm_active
     ::shutdown(fake, SHUT_RDWR);
     ::close(fake);
     http.join();
@@ -309,6 +333,8 @@ TEST(MqttSinkBroker, NoPassLostWhileTheBrokerIsDown) {
     ASSERT_TRUE(waitFor([&] { return countOf(sub.got(), "status online") > 0; }));
     pass(1);
     ASSERT_TRUE(waitFor([&] { return countOf(sub.got(), "/4/values") == 1; }));
+    // A retained "ON" of an earlier run ends with the device's first reading.
+    EXPECT_EQ(countOf(sub.got(), "/3/alarm_active OFF"), 1);
     broker.stop();
     for (int n = 2; n <= 4; ++n)
         pass(n);
