@@ -20,6 +20,7 @@
 #include "app/main_window.h"
 #include "link/trace_window.h"
 #include "sim/server.h"
+#include "sim/tcp_server.h"
 #include "support/fake_clock.h"
 #include "support/local_zone.h"
 #include "support/qt_application.h"
@@ -414,6 +415,18 @@ TEST_F(BusThreadWindowTest, StopScanKeepsWhatWasFoundAndQueuesNoOtherScan) {
                                         "02 - PNL2 [Kyrel Branch Circuit Monitor, 42 Breakers]"}));
     EXPECT_EQ(window.findChild<QListWidget*>("meterList")->currentRow(), 0);
     EXPECT_LT(sim.bus().frames().size(), 20u) << "the scan went on";
+}
+
+TEST_F(BusThreadWindowTest, TheMqttServersProblemShowsInTheStatusBar) {
+    start("mqtt 127.0.0.1:" + std::to_string(sim::freeLoopbackPort()) + "\n");
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            window.onTimer();
+            return settled() && label("mqttLabel").contains("refused the connection");
+        },
+        20000))
+        << label("mqttLabel").toStdString();
+    EXPECT_TRUE(label("mqttLabel").startsWith("MQTT: The MQTT server 127.0.0.1:"));
 }
 
 TEST(StatusBarTest, LineStatesAndTheLastGoodRead) {
