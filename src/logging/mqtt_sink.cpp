@@ -230,7 +230,10 @@ bool MqttOptions::fromSettings(const Settings& settings, std::string_view locati
     out.caFile = settings.mqttCa;
     out.user = settings.mqttUser;
     out.password = settings.mqttPassword;
-    out.topics = {settings.mqttTopicPrefix(), mqttSite(location)};
+    // The prefix is one topic level, made as the site is: a "+" or "#" in it
+    // would make every publish a wildcard the broker refuses, and a "/" an
+    // empty level or a level the discovery ids do not expect.
+    out.topics = {mqttSite(settings.mqttTopicPrefix()), mqttSite(location)};
     out.discovery = settings.mqttDiscovery;
     out.clientId = "tarvo-" + out.topics.site + "-" + std::to_string(::getpid());
     return true;

@@ -24,6 +24,7 @@
 #include "logging/mqtt_payloads.h"
 #include "logging/mqtt_sink.h"
 #include "logging/sample_queue.h"
+#include "settings/settings.h"
 #include "sim/tcp_server.h"
 #include "support/temp_dir.h"
 
@@ -188,6 +189,12 @@ TEST(MqttPayloads, TopicsAndPayloads) {
     const auto failed = sample(NoDevice, 5, 0, 0);
     const std::vector<MqttMessage> discovery =
         mqttDiscoveryMessages(topics, BranchMonitor, 3, "B\"3");
+    Settings hostile;
+    hostile.mqttServer = "broker";
+    hostile.mqttPrefix = "a/+/#";
+    MqttOptions fromHostile;
+    std::string error;
+    MqttOptions::fromSettings(hostile, "Plant 7", fromHostile, error);
     // Device 3's alarm_active after a run of events, each "event", "what".
     const auto stateAfter = [&](std::initializer_list<std::pair<const char*, const char*>> events) {
         MqttAlarmState state;
@@ -203,6 +210,8 @@ TEST(MqttPayloads, TopicsAndPayloads) {
     } rows[] = {
         {"site keeps only letters, digits, - and _", topics.values(3),
          "tarvo/Plant_7_B____-x_y/3/values"},
+        {"prefix with wildcards and levels, so every publish is refused",
+         fromHostile.topics.status(), "a____/Plant_7/status"},
         {"name quotes, backslashes, control and Latin-1 bytes escaped", jsonString(event.device),
          "\"Feeder \\\"A\\\\B\\\"\\u000a\xc3\xa9\""},
         {"valid UTF-8 kept as it is", jsonString("\xc3\xa4\xe2\x82\xac"),
