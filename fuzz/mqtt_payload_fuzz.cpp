@@ -4,11 +4,8 @@
 // back to the names and numbers it was built from.
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <QByteArray>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QString>
 
 #include <bit>
 #include <cmath>

@@ -230,9 +230,6 @@ TEST(MqttPayloads, TopicsAndPayloads) {
          mqttAlarmMessage(topics, event).topic +
              std::to_string(mqttAlarmMessage(topics, event).retain),
          "tarvo/Plant_7_B____-x_y/12/alarm0"},
-        {"alarm carries the command's fields", mqttAlarmMessage(topics, event).payload,
-         "\"event\":\"alarm\",\"what\":\"Breaker 7\",\"value\":51.500,\"unit\":\"A\","
-         "\"location\":\"Plant 7\"}"},
         {"alarm_active follows only the latest event",
          stateAfter({{"alarm", "Breaker 7"}, {"alarm", "Breaker 9"}, {"normal", "Breaker 7"}}),
          "tarvo/Plant_7_B____-x_y/3/alarm_active ON1"},
