@@ -154,6 +154,18 @@ public:
         return selectedAddress == m_lastGoodAddress ? m_lastGoodRead : 0;
     }
 
+    // The MQTT sink's problem as a job leaves it; its start and its end go
+    // into the trace. Read here, on the bus thread, which owns the sink:
+    // the window never waits on the sink's lock.
+    std::string mqttProblem() {
+        AppState& s = m_w.m_state;
+        std::string problem = s.mqtt ? s.mqtt->status().problem : std::string();
+        if (problem != m_mqttProblem && (s.mqtt || !problem.empty()))
+            s.trace.recordNote(problem.empty() ? "The MQTT server takes readings again" : problem);
+        m_mqttProblem = problem;
+        return problem;
+    }
+
     void showAlarmsAfterReset(std::span<const std::int32_t> registers) override {
         Display next = m_display;
         showAlarms(next.lamps, m_w.m_state.selection.selectedKind, registers);
@@ -189,6 +201,7 @@ private:
     // The bus thread's: touched only in jobs.
     PanelWatch m_watch;
     std::vector<WatchedDevice> m_watched;
+    std::string m_mqttProblem;
 };
 
 /// What every job hands back besides its own result.
@@ -200,6 +213,7 @@ struct MainWindow::Snapshot {
     std::string portName;
     DatabaseLogState databaseState = Off;
     LineStatus line;
+    std::string mqttProblem;
 };
 
 MainWindow::MainWindow(AppState& state, Link& bus, Operator* op, QWidget* parent,
@@ -364,6 +378,7 @@ void MainWindow::post(std::function<void()> work, std::function<void()> done) {
                              : m_state.link.portLost ? LineStatus::Lost
                                                      : LineStatus::Closed;
             out.line.lastGoodRead = m_side->lastGoodRead(out.selection.selectedAddress);
+            out.mqttProblem = m_side->mqttProblem();
         },
         [this, snapshot, done = std::move(done)] {
             applySnapshot(*snapshot);
@@ -384,6 +399,7 @@ void MainWindow::applySnapshot(const Snapshot& snapshot) {
             m_uiSettings.databaseLogState = m_sentDatabaseState = snapshot.databaseState;
     }
     m_line = snapshot.line;
+    m_mqttProblem = snapshot.mqttProblem;
     showLineStatus();
 }
 
@@ -508,6 +524,8 @@ QString MainWindow::lastReadText(const LineStatus& line) {
 void MainWindow::showLineStatus() {
     m_lineLabel->setText(lineText(m_line));
     m_lastReadLabel->setText(lastReadText(m_line));
+    m_mqttLabel->setText(QStringLiteral("MQTT: ") + QString::fromStdString(m_mqttProblem));
+    m_mqttLabel->setVisible(!m_mqttProblem.empty());
 }
 
 void MainWindow::buildStatusBar() {
@@ -535,7 +553,12 @@ void MainWindow::buildStatusBar() {
     m_trendViews->recorder().journal().onActiveCountChanged = [this](int active) {
         m_activeAlarmsLabel->setText(activeAlarmsText(active));
     };
+    // The MQTT server's problem while it lasts: the readings wait meanwhile.
+    m_mqttLabel = new QLabel(m_statusBar);
+    m_mqttLabel->setObjectName(QStringLiteral("mqttLabel"));
+    m_mqttLabel->setAccessibleName(QStringLiteral("MQTT"));
     m_statusBar->addWidget(m_lineLabel, 1);
+    m_statusBar->addWidget(m_mqttLabel);
     m_statusBar->addWidget(m_notListedLabel);
     m_statusBar->addPermanentWidget(m_activeAlarmsLabel);
     m_statusBar->addPermanentWidget(m_lastReadLabel);

@@ -134,7 +134,8 @@ public:
         std::time_t lastGoodRead = 0;
     };
     /// The status bar's texts: "<port>: open" (or "lost — reopening",
-    /// "closed"), and "Last good read hh:mm:ss" or "No good read yet".
+    /// "closed"), and "Last good read hh:mm:ss" or "No good read yet";
+    /// "MQTT: <problem>" beside them while the MQTT sink has one.
     static QString lineText(const LineStatus& line);
     static QString lastReadText(const LineStatus& line);
 
@@ -242,6 +243,8 @@ private:
     QLabel* m_notListedLabel = nullptr;
     QLabel* m_activeAlarmsLabel = nullptr;
     QAction* m_watchAction = nullptr;
+    QLabel* m_mqttLabel = nullptr;
+    std::string m_mqttProblem; // as the last job left the sink's; empty while it sends
     QAction* m_scanAction = nullptr;
     QAction* m_quickScanAction = nullptr;
     std::array<QLabel*, LampState::kBreakers> m_breakerLamps{};

@@ -186,9 +186,29 @@ MqttMessage mqttAlarmMessage(const MqttTopics& topics, const MqttAlarmEvent& eve
     appendField(out, "what", jsonString(event.what));
     appendField(out, "value", "");
     appendNumber(out, event.value);
+    appendField(out, "unit", jsonString(event.unit));
     appendField(out, "location", jsonString(event.location));
     out += '}';
     return {topics.alarm(event.address), out, 1, false};
+}
+
+MqttMessage MqttAlarmState::add(const MqttTopics& topics, const MqttAlarmEvent& event) {
+    const std::string_view e = event.event;
+    const bool comm = e == "comm failure" || e == "comm recovered";
+    // A failure's subject is its result text; a recovery ends them all.
+    const std::string subject = comm ? std::string() : event.what;
+    std::set<std::string>& open = m_open[event.address];
+    if (e == "alarm" || e == "warning" || e == "phase lost" || e == "comm failure")
+        open.insert(subject);
+    else
+        open.erase(subject);
+    return message(topics, event.address);
+}
+
+MqttMessage MqttAlarmState::message(const MqttTopics& topics, int address) const {
+    const auto it = m_open.find(address);
+    const bool on = it != m_open.end() && !it->second.empty();
+    return {topics.alarmActive(address), on ? "ON" : "OFF", 1, true};
 }
 
 std::vector<MqttMessage> mqttDiscoveryMessages(const MqttTopics& topics, int kind, int address,
@@ -221,13 +241,10 @@ std::vector<MqttMessage> mqttDiscoveryMessages(const MqttTopics& topics, int kin
                             1, true});
     }
     const std::string id = deviceId + "_alarm";
-    messages.push_back(
-        {"homeassistant/binary_sensor/" + id + "/config",
-         sensorConfig(topics, id, "Alarm", topics.alarm(address),
-                      "{{ 'ON' if value_json.event in ['Alarm', 'Warning', 'Phase lost', "
-                      "'Comm failure'] else 'OFF' }}",
-                      device, ",\"device_class\":\"problem\""),
-         1, true});
+    messages.push_back({"homeassistant/binary_sensor/" + id + "/config",
+                        sensorConfig(topics, id, "Alarm", topics.alarmActive(address),
+                                     "{{ value }}", device, ",\"device_class\":\"problem\""),
+                        1, true});
     return messages;
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <ctime>
+#include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +39,9 @@ struct MqttTopics {
     std::string alarm(int address) const {
         return prefix + "/" + site + "/" + std::to_string(address) + "/alarm";
     }
+    std::string alarmActive(int address) const {
+        return prefix + "/" + site + "/" + std::to_string(address) + "/alarm_active";
+    }
 };
 
 /// `text` as a JSON string, quotes included. Valid UTF-8 passes as it is;
@@ -72,15 +77,34 @@ struct MqttAlarmEvent {
     std::string what;     ///< "Breaker 7", "Amps over", ...
     double value = 0;     ///< what was read at that moment
     std::string location; ///< the location setting
+    std::string unit;     ///< the value's unit: "A", "V", "KVA", or empty
 };
 
-/// The alarm message of one journal event (QoS 1, not retained).
+/// The alarm message of one journal event (QoS 1, not retained): the
+/// value as a number and its unit beside it, as "unit".
 MqttMessage mqttAlarmMessage(const MqttTopics& topics, const MqttAlarmEvent& event);
+
+/// Whether each device has a problem open: an alarm, a warning, a lost
+/// phase or a communication failure that no later event of the same device
+/// and subject has ended (a recovery ends all the device's failures), as
+/// the journal counts them. A device with alarms on breakers 7 and 9 stays
+/// "ON" when breaker 7 alone goes back to normal.
+class MqttAlarmState {
+public:
+    /// Takes in one event; returns the device's state message.
+    MqttMessage add(const MqttTopics& topics, const MqttAlarmEvent& event);
+    /// The state message of the device at `address`: retained, QoS 1, on
+    /// PREFIX/SITE/ADDRESS/alarm_active, "ON" or "OFF".
+    MqttMessage message(const MqttTopics& topics, int address) const;
+
+private:
+    std::map<int, std::set<std::string>> m_open; // address → subjects open
+};
 
 /// The Home Assistant discovery configs of one device (retained): one
 /// sensor per value, with unit and device class where the kind's values
 /// have them (breaker currents in amperes), and a binary sensor "Alarm"
-/// that the device's alarm messages turn on and off. All of them name one
+/// that follows the device's alarm_active topic. All of them name one
 /// Home Assistant device per panel device. Empty for any other kind.
 std::vector<MqttMessage> mqttDiscoveryMessages(const MqttTopics& topics, int kind, int address,
                                                std::string_view name);

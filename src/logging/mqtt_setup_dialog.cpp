@@ -126,6 +126,10 @@ QString MqttSetupDialog::testResult() const {
     return m_result->text();
 }
 
+bool MqttSetupDialog::testing() const {
+    return !m_test->isEnabled();
+}
+
 void MqttSetupDialog::onTest() {
     Settings probe = m_settings;
     std::string error;

@@ -34,8 +34,9 @@ public:
 
     /// The outcome of the last test, as shown.
     QString testResult() const;
-    /// True while a test runs.
-    bool testing() const { return m_watcher.isRunning(); }
+    /// True while a test runs, until its outcome is shown: the watcher
+    /// stops running before its finished signal reaches the dialog.
+    bool testing() const;
 
 private:
     void onTest();

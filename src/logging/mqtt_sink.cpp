@@ -230,7 +230,10 @@ bool MqttOptions::fromSettings(const Settings& settings, std::string_view locati
     out.caFile = settings.mqttCa;
     out.user = settings.mqttUser;
     out.password = settings.mqttPassword;
-    out.topics = {settings.mqttTopicPrefix(), mqttSite(location)};
+    // The prefix is one topic level, made as the site is: a "+" or "#" in it
+    // would make every publish a wildcard the broker refuses, and a "/" an
+    // empty level or a level the discovery ids do not expect.
+    out.topics = {mqttSite(settings.mqttTopicPrefix()), mqttSite(location)};
     out.discovery = settings.mqttDiscovery;
     out.clientId = "tarvo-" + out.topics.site + "-" + std::to_string(::getpid());
     return true;
@@ -313,6 +316,8 @@ SampleQueue::Push MqttSink::queuePass(const std::vector<Reading>& pass) {
                 }
             }
             push({{}, r.record, r.name, -1}, result);
+            if (m_stateSent.insert(s.address).second)
+                push({m_alarms.message(m_options.topics, s.address), nullptr, {}, -1}, result);
         }
     }
     m_wake.notify_all();
@@ -324,6 +329,8 @@ void MqttSink::queueAlarm(const MqttAlarmEvent& event) {
     {
         std::lock_guard lock(m_mutex);
         push({mqttAlarmMessage(m_options.topics, event), nullptr, {}, -1}, unused);
+        m_stateSent.insert(event.address);
+        push({m_alarms.add(m_options.topics, event), nullptr, {}, -1}, unused);
     }
     m_wake.notify_all();
 }

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -60,6 +61,9 @@ std::string mqttTestConnection(const MqttOptions& options, int timeoutMs);
 ///
 /// The status topic says "online" after each connect and "offline" on a
 /// clean stop; the broker says "offline" for a sink that died (last will).
+/// Each device's alarm_active goes out with its first reading ("OFF" unless
+/// an event came first), so a retained "ON" of an earlier run does not
+/// outlive the problem, and again after each of its journal events.
 class MqttSink {
 public:
     explicit MqttSink(MqttOptions options, std::size_t bound = SampleQueue::kDefaultBound);
@@ -83,7 +87,8 @@ public:
     /// did, as SampleQueue::push says it: DroppingStarted on the first drop since the queue was
     /// last empty.
     SampleQueue::Push queuePass(const std::vector<Reading>& pass);
-    /// Queues one journal event's alarm message.
+    /// Queues one journal event's alarm message and, after it, the
+    /// device's alarm_active state (MqttAlarmState).
     void queueAlarm(const MqttAlarmEvent& event);
 
     struct Status {
@@ -119,6 +124,8 @@ private:
     std::atomic<bool> m_stop{false}; // set under m_mutex; read by a connect in progress too
     Status m_status;
     std::map<int, std::string> m_announced; // address → kind and name announced
+    MqttAlarmState m_alarms;
+    std::set<int> m_stateSent; // devices whose alarm_active went out since the start
     std::thread m_thread;
 };
 

@@ -84,7 +84,8 @@ std::vector<std::string> hookEnvironment(const JournalEntry& e, const std::strin
 }
 
 MqttAlarmEvent mqttAlarmEvent(const JournalEntry& e, const std::string& location) {
-    return {e.time, e.address, e.name, hookEventWord(e.event), e.subject, e.value, location};
+    return {e.time,    e.address, e.name,   hookEventWord(e.event),
+            e.subject, e.value,   location, e.unit};
 }
 
 AlarmHook::AlarmHook(Operator& op, const Clock& clock, SteadyNow steadyNow)

@@ -23,6 +23,7 @@
 #include "session/journal_file.h"
 #include "session/panel_overview_dialog.h"
 #include "sim/server.h"
+#include "sim/tcp_server.h"
 #include "support/fake_clock.h"
 #include "support/local_zone.h"
 #include "support/qt_application.h"
@@ -470,6 +471,18 @@ TEST_F(BusThreadWindowTest, WatchAllDevicesJournalsTheUnselectedDevicesAlarm) {
     EXPECT_EQ(state.selection.selectedAddress, 2);
     window.trendViews().openJournal()->acknowledgeAll();
     EXPECT_EQ(label("activeAlarmsLabel"), "") << "the journal window acknowledged another book";
+}
+
+TEST_F(BusThreadWindowTest, TheMqttServersProblemShowsInTheStatusBar) {
+    start("mqtt 127.0.0.1:" + std::to_string(sim::freeLoopbackPort()) + "\n");
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            window.onTimer();
+            return settled() && label("mqttLabel").contains("refused the connection");
+        },
+        20000))
+        << label("mqttLabel").toStdString();
+    EXPECT_TRUE(label("mqttLabel").startsWith("MQTT: The MQTT server 127.0.0.1:"));
 }
 
 TEST(StatusBarTest, LineStatesAndTheLastGoodRead) {

@@ -24,6 +24,7 @@
 #include "logging/mqtt_payloads.h"
 #include "logging/mqtt_sink.h"
 #include "logging/sample_queue.h"
+#include "settings/settings.h"
 #include "sim/tcp_server.h"
 #include "support/temp_dir.h"
 
@@ -54,14 +55,23 @@ bool listening(int port) {
 // A mosquitto of the test's own on a free port of 127.0.0.1. It keeps its
 // sessions across a restart, so a subscriber misses nothing while it is down.
 // With `auth`, only the user "tech" with the password "right" gets in.
+// With `tls`, a second listener on tlsPort() speaks TLS with a certificate
+// for 127.0.0.1 signed by the CA in file("ca.pem"); file("other.pem") is a
+// CA that did not sign it.
 class Broker {
 public:
-    explicit Broker(bool auth = false) : m_port(sim::freeLoopbackPort()) {
+    explicit Broker(bool auth = false, bool tls = false) : m_port(sim::freeLoopbackPort()) {
         std::ofstream conf(m_dir.file("m.conf"));
         // Started as root (as in CI), mosquitto would drop to its own user,
         // who cannot reach the test's folder.
         conf << "listener " << m_port << " 127.0.0.1\nlog_dest none\nuser root\npersistence true\n"
              << "persistence_location " << m_dir.path().string() << "/\n";
+        if (tls && makeCertificates()) {
+            m_tlsPort = sim::freeLoopbackPort();
+            conf << "listener " << m_tlsPort << " 127.0.0.1\ncafile " << file("ca.pem")
+                 << "\ncertfile " << file("server.pem") << "\nkeyfile " << file("server.key")
+                 << "\n";
+        }
         if (auth &&
             std::system(("mosquitto_passwd -c -b " + m_dir.file("pw") + " tech right").c_str()) ==
                 0)
@@ -91,6 +101,8 @@ public:
         m_pid = -1;
     }
     pid_t pid() const { return m_pid; }
+    int tlsPort() const { return m_tlsPort; }
+    std::string file(const char* name) const { return m_dir.file(name); }
     MqttOptions options() const {
         MqttOptions o;
         o.host = "127.0.0.1";
@@ -100,8 +112,21 @@ public:
     }
 
 private:
+    bool makeCertificates() {
+        const std::string key = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes ";
+        std::ofstream(file("san")) << "subjectAltName=IP:127.0.0.1\n";
+        const std::string script =
+            "cd " + m_dir.path().string() + " && for ca in ca other; do openssl req -x509" + key +
+            "-days 2 -subj /CN=$ca -keyout $ca.key -out $ca.pem || exit 1; done && openssl req" +
+            key + "-subj /CN=127.0.0.1 -keyout server.key -out server.csr && openssl x509 -req " +
+            "-in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 -extfile san " +
+            "-out server.pem";
+        return std::system((script + " 2>/dev/null").c_str()) == 0;
+    }
+
     test::TempDir m_dir{"tarvo-mqtt"};
     int m_port;
+    int m_tlsPort = -1;
     pid_t m_pid = -1;
 };
 
@@ -157,12 +182,27 @@ SampleRecord sample(DeviceKind kind, int address, std::time_t time, float first)
 TEST(MqttPayloads, TopicsAndPayloads) {
     std::setlocale(LC_ALL, "de_DE.UTF-8"); // a decimal comma must not reach a payload
     const MqttTopics topics{"tarvo", mqttSite("Plant 7/B+#\xc3\xa4-x_y")};
-    MqttAlarmEvent event{0, 12, "Feeder \"A\\B\"\n\xe9", "Alarm", "Breaker 7", 51.5, "Plant 7"};
+    MqttAlarmEvent event{0,         12, "Feeder \"A\\B\"\n\xe9", "alarm", "Breaker 7", 51.5,
+                         "Plant 7", "A"};
     const auto branch = sample(BranchMonitor100A, 3, 0, 1.5f);
     const auto meter8 = sample(CircuitMeter8, 4, 0, 230.125f);
     const auto failed = sample(NoDevice, 5, 0, 0);
     const std::vector<MqttMessage> discovery =
         mqttDiscoveryMessages(topics, BranchMonitor, 3, "B\"3");
+    Settings hostile;
+    hostile.mqttServer = "broker";
+    hostile.mqttPrefix = "a/+/#";
+    MqttOptions fromHostile;
+    std::string error;
+    MqttOptions::fromSettings(hostile, "Plant 7", fromHostile, error);
+    // Device 3's alarm_active after a run of events, each "event", "what".
+    const auto stateAfter = [&](std::initializer_list<std::pair<const char*, const char*>> events) {
+        MqttAlarmState state;
+        MqttMessage last;
+        for (const auto& [e, what] : events)
+            last = state.add(topics, {0, 3, "B3", e, what, 0, "", ""});
+        return last.topic + " " + last.payload + std::to_string(last.retain);
+    };
     const struct {
         const char* fault;
         std::string text;
@@ -170,6 +210,8 @@ TEST(MqttPayloads, TopicsAndPayloads) {
     } rows[] = {
         {"site keeps only letters, digits, - and _", topics.values(3),
          "tarvo/Plant_7_B____-x_y/3/values"},
+        {"prefix with wildcards and levels, so every publish is refused",
+         fromHostile.topics.status(), "a____/Plant_7/status"},
         {"name quotes, backslashes, control and Latin-1 bytes escaped", jsonString(event.device),
          "\"Feeder \\\"A\\\\B\\\"\\u000a\xc3\xa9\""},
         {"valid UTF-8 kept as it is", jsonString("\xc3\xa4\xe2\x82\xac"),
@@ -188,8 +230,20 @@ TEST(MqttPayloads, TopicsAndPayloads) {
          mqttAlarmMessage(topics, event).topic +
              std::to_string(mqttAlarmMessage(topics, event).retain),
          "tarvo/Plant_7_B____-x_y/12/alarm0"},
-        {"alarm carries the command's fields", mqttAlarmMessage(topics, event).payload,
-         "\"event\":\"Alarm\",\"what\":\"Breaker 7\",\"value\":51.500,\"location\":\"Plant 7\"}"},
+        {"alarm_active follows only the latest event",
+         stateAfter({{"alarm", "Breaker 7"}, {"alarm", "Breaker 9"}, {"normal", "Breaker 7"}}),
+         "tarvo/Plant_7_B____-x_y/3/alarm_active ON1"},
+        {"alarm_active stays on after the last problem cleared",
+         stateAfter({{"alarm", "Breaker 7"},
+                     {"warning", "Breaker 9"},
+                     {"normal", "Breaker 7"},
+                     {"normal", "Breaker 9"}}),
+         "OFF"},
+        {"a recovery leaves a comm failure open",
+         stateAfter({{"comm failure", "Timeout"},
+                     {"comm failure", "CRC error"},
+                     {"comm recovered", "Ok"}}),
+         "OFF"},
         {"one sensor per breaker and an alarm binary sensor", std::to_string(discovery.size()),
          "43"},
         {"sensor config retained on its topic",
@@ -226,12 +280,13 @@ TEST(MqttPayloads, TopicsAndPayloads) {
     ::pclose(p);
     EXPECT_EQ(parsed, "Feeder \"A\\B\"\n\xc3\xa9 1.5 31 Feeder \"A\\B\"\n\xc3\xa9 A current "
                       "{{ value_json.breaker_1 }} tarvo_Plant_7_B____-x_y_3 B\"3 problem "
-                      "tarvo/Plant_7_B____-x_y/3/alarm 46\n");
+                      "tarvo/Plant_7_B____-x_y/3/alarm_active 46\n");
 }
 
 // Every fault at connect time said in words, with nothing crashing.
 TEST(MqttSinkBroker, ConnectFaultsInWords) {
-    Broker broker(true);
+    Broker broker(true, true);
+    ASSERT_GT(broker.tlsPort(), 0) << "openssl made no certificates";
     // A server that answers an MQTT connect with an HTTP error.
     const int fake = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
@@ -258,32 +313,47 @@ TEST(MqttSinkBroker, ConnectFaultsInWords) {
         std::string host;
         int port;
         std::string user;
-        std::string holds;
+        std::string ca;    ///< TLS with this CA file when not empty
+        std::string holds; ///< empty: the connection must be taken
     } rows[] = {
-        {"nothing listening", "127.0.0.1", sim::freeLoopbackPort(), "", "refused the connection"},
-        {"unknown host", "no-such-host.invalid", 1883, "", "is an unknown host"},
-        {"bad user or password", "127.0.0.1", broker.options().port, "u",
+        {"nothing listening", "127.0.0.1", sim::freeLoopbackPort(), "", "",
+         "refused the connection"},
+        {"unknown host", "no-such-host.invalid", 1883, "", "", "is an unknown host"},
+        {"bad user or password", "127.0.0.1", broker.options().port, "u", "",
          "refused the user name or password"},
-        {"not an MQTT server", "127.0.0.1", ntohs(a.sin_port), "", "is not an MQTT server"},
+        {"not an MQTT server", "127.0.0.1", ntohs(a.sin_port), "", "", "is not an MQTT server"},
+        {"TLS refused with the CA that signed the server", "127.0.0.1", broker.tlsPort(), "tech",
+         broker.file("ca.pem"), ""},
+        {"TLS taken with a CA that did not sign the server", "127.0.0.1", broker.tlsPort(), "tech",
+         broker.file("other.pem"), "failed the TLS handshake"},
     };
     for (const auto& row : rows) {
         MqttOptions o = broker.options();
         o.host = row.host;
         o.port = row.port;
         o.user = row.user;
-        o.password = "wrong";
+        o.password = row.user == "tech" ? "right" : "wrong";
+        o.tls = !row.ca.empty();
+        o.caFile = row.ca;
         const std::string said = mqttTestConnection(o, 3000);
-        EXPECT_NE(said.find(row.holds), std::string::npos) << row.fault << ": " << said;
+        EXPECT_TRUE(row.holds.empty() ? said.empty() : said.find(row.holds) != std::string::npos)
+            << row.fault << ": " << said;
     }
     // The sink says the same in its status and keeps what it was given.
-    MqttOptions o = broker.options();
-    o.port = ntohs(a.sin_port);
-    MqttSink sink(o);
-    sink.queuePass({{sample(BranchMonitor, 3, 100, 1), "B3"}});
-    EXPECT_TRUE(waitFor([&] { return !sink.status().problem.empty(); }));
-    EXPECT_NE(sink.status().problem.find("is not an MQTT server"), std::string::npos)
-        << sink.status().problem;
-    EXPECT_EQ(sink.status().waiting, 1u);
+    MqttOptions notMqtt = broker.options();
+    notMqtt.port = ntohs(a.sin_port);
+    MqttOptions untrusted = broker.options();
+    untrusted.port = broker.tlsPort();
+    untrusted.tls = true;
+    untrusted.caFile = broker.file("other.pem");
+    for (const auto& [o, holds] : {std::pair{notMqtt, "is not an MQTT server"},
+                                   std::pair{untrusted, "failed the TLS handshake"}}) {
+        MqttSink sink(o);
+        sink.queuePass({{sample(BranchMonitor, 3, 100, 1), "B3"}});
+        EXPECT_TRUE(waitFor([&] { return !sink.status().problem.empty(); }));
+        EXPECT_NE(sink.status().problem.find(holds), std::string::npos) << sink.status().problem;
+        EXPECT_EQ(sink.status().waiting, 2u); // the reading and its device's alarm_active
+    }
     ::shutdown(fake, SHUT_RDWR);
     ::close(fake);
     http.join();
@@ -309,6 +379,8 @@ TEST(MqttSinkBroker, NoPassLostWhileTheBrokerIsDown) {
     ASSERT_TRUE(waitFor([&] { return countOf(sub.got(), "status online") > 0; }));
     pass(1);
     ASSERT_TRUE(waitFor([&] { return countOf(sub.got(), "/4/values") == 1; }));
+    // A retained "ON" of an earlier run ends with the device's first reading.
+    EXPECT_EQ(countOf(sub.got(), "/3/alarm_active OFF"), 1);
     broker.stop();
     for (int n = 2; n <= 4; ++n)
         pass(n);

@@ -53,6 +53,11 @@ TEST(AlarmHook, TheCommandFindsTheEventInItsEnvironmentNotTheCallers) {
                                         "TARVO_LOCATION=Hall B", "TARVO_TIME=2026-07-04 14:05:09",
                                         "TARVO_VALUE=12.5 A", "TARVO_WHAT=Breaker 7"}));
     EXPECT_TRUE(f.op.messages.empty());
+    // The MQTT alarm message carries the same fields, the unit beside the value.
+    EXPECT_EQ(mqttAlarmMessage({"t", "s"}, mqttAlarmEvent(f.alarm[0], "Hall B")).payload,
+              "{\"time\":\"2026-07-04T14:05:09+00:00\",\"address\":3,\"device\":\"PNL1\","
+              "\"event\":\"alarm\",\"what\":\"Breaker 7\",\"value\":12.500,\"unit\":\"A\","
+              "\"location\":\"Hall B\"}");
 }
 
 // Commands run one after the other, `minutes` after the first.
