@@ -11,10 +11,10 @@
 #include <utility>
 
 #include "devices/register_map.h"
-#include "support/local_zone.h"
-#include "support/temp_dir.h"
 #include "session/journal_events.h"
 #include "session/journal_file.h"
+#include "support/local_zone.h"
+#include "support/temp_dir.h"
 #include "trends/log_reader.h"
 #include "trends/trend_buffer.h"
 
@@ -34,22 +34,6 @@ MeterReading reading(DeviceKind kind, int address, Regs regs, int result = Ok) {
 }
 
 // --- Trend buffers ---------------------------------------------------------
-
-TEST(TrendBuffer, KeepsTheNewestPointsOldestFirstWithinItsBound) {
-    TrendBuffer b(BranchMonitor, 3, 3);
-    for (int t = 1; t <= 5; ++t) {
-        TrendValues v{};
-        v[41] = static_cast<float>(t * 10);
-        b.append(t, v);
-    }
-    ASSERT_EQ(b.size(), 3u) << "the buffer grew past its capacity";
-    EXPECT_EQ(b.appended(), 5u);
-    for (std::size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(b.time(i), static_cast<std::time_t>(i + 3)) << "order lost after wrapping";
-        EXPECT_EQ(b.value(i, 41), static_cast<float>((i + 3) * 10)) << "last channel misplaced";
-    }
-    EXPECT_EQ(b.memoryBytes(), 3 * (sizeof(std::time_t) + 42 * sizeof(float)));
-}
 
 TEST(TrendStore, HoldsOnlyTheMostRecentlyPolledDevicesAndGoodReads) {
     TrendStore store(10, 2);
@@ -199,7 +183,6 @@ TEST(JournalBook, ReturnsClearAndAcknowledgmentsCount) {
 TEST(JournalFile, RoundTripsEveryDelimiterAcrossARestart) {
     test::LocalZone zone("CET-1CEST,M3.5.0,M10.5.0/3");
     test::TempDir dir;
-    EXPECT_EQ(journalPath(dir.file("panel.csv")), dir.file("panel_journal.csv"));
     const std::string path = journalPath(dir.file("panel.csv"));
     const std::vector<JournalEntry> entries = {
         {1783166709, 3, "A, B", JournalEvent::Warning, "Breaker 7", 12.345, "A"},
