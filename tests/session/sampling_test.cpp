@@ -49,13 +49,6 @@ protected:
             take(sampler);
     }
 
-    std::vector<std::string> passTexts() const {
-        std::vector<std::string> texts;
-        for (std::time_t t : passes)
-            texts.push_back(clockText(t));
-        return texts;
-    }
-
     AppState state;
     test::FakeTransport bus;
     test::RecordingOperator op;
@@ -94,7 +87,10 @@ TEST_F(ScheduleTest, PassesRunAtOnceAndThenOnTheGridOfTheLocalHour) {
         state.settings.interval = c.interval;
         for (clock.t = at(c.passes.front()); clock.t < at(c.passes.back()) + 60; ++clock.t)
             take(s);
-        EXPECT_EQ(passTexts(), c.passes);
+        std::vector<std::string> texts;
+        for (std::time_t t : passes)
+            texts.push_back(clockText(t));
+        EXPECT_EQ(texts, c.passes);
     }
 }
 
