@@ -139,8 +139,14 @@ void Sampler::takeSamples() {
 void Sampler::writeQueued() {
     if (m_state.settings.fileLoggingActive)
         m_lastFile = WriteLogFile(m_state.settings, m_state.fileQueue);
+    // Once a stop is asked for, this is the records' last chance: the
+    // database gets its connect even inside the back-off, which only spaces
+    // the attempts of a logger that goes on. A server back a moment before
+    // the stop would otherwise lose every record that waited for it.
+    const bool last = m_stopRequested && m_stopRequested();
     if (m_state.settings.databaseLogState == Active)
-        InsertSamples(m_state.odbc, m_state.settings, m_state.databaseQueue, m_op, m_clock);
+        InsertSamples(m_state.odbc, m_state.settings, m_state.databaseQueue, m_op,
+                      last ? nullptr : m_clock);
 }
 
 } // namespace tarvo

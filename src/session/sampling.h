@@ -75,6 +75,8 @@ public:
 
     /// The pass's last step: WriteLogFile for the file queue and
     /// InsertSamples for the database queue, each while its sink is on.
+    /// Once the stop check says stop, the database's connect back-off is
+    /// not waited for.
     void writeQueued();
 
     /// Sets nextSampleTime to the first boundary of the logging interval's

@@ -102,5 +102,38 @@ TEST(DatabaseSampling, EachDevicesValuesReachBothSinks) {
     EXPECT_TRUE(lines[0].ends_with(",4.500")) << "breaker 42 of its own device";
 }
 
+// A logger stopped while its connects to a server that was away are spaced
+// out still writes what waits: the server may be back by then.
+TEST(DatabaseSampling, AStopInsideTheConnectBackOffStillWritesTheQueue) {
+    if (!test::OdbcConfig::sqliteDriverPresent())
+        GTEST_SKIP() << "the SQLite ODBC driver (libsqliteodbc) is not installed";
+    const auto file = SharedOdbcConfig::sqliteFile();
+    std::filesystem::remove(file);
+    std::filesystem::create_directory(file); // no database can be opened there
+    AppState state;
+    state.settings.dsn = SharedOdbcConfig::kSqliteDsn;
+    state.settings.table = "Samples";
+    state.settings.links = {{kMeterVariable, SqlInteger, "Meter"}};
+    state.settings.databaseLogState = Active;
+    auto sample = std::make_shared<LogSample>();
+    sample->address = 3;
+    state.databaseQueue.push(sample);
+    test::RecordingOperator op;
+    FakeClock clock;
+    bool stop = false;
+    Sampler sampler(state, state.port, op, clock);
+    sampler.setStopCheck([&] { return stop; });
+    sampler.writeQueued();
+    ASSERT_EQ(state.databaseQueue.size(), 1u) << "the connect failed; the record waits";
+    std::filesystem::remove(file);
+    ASSERT_EQ(test::SqlClient(SharedOdbcConfig::kSqliteDsn)
+                  .exec("CREATE TABLE Samples (Meter "
+                        "INTEGER)"),
+              "");
+    stop = true;
+    sampler.writeQueued();
+    EXPECT_TRUE(state.databaseQueue.empty());
+}
+
 } // namespace
 } // namespace tarvo
