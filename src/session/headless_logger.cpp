@@ -576,7 +576,11 @@ int headlessMain(int argc, char** argv, std::string_view version) {
         return kExitUsage;
     }
     const long scale = testClockScale();
-    const ScaledClock clock(scale);
+    const ScaledClock scaled(scale);
+    // The system's own clock unless a test speeds it up: a logger started
+    // before the time was set must stamp its records with the set time.
+    const SystemClock system;
+    const Clock& clock = scale == 1 ? static_cast<const Clock&>(system) : scaled;
     TextOperator op(clock);
     if (scale != 1)
         op.note("TARVO_TEST_CLOCK_SCALE: the clock runs " + std::to_string(scale) +

@@ -70,6 +70,13 @@ void Sampler::takeSamples() {
         !m_state.mqtt)
         return;
     m_passTime = m_clock->now();
+    // A due time more than an interval away means the wall clock was set
+    // back (a logger started before the time was set): a pass at once, then
+    // the grid of the new time, or none would run until the old time came
+    // again.
+    if (m_nextSampleTime - m_passTime >
+        60 * static_cast<std::time_t>(intervalUsed(m_state.settings.interval)))
+        m_nextSampleTime = 0;
     if (m_nextSampleTime != 0 && m_passTime < m_nextSampleTime)
         return;
     // Before the first read: a tick that runs while a message of this pass

@@ -94,6 +94,17 @@ TEST_F(ScheduleTest, PassesRunAtOnceAndThenOnTheGridOfTheLocalHour) {
     }
 }
 
+TEST_F(ScheduleTest, AWallClockSetBackKeepsToTheGridOfTheNewTime) {
+    LocalZone zone("UTC0");
+    state.settings.interval = 15;
+    tick(at("10:07:30"), at("10:20:00"));
+    tick(at("09:20:00"), at("09:31:00")); // set back an hour
+    std::vector<std::string> texts;
+    for (std::time_t t : passes)
+        texts.push_back(clockText(t));
+    EXPECT_EQ(texts, (std::vector<std::string>{"10:07:30", "10:15:00", "09:20:00", "09:30:00"}));
+}
+
 // Daylight-saving changes in New York: 2026-03-08 02:00 EST becomes 03:00
 // EDT, 2026-11-01 02:00 EDT becomes 01:00 EST. Passes must keep to real
 // intervals: none in the past, none skipped, none doubled in the repeated
