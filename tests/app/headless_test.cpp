@@ -7,9 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 
@@ -24,6 +22,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::ChildProcess;
+using test::ControlClient;
 using test::TempDir;
 
 const std::string kTarvo = TARVO_PROGRAM;
@@ -46,20 +45,6 @@ std::unique_ptr<ChildProcess> startBus(TempDir& dir, const std::string& link,
     for (int i = 0; i < 200 && !std::filesystem::exists(link); ++i)
         std::this_thread::sleep_for(25ms);
     return sim;
-}
-
-// One command to the simulator's control socket; true on its "ok".
-bool simCommand(const std::string& control, const std::string& line) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", control.c_str());
-    char answer[64] = "";
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-                    ::send(fd, (line + "\n").data(), line.size() + 1, MSG_NOSIGNAL) > 0 &&
-                    ::recv(fd, answer, sizeof answer - 1, 0) > 0;
-    ::close(fd);
-    return ok && std::string_view(answer).starts_with("ok");
 }
 
 struct ExitCase {
@@ -201,7 +186,7 @@ TEST(Headless, ExitStatusesAndScanList) {
                 EXPECT_TRUE(logger.waitForOutput("Sampling", 20s));
                 std::istringstream commands(c.command);
                 for (std::string command; std::getline(commands, command, ';');)
-                    EXPECT_TRUE(simCommand(control, command)) << command;
+                    EXPECT_EQ(ControlClient(control).command(command), "ok\n") << command;
             }
             logger.waitForOutput(c.says, 20s);
             logger.signal(c.signal);

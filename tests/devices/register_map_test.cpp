@@ -68,26 +68,21 @@ TEST(RegisterMap, BlocksPerKind) {
     }
 }
 
+// The scales of each kind and field are the polling case's (the texts it
+// shows); these are the edges of the conversions themselves.
 TEST(RegisterMap, ScaledAndNameTexts) {
     const struct {
         const char* name;
         std::string got;
         const char* expected;
     } cases[] = {
-        {"branch monitor 12345", breakerText(BranchMonitor, 12345), "12.345"},
-        {"100A branch monitor 12345", breakerText(BranchMonitor100A, 12345), "123.450"},
         {"0xFFFF is not negative", breakerText(BranchMonitor, 0xFFFF), "65.535"},
-        {"power factor 9500", circuitText(9500, kPowerFactorScale), "0.95"},
-        {"voltage 48000", circuitText(48000, kVoltsScale), "480.00"},
-        {"CircuitMeter8 neutral never converted", neutralText(CircuitMeter8, 1234, 0.01f), "N/A"},
         {"CircuitMeter6 neutral", neutralText(CircuitMeter6, 1234, 0.01f), "12.34"},
-        {"name 0x4142/0x4300", nameText(0x4142, 0x4300), "ABC"},
         {"a zero first byte is the empty name", nameText(0x0041, 0x4243), ""},
         {"four-character name", nameText(0x4142, 0x4344), "ABCD"},
         {"name ends at the first zero byte", nameText(0x4100, 0x4243), "A"},
         {"fixed text rounds up 0.0005", fixedText(0.0005, 3), "0.001"},
         {"fixed text ties go to even like printf", fixedText(0.125, 2), "0.12"},
-        {"fixed text 655.35", fixedText(655.35, 2), "655.35"},
         {"fixed text negative", fixedText(-1.5, 1), "-1.5"},
     };
     for (const auto& c : cases)

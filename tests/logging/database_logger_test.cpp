@@ -116,7 +116,6 @@ const ConfigCase kConfigs[] = {
      "column name \"Amps1)VALUES"},
     {"variable index past the table", "Samples", {45, SqlVarChar, "x"}, "Here", "variable 45"},
     {"location linked to a number column", "Samples", {1, SqlInteger, "x"}, "Here", "column \"x\""},
-    {"backslash in the location refused", "Samples", {1, SqlVarChar, "loc"}, "C:\\Here", ""},
 };
 
 TEST(CheckDatabaseConfiguration, HandEditedNamesThatCarrySqlAreRefused) {

@@ -97,7 +97,6 @@ TEST_F(LogFileTest, RowsByteForByte) {
          circuitRow(',', 9, false)},
         {"circuit meter 8 leaves out value 25", Csv, record(9, CircuitMeter8),
          circuitRow(',', 9, true)},
-        {"circuit meter 8, tab", TabText, record(9, CircuitMeter8), circuitRow('\t', 9, true)},
         {"no device writes nothing", Csv, record(5, NoDevice), ""},
         {"temperature device writes nothing", Csv, record(5, TemperatureDevice), ""},
     };

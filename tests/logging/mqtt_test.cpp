@@ -41,12 +41,14 @@ bool waitFor(const std::function<bool()>& done) {
     return done();
 }
 
+// 127.0.0.1 at `port` (0: any free one, for a bind).
+sockaddr_in loopback(int port = 0) {
+    return {AF_INET, htons(static_cast<std::uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
+}
+
 bool listening(int port) {
     const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    sockaddr_in a = loopback(port);
     const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
     ::close(s);
     return ok;
@@ -273,9 +275,7 @@ TEST(MqttSinkBroker, ConnectFaultsInWords) {
     ASSERT_GT(broker.tlsPort(), 0) << "openssl made no certificates";
     // A server that answers an MQTT connect with an HTTP error.
     const int fake = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a = loopback();
     ::bind(fake, reinterpret_cast<sockaddr*>(&a), sizeof a);
     socklen_t n = sizeof a;
     ::getsockname(fake, reinterpret_cast<sockaddr*>(&a), &n);

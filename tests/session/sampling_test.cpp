@@ -49,6 +49,7 @@ protected:
             take(sampler);
     }
 
+    LocalZone zone{"UTC0"}; // a case in another zone sets its own
     AppState state;
     test::FakeTransport bus;
     test::RecordingOperator op;
@@ -95,7 +96,6 @@ TEST_F(ScheduleTest, PassesRunAtOnceAndThenOnTheGridOfTheLocalHour) {
 }
 
 TEST_F(ScheduleTest, AWallClockSetBackKeepsToTheGridOfTheNewTime) {
-    LocalZone zone("UTC0");
     state.settings.interval = 15;
     tick(at("10:07:30"), at("10:20:00"));
     tick(at("09:20:00"), at("09:31:00")); // set back an hour
@@ -141,7 +141,6 @@ TEST_F(ScheduleTest, DaylightSavingChangesNeitherSkipNorRepeatPasses) {
 }
 
 TEST_F(ScheduleTest, NoPassAndNoScheduleWhileBothSinksAreOff) {
-    LocalZone zone("UTC0");
     state.settings.databaseLogState = Off;
     state.settings.fileLoggingActive = false;
     state.meters.addDevice("03 - PNL1 [Kyrel Branch Circuit Monitor, 42 Breakers]");
@@ -151,7 +150,6 @@ TEST_F(ScheduleTest, NoPassAndNoScheduleWhileBothSinksAreOff) {
 }
 
 TEST_F(ScheduleTest, DroppingIsShownOnceAndCountedForTheTraceWindow) {
-    LocalZone zone("UTC0");
     state.databaseQueue = SampleQueue(2);
     state.meters.addDevice("03 - A [Northwind RTU]");
     state.settings.interval = 1;
@@ -168,7 +166,6 @@ TEST_F(ScheduleTest, DroppingIsShownOnceAndCountedForTheTraceWindow) {
 // One record per listed address from 1 to 247, in list order; a device of
 // another maker is not read, and a silent one gives a skipped record.
 TEST_F(ScheduleTest, ListEntriesGiveRecordsAndOnlyMonitoredKindsAreRead) {
-    LocalZone zone("UTC0");
     const test::TempDir dir;
     state.settings.saveFile = dir.file("DATA.TXT");
     state.settings.fileLoggingActive = true;

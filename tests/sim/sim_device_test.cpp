@@ -102,7 +102,6 @@ const WriteCase kWrites[] = {
     {"global rating reaches every breaker", Model::Branch100A, -1, 0, 267, 90, 0, 92, 90},
     {"a percentage above 100 is refused", Model::Branch, -1, 0, 93, 101, IllegalDataValue, 93, 70},
     {"a breaker current is read-only", Model::Branch, -1, 0, 0, 5, IllegalDataAddress, 0, 1000},
-    {"the firmware is read-only", Model::Branch, -1, 0, 49, 9, IllegalDataAddress, 49, 2},
     {"the alarm summary is read-only", Model::Branch, -1, 0, 42, 0, IllegalDataAddress, 42, 0},
     {"panel name", Model::Branch, -1, 0, 273, 0x5031, 0, 273, 0x5031},
     {"CT size 0 is refused", Model::Circuit8, -1, 0, 29, 0, IllegalDataValue, 29, 100},

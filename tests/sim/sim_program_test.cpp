@@ -8,11 +8,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <thread>
-#include <unistd.h>
 
 #include "child_process.h"
 #include "link/serial_port.h"
@@ -23,6 +19,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::ChildProcess;
+using test::ControlClient;
 using test::runProgram;
 using test::TempDir;
 
@@ -69,58 +66,6 @@ TEST(SimProgram, BadArgumentsStopWithAMessage) {
     std::getline(in, kept);
     EXPECT_EQ(kept, "keep me");
 }
-
-// A line-based client of the control socket.
-class ControlClient {
-public:
-    explicit ControlClient(const std::string& path) {
-        m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
-        if (::connect(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-            ::close(m_fd);
-            m_fd = -1;
-        }
-    }
-    ~ControlClient() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    bool connected() const { return m_fd >= 0; }
-
-    // Sends text without reading any answer; true once the first answer
-    // byte is waiting unread.
-    bool sendUnread(const std::string& text) {
-        pollfd p{m_fd, POLLIN, 0};
-        return ::send(m_fd, text.data(), text.size(), MSG_NOSIGNAL) > 0 && ::poll(&p, 1, 10000) > 0;
-    }
-
-    // Sends one command; returns the whole answer up to its "ok" or "error" line.
-    std::string command(const std::string& line) {
-        const std::string text = line + "\n";
-        if (::send(m_fd, text.data(), text.size(), MSG_NOSIGNAL) < 0)
-            return "send failed";
-        std::string answer;
-        char buf[4096];
-        for (int waits = 0; waits < 50; ++waits) {
-            if (answer == "ok\n" || answer.ends_with("\nok\n") ||
-                (answer.find("error:") != std::string::npos && answer.ends_with("\n")))
-                break;
-            pollfd p{m_fd, POLLIN, 0};
-            if (::poll(&p, 1, 100) <= 0)
-                continue;
-            const ssize_t n = ::recv(m_fd, buf, sizeof buf, 0);
-            if (n <= 0)
-                break;
-            answer.append(buf, static_cast<std::size_t>(n));
-        }
-        return answer;
-    }
-
-private:
-    int m_fd = -1;
-};
 
 TEST(SimProgram, ServesALinkAndTakesControlCommands) {
     TempDir dir;

@@ -286,7 +286,6 @@ TEST(LogReader, FileKeepsRowsPerDeviceAndCountsWhatItSkips) {
     EXPECT_EQ(c.rows, 3u);
     EXPECT_EQ(c.skipped, 3u);
     EXPECT_EQ(c.shapeChanges, 1u);
-    ASSERT_EQ(c.devices.count(3), 1u);
     EXPECT_EQ(c.devices.at(3).rows(), 2u);
     EXPECT_EQ(c.devices.at(4).shape, LogRowShape::Circuit8);
     EXPECT_FALSE(readLogFile(dir.file("none")).opened);
